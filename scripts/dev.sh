@@ -1,0 +1,53 @@
+#!/usr/bin/env bash
+# Sets up a Debian 12 machine for Tomebox (installs what is missing), builds
+# it out of tree, then starts the program ("run") or runs every test ("test").
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+PACKAGES=(
+  cmake ninja-build g++ pkg-config
+  qt6-base-dev libgl-dev fonts-dejavu-core
+  libgtest-dev libbenchmark-dev
+  libchm-dev libchm-bin fp-utils
+)
+
+install_missing() {
+  local missing=() p
+  for p in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+      missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  echo "Installing missing packages: ${missing[*]}"
+  local sudo=
+  [ "$(id -u)" -eq 0 ] || sudo=sudo
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+build() { # folder, cmake options...
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j 2
+}
+
+case "${1:-}" in
+run)
+  install_missing
+  build build
+  exec build/bin/tomebox
+  ;;
+test)
+  install_missing
+  build build
+  (cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 2)
+  # The core and its tests once more under AddressSanitizer and UBSan.
+  build build-asan -DTOMEBOX_SANITIZE=ON -DTOMEBOX_UI=OFF -DTOMEBOX_BENCH=OFF
+  (cd build-asan && ctest --output-on-failure -j 2)
+  ;;
+*)
+  echo "usage: $0 run|test" >&2
+  exit 2
+  ;;
+esac

@@ -1,0 +1,193 @@
+#include "build/help_project.h"
+
+#include <optional>
+
+#include "platform/files.h"
+#include "res/cp1251.h"
+#include "res/strings.h"
+#include "settings/opt_store.h"
+
+namespace tbx {
+namespace {
+
+// Help window property and toolbar button bits of the window definition.
+constexpr int kPropTriPane = 0x20;
+constexpr int kPropAutoSync = 0x100;
+constexpr int kPropChangeTitle = 0x2000;
+constexpr int kPropUserPos = 0x40000;
+constexpr int kPropTabSearch = 0x400;
+constexpr int kPropTabFavorites = 0x1000;
+
+constexpr int kButtonJump1 = 0x40000;
+constexpr int kButtonJump2 = 0x80000;
+
+struct ButtonFlag {
+    const char* name;
+    int bit;
+};
+constexpr ButtonFlag kButtonFlags[] = {
+    {"ShowHide", 0x2}, {"Options", 0x1000}, {"Back", 0x4},    {"Forward", 0x8},
+    {"Stop", 0x10},    {"Refresh", 0x20},   {"Home", 0x40},   {"Print", 0x2000},
+};
+
+// How many alternative project names to try when the usual ones are taken.
+constexpr int kProjectNameAttempts = 100;
+
+// A line break inside a value would end the INI line and start a new key.
+std::string OneLine(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (static_cast<unsigned char>(c) < 0x20 && c != '\t')
+            c = ' ';
+    }
+    return out;
+}
+
+std::string FolderPart(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    return folder.ends_with('/') ? folder + name : folder + "/" + name;
+}
+
+// A path exactly as Windows-1251 bytes, or nothing when it cannot be written so.
+std::optional<std::string> PathBytes(const std::string& path) {
+    if (path.find_first_of("\r\n") != std::string::npos)
+        return std::nullopt;
+    return EncodeCp1251Exact(path);
+}
+
+int NavigationStyle(const RegHive& hive) {
+    int style = kPropTriPane + kPropAutoSync + kPropChangeTitle;
+    style += GetOptFlag(hive, "SaveCHMWndPos", kPropUserPos, kCmnOptsKey);
+    if (GetOptFlag(hive, "NavPanel", 1, kNavOptsKey)) {
+        style += GetOptFlag(hive, "NavSearch", kPropTabSearch, kNavOptsKey);
+        style += GetOptFlag(hive, "NavFavorites", kPropTabFavorites, kNavOptsKey);
+    }
+    return style;
+}
+
+std::string WindowRectangle(const RegHive& hive, ScreenSize screen) {
+    int left, top, right, bottom;
+    if (GetOptFlag(hive, "AutoSize", 1, kCmnOptsKey)) {
+        const int h = screen.width, v = screen.height;
+        left = h / 2 - 5 * h / 12;
+        top = v / 2 - 5 * v / 12;
+        right = 5 * h / 12 + h / 2;
+        bottom = 5 * v / 12 + v / 2;
+    } else {
+        left = GetOptNumber(hive, "LSide", kCmnOptsKey);
+        top = GetOptNumber(hive, "TSide", kCmnOptsKey);
+        right = GetOptNumber(hive, "Width", kCmnOptsKey);
+        bottom = GetOptNumber(hive, "Height", kCmnOptsKey);
+    }
+    return "[" + std::to_string(left) + "," + std::to_string(top) + "," + std::to_string(right) +
+           "," + std::to_string(bottom) + "]";
+}
+
+std::string ProjectText(const RegHive& hive, const std::string& page, const std::string& output,
+                        const std::string& windowDefinition) {
+    const bool fullTextSearch = GetOptFlag(hive, "NavSearch", 1, kNavOptsKey) &&
+                                GetOptFlag(hive, "NavPanel", 1, kNavOptsKey);
+    std::string text;
+    text += "[OPTIONS]\r\n";
+    text += "Compatibility=1.1 or later\r\n";
+    text += "Compiled file=" + output + "\r\n";
+    text += "Default Window=Tomebox\r\n";
+    text += "Default topic=" + page + "\r\n";
+    text += "Display compile progress=Yes\r\n";
+    text += std::string("Full-text search=") + (fullTextSearch ? "Yes" : "No") + "\r\n";
+    text += "Language=0x419 Russian\r\n";
+    text += "\r\n[FILES]\r\n" + page + "\r\n";
+    text += "\r\n[WINDOWS]\r\nTomebox=" + windowDefinition + "\r\n";
+    return text;
+}
+
+HelpProjectResult Failure(int messageId, const std::string& detail) {
+    return {{}, LoadString(messageId) + (detail.empty() ? "" : "\n" + detail)};
+}
+
+// Writes the project under a working name and moves it to the final name.
+// Names already present, a stale working file included, are skipped rather
+// than merged into or replaced: they may be the user's.
+HelpProjectResult PlaceProject(const std::string& folder, const std::string& bytes) {
+    for (int attempt = 0; attempt < kProjectNameAttempts; ++attempt) {
+        const std::string stem =
+            attempt == 0 ? "Tomebox!" : "Tomebox!-" + std::to_string(attempt + 1);
+        const std::string working = JoinPath(folder, stem + ".ini");
+        const std::string final = JoinPath(folder, stem + ".hhp");
+        if (PathExists(working) || PathExists(final))
+            continue;
+        if (std::string error = WriteNewFile(working, bytes); !error.empty())
+            return Failure(kMsgProjectWriteFailed, error);
+        bool finalExists = false;
+        const std::string error = MoveFileNoReplace(working, final, finalExists);
+        if (error.empty())
+            return {final, {}};
+        RemoveFile(working);
+        if (!finalExists)
+            return Failure(kMsgProjectWriteFailed, error);
+    }
+    return Failure(kMsgProjectWriteFailed, JoinPath(folder, "Tomebox!.hhp"));
+}
+
+} // namespace
+
+std::string ReadOptionText(const COptKey& key, std::string_view name) {
+    return COptReg().ReadText(key, name);
+}
+
+std::string BuildWindowDefinition(const RegHive& hive, std::string_view title,
+                                  std::string_view aboutPage, ScreenSize screen) {
+    std::string userLink = ",,";
+    int buttons = kButtonJump1;
+    {
+        COptKey key;
+        if (key.Open(hive, kBtnOptsKey) == kErrorSuccess && COptReg().ReadFlag(key, "UserLink")) {
+            userLink = OneLine(ReadOptionText(key, "UserLinkUrl")) + "," +
+                       OneLine(ReadOptionText(key, "UserLinkTitle")) + ",";
+            buttons += kButtonJump2;
+        }
+    }
+    for (const ButtonFlag& flag : kButtonFlags)
+        buttons += GetOptFlag(hive, flag.name, flag.bit, kBtnOptsKey);
+
+    std::string definition = "\"" + OneLine(title) + "\"";
+    definition += std::string(",,,,") + kAuthorSite + ",";
+    definition += aboutPage;
+    definition += ",About,";
+    definition += userLink;
+    definition += std::to_string(NavigationStyle(hive)) + ",";
+    definition += std::to_string(GetOptNumber(hive, "NavWidth", kNavOptsKey)) + ",";
+    definition += std::to_string(buttons) + ",";
+    definition += WindowRectangle(hive, screen);
+    definition += ",,,,,,,0";
+    return definition;
+}
+
+HelpProjectResult WriteHelpProject(const RegHive& hive, const HelpProjectInput& input) {
+    // The project lies beside the page and names it absolutely; a relative
+    // path would depend on whatever folder the program was started from.
+    if (!input.pagePath.starts_with('/'))
+        return Failure(kMsgPagePathNotFull, input.pagePath);
+    const std::string aboutPage = JoinPath(input.programFolder, "about.htm");
+    const auto page = PathBytes(input.pagePath);
+    if (!page)
+        return Failure(kMsgPathNotWritable1251, input.pagePath);
+    const auto output = PathBytes(input.outputPath);
+    if (!output)
+        return Failure(kMsgPathNotWritable1251, input.outputPath);
+    if (!PathBytes(aboutPage))
+        return Failure(kMsgPathNotWritable1251, aboutPage);
+
+    // The definition holds the about page as it is; every character of it
+    // was just shown to be encodable, so only the free texts can turn to '?'.
+    const std::string definition = EncodeCp1251(
+        BuildWindowDefinition(hive, input.title, aboutPage, input.screen), Unmappable::Question);
+    return PlaceProject(FolderPart(input.pagePath),
+                        ProjectText(hive, *page, *output, definition));
+}
+
+} // namespace tbx

@@ -1,0 +1,48 @@
+#pragma once
+// The help project (.hhp) that the compile job hands to hhc: one start page,
+// the help file to produce, and the help window "Tomebox".
+
+#include <string>
+#include <string_view>
+
+#include "platform/registry.h"
+
+namespace tbx {
+
+class COptKey;
+
+// Home page of the help window's "home" field.
+inline constexpr const char* kAuthorSite = "http://tomebox.example.org/";
+
+struct ScreenSize {
+    int width = 0;
+    int height = 0;
+};
+
+struct HelpProjectInput {
+    std::string pagePath;      // full path of the start page
+    std::string outputPath;    // full path of the .chm to produce
+    std::string title;         // the build window's title field
+    ScreenSize screen;         // used when the help window is sized automatically
+    std::string programFolder; // folder of the program, ending with "/"
+};
+
+struct HelpProjectResult {
+    std::string projectPath; // the project written, on success
+    std::string error;       // a message for the log pane, on failure
+    bool Ok() const { return error.empty(); }
+};
+
+// Writes the project beside the page under a working name and moves it to its
+// final name, so the final file never exists half-written. Never replaces or
+// merges into a file it did not create.
+HelpProjectResult WriteHelpProject(const RegHive& hive, const HelpProjectInput& input);
+
+// The value of "WINDOWS"/"Tomebox", in UTF-8.
+std::string BuildWindowDefinition(const RegHive& hive, std::string_view title,
+                                  std::string_view aboutPage, ScreenSize screen);
+
+// A text value of at most 3000 bytes from an open key; empty when unreadable.
+std::string ReadOptionText(const COptKey& key, std::string_view name);
+
+} // namespace tbx

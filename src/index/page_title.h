@@ -1,0 +1,31 @@
+#pragma once
+// The title a page shows in the index and the build window.
+
+#include <string>
+
+namespace tbx {
+
+inline constexpr const char* kNoTitle = "---NoTitle---";
+
+enum class TitleSource {
+    Tag,        // the text between the first "<title>" and the "</title>" after it
+    FileTitle,  // the page has no such pair: its file name
+    Unreadable, // the page could not be read
+};
+
+struct PageTitle {
+    std::string text; // UTF-8
+    TitleSource source = TitleSource::Unreadable;
+};
+
+// Reads only as far as it needs: up to the first zero byte or the end of
+// "</title>". Tag text is decoded as UTF-8 when valid, else as Windows-1251.
+PageTitle ExtractPageTitle(const std::string& path);
+
+// The tag text, else the file title, else "---NoTitle---".
+std::string GetPageTitle(const std::string& path);
+
+// The name the user sees for a file: its name with extension, without folder.
+std::string FileTitle(const std::string& path);
+
+} // namespace tbx

@@ -1,0 +1,110 @@
+#include "platform/files.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tbx {
+namespace {
+
+std::string SystemError(int err) { return std::strerror(err); }
+
+// Writes all bytes to fd, then flushes them to disk; 0 or an errno value.
+int WriteAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return ::fsync(fd) == 0 ? 0 : errno;
+}
+
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
+}
+
+} // namespace
+
+bool PathExists(const std::string& path) {
+    struct stat st;
+    return !path.empty() && ::lstat(path.c_str(), &st) == 0;
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat st;
+    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string ProgramFolder() {
+    char buffer[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0)
+        return "./";
+    return FolderOf(std::string(buffer, static_cast<std::size_t>(n)));
+}
+
+std::string WriteFileAtomically(const std::string& path, std::string_view bytes) {
+    std::string temp = FolderOf(path) + ".tomebox-XXXXXX";
+    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return SystemError(errno);
+    int err = WriteAll(fd, bytes);
+    // mkostemp makes the file private; give it the usual permissions.
+    if (err == 0 && ::fchmod(fd, 0644) != 0)
+        err = errno;
+    if (::close(fd) != 0 && err == 0)
+        err = errno;
+    if (err == 0 && ::rename(temp.c_str(), path.c_str()) != 0)
+        err = errno;
+    if (err != 0) {
+        ::unlink(temp.c_str());
+        return SystemError(err);
+    }
+    return {};
+}
+
+std::string WriteNewFile(const std::string& path, std::string_view bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return SystemError(errno);
+    int err = WriteAll(fd, bytes);
+    if (::close(fd) != 0 && err == 0)
+        err = errno;
+    if (err != 0) {
+        ::unlink(path.c_str());
+        return SystemError(err);
+    }
+    return {};
+}
+
+std::string MoveFileNoReplace(const std::string& from, const std::string& to, bool& targetExists) {
+    targetExists = false;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return {};
+    int err = errno;
+    // Some file systems cannot refuse to replace; test first, then rename.
+    if (err == EINVAL || err == ENOSYS) {
+        if (PathExists(to)) {
+            err = EEXIST;
+        } else if (::rename(from.c_str(), to.c_str()) == 0) {
+            return {};
+        } else {
+            err = errno;
+        }
+    }
+    targetExists = err == EEXIST;
+    return SystemError(err);
+}
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+} // namespace tbx

@@ -1,0 +1,19 @@
+#pragma once
+// The program's string table, ids 101 to 132, in UTF-8.
+
+#include <string>
+
+namespace tbx {
+
+// The text of a string id; the empty text for an id the table lacks.
+std::string LoadString(int id);
+
+// Ids of our own messages, beyond the table's 101 to 132.
+inline constexpr int kMsgPagePathNotFull = 201;
+inline constexpr int kMsgPathNotWritable1251 = 202;
+inline constexpr int kMsgProjectWriteFailed = 203;
+
+// The caption of every message box.
+inline constexpr const char* kCaption = "Tomebox!";
+
+} // namespace tbx
