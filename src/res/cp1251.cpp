@@ -7,6 +7,9 @@ namespace tbx {
 namespace {
 
 constexpr char32_t kUnassigned = 0xFFFD;
+// Stands for a byte that is not valid UTF-8: beyond every code point, so it
+// cannot be mistaken for a U+FFFD that the text really holds.
+constexpr char32_t kInvalidByte = 0x110000;
 
 // Code points of bytes 0x80..0xBF; 0xC0..0xFF are U+0410..U+044F in order.
 constexpr std::array<char32_t, 64> kHigh = {
@@ -92,7 +95,7 @@ std::size_t NextUtf8(std::string_view s, std::size_t pos, char32_t& cp) {
 }
 
 // Encodes; calls onUnmappable(out, cp) for each character without a byte
-// (cp is 0xFFFD for an invalid byte) and stops when it returns false.
+// (cp is kInvalidByte for an invalid byte) and stops when it returns false.
 template <typename F>
 bool Encode(std::string_view utf8, std::string& out, F onUnmappable) {
     out.reserve(utf8.size());
@@ -102,7 +105,7 @@ bool Encode(std::string_view utf8, std::string& out, F onUnmappable) {
         int byte = -1;
         if (len == 0) {
             len = 1;
-            cp = kUnassigned;
+            cp = kInvalidByte;
         } else {
             byte = CodePointToByte(cp);
         }
@@ -120,7 +123,7 @@ bool Encode(std::string_view utf8, std::string& out, F onUnmappable) {
 std::string EncodeCp1251(std::string_view utf8, Unmappable policy) {
     std::string out;
     Encode(utf8, out, [policy](std::string& o, char32_t cp) {
-        if (policy == Unmappable::CharRef && cp != kUnassigned)
+        if (policy == Unmappable::CharRef && cp != kInvalidByte)
             o += "&#" + std::to_string(static_cast<std::uint32_t>(cp)) + ";";
         else
             o += '?';

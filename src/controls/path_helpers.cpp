@@ -1,0 +1,59 @@
+#include "controls/path_helpers.h"
+
+#include "platform/files.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+namespace tbx {
+
+namespace {
+
+// On Linux "//" is no network path, just a doubled separator.
+std::string CollapseSlashes(const std::string& path) {
+    std::string out;
+    out.reserve(path.size());
+    for (const char c : path) {
+        if (c == '/' && !out.empty() && out.back() == '/')
+            continue;
+        out += c;
+    }
+    return out;
+}
+
+} // namespace
+
+bool CreateDirPath(const std::string& rawPath) {
+    const std::string path = CollapseSlashes(rawPath);
+    // A relative path would land wherever the program happens to run from.
+    if (path.empty() || path[0] != '/')
+        return false;
+    // The root plays the drive: never checked or created. Below it there must
+    // be at least one folder ending in "/".
+    std::size_t slash = path.find('/', 1);
+    if (slash == std::string::npos)
+        return false;
+    for (;;) {
+        const std::string prefix = path.substr(0, slash + 1);
+        // An existing file of that name makes mkdir fail, which ends here;
+        // a folder someone else made in the meantime is as good as ours.
+        if (!IsFolder(prefix) && ::mkdir(prefix.c_str(), 0777) != 0 &&
+            !(errno == EEXIST && IsFolder(prefix)))
+            return false;
+        slash = path.find('/', slash + 1);
+        if (slash == std::string::npos)
+            return true;
+    }
+}
+
+void AssignFolderPath(std::string& target, const std::string& source) {
+    target = source;
+    if (IsFolder(target))
+        return;
+    const std::size_t slash = target.rfind('/');
+    if (slash != std::string::npos)
+        target.resize(slash + 1);
+}
+
+} // namespace tbx
