@@ -1,0 +1,52 @@
+#pragma once
+// Starting a program hidden and waiting for it: an argument vector, no shell.
+
+#include <mutex>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace tbx {
+
+struct ProcessOutcome {
+    bool started = false;    // false: error says why it could not start
+    bool exited = false;     // ended by itself (else killed by a signal)
+    int exitCode = -1;       // exit status, or the signal number when !exited
+    std::string error;       // why it could not start
+    std::string errorOutput; // the tail of what it wrote to standard error
+};
+
+// One child process. Terminate may be called from another thread while Wait runs.
+class ChildProcess {
+public:
+    ChildProcess() = default;
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    ~ChildProcess();
+
+    // Starts program with args (the program name is added as argv[0]).
+    // Standard input and output go to /dev/null; standard error is kept.
+    bool Start(const std::string& program, const std::vector<std::string>& args);
+    // Waits for the end; returns at once when Start failed.
+    ProcessOutcome Wait();
+    // Asks the process to end (SIGTERM); nothing when it has already ended.
+    void Terminate();
+
+private:
+    std::mutex mutex_;
+    pid_t pid_ = -1;
+    bool reaped_ = false;
+    int errPipe_ = -1;
+    ProcessOutcome outcome_;
+};
+
+// Starts program (searched on PATH when the name has no "/") with standard
+// input and output on /dev/null and standard error on errFd (-1: /dev/null).
+// Returns the pid, or -1 with error set.
+pid_t SpawnHidden(const std::string& program, const std::vector<std::string>& args, int errFd,
+                  std::string& error);
+
+// Convenience: Start and Wait.
+ProcessOutcome RunProcess(const std::string& program, const std::vector<std::string>& args);
+
+} // namespace tbx

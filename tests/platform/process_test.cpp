@@ -1,0 +1,98 @@
+#include "platform/process.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/instance_lock.h"
+#include "platform/shell.h"
+#include "support/temp_dir.h"
+
+namespace tbx {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Script(const test::TempDir& dir, const std::string& name, const std::string& body) {
+    const fs::path path = dir.Path() / name;
+    test::WriteFile(path, "#!/bin/sh\n" + body);
+    fs::permissions(path, fs::perms::owner_all);
+    return path.string();
+}
+
+TEST(Process, ReportsExitStatusSignalAndErrorOutputTail) {
+    test::TempDir dir;
+    // Arguments reach the program as they are, blanks and quotes included.
+    const std::string echo = Script(dir, "echo args", "printf '%s|' \"$@\" >&2\nexit 7\n");
+    ProcessOutcome run = RunProcess(echo, {"a b", "\"q\"", "край"});
+    EXPECT_TRUE(run.started);
+    EXPECT_TRUE(run.exited);
+    EXPECT_EQ(run.exitCode, 7);
+    EXPECT_EQ(run.errorOutput, "a b|\"q\"|край|");
+
+    // Only the tail of a long error output is kept.
+    run = RunProcess(Script(dir, "noisy", "yes x | head -c 100000 >&2\necho LAST >&2\n"), {});
+    EXPECT_LE(run.errorOutput.size(), 4096u);
+    EXPECT_EQ(run.errorOutput.substr(run.errorOutput.size() - 5), "LAST\n");
+
+    run = RunProcess(Script(dir, "killed", "kill -TERM $$\n"), {});
+    EXPECT_TRUE(run.started);
+    EXPECT_FALSE(run.exited);
+}
+
+TEST(Process, MissingOrNonExecutableProgramDoesNotStart) {
+    test::TempDir dir;
+    ProcessOutcome run = RunProcess(dir / "nothing", {});
+    EXPECT_FALSE(run.started);
+    EXPECT_FALSE(run.error.empty());
+
+    test::WriteFile(dir / "plain", "not a program");
+    run = RunProcess(dir / "plain", {});
+    EXPECT_FALSE(run.started);
+}
+
+TEST(Process, TerminateFromAnotherThreadEndsTheWait) {
+    test::TempDir dir;
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(Script(dir, "forever", "while :; do sleep 0.05; done\n"), {}));
+    std::thread stopper([&] { child.Terminate(); });
+    const ProcessOutcome run = child.Wait();
+    stopper.join();
+    EXPECT_FALSE(run.exited);
+    child.Terminate(); // after the end: nothing happens
+}
+
+TEST(InstanceLock, SecondHolderIsRefusedUntilTheFirstReleases) {
+    test::TempDir dir;
+    InstanceLock first(dir.Path().string());
+    InstanceLock second(dir.Path().string());
+    ASSERT_TRUE(first.Acquire());
+    EXPECT_TRUE(fs::exists(dir.Path() / kInstanceLockName));
+    EXPECT_FALSE(second.Acquire());
+    first.Release();
+    EXPECT_TRUE(second.Acquire());
+
+    InstanceLock nowhere((dir.Path() / "missing").string());
+    EXPECT_FALSE(nowhere.Acquire());
+}
+
+TEST(DesktopShell, MapsTheOpenersExitStatus) {
+    test::TempDir dir;
+    const std::string savedPath = std::getenv("PATH");
+    Script(dir, "xdg-open", "case \"$1\" in *missing*) exit 2;; *none*) exit 3;; esac\n"
+                            "echo \"$1\" > \"${0%/*}/opened\"\n");
+    setenv("PATH", dir.Path().c_str(), 1);
+    DesktopShell shell;
+    EXPECT_EQ(shell.Open("/tmp/a b.chm"), kLaunchOk);
+    EXPECT_EQ(shell.Open("/tmp/missing.chm"), kLaunchFileNotFound);
+    EXPECT_EQ(shell.Open("/tmp/none.xyz"), kLaunchNoAssociation);
+    setenv("PATH", (dir.Path() / "empty").c_str(), 1);
+    EXPECT_EQ(shell.Open("/tmp/a.chm"), kLaunchNoAssociation);
+    setenv("PATH", savedPath.c_str(), 1);
+    EXPECT_EQ(test::ReadFile(dir.Path() / "opened"), "/tmp/a b.chm\n");
+}
+
+} // namespace
+} // namespace tbx
