@@ -12,6 +12,9 @@ std::string LoadString(int id);
 inline constexpr int kMsgPagePathNotFull = 201;
 inline constexpr int kMsgPathNotWritable1251 = 202;
 inline constexpr int kMsgProjectWriteFailed = 203;
+inline constexpr int kMsgCompilerNotStarted = 204;
+inline constexpr int kMsgCompilerFailed = 205;
+inline constexpr int kMsgNoHelpFile = 206;
 
 // The caption of every message box.
 inline constexpr const char* kCaption = "Tomebox!";

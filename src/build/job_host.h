@@ -1,0 +1,30 @@
+#pragma once
+// How a job running on a worker thread reaches its window. The window runs
+// every request on its user-interface thread and waits for it, so a job never
+// touches a widget; tests hand the job a scripted host instead.
+
+#include <string>
+
+#include "build/help_project.h"
+
+namespace tbx {
+
+class IJobHost {
+public:
+    virtual ~IJobHost() = default;
+
+    // The current text of the edit control with this id.
+    virtual std::string ReadField(int controlId) = 0;
+    // Replaces the log pane's whole text.
+    virtual void ShowMessage(const std::string& text) = 0;
+    // A Yes/No question box captioned "Tomebox!"; true for Yes.
+    virtual bool AskYesNo(const std::string& text) = 0;
+    virtual void StartBusy() = 0;
+    virtual void StopBusy() = 0;
+    // Ends the window (and with the build window, the program).
+    virtual void EndDialog(int result) = 0;
+    // Size of the screen the window is on, in pixels.
+    virtual ScreenSize Screen() = 0;
+};
+
+} // namespace tbx

@@ -1,0 +1,334 @@
+#include "build/compile_job.h"
+
+#include <algorithm>
+#include <chrono>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "platform/shell.h"
+#include "res/strings.h"
+#include "settings/opt_store.h"
+#include "support/temp_dir.h"
+
+namespace tbx {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+// A host that answers from a script and records what the job asked of it.
+class ScriptedHost : public IJobHost {
+public:
+    std::string ReadField(int id) override {
+        std::lock_guard lock(mutex_);
+        return fields[id];
+    }
+    void ShowMessage(const std::string& text) override {
+        std::lock_guard lock(mutex_);
+        messages.push_back(text);
+    }
+    bool AskYesNo(const std::string& text) override {
+        std::lock_guard lock(mutex_);
+        questions.push_back(text);
+        if (answers.empty()) {
+            ADD_FAILURE() << "unexpected question: " << text;
+            return false;
+        }
+        const bool answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    void StartBusy() override {
+        std::lock_guard lock(mutex_);
+        ++busyStarts;
+    }
+    void StopBusy() override {
+        std::lock_guard lock(mutex_);
+        ++busyStops;
+    }
+    void EndDialog(int result) override {
+        std::lock_guard lock(mutex_);
+        endResults.push_back(result);
+    }
+    ScreenSize Screen() override { return {1024, 768}; }
+
+    int Count(const std::string& text) {
+        std::lock_guard lock(mutex_);
+        return static_cast<int>(std::count(messages.begin(), messages.end(), text));
+    }
+
+    std::mutex mutex_;
+    std::map<int, std::string> fields;
+    std::vector<std::string> messages;
+    std::vector<std::string> questions;
+    std::deque<bool> answers;
+    std::vector<int> endResults;
+    int busyStarts = 0;
+    int busyStops = 0;
+};
+
+class RecordingShell : public IShell {
+public:
+    int Open(const std::string& target) override {
+        std::lock_guard lock(mutex_);
+        opened.push_back(target);
+        return kLaunchOk;
+    }
+    std::mutex mutex_;
+    std::vector<std::string> opened;
+};
+
+// Fake compilers: shell scripts standing where the job looks for hhc.
+// Each writes the help file named in the project it is given, or fails.
+constexpr const char* kWritesHelpFile =
+    "out=$(grep -a '^Compiled file=' \"$1\" | cut -d= -f2- | tr -d '\\r')\n"
+    "printf 'compiled' > \"$out\"\n";
+
+bool WaitFor(const std::function<bool()>& condition) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+class CompileJobTest : public ::testing::Test {
+protected:
+    CompileJobTest() : hive(store.Path()) {
+        WriteFirstRunDefaults(hive);
+        page = site / "start.htm";
+        WriteFile(page, "<html><title>T</title></html>");
+        host.fields[kIdPageEdit] = page;
+        host.fields[kIdOutputEdit] = site / "start.chm";
+        host.fields[kIdTitleEdit] = "Title";
+    }
+
+    void Compiler(const std::string& body) {
+        const fs::path hhc = program.Path() / "hhc";
+        WriteFile(hhc, "#!/bin/sh\n" + body);
+        fs::permissions(hhc, fs::perms::owner_all);
+    }
+
+    void SetOption(const char* name, const char* text) {
+        COptKey key;
+        key.OpenOrCreate(hive, kCmnOptsKey);
+        key.SetText(name, text);
+    }
+
+    // Runs one job on this thread.
+    void RunJob() {
+        CompileJobs jobs(host, shell, hive, program.Path().string() + "/");
+        jobs.CompileThreadProc();
+    }
+
+    bool NoProjectLeft() {
+        for (const auto& entry : fs::directory_iterator(site.Path())) {
+            const std::string name = entry.path().filename().string();
+            if (name.ends_with(".hhp") || name.ends_with(".ini"))
+                return false;
+        }
+        return true;
+    }
+
+    TempDir store, site, program;
+    RegHive hive;
+    std::string page;
+    ScriptedHost host;
+    RecordingShell shell;
+};
+
+TEST_F(CompileJobTest, SuccessfulBuildReportsOpensAndLeavesNoProject) {
+    Compiler(kWritesHelpFile);
+    RunJob();
+    EXPECT_EQ(host.messages, (std::vector<std::string>{LoadString(112), LoadString(111)}));
+    EXPECT_EQ(ReadFile(site / "start.chm"), "compiled");
+    EXPECT_EQ(shell.opened, std::vector<std::string>{site / "start.chm"});
+    EXPECT_EQ(host.busyStarts, 1);
+    EXPECT_EQ(host.busyStops, 1);
+    EXPECT_TRUE(host.endResults.empty());
+    EXPECT_TRUE(NoProjectLeft());
+}
+
+TEST_F(CompileJobTest, OutputChecksComeFirstAndStopTheJob) {
+    Compiler(kWritesHelpFile);
+    host.fields[kIdPageEdit] = site / "missing.htm";
+
+    host.fields[kIdOutputEdit] = site.Path().string(); // a folder
+    RunJob();
+    host.fields[kIdOutputEdit] = "";
+    RunJob();
+    host.fields[kIdOutputEdit] = "relative/out.chm";
+    RunJob();
+    // A file where a folder of the output path should be.
+    WriteFile(site / "file", "x");
+    host.fields[kIdOutputEdit] = site / "file/sub/out.chm";
+    RunJob();
+
+    EXPECT_EQ(host.messages, (std::vector<std::string>{LoadString(115), LoadString(114),
+                                                       LoadString(114), LoadString(114)}));
+    EXPECT_EQ(host.busyStarts, 0);
+    EXPECT_TRUE(shell.opened.empty());
+}
+
+TEST_F(CompileJobTest, MissingFolderChainIsCreatedEvenWhenThePageIsMissing) {
+    Compiler(kWritesHelpFile);
+    host.fields[kIdOutputEdit] = site / "a/b/c/out.chm";
+    host.fields[kIdPageEdit] = site / "missing.htm";
+    RunJob();
+    EXPECT_EQ(host.messages, std::vector<std::string>{LoadString(110)});
+    EXPECT_TRUE(fs::is_directory(site / "a/b/c"));
+
+    host.fields[kIdPageEdit] = page;
+    host.fields[kIdOutputEdit] = site / "x/y/out.chm";
+    RunJob();
+    EXPECT_EQ(ReadFile(site / "x/y/out.chm"), "compiled");
+}
+
+TEST_F(CompileJobTest, OverwriteAsksOnlyWithConsentOption) {
+    Compiler(kWritesHelpFile);
+    WriteFile(site / "start.chm", "old");
+    RunJob(); // ConsentOnRewrite is off: no question (the host fails on one)
+    EXPECT_EQ(ReadFile(site / "start.chm"), "compiled");
+
+    SetOption("ConsentOnRewrite", "1");
+    WriteFile(site / "start.chm", "old");
+    host.messages.clear();
+    host.answers = {false};
+    RunJob();
+    EXPECT_EQ(host.questions, std::vector<std::string>{LoadString(109)});
+    EXPECT_TRUE(host.messages.empty());
+    EXPECT_EQ(ReadFile(site / "start.chm"), "old");
+
+    host.answers = {true};
+    RunJob();
+    EXPECT_EQ(ReadFile(site / "start.chm"), "compiled");
+    EXPECT_EQ(host.messages.back(), LoadString(111));
+}
+
+TEST_F(CompileJobTest, CompilerFailuresAreReportedAndSkipTheAfterActions) {
+    SetOption("QuitAfterCompile", "1");
+    const std::string output = site / "start.chm";
+
+    RunJob(); // no hhc in the program folder
+    EXPECT_EQ(host.messages.back().find(LoadString(kMsgCompilerNotStarted)), 0u);
+
+    Compiler("echo 'cannot read the page' >&2\nexit 3\n");
+    RunJob();
+    EXPECT_EQ(host.messages.back(),
+              LoadString(kMsgCompilerFailed) + "\ncannot read the page");
+
+    Compiler("kill -KILL $$\n");
+    RunJob();
+    EXPECT_EQ(host.messages.back(), LoadString(kMsgCompilerFailed));
+
+    Compiler("exit 0\n"); // succeeds but writes nothing
+    RunJob();
+    EXPECT_EQ(host.messages.back(), LoadString(kMsgNoHelpFile) + "\n" + output);
+
+    // An old help file that the compiler leaves alone was not made by this job.
+    WriteFile(output, "old");
+    RunJob();
+    EXPECT_EQ(host.messages.back(), LoadString(kMsgNoHelpFile) + "\n" + output);
+
+    EXPECT_EQ(host.Count(LoadString(111)), 0);
+    EXPECT_TRUE(shell.opened.empty());
+    EXPECT_TRUE(host.endResults.empty());
+    EXPECT_EQ(host.busyStarts, host.busyStops);
+    EXPECT_TRUE(NoProjectLeft());
+}
+
+TEST_F(CompileJobTest, QuitAfterCompileEndsTheWindowAfterOpening) {
+    Compiler(kWritesHelpFile);
+    SetOption("QuitAfterCompile", "1");
+    SetOption("OpenAfterCompile", "0");
+    RunJob();
+    EXPECT_TRUE(shell.opened.empty());
+    EXPECT_EQ(host.endResults, std::vector<int>{1});
+}
+
+TEST_F(CompileJobTest, ProjectThatCannotBeWrittenIsReported) {
+    Compiler(kWritesHelpFile);
+    const fs::path folder = site.Path() / "名";
+    fs::create_directory(folder);
+    WriteFile(folder / "p.htm", "x");
+    host.fields[kIdPageEdit] = (folder / "p.htm").string();
+    RunJob();
+    EXPECT_EQ(host.messages.back().find(LoadString(kMsgPathNotWritable1251)), 0u);
+    EXPECT_EQ(host.busyStarts, host.busyStops);
+}
+
+// Jobs queue on the lock: each waiting job says so, the compilers never
+// overlap, and every job builds in turn.
+void RunQueuedJobs(ScriptedHost& host, CompileJobs& jobs, const TempDir& program, int count) {
+    for (int i = 0; i < count; ++i)
+        jobs.Start();
+    ASSERT_TRUE(WaitFor([&] { return host.Count(LoadString(113)) == count - 1; }));
+    WriteFile(program.Path() / "go", "");
+    ASSERT_TRUE(WaitFor([&] { return jobs.Idle(); }));
+    jobs.Join();
+    EXPECT_EQ(host.Count(LoadString(111)), count);
+    EXPECT_FALSE(fs::exists(program.Path() / "overlap"));
+}
+
+constexpr const char* kWaitsForGo =
+    "dir=$(dirname \"$0\")\n"
+    "mkdir \"$dir/running\" 2>/dev/null || touch \"$dir/overlap\"\n"
+    "while [ ! -e \"$dir/go\" ]; do sleep 0.01; done\n"
+    "out=$(grep -a '^Compiled file=' \"$1\" | cut -d= -f2- | tr -d '\\r')\n"
+    "printf 'compiled' > \"$out\"\n"
+    "rmdir \"$dir/running\"\n";
+
+TEST_F(CompileJobTest, TwoQuickJobsQueueAndTheSecondAsksToOverwrite) {
+    Compiler(kWaitsForGo);
+    SetOption("ConsentOnRewrite", "1");
+    host.answers = {true};
+    CompileJobs jobs(host, shell, hive, program.Path().string() + "/");
+    RunQueuedJobs(host, jobs, program, 2);
+    EXPECT_EQ(host.questions, std::vector<std::string>{LoadString(109)});
+    EXPECT_EQ(shell.opened.size(), 2u);
+    EXPECT_TRUE(NoProjectLeft());
+}
+
+TEST_F(CompileJobTest, TenQuickJobsRunOneAtATime) {
+    Compiler(kWaitsForGo);
+    CompileJobs jobs(host, shell, hive, program.Path().string() + "/");
+    RunQueuedJobs(host, jobs, program, 10);
+    EXPECT_EQ(host.busyStarts, 10);
+    EXPECT_EQ(host.busyStops, 10);
+    EXPECT_TRUE(NoProjectLeft());
+}
+
+TEST_F(CompileJobTest, ShutdownStopsTheRunningCompilerAndDropsWaitingJobs) {
+    Compiler(kWaitsForGo); // never gets its "go"
+    SetOption("QuitAfterCompile", "1");
+    {
+        CompileJobs jobs(host, shell, hive, program.Path().string() + "/");
+        for (int i = 0; i < 3; ++i)
+            jobs.Start();
+        ASSERT_TRUE(WaitFor([&] {
+            return host.Count(LoadString(113)) == 2 && fs::exists(program.Path() / "running");
+        }));
+        jobs.Shutdown();
+        jobs.Start(); // a press after closing starts nothing
+        ASSERT_TRUE(WaitFor([&] { return jobs.Idle(); }));
+    }
+    EXPECT_EQ(host.Count(LoadString(111)), 0);
+    EXPECT_EQ(host.Count(LoadString(112)), 1);
+    EXPECT_TRUE(shell.opened.empty());
+    EXPECT_TRUE(host.endResults.empty());
+    EXPECT_EQ(host.busyStarts, host.busyStops);
+    EXPECT_TRUE(NoProjectLeft());
+}
+
+} // namespace
+} // namespace tbx
