@@ -1,6 +1,23 @@
-#include <cstdio>
+#include "app/converter_app.h"
+#include "controls/dialogs.h"
+#include "platform/files.h"
+#include "platform/instance_lock.h"
+#include "platform/registry.h"
+#include "platform/shell.h"
+#include "res/images.h"
 
-int main() {
-    std::puts("Tomebox: the build window is not there yet.");
+#include <QApplication>
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tomebox"));
+    QApplication::setWindowIcon(tbx::ProgramIcon());
+
+    tbx::QtDialogs dialogs;
+    tbx::DesktopShell shell;
+    tbx::CConverterApp converter(tbx::InstanceLock::DefaultFolder(),
+                                 tbx::RegHive(tbx::RegHive::DefaultRoot()), dialogs, shell,
+                                 tbx::ProgramFolder());
+    converter.InitInstance();
     return 0;
 }

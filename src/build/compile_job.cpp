@@ -161,6 +161,11 @@ int CompileJobs::CompileThreadProc() {
         return 0;
     }
 
+    // A window that closed during the checks gets nothing written beside the page.
+    if (Cancelled()) {
+        ReleaseLock();
+        return 0;
+    }
     host_.StartBusy();
     host_.ShowMessage(LoadString(112));
     const HelpProjectInput input{page, output, host_.ReadField(kIdTitleEdit), host_.Screen(),

@@ -1,0 +1,31 @@
+#pragma once
+// Start-up: one running copy per user, then the build window until it ends.
+
+#include "platform/registry.h"
+
+#include <string>
+
+namespace tbx {
+
+class IDialogs;
+class IShell;
+
+class CConverterApp {
+public:
+    // lockFolder: where the single-instance lock lives.
+    CConverterApp(std::string lockFolder, RegHive hive, IDialogs& dialogs, IShell& shell,
+                  std::string programFolder);
+
+    // Runs the build window modally and returns true once it has ended; false
+    // when another copy is running, after telling the user so.
+    bool InitInstance();
+
+private:
+    std::string lockFolder_;
+    RegHive hive_;
+    IDialogs& dialogs_;
+    IShell& shell_;
+    std::string programFolder_;
+};
+
+} // namespace tbx

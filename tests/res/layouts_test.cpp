@@ -1,0 +1,58 @@
+#include "res/layouts.h"
+
+#include <gtest/gtest.h>
+#include <set>
+
+namespace tbx {
+namespace {
+
+bool TakesFocus(ControlKind kind) {
+    return kind == ControlKind::Edit || kind == ControlKind::ComboBox;
+}
+
+void CheckTemplate(const DialogTemplate& dialog) {
+    std::set<int> ids;
+    for (const LayoutControl& control : dialog.controls) {
+        SCOPED_TRACE(control.id);
+        EXPECT_NE(control.id, 0);
+        EXPECT_TRUE(ids.insert(control.id).second) << "id used twice";
+        EXPECT_GE(control.x, 0);
+        EXPECT_GE(control.y, 0);
+        EXPECT_GT(control.width, 0);
+        EXPECT_GT(control.height, 0);
+        EXPECT_LE(control.x + control.width, dialog.width);
+        EXPECT_LE(control.y + control.height, dialog.height);
+        if (control.kind == ControlKind::Bitmap) {
+            EXPECT_NE(control.image, 0);
+        }
+    }
+    // A label names an edit field or list that exists in the same window.
+    for (const LayoutControl& control : dialog.controls) {
+        if (control.kind != ControlKind::Label || control.buddy == 0)
+            continue;
+        const LayoutControl* buddy = FindLayoutControl(dialog, control.buddy);
+        ASSERT_NE(buddy, nullptr) << control.text;
+        EXPECT_TRUE(TakesFocus(buddy->kind)) << control.text;
+    }
+}
+
+TEST(LayoutsTest, BuildWindowTemplate) {
+    const DialogTemplate* build = FindDialogTemplate(kBuildTemplate);
+    ASSERT_NE(build, nullptr);
+    EXPECT_EQ(build->caption, "Tomebox! 1.2.1 - Сборка");
+    EXPECT_EQ(build->width, 363);
+    EXPECT_EQ(build->height, 191);
+    EXPECT_EQ(build->controls.size(), 20u);
+    CheckTemplate(*build);
+
+    // The controls the program and the compile job refer to.
+    for (int id : {kIdBrowseButton, kIdBuildButton, kIdBuildLog, kIdBuildPageEdit,
+                   kIdBuildOutputEdit, kIdBuildTitleEdit, kIdOptionsButton, kIdDecompileButton,
+                   kIdIndexButton, kIdExitButton, kIdBuildAnimation})
+        EXPECT_NE(FindLayoutControl(*build, id), nullptr) << id;
+    EXPECT_EQ(FindLayoutControl(*build, kIdBrowseButton)->kind, ControlKind::DefPushButton);
+    EXPECT_TRUE(FindLayoutControl(*build, kIdBuildLog)->flags & kReadOnly);
+}
+
+} // namespace
+} // namespace tbx

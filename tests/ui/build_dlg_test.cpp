@@ -1,0 +1,467 @@
+#include "app/build_dlg.h"
+#include "controls/busy_animation.h"
+#include "controls/dialog_builder.h"
+#include "controls/log_pane.h"
+#include "fake_dialogs.h"
+#include "res/layouts.h"
+#include "settings/opt_store.h"
+#include "support/temp_dir.h"
+
+#include <QAccessible>
+#include <QAction>
+#include <QFontMetrics>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+#include <thread>
+
+namespace tbx {
+namespace {
+
+namespace fs = std::filesystem;
+using test::FakeShell;
+using test::ScriptedDialogs;
+using test::TempDir;
+using test::WriteFile;
+using Kind = ScriptedDialogs::Kind;
+
+const QString kQuestion = QStringLiteral("Хотите указать каталог для выходного CHM файла?");
+const QString kFolderTitle = QStringLiteral("Выбираем каталог для выходного CHM файла");
+const QString kReportTail =
+    QStringLiteral("  успешно открыт.\nПрограмма готова к сборке справочной системы.");
+
+QString Q(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// Pumps events until done, at most ten seconds.
+bool WaitFor(const std::function<bool()>& done) {
+    return QTest::qWaitFor(done, 10000);
+}
+
+class BuildDlgTest : public ::testing::Test {
+protected:
+    void SetUp() override { Open(); }
+    void TearDown() override { dialog.reset(); }
+
+    void Open() {
+        dialog = std::make_unique<CBuildDlg>(RegHive(store.Path()), dialogs, shell,
+                                             programDir.Path().string() + "/");
+    }
+
+    void SetOption(const char* name, const char* value) {
+        COptKey key;
+        ASSERT_EQ(key.OpenOrCreate(RegHive(store.Path()), kCmnOptsKey), kErrorSuccess);
+        ASSERT_EQ(key.SetText(name, value), kErrorSuccess);
+    }
+
+    QLineEdit* Field(int id) const { return FindControl<QLineEdit>(*dialog, id); }
+    QString Input() const { return Field(kIdBuildPageEdit)->text(); }
+    QString Output() const { return Field(kIdBuildOutputEdit)->text(); }
+    QString Title() const { return Field(kIdBuildTitleEdit)->text(); }
+    CMyRichEditCtrl* Log() const { return FindControl<CMyRichEditCtrl>(*dialog, kIdBuildLog); }
+    QString LogText() const { return Log()->toPlainText(); }
+    BusyAnimation* Animation() const {
+        return FindControl<BusyAnimation>(*dialog, kIdBuildAnimation);
+    }
+    void Click(int id) { QTest::mouseClick(FindControl<QPushButton>(*dialog, id), Qt::LeftButton); }
+
+    // Writes a page into the files folder and returns its path.
+    QString Page(const std::string& name, std::string_view content) {
+        WriteFile(files.Path() / name, content);
+        return Q(files / name);
+    }
+
+    // Browses to page, answering the output-folder question when asked.
+    void Browse(const QString& page) {
+        dialogs.ExpectOpenFile(page);
+        dialog->OnBrowsePage();
+    }
+
+    TempDir store;
+    TempDir files;
+    TempDir programDir;
+    ScriptedDialogs dialogs;
+    FakeShell shell;
+    std::unique_ptr<CBuildDlg> dialog;
+};
+
+TEST_F(BuildDlgTest, InitDialogWritesFirstRunDefaultsAndPreparesTheWindow) {
+    EXPECT_EQ(test::ReadFile(store.Path() / "Software/Tomebox/CmnOpts/OpenAfterCompile"), "1");
+    EXPECT_EQ(test::ReadFile(store.Path() / "Software/Tomebox/IndOpts/CSSPath"), "Default");
+    EXPECT_FALSE(dialog->windowIcon().isNull());
+    EXPECT_EQ(Log()->palette().color(QPalette::Base), QColor(255, 255, 225));
+    EXPECT_TRUE(Log()->isReadOnly());
+}
+
+TEST_F(BuildDlgTest, ControlsAreFoundByIdWithTheTemplatesTextsBuddiesAndTabOrder) {
+    EXPECT_EQ(dialog->windowTitle(), QStringLiteral("Tomebox! 1.2.1 - Сборка"));
+    const std::pair<int, const char*> buttons[] = {
+        {kIdBrowseButton, "Обзор ..."}, {kIdOptionsButton, "Опции ..."},
+        {kIdBuildButton, "Собрать!"},   {kIdDecompileButton, "Разобрать ..."},
+        {kIdIndexButton, "Индекс ..."}, {kIdExitButton, "Выход"},
+    };
+    for (const auto& [id, text] : buttons) {
+        auto* button = FindControl<QPushButton>(*dialog, id);
+        ASSERT_NE(button, nullptr) << id;
+        EXPECT_EQ(button->text(), QString::fromUtf8(text));
+        EXPECT_EQ(button->isDefault(), id == kIdBrowseButton) << id;
+    }
+
+    // Each edit field is named for screen readers by the label beside it.
+    const std::pair<int, const char*> fields[] = {
+        {kIdBuildPageEdit, "Web-страничка (in):"},
+        {kIdBuildOutputEdit, "Файл справки (out):"},
+        {kIdBuildTitleEdit, "Заголовок справки:"},
+    };
+    for (const auto& [id, label] : fields) {
+        QLineEdit* edit = Field(id);
+        ASSERT_NE(edit, nullptr) << id;
+        EXPECT_FALSE(edit->isReadOnly());
+        QAccessibleInterface* accessible = QAccessible::queryAccessibleInterface(edit);
+        ASSERT_NE(accessible, nullptr);
+        EXPECT_EQ(accessible->text(QAccessible::Name), QString::fromUtf8(label));
+    }
+    // The controls without a label name themselves.
+    for (QWidget* unlabelled : {static_cast<QWidget*>(Log()), static_cast<QWidget*>(Animation())}) {
+        ASSERT_NE(unlabelled, nullptr);
+        EXPECT_FALSE(
+            QAccessible::queryAccessibleInterface(unlabelled)->text(QAccessible::Name).isEmpty());
+    }
+
+    // Tab goes through the controls in the template's order.
+    const int order[] = {kIdBuildPageEdit,  kIdBrowseButton, kIdBuildOutputEdit, kIdOptionsButton,
+                         kIdBuildTitleEdit, kIdBuildButton,  kIdBuildLog,        kIdDecompileButton,
+                         kIdIndexButton,    kIdExitButton,   kIdBuildPageEdit};
+    QWidget* at = Field(kIdBuildPageEdit);
+    for (std::size_t i = 1; i < std::size(order); ++i) {
+        do {
+            at = at->nextInFocusChain();
+        } while (!(at->focusPolicy() & Qt::TabFocus));
+        EXPECT_EQ(ControlId(*at), order[i]) << "after " << order[i - 1];
+    }
+}
+
+TEST_F(BuildDlgTest, EveryTextFitsItsControlAndNothingOverlaps) {
+    const DialogTemplate& layout = *FindDialogTemplate(kBuildTemplate);
+    const QRect client(QPoint(0, 0), dialog->size());
+    std::vector<QWidget*> placed;
+    for (const LayoutControl& item : layout.controls) {
+        QWidget* control = FindControl(*dialog, item.id);
+        ASSERT_NE(control, nullptr) << item.id;
+        EXPECT_TRUE(client.contains(control->geometry())) << item.id;
+        const QFontMetrics metrics(control->font());
+        if (auto* label = qobject_cast<QLabel*>(control); label && !label->text().isEmpty()) {
+            EXPECT_LE(metrics.horizontalAdvance(label->text()), label->width()) << item.id;
+            EXPECT_LE(metrics.height(), label->height()) << item.id;
+        }
+        if (auto* button = qobject_cast<QPushButton*>(control)) {
+            EXPECT_LE(metrics.horizontalAdvance(button->text()), button->width() - 8) << item.id;
+            EXPECT_LE(metrics.height(), button->height() - 4) << item.id;
+        }
+        for (QWidget* other : placed)
+            EXPECT_FALSE(control->geometry().intersects(other->geometry()))
+                << item.id << " overlaps " << ControlId(*other);
+        placed.push_back(control);
+    }
+}
+
+TEST_F(BuildDlgTest, BrowseFillsThePathsTheTitleAndTheReport) {
+    const QString page = Page("start.html", "<html><head><TITLE>Руководство  Пользователя</Title>");
+    Browse(page);
+
+    ASSERT_EQ(dialogs.Calls().size(), 1u);
+    const auto& pick = dialogs.Calls()[0];
+    EXPECT_EQ(pick.text, QStringLiteral("Открываем web-файл ..."));
+    EXPECT_EQ(pick.owner, dialog.get());
+    ASSERT_EQ(pick.filters.size(), 2);
+    EXPECT_EQ(pick.filters[0].description, QStringLiteral("*.htm и *.html файлы"));
+    EXPECT_EQ(pick.filters[0].patterns, QStringLiteral("*.htm *.html"));
+    EXPECT_EQ(pick.filters[1].description, QStringLiteral("Все файлы (*.*)"));
+    EXPECT_EQ(pick.filters[1].patterns, QStringLiteral("*"));
+
+    EXPECT_EQ(Input(), page);
+    EXPECT_EQ(Output(), Q(files / "start.chm"));
+    EXPECT_EQ(Title(), QStringLiteral("Руководство  Пользователя"));
+    EXPECT_EQ(LogText(), QStringLiteral("Файл 'start.html'") + kReportTail);
+}
+
+TEST_F(BuildDlgTest, OutputFolderQuestionYesNoAndCancelledPick) {
+    SetOption("ChangeChmOutDir", "1");
+    const QString page = Page("guide.htm", "<title>G</title>");
+    TempDir outDir;
+
+    // Yes and a folder: the help file goes there, under the page's name.
+    dialogs.ExpectOpenFile(page);
+    dialogs.ExpectYesNo(true);
+    dialogs.ExpectDirectory(Q(outDir.Path().string()));
+    dialog->OnBrowsePage();
+    EXPECT_EQ(Output(), Q(outDir / "guide.chm"));
+    ASSERT_EQ(dialogs.Calls().size(), 3u);
+    EXPECT_EQ(dialogs.Calls()[1].text, kQuestion);
+    EXPECT_EQ(dialogs.Calls()[2].text, kFolderTitle);
+
+    // Yes, then the folder pick cancelled: the page's own folder.
+    dialogs.ExpectOpenFile(page);
+    dialogs.ExpectYesNo(true);
+    dialogs.ExpectDirectory(QString());
+    dialog->OnBrowsePage();
+    EXPECT_EQ(Output(), Q(files / "guide.chm"));
+
+    // The root comes back as it is, without a doubled separator.
+    dialogs.ExpectOpenFile(page);
+    dialogs.ExpectYesNo(true);
+    dialogs.ExpectDirectory(QStringLiteral("/"));
+    dialog->OnBrowsePage();
+    EXPECT_EQ(Output(), QStringLiteral("/guide.chm"));
+
+    // No: the page's own folder, and no folder picker.
+    dialogs.ExpectOpenFile(page);
+    dialogs.ExpectYesNo(false);
+    dialog->OnBrowsePage();
+    EXPECT_EQ(Output(), Q(files / "guide.chm"));
+    EXPECT_EQ(Title(), QStringLiteral("G"));
+}
+
+TEST_F(BuildDlgTest, NoOutputFolderQuestionWhenTheOptionKeyIsMissing) {
+    fs::remove_all(store.Path() / "Software/Tomebox/CmnOpts");
+    Browse(Page("a.htm", "<title>A</title>"));
+    EXPECT_EQ(Output(), Q(files / "a.chm"));
+}
+
+TEST_F(BuildDlgTest, CancelledFilePickShowsMessage106AndKeepsTheFields) {
+    Field(kIdBuildPageEdit)->setText(QStringLiteral("/old/page.htm"));
+    Field(kIdBuildOutputEdit)->setText(QStringLiteral("/old/page.chm"));
+    Field(kIdBuildTitleEdit)->setText(QStringLiteral("Old"));
+
+    Browse(QString());
+
+    EXPECT_EQ(LogText(), QStringLiteral("При попытке открыть файл произошла ошибка или "
+                                        "пользователь \nотменил операцию."));
+    EXPECT_EQ(Input(), QStringLiteral("/old/page.htm"));
+    EXPECT_EQ(Output(), QStringLiteral("/old/page.chm"));
+    EXPECT_EQ(Title(), QStringLiteral("Old"));
+}
+
+TEST_F(BuildDlgTest, PagesWithoutTitleOrUnreadableStillFillTheFields) {
+    Browse(Page("plain.htm", "<html><body>no title here</body></html>"));
+    EXPECT_EQ(Title(), QStringLiteral("plain.htm"));
+    EXPECT_EQ(LogText(), QStringLiteral("Файл 'plain.htm'") + kReportTail);
+
+    // Gone between the pick and the read.
+    const QString gone = Q(files / "gone.html");
+    Browse(gone);
+    EXPECT_EQ(Input(), gone);
+    EXPECT_EQ(Output(), Q(files / "gone.chm"));
+    EXPECT_EQ(Title(), QStringLiteral("gone.html"));
+    EXPECT_EQ(LogText(), QStringLiteral("Файл 'gone.html'") + kReportTail);
+
+    // A name without an extension gets ".chm" appended; a dot in a folder
+    // name is no extension.
+    fs::create_directory(files.Path() / "v1.2");
+    WriteFile(files.Path() / "v1.2" / "README", "<title>Readme</title>");
+    Browse(Q(files / "v1.2/README"));
+    EXPECT_EQ(Output(), Q(files / "v1.2/README.chm"));
+    EXPECT_EQ(Title(), QStringLiteral("Readme"));
+}
+
+TEST_F(BuildDlgTest, TitleKeepsLineBreaksAndReadsWindows1251) {
+    Browse(Page("crlf.htm", "<title>Two\r\nLines</title>"));
+    EXPECT_EQ(Title(), QStringLiteral("Two\r\nLines"));
+
+    // "Справка" in Windows-1251.
+    Browse(Page("cp.htm", "<title>\xD1\xEF\xF0\xE0\xE2\xEA\xE0</title>"));
+    EXPECT_EQ(Title(), QStringLiteral("Справка"));
+}
+
+TEST_F(BuildDlgTest, EscapeNeverClosesButTheCloseBoxAndExitDo) {
+    dialog->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(dialog.get()));
+    Field(kIdBuildPageEdit)->setFocus();
+    QTest::keyClick(Field(kIdBuildPageEdit), Qt::Key_Escape);
+    QTest::keyClick(dialog.get(), Qt::Key_Escape);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(dialog->isVisible());
+
+    EXPECT_TRUE(dialog->close());
+    EXPECT_FALSE(dialog->isVisible());
+
+    Open();
+    dialog->show();
+    Click(kIdExitButton);
+    EXPECT_FALSE(dialog->isVisible());
+}
+
+TEST_F(BuildDlgTest, UnbuiltWindowsAndTheAboutEntryOpenNothingYet) {
+    QAction* about = dialog->AboutAction();
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(about->text(), QStringLiteral("&О программе Tomebox!..."));
+    EXPECT_EQ(about->shortcut(), QKeySequence(Qt::Key_F1));
+    EXPECT_TRUE(dialog->actions().contains(about));
+    EXPECT_EQ(dialog->contextMenuPolicy(), Qt::ActionsContextMenu);
+
+    // Any box or picker would fail the test through the scripted dialogs.
+    about->trigger();
+    Click(kIdOptionsButton);
+    Click(kIdDecompileButton);
+    Click(kIdIndexButton);
+    EXPECT_TRUE(dialogs.Calls().empty());
+}
+
+TEST_F(BuildDlgTest, JobHostAnswersAWorkerThreadOnTheUserInterfaceThread) {
+    Field(kIdBuildTitleEdit)->setText(QStringLiteral("Заголовок"));
+    dialogs.ExpectYesNo(true);
+
+    std::string title;
+    bool yes = false;
+    ScreenSize screen;
+    std::atomic<bool> done = false;
+    IJobHost& host = *dialog;
+    std::thread worker([&] {
+        title = host.ReadField(kIdTitleEdit);
+        host.ShowMessage("Сообщение\r\nвторая строка");
+        host.StartBusy();
+        yes = host.AskYesNo("Вопрос?");
+        screen = host.Screen();
+        done = true;
+    });
+    const bool finished = WaitFor([&] { return done.load(); });
+    worker.join();
+    ASSERT_TRUE(finished);
+
+    EXPECT_EQ(title, "Заголовок");
+    EXPECT_EQ(LogText(), QStringLiteral("Сообщение\nвторая строка"));
+    EXPECT_TRUE(Animation()->IsPlaying());
+    EXPECT_TRUE(yes);
+    ASSERT_EQ(dialogs.Calls().size(), 1u);
+    EXPECT_EQ(dialogs.Calls()[0].text, QStringLiteral("Вопрос?"));
+    EXPECT_EQ(dialogs.Calls()[0].thread, dialog->thread());
+    EXPECT_GT(screen.width, 0);
+    EXPECT_GT(screen.height, 0);
+
+    std::thread stopper([&] { host.StopBusy(); });
+    EXPECT_TRUE(WaitFor([&] { return !Animation()->IsPlaying(); }));
+    stopper.join();
+}
+
+TEST_F(BuildDlgTest, ClosingWhileAQuestionIsOpenEndsOnceItIsAnswered) {
+    dialog->show();
+    IJobHost& host = *dialog;
+    // The window is told to close while the question is on screen.
+    dialogs.ExpectYesNo(true, [&] { EXPECT_FALSE(dialog->close()); });
+
+    std::atomic<int> answers = 0;
+    bool first = false, second = true;
+    std::thread worker([&] {
+        first = host.AskYesNo("Перезаписать?");
+        ++answers;
+        // Once closing, questions are answered No without a box, and
+        // messages go nowhere.
+        second = host.AskYesNo("Ещё вопрос?");
+        host.ShowMessage("не показывать");
+        ++answers;
+    });
+    const bool finished = WaitFor([&] { return answers == 2 && !dialog->isVisible(); });
+    worker.join();
+    ASSERT_TRUE(finished);
+    EXPECT_TRUE(first);
+    EXPECT_FALSE(second);
+    EXPECT_TRUE(dialog->Closing());
+    EXPECT_NE(LogText(), QStringLiteral("не показывать"));
+    EXPECT_EQ(dialogs.Calls().size(), 1u);
+}
+
+TEST_F(BuildDlgTest, EndDialogFromAWorkerEndsTheWindowWithItsResult) {
+    dialog->show();
+    QSignalSpy finished(dialog.get(), &QDialog::finished);
+    IJobHost& host = *dialog;
+    std::thread worker([&] { host.EndDialog(1); });
+    EXPECT_TRUE(WaitFor([&] { return !dialog->isVisible(); }));
+    worker.join();
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_EQ(finished[0][0].toInt(), 1);
+}
+
+// A stand-in compiler that writes the help file the project names.
+void InstallFakeCompiler(const fs::path& programDir) {
+    const fs::path hhc = programDir / "hhc";
+    WriteFile(hhc, "#!/bin/sh\n"
+                   "out=$(sed -n 's/^Compiled file=//p' \"$1\" | tr -d '\\r')\n"
+                   "printf 'ITSF' > \"$out\"\n");
+    fs::permissions(hhc, fs::perms::owner_all);
+}
+
+TEST_F(BuildDlgTest, BuildRunsTheJobAndItsQuitOptionEndsTheWindow) {
+    InstallFakeCompiler(programDir.Path());
+    SetOption("QuitAfterCompile", "1");
+    Browse(Page("index.htm", "<title>Сайт</title>"));
+    dialog->show();
+    QSignalSpy finished(dialog.get(), &QDialog::finished);
+
+    Click(kIdBuildButton);
+    ASSERT_TRUE(WaitFor([&] { return !dialog->isVisible(); }));
+
+    EXPECT_TRUE(fs::exists(files.Path() / "index.chm"));
+    EXPECT_EQ(LogText(), QStringLiteral("Компиляция файла завершена."));
+    EXPECT_FALSE(Animation()->IsPlaying());
+    EXPECT_EQ(shell.Opened(), std::vector<std::string>{files / "index.chm"});
+    ASSERT_EQ(finished.size(), 1);
+    EXPECT_EQ(finished[0][0].toInt(), 1);
+}
+
+TEST_F(BuildDlgTest, ClosingWhileAJobWaitsOnItsQuestionDoesNotHang) {
+    InstallFakeCompiler(programDir.Path());
+    SetOption("ConsentOnRewrite", "1");
+    Browse(Page("site.htm", "<title>S</title>"));
+    WriteFile(files.Path() / "site.chm", "old help");
+    dialog->show();
+
+    // The close arrives while the job's overwrite question is open; the
+    // answer Yes comes too late for the job to act on it.
+    dialogs.ExpectYesNo(true, [&] { dialog->close(); });
+    Click(kIdBuildButton);
+    ASSERT_TRUE(WaitFor([&] { return !dialog->isVisible(); }));
+
+    EXPECT_EQ(test::ReadFile(files.Path() / "site.chm"), "old help");
+    EXPECT_TRUE(shell.Opened().empty());
+    // No project or other file left behind beside the page.
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(files.Path()))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"site.chm", "site.htm"}));
+}
+
+TEST_F(BuildDlgTest, ExitWhileAJobRunsShowsNothingAndWaitsForIt) {
+    // A compiler that takes its time, so the job is still running at exit.
+    const fs::path hhc = programDir.Path() / "hhc";
+    WriteFile(hhc, "#!/bin/sh\nexec sleep 30\n");
+    fs::permissions(hhc, fs::perms::owner_all);
+    Browse(Page("slow.htm", "<title>S</title>"));
+    dialog->show();
+
+    Click(kIdBuildButton);
+    ASSERT_TRUE(WaitFor([&] { return Animation()->IsPlaying(); }));
+    const QString running = LogText();
+    const auto started = std::chrono::steady_clock::now();
+    Click(kIdExitButton);
+
+    // The compiler is stopped rather than waited for.
+    ASSERT_TRUE(WaitFor([&] { return !dialog->isVisible(); }));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+    EXPECT_TRUE(dialog->Closing());
+    EXPECT_EQ(LogText(), running);
+    EXPECT_TRUE(shell.Opened().empty());
+    EXPECT_EQ(dialogs.Calls().size(), 1u); // only the browse pick
+}
+
+} // namespace
+} // namespace tbx
