@@ -1,7 +1,10 @@
 // hhc run as the compile job runs it: one argument, the project the job
 // writes, chmcmd taken from PATH (a real one, or a script standing in for it).
 
+#include "build/compile_job.h"
 #include "build/help_project.h"
+#include "platform/shell.h"
+#include "res/strings.h"
 #include "res/cp1251.h"
 #include "settings/opt_store.h"
 #include "support/temp_dir.h"
@@ -120,6 +123,36 @@ void WriteScript(const std::string& path, const std::string& body) {
                         body);
     fs::permissions(path, fs::perms::owner_all);
 }
+
+// Answers the compile job from fixed fields; questions are not expected.
+class CompileHost : public IJobHost {
+public:
+    explicit CompileHost(std::map<int, std::string> fields) : fields_(std::move(fields)) {}
+    std::string ReadField(int id) override { return fields_[id]; }
+    void ShowMessage(const std::string& text) override { messages.push_back(text); }
+    bool AskYesNo(const std::string& text) override {
+        ADD_FAILURE() << "unexpected question: " << text;
+        return false;
+    }
+    void StartBusy() override {}
+    void StopBusy() override {}
+    void EndDialog(int) override { ADD_FAILURE() << "the window was ended"; }
+    ScreenSize Screen() override { return {1024, 768}; }
+
+    std::vector<std::string> messages;
+
+private:
+    std::map<int, std::string> fields_;
+};
+
+class OpenedFiles : public IShell {
+public:
+    int Open(const std::string& target) override {
+        opened.push_back(target);
+        return kLaunchOk;
+    }
+    std::vector<std::string> opened;
+};
 
 // A site whose folder names hold blanks and Cyrillic letters, its project
 // written by the compile job's own writer, and an output folder beside it.
@@ -284,30 +317,9 @@ TEST_F(HhcTest, TerminationIsPassedToChmcmdAndCleansUp) {
     ExpectNoLeftovers();
 }
 
-// The real compiler: every file the start page reaches is in the help file,
-// byte for byte, and the site folder holds nothing new but the job's project.
-TEST_F(HhcTest, RealChmcmdCompilesEverythingTheStartPageReaches) {
-    std::map<std::string, std::string> siteFiles = {
-        {"главная страница.htm",
-         "<html><head><title>Начало</title>"
-         "<link rel=\"stylesheet\" type=\"text/css\" href=\"стиль.css\"></head><body>"
-         "<a href=\"разделы/первая глава.htm\">1</a> <a href=\"разделы/second%20page.htm\">2</a>"
-         "<img src=\"картинки/рисунок 1.png\"></body></html>"},
-        {"разделы/первая глава.htm",
-         "<html><body>Один <a href=\"../главная страница.htm\">назад</a></body></html>"},
-        {"разделы/second page.htm", "<html><body>Two</body></html>"},
-        {"картинки/рисунок 1.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)},
-        {"стиль.css", "body { color: #123456; }\n"},
-    };
-    for (const auto& [name, bytes] : siteFiles) {
-        fs::create_directories(fs::path(site + "/" + name).parent_path());
-        WriteFile(site + "/" + name, bytes);
-    }
-    const std::string project = WriteProject();
-
-    const HhcResult result = RunHhc({project}, SystemPath());
-
-    ASSERT_TRUE(result.exited && result.code == 0) << result.code << "\n" << result.errorOutput;
+// Every file of the site is in the help file, byte for byte.
+void ExpectHelpFileHolds(const std::string& output,
+                         const std::map<std::string, std::string>& siteFiles) {
     chmFile* help = chm_open(output.c_str());
     ASSERT_NE(help, nullptr) << output;
     for (const auto& [name, bytes] : siteFiles) {
@@ -328,10 +340,63 @@ TEST_F(HhcTest, RealChmcmdCompilesEverythingTheStartPageReaches) {
                         strings.length);
     EXPECT_NE(table.find(*EncodeCp1251Exact("Справка «тест»")), std::string::npos);
     chm_close(help);
+}
 
+// A start page linking pages in a sub-folder, an image and a style sheet.
+std::map<std::string, std::string> WriteSite(const std::string& site) {
+    std::map<std::string, std::string> siteFiles = {
+        {"главная страница.htm",
+         "<html><head><title>Начало</title>"
+         "<link rel=\"stylesheet\" type=\"text/css\" href=\"стиль.css\"></head><body>"
+         "<a href=\"разделы/первая глава.htm\">1</a> <a href=\"разделы/second%20page.htm\">2</a>"
+         "<img src=\"картинки/рисунок 1.png\"></body></html>"},
+        {"разделы/первая глава.htm",
+         "<html><body>Один <a href=\"../главная страница.htm\">назад</a></body></html>"},
+        {"разделы/second page.htm", "<html><body>Two</body></html>"},
+        {"картинки/рисунок 1.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)},
+        {"стиль.css", "body { color: #123456; }\n"},
+    };
+    for (const auto& [name, bytes] : siteFiles) {
+        fs::create_directories(fs::path(site + "/" + name).parent_path());
+        WriteFile(site + "/" + name, bytes);
+    }
+    return siteFiles;
+}
+
+// The real compiler: every file the start page reaches is in the help file,
+// byte for byte, and the site folder holds nothing new but the job's project.
+TEST_F(HhcTest, RealChmcmdCompilesEverythingTheStartPageReaches) {
+    std::map<std::string, std::string> siteFiles = WriteSite(site);
+    const std::string project = WriteProject();
+
+    const HhcResult result = RunHhc({project}, SystemPath());
+
+    ASSERT_TRUE(result.exited && result.code == 0) << result.code << "\n" << result.errorOutput;
+    ExpectHelpFileHolds(output, siteFiles);
     siteFiles["Tomebox!.hhp"] = ReadFile(project);
     EXPECT_EQ(FilesBelow(site), siteFiles);
     EXPECT_EQ(FilesBelow(outFolder).size(), 1u);
+    ExpectNoLeftovers();
+}
+
+// The whole road of a build: the compile job checks the paths, creates the
+// missing output folders, writes the project, runs the real hhc from its
+// program folder, removes the project and opens the result.
+TEST_F(HhcTest, CompileJobBuildsARealHelpFile) {
+    const std::map<std::string, std::string> siteFiles = WriteSite(site);
+    const std::string nestedOutput = outFolder + "/новая папка/справка.chm";
+    CompileHost host({{kIdPageEdit, page},
+                      {kIdOutputEdit, nestedOutput},
+                      {kIdTitleEdit, "Справка «тест»"}});
+    OpenedFiles shell;
+    CompileJobs jobs(host, shell, hive, fs::path(TBX_HHC_PATH).parent_path().string() + "/");
+
+    jobs.CompileThreadProc();
+
+    ASSERT_EQ(host.messages.back(), LoadString(111));
+    ExpectHelpFileHolds(nestedOutput, siteFiles);
+    EXPECT_EQ(FilesBelow(site), siteFiles); // no project left beside the page
+    EXPECT_EQ(shell.opened, std::vector<std::string>{nestedOutput});
     ExpectNoLeftovers();
 }
 
