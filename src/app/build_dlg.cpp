@@ -9,15 +9,10 @@
 #include "res/strings.h"
 
 #include <QAction>
-#include <QCloseEvent>
-#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
-#include <QMetaObject>
 #include <QPushButton>
-#include <QScreen>
-#include <QThread>
-#include <QTimer>
+#include <memory>
 #include <utility>
 
 namespace tbx {
@@ -31,9 +26,6 @@ constexpr int kBrowseTitleId = 102;
 constexpr const char* kChangeOutDirQuestion = "Хотите указать каталог для выходного CHM файла?";
 constexpr const char* kOutDirPickerTitle = "Выбираем каталог для выходного CHM файла";
 
-// How often a closing window looks whether its jobs have ended.
-constexpr int kJobPollMs = 10;
-
 QString Q(const std::string& text) {
     return QString::fromStdString(text);
 }
@@ -44,29 +36,21 @@ std::string S(const QString& text) {
 
 } // namespace
 
-class CBuildDlg::ModalScope {
-public:
-    explicit ModalScope(CBuildDlg& dialog) : dialog_(dialog) { ++dialog_.modalDepth_; }
-    ~ModalScope() { --dialog_.modalDepth_; }
-    ModalScope(const ModalScope&) = delete;
-    ModalScope& operator=(const ModalScope&) = delete;
-
-private:
-    CBuildDlg& dialog_;
-};
-
 CBuildDlg::CBuildDlg(RegHive hive, IDialogs& dialogs, IShell& shell, std::string programFolder,
                      QWidget* parent)
-    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      hive_(hive), dialogs_(dialogs), m_fileDlg(dialogs),
-      jobs_(*this, shell, std::move(hive), std::move(programFolder)) {
+    : JobDialog(dialogs, parent,
+                Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      hive_(hive), m_fileDlg(dialogs) {
     BuildDialog(*this, *FindDialogTemplate(kBuildTemplate));
     m_editTitle = FindControl<QLineEdit>(*this, kIdBuildTitleEdit);
     m_editInput = FindControl<QLineEdit>(*this, kIdBuildPageEdit);
     m_editOutput = FindControl<QLineEdit>(*this, kIdBuildOutputEdit);
-    m_log = FindControl<CMyRichEditCtrl>(*this, kIdBuildLog);
-    m_anim = FindControl<BusyAnimation>(*this, kIdBuildAnimation);
+    auto jobs = std::make_unique<CompileJobs>(*this, shell, std::move(hive),
+                                              std::move(programFolder));
+    m_jobs = jobs.get();
+    AttachJobs(std::move(jobs), FindControl<CMyRichEditCtrl>(*this, kIdBuildLog),
+               FindControl<BusyAnimation>(*this, kIdBuildAnimation));
 
     const std::pair<int, void (CBuildDlg::*)()> buttons[] = {
         {kIdBrowseButton, &CBuildDlg::OnBrowsePage}, {kIdOptionsButton, &CBuildDlg::OnOptions},
@@ -77,19 +61,6 @@ CBuildDlg::CBuildDlg(RegHive hive, IDialogs& dialogs, IShell& shell, std::string
         connect(FindControl<QPushButton>(*this, id), &QPushButton::clicked, this, handler);
 
     OnInitDialog();
-}
-
-CBuildDlg::~CBuildDlg() {
-    if (!finished_) {
-        closing_ = true;
-        jobs_.Shutdown();
-        // Requests already on their way still need this thread to answer them.
-        while (!jobs_.Idle()) {
-            QCoreApplication::processEvents();
-            QThread::msleep(1);
-        }
-    }
-    jobs_.Join();
 }
 
 void CBuildDlg::OnInitDialog() {
@@ -151,7 +122,7 @@ void CBuildDlg::OnOptions() {
 }
 
 void CBuildDlg::OnBuild() {
-    jobs_.Start();
+    m_jobs->Start();
 }
 
 void CBuildDlg::OnDecompile() {
@@ -180,118 +151,6 @@ void CBuildDlg::keyPressEvent(QKeyEvent* event) {
         return;
     }
     QDialog::keyPressEvent(event);
-}
-
-void CBuildDlg::closeEvent(QCloseEvent* event) {
-    event->setAccepted(EndWindow(QDialog::Rejected));
-}
-
-bool CBuildDlg::EndWindow(int result) {
-    if (ending_)
-        return false;
-    ending_ = true;
-    endResult_ = result;
-    closing_ = true;
-    jobs_.Shutdown();
-    if (TryFinish())
-        return true;
-    // Waiting here in a nested event loop could stall: under the GLib event
-    // dispatcher, a loop nested in the handling of a posted event does not
-    // deliver the jobs' posted requests. So return to the running loop and
-    // look again shortly.
-    connect(&endPoll_, &QTimer::timeout, this, [this] {
-        if (TryFinish())
-            endPoll_.stop();
-    });
-    endPoll_.start(kJobPollMs);
-    return false;
-}
-
-bool CBuildDlg::TryFinish() {
-    // A job may be waiting for the answer of an open box, and a handler that
-    // opened one expects its window to stand when the box returns.
-    if (modalDepth_ > 0 || !jobs_.Idle())
-        return false;
-    jobs_.Join();
-    finished_ = true;
-    m_anim->StopBusy();
-    done(endResult_);
-    return true;
-}
-
-template <typename F> void CBuildDlg::OnUiThread(F&& f) {
-    if (QThread::currentThread() == thread()) {
-        f();
-        return;
-    }
-    QMetaObject::invokeMethod(this, std::forward<F>(f), Qt::BlockingQueuedConnection);
-}
-
-std::string CBuildDlg::ReadField(int controlId) {
-    std::string text;
-    OnUiThread([&] {
-        if (auto* edit = FindControl<QLineEdit>(*this, controlId))
-            text = S(edit->text());
-    });
-    return text;
-}
-
-void CBuildDlg::ShowMessage(const std::string& text) {
-    if (closing_)
-        return;
-    OnUiThread([&] {
-        if (!closing_)
-            m_log->SetMessage(Q(text));
-    });
-}
-
-bool CBuildDlg::AskYesNo(const std::string& text) {
-    if (closing_)
-        return false;
-    bool yes = false;
-    OnUiThread([&] {
-        if (closing_)
-            return;
-        ModalScope modal(*this);
-        yes = dialogs_.AskYesNo(this, Q(text));
-    });
-    return yes;
-}
-
-void CBuildDlg::StartBusy() {
-    if (closing_)
-        return;
-    OnUiThread([&] {
-        if (!closing_)
-            m_anim->StartBusy();
-    });
-}
-
-void CBuildDlg::StopBusy() {
-    if (closing_)
-        return;
-    OnUiThread([&] { m_anim->StopBusy(); });
-}
-
-void CBuildDlg::EndDialog(int result) {
-    if (closing_)
-        return;
-    OnUiThread([&] {
-        if (closing_)
-            return;
-        // The job that asks is still running; the window ends once it is over.
-        EndWindow(result);
-    });
-}
-
-ScreenSize CBuildDlg::Screen() {
-    ScreenSize size;
-    OnUiThread([&] {
-        const QScreen* where = screen();
-        const QSize pixels = where->size() * where->devicePixelRatio();
-        size = {pixels.width(), pixels.height()};
-    });
-    return size;
 }
 
 } // namespace tbx

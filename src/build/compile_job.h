@@ -25,25 +25,21 @@ inline constexpr int kIdPageEdit = 1009;
 inline constexpr int kIdOutputEdit = 1010;
 inline constexpr int kIdTitleEdit = 1011;
 
-class CompileJobs {
+class CompileJobs : public IJobSet {
 public:
     // programFolder ends with "/" and holds hhc.
     CompileJobs(IJobHost& host, IShell& shell, RegHive hive, std::string programFolder);
     // Waits for every job thread; call Shutdown first so that none waits long.
-    ~CompileJobs();
+    ~CompileJobs() override;
     CompileJobs(const CompileJobs&) = delete;
     CompileJobs& operator=(const CompileJobs&) = delete;
 
     // Starts one job on a new worker thread and returns at once.
     void Start();
 
-    // The window is closing: jobs waiting for the lock give up, a running
-    // compiler is asked to stop, and no job shows anything or acts afterwards.
-    void Shutdown();
-    // True when no job thread is running.
-    bool Idle() const;
-    // Waits for every job thread to end.
-    void Join();
+    void Shutdown() override;
+    bool Idle() const override;
+    void Join() override;
 
     // The job itself, run on its worker thread; also callable directly.
     int CompileThreadProc();

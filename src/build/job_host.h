@@ -27,4 +27,17 @@ public:
     virtual ScreenSize Screen() = 0;
 };
 
+// The jobs of one window, as the window sees them when it closes.
+class IJobSet {
+public:
+    virtual ~IJobSet() = default;
+    // Jobs waiting for their lock give up, running programs are asked to
+    // stop, and no job shows anything or acts afterwards.
+    virtual void Shutdown() = 0;
+    // True when no job thread is running.
+    virtual bool Idle() const = 0;
+    // Waits for every job thread to end.
+    virtual void Join() = 0;
+};
+
 } // namespace tbx

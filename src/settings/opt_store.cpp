@@ -40,15 +40,19 @@ void WriteDefaultsIfMissing(const RegHive& hive, const char* keyPath, const Defa
 
 } // namespace
 
-long COptKey::Open(const RegHive& hive, std::string_view keyPath) {
-    std::filesystem::path dir;
-    const long result = RegOpenKey(hive, keyPath, dir);
+long COptKey::Hold(long result, std::filesystem::path dir) {
+    // On failure the key held before stays held.
     if (result == kErrorSuccess) {
-        Close();
         dir_ = std::move(dir);
         open_ = true;
     }
     return result;
+}
+
+long COptKey::Open(const RegHive& hive, std::string_view keyPath) {
+    std::filesystem::path dir;
+    const long result = RegOpenKey(hive, keyPath, dir);
+    return Hold(result, std::move(dir));
 }
 
 long COptKey::OpenOrCreate(const RegHive& hive, std::string_view keyPath) {
@@ -56,12 +60,7 @@ long COptKey::OpenOrCreate(const RegHive& hive, std::string_view keyPath) {
         return kErrorSuccess;
     std::filesystem::path dir;
     const long result = RegCreateKey(hive, keyPath, dir);
-    if (result == kErrorSuccess) {
-        Close();
-        dir_ = std::move(dir);
-        open_ = true;
-    }
-    return result;
+    return Hold(result, std::move(dir));
 }
 
 long COptKey::SetText(std::string_view name, std::string_view text) {

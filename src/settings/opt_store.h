@@ -50,6 +50,8 @@ public:
     bool IsOpen() const { return open_; }
 
 private:
+    long Hold(long result, std::filesystem::path dir);
+
     std::filesystem::path dir_;
     bool open_ = false;
 };

@@ -1,0 +1,83 @@
+#pragma once
+// A window whose jobs run on worker threads. It answers their requests on
+// the user-interface thread and, when it closes, stops the jobs and ends only
+// once every one of them is over.
+
+#include <QDialog>
+#include <QTimer>
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "build/job_host.h"
+
+namespace tbx {
+
+class BusyAnimation;
+class CMyRichEditCtrl;
+class IDialogs;
+
+class JobDialog : public QDialog, public IJobHost {
+    Q_OBJECT
+public:
+    JobDialog(IDialogs& dialogs, QWidget* parent, Qt::WindowFlags flags);
+    // Waits for running jobs, answering their requests meanwhile.
+    ~JobDialog() override;
+
+    // IJobHost: callable from any thread; runs on the user-interface thread.
+    std::string ReadField(int controlId) override;
+    void ShowMessage(const std::string& text) override;
+    bool AskYesNo(const std::string& text) override;
+    void StartBusy() override;
+    void StopBusy() override;
+    void EndDialog(int result) override;
+    ScreenSize Screen() override;
+
+    // True from the first close request on.
+    bool Closing() const { return closing_; }
+
+protected:
+    // The jobs, log pane and animation (may be null) this window serves;
+    // set once by the window's constructor.
+    void AttachJobs(std::unique_ptr<IJobSet> jobs, CMyRichEditCtrl* log, BusyAnimation* anim);
+
+    // Ends the window with result once every job has ended. True when it
+    // ended at once.
+    bool EndWindow(int result);
+
+    void closeEvent(QCloseEvent* event) override;
+
+    // Counts the boxes and pickers this window has open: the window does not
+    // end under one of them.
+    class ModalScope {
+    public:
+        explicit ModalScope(JobDialog& dialog) : dialog_(dialog) { ++dialog_.modalDepth_; }
+        ~ModalScope() { --dialog_.modalDepth_; }
+        ModalScope(const ModalScope&) = delete;
+        ModalScope& operator=(const ModalScope&) = delete;
+
+    private:
+        JobDialog& dialog_;
+    };
+
+    IDialogs& dialogs_;
+    CMyRichEditCtrl* m_log = nullptr;
+
+private:
+    // Runs f on the user-interface thread and waits for it there.
+    template <typename F> void OnUiThread(F&& f);
+    // Closes the window if nothing holds it open any more.
+    bool TryFinish();
+
+    BusyAnimation* anim_ = nullptr;
+    int modalDepth_ = 0;
+    bool ending_ = false;   // an end was asked for
+    bool finished_ = false; // the window has ended
+    int endResult_ = 0;
+    QTimer endPoll_;
+    // Read by job threads: once set, requests return at once without a window.
+    std::atomic<bool> closing_{false};
+    std::unique_ptr<IJobSet> jobs_;
+};
+
+} // namespace tbx
