@@ -1,13 +1,12 @@
 #include "build/compile_job.h"
 
-#include <sys/stat.h>
-
 #include "controls/path_helpers.h"
 #include "platform/files.h"
-#include "platform/process.h"
 #include "platform/shell.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
+
+#include <sys/stat.h>
 
 namespace tbx {
 namespace {
@@ -35,110 +34,26 @@ FileStamp StampOf(const std::string& path) {
     return stamp;
 }
 
-// The last non-empty line of what a program wrote to standard error.
-std::string LastLine(const std::string& text) {
-    std::size_t end = text.find_last_not_of("\r\n \t");
-    if (end == std::string::npos)
-        return {};
-    const std::size_t start = text.find_last_of('\n', end);
-    return text.substr(start == std::string::npos ? 0 : start + 1,
-                       end - (start == std::string::npos ? 0 : start + 1) + 1);
-}
-
-// The log pane's text for a finished compiler run.
-std::string CompilerVerdict(const ProcessOutcome& run, const std::string& compiler,
-                            const std::string& output, bool produced) {
-    if (!run.started)
-        return LoadString(kMsgCompilerNotStarted) + "\n" + compiler + " (" + run.error + ")";
-    if (!run.exited || run.exitCode != 0) {
-        const std::string detail = LastLine(run.errorOutput);
-        return LoadString(kMsgCompilerFailed) + (detail.empty() ? "" : "\n" + detail);
-    }
-    if (!produced)
-        return LoadString(kMsgNoHelpFile) + "\n" + output;
-    return LoadString(111);
-}
-
 } // namespace
 
 CompileJobs::CompileJobs(IJobHost& host, IShell& shell, RegHive hive, std::string programFolder)
-    : host_(host), shell_(shell), hive_(std::move(hive)), programFolder_(std::move(programFolder)) {}
+    : JobQueue(host), shell_(shell), hive_(std::move(hive)),
+      programFolder_(std::move(programFolder)) {}
 
 CompileJobs::~CompileJobs() {
     Shutdown();
     Join();
 }
 
-void CompileJobs::Start() {
-    std::lock_guard lock(mutex_);
-    if (cancelled_)
-        return;
-    ++running_;
-    threads_.emplace_back([this] {
-        CompileThreadProc();
-        std::lock_guard done(mutex_);
-        --running_;
-    });
-}
-
-void CompileJobs::Shutdown() {
-    std::lock_guard lock(mutex_);
-    cancelled_ = true;
-    for (ChildProcess* compiler : compilers_)
-        compiler->Terminate();
-    lockFreed_.notify_all();
-}
-
-bool CompileJobs::Idle() const {
-    std::lock_guard lock(mutex_);
-    return running_ == 0;
-}
-
-void CompileJobs::Join() {
-    for (std::thread& thread : threads_) {
-        if (thread.joinable())
-            thread.join();
-    }
-    threads_.clear();
-}
-
-bool CompileJobs::Cancelled() const {
-    std::lock_guard lock(mutex_);
-    return cancelled_;
-}
-
-bool CompileJobs::TakeLock() {
-    std::unique_lock lock(mutex_);
-    if (cancelled_)
-        return false;
-    if (locked_) {
-        // Never call the host while holding the mutex: the window may be
-        // waiting for it in Shutdown.
-        lock.unlock();
-        host_.ShowMessage(LoadString(113));
-        lock.lock();
-        lockFreed_.wait(lock, [this] { return !locked_ || cancelled_; });
-        if (cancelled_)
-            return false;
-    }
-    locked_ = true;
-    return true;
-}
-
-void CompileJobs::ReleaseLock() {
-    std::lock_guard lock(mutex_);
-    locked_ = false;
-    lockFreed_.notify_one();
-}
-
 int CompileJobs::CompileThreadProc() {
-    if (!TakeLock())
+    if (!TakeLock(LoadString(113)))
         return 0;
     const std::string output = host_.ReadField(kIdOutputEdit);
     if (!PathExists(output)) {
         // A relative output would land in whatever folder the program runs in.
         AssignFolderPath(m_strOutFolder, output);
-        if (!output.starts_with('/') || (!IsFolder(m_strOutFolder) && !CreateDirPath(m_strOutFolder))) {
+        if (!output.starts_with('/') ||
+            (!IsFolder(m_strOutFolder) && !CreateDirPath(m_strOutFolder))) {
             host_.ShowMessage(LoadString(114));
             ReleaseLock();
             return 0;
@@ -184,29 +99,20 @@ int CompileJobs::CompileThreadProc() {
 void CompileJobs::RunCompiler(const std::string& compiler, const std::string& project,
                               const std::string& output) {
     const FileStamp before = StampOf(output);
-    ChildProcess child;
-    {
-        std::lock_guard lock(mutex_);
-        if (!cancelled_ && child.Start(compiler, {project}))
-            compilers_.insert(&child);
-    }
-    const ProcessOutcome run = child.Wait();
-    {
-        std::lock_guard lock(mutex_);
-        compilers_.erase(&child);
-    }
+    const ProcessOutcome run = RunChild(compiler, {project});
     RemoveFile(project);
 
     const FileStamp after = StampOf(output);
-    const bool produced = after.exists && !(after == before);
-    const bool succeeded = run.started && run.exited && run.exitCode == 0 && produced;
+    std::string failure = ProgramFailure(run, compiler, kMsgCompilerNotStarted, kMsgCompilerFailed);
+    if (failure.empty() && (!after.exists || after == before))
+        failure = LoadString(kMsgNoHelpFile) + "\n" + output;
     const bool cancelled = Cancelled();
     // A window that is closing shows nothing and starts nothing more.
     if (!cancelled)
-        host_.ShowMessage(CompilerVerdict(run, compiler, output, produced));
+        host_.ShowMessage(failure.empty() ? LoadString(111) : failure);
     ReleaseLock();
     host_.StopBusy();
-    if (!succeeded || cancelled)
+    if (!failure.empty() || cancelled)
         return;
     if (GetOptFlag(hive_, "OpenAfterCompile", 1, kCmnOptsKey))
         shell_.Open(output);

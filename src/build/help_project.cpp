@@ -1,11 +1,11 @@
 #include "build/help_project.h"
 
-#include <optional>
-
 #include "platform/files.h"
 #include "res/cp1251.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
+
+#include <optional>
 
 namespace tbx {
 namespace {
@@ -26,8 +26,8 @@ struct ButtonFlag {
     int bit;
 };
 constexpr ButtonFlag kButtonFlags[] = {
-    {"ShowHide", 0x2}, {"Options", 0x1000}, {"Back", 0x4},    {"Forward", 0x8},
-    {"Stop", 0x10},    {"Refresh", 0x20},   {"Home", 0x40},   {"Print", 0x2000},
+    {"ShowHide", 0x2}, {"Options", 0x1000}, {"Back", 0x4},  {"Forward", 0x8},
+    {"Stop", 0x10},    {"Refresh", 0x20},   {"Home", 0x40}, {"Print", 0x2000},
 };
 
 // How many alternative project names to try when the usual ones are taken.
@@ -186,8 +186,7 @@ HelpProjectResult WriteHelpProject(const RegHive& hive, const HelpProjectInput& 
     // was just shown to be encodable, so only the free texts can turn to '?'.
     const std::string definition = EncodeCp1251(
         BuildWindowDefinition(hive, input.title, aboutPage, input.screen), Unmappable::Question);
-    return PlaceProject(FolderPart(input.pagePath),
-                        ProjectText(hive, *page, *output, definition));
+    return PlaceProject(FolderPart(input.pagePath), ProjectText(hive, *page, *output, definition));
 }
 
 } // namespace tbx

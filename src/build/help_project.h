@@ -2,10 +2,10 @@
 // The help project (.hhp) that the compile job hands to hhc: one start page,
 // the help file to produce, and the help window "Tomebox".
 
+#include "platform/registry.h"
+
 #include <string>
 #include <string_view>
-
-#include "platform/registry.h"
 
 namespace tbx {
 

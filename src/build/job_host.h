@@ -3,9 +3,9 @@
 // every request on its user-interface thread and waits for it, so a job never
 // touches a widget; tests hand the job a scripted host instead.
 
-#include <string>
-
 #include "build/help_project.h"
+
+#include <string>
 
 namespace tbx {
 

@@ -11,7 +11,9 @@
 namespace tbx {
 namespace {
 
-std::string SystemError(int err) { return std::strerror(err); }
+std::string SystemError(int err) {
+    return std::strerror(err);
+}
 
 // Writes all bytes to fd, then flushes them to disk; 0 or an errno value.
 int WriteAll(int fd, std::string_view bytes) {
@@ -105,6 +107,8 @@ std::string MoveFileNoReplace(const std::string& from, const std::string& to, bo
     return SystemError(err);
 }
 
-bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool RemoveFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
 
 } // namespace tbx

@@ -10,7 +10,9 @@ namespace tbx {
 
 InstanceLock::InstanceLock(std::string folder) : folder_(std::move(folder)) {}
 
-InstanceLock::~InstanceLock() { Release(); }
+InstanceLock::~InstanceLock() {
+    Release();
+}
 
 bool InstanceLock::Acquire() {
     if (fd_ >= 0)

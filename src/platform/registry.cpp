@@ -1,12 +1,12 @@
 #include "platform/registry.h"
 
+#include "platform/files.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include "platform/files.h"
 
 namespace tbx {
 namespace {

@@ -9,8 +9,8 @@ namespace tbx {
 
 // What the encoder does with a character Windows-1251 cannot hold.
 enum class Unmappable {
-    Question,  // write '?'
-    CharRef,   // write a numeric character reference such as "&#8776;" (HTML pages)
+    Question, // write '?'
+    CharRef,  // write a numeric character reference such as "&#8776;" (HTML pages)
 };
 
 // UTF-8 to Windows-1251. Bytes that are not valid UTF-8 count as unmappable.

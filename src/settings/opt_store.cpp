@@ -1,8 +1,8 @@
 #include "settings/opt_store.h"
 
 #include <cstdlib>
-#include <vector>
 #include <utility>
+#include <vector>
 
 namespace tbx {
 namespace {
@@ -23,9 +23,13 @@ std::string ReadValue(const COptKey& key, std::string_view name, std::size_t buf
     return UpToZero(std::move(text));
 }
 
-bool IsFlagText(const std::string& text) { return text == "1"; }
+bool IsFlagText(const std::string& text) {
+    return text == "1";
+}
 
-int ToNumber(const std::string& text) { return std::atoi(text.c_str()); }
+int ToNumber(const std::string& text) {
+    return std::atoi(text.c_str());
+}
 
 using Defaults = std::vector<std::pair<std::string, std::string>>;
 

@@ -3,12 +3,12 @@
 // stand-in, every value a text. Nothing is cached: each reader opens its own
 // key, so worker threads may read while the user-interface thread writes.
 
+#include "platform/registry.h"
+
 #include <cstddef>
 #include <filesystem>
 #include <string>
 #include <string_view>
-
-#include "platform/registry.h"
 
 namespace tbx {
 

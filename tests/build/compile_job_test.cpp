@@ -1,106 +1,36 @@
 #include "build/compile_job.h"
+#include "platform/shell.h"
+#include "res/strings.h"
+#include "settings/opt_store.h"
+#include "support/scripted_host.h"
+#include "support/temp_dir.h"
 
 #include <algorithm>
 #include <chrono>
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <gtest/gtest.h>
 #include <map>
 #include <mutex>
 #include <thread>
-
-#include <gtest/gtest.h>
-
-#include "platform/shell.h"
-#include "res/strings.h"
-#include "settings/opt_store.h"
-#include "support/temp_dir.h"
 
 namespace tbx {
 namespace {
 
 namespace fs = std::filesystem;
 using test::ReadFile;
+using test::RecordingShell;
+using test::ScriptedHost;
 using test::TempDir;
+using test::WaitFor;
 using test::WriteFile;
-
-// A host that answers from a script and records what the job asked of it.
-class ScriptedHost : public IJobHost {
-public:
-    std::string ReadField(int id) override {
-        std::lock_guard lock(mutex_);
-        return fields[id];
-    }
-    void ShowMessage(const std::string& text) override {
-        std::lock_guard lock(mutex_);
-        messages.push_back(text);
-    }
-    bool AskYesNo(const std::string& text) override {
-        std::lock_guard lock(mutex_);
-        questions.push_back(text);
-        if (answers.empty()) {
-            ADD_FAILURE() << "unexpected question: " << text;
-            return false;
-        }
-        const bool answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-    void StartBusy() override {
-        std::lock_guard lock(mutex_);
-        ++busyStarts;
-    }
-    void StopBusy() override {
-        std::lock_guard lock(mutex_);
-        ++busyStops;
-    }
-    void EndDialog(int result) override {
-        std::lock_guard lock(mutex_);
-        endResults.push_back(result);
-    }
-    ScreenSize Screen() override { return {1024, 768}; }
-
-    int Count(const std::string& text) {
-        std::lock_guard lock(mutex_);
-        return static_cast<int>(std::count(messages.begin(), messages.end(), text));
-    }
-
-    std::mutex mutex_;
-    std::map<int, std::string> fields;
-    std::vector<std::string> messages;
-    std::vector<std::string> questions;
-    std::deque<bool> answers;
-    std::vector<int> endResults;
-    int busyStarts = 0;
-    int busyStops = 0;
-};
-
-class RecordingShell : public IShell {
-public:
-    int Open(const std::string& target) override {
-        std::lock_guard lock(mutex_);
-        opened.push_back(target);
-        return kLaunchOk;
-    }
-    std::mutex mutex_;
-    std::vector<std::string> opened;
-};
 
 // Fake compilers: shell scripts standing where the job looks for hhc.
 // Each writes the help file named in the project it is given, or fails.
 constexpr const char* kWritesHelpFile =
     "out=$(grep -a '^Compiled file=' \"$1\" | cut -d= -f2- | tr -d '\\r')\n"
     "printf 'compiled' > \"$out\"\n";
-
-bool WaitFor(const std::function<bool()>& condition) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
-}
 
 class CompileJobTest : public ::testing::Test {
 protected:
@@ -224,8 +154,7 @@ TEST_F(CompileJobTest, CompilerFailuresAreReportedAndSkipTheAfterActions) {
 
     Compiler("echo 'cannot read the page' >&2\nexit 3\n");
     RunJob();
-    EXPECT_EQ(host.messages.back(),
-              LoadString(kMsgCompilerFailed) + "\ncannot read the page");
+    EXPECT_EQ(host.messages.back(), LoadString(kMsgCompilerFailed) + "\ncannot read the page");
 
     Compiler("kill -KILL $$\n");
     RunJob();

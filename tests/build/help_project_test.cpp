@@ -1,11 +1,10 @@
 #include "build/help_project.h"
-
-#include <gtest/gtest.h>
-
 #include "res/cp1251.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
 #include "support/temp_dir.h"
+
+#include <gtest/gtest.h>
 
 namespace tbx {
 namespace {
@@ -47,19 +46,26 @@ TEST_F(HelpProjectTest, FirstRunDefaultsGiveTheWholeProjectByteForByte) {
 
     ASSERT_TRUE(result.Ok()) << result.error;
     EXPECT_EQ(result.projectPath, site / "Tomebox!.hhp");
-    EXPECT_EQ(ReadFile(result.projectPath),
-              "[OPTIONS]\r\n"
-              "Compatibility=1.1 or later\r\n"
-              "Compiled file=" + (site / "out.chm") + "\r\n"
-              "Default Window=Tomebox\r\n"
-              "Default topic=" + page + "\r\n"
-              "Display compile progress=Yes\r\n"
-              "Full-text search=No\r\n"
-              "Language=0x419 Russian\r\n"
-              "\r\n[FILES]\r\n" + page + "\r\n"
-              "\r\n[WINDOWS]\r\n"
-              "Tomebox=\"My help\",,,,http://tomebox.example.org/,/opt/tomebox/about.htm,About,,,"
-              "8480,0,270398,[86,64,938,704],,,,,,,0\r\n");
+    EXPECT_EQ(
+        ReadFile(result.projectPath),
+        "[OPTIONS]\r\n"
+        "Compatibility=1.1 or later\r\n"
+        "Compiled file=" +
+            (site / "out.chm") +
+            "\r\n"
+            "Default Window=Tomebox\r\n"
+            "Default topic=" +
+            page +
+            "\r\n"
+            "Display compile progress=Yes\r\n"
+            "Full-text search=No\r\n"
+            "Language=0x419 Russian\r\n"
+            "\r\n[FILES]\r\n" +
+            page +
+            "\r\n"
+            "\r\n[WINDOWS]\r\n"
+            "Tomebox=\"My help\",,,,http://tomebox.example.org/,/opt/tomebox/about.htm,About,,,"
+            "8480,0,270398,[86,64,938,704],,,,,,,0\r\n");
     // The working name is gone once the project has its final name.
     EXPECT_FALSE(fs::exists(site / "Tomebox!.ini"));
 }

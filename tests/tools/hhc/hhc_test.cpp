@@ -4,9 +4,10 @@
 #include "build/compile_job.h"
 #include "build/help_project.h"
 #include "platform/shell.h"
-#include "res/strings.h"
 #include "res/cp1251.h"
+#include "res/strings.h"
 #include "settings/opt_store.h"
+#include "support/scripted_host.h"
 #include "support/temp_dir.h"
 
 #include <chm_lib.h>
@@ -123,36 +124,6 @@ void WriteScript(const std::string& path, const std::string& body) {
                         body);
     fs::permissions(path, fs::perms::owner_all);
 }
-
-// Answers the compile job from fixed fields; questions are not expected.
-class CompileHost : public IJobHost {
-public:
-    explicit CompileHost(std::map<int, std::string> fields) : fields_(std::move(fields)) {}
-    std::string ReadField(int id) override { return fields_[id]; }
-    void ShowMessage(const std::string& text) override { messages.push_back(text); }
-    bool AskYesNo(const std::string& text) override {
-        ADD_FAILURE() << "unexpected question: " << text;
-        return false;
-    }
-    void StartBusy() override {}
-    void StopBusy() override {}
-    void EndDialog(int) override { ADD_FAILURE() << "the window was ended"; }
-    ScreenSize Screen() override { return {1024, 768}; }
-
-    std::vector<std::string> messages;
-
-private:
-    std::map<int, std::string> fields_;
-};
-
-class OpenedFiles : public IShell {
-public:
-    int Open(const std::string& target) override {
-        opened.push_back(target);
-        return kLaunchOk;
-    }
-    std::vector<std::string> opened;
-};
 
 // A site whose folder names hold blanks and Cyrillic letters, its project
 // written by the compile job's own writer, and an output folder beside it.
@@ -385,15 +356,16 @@ TEST_F(HhcTest, RealChmcmdCompilesEverythingTheStartPageReaches) {
 TEST_F(HhcTest, CompileJobBuildsARealHelpFile) {
     const std::map<std::string, std::string> siteFiles = WriteSite(site);
     const std::string nestedOutput = outFolder + "/новая папка/справка.chm";
-    CompileHost host({{kIdPageEdit, page},
-                      {kIdOutputEdit, nestedOutput},
-                      {kIdTitleEdit, "Справка «тест»"}});
-    OpenedFiles shell;
+    test::ScriptedHost host;
+    host.fields = {
+        {kIdPageEdit, page}, {kIdOutputEdit, nestedOutput}, {kIdTitleEdit, "Справка «тест»"}};
+    test::RecordingShell shell;
     CompileJobs jobs(host, shell, hive, fs::path(TBX_HHC_PATH).parent_path().string() + "/");
 
     jobs.CompileThreadProc();
 
     ASSERT_EQ(host.messages.back(), LoadString(111));
+    EXPECT_TRUE(host.endResults.empty());
     ExpectHelpFileHolds(nestedOutput, siteFiles);
     EXPECT_EQ(FilesBelow(site), siteFiles); // no project left beside the page
     EXPECT_EQ(shell.opened, std::vector<std::string>{nestedOutput});
