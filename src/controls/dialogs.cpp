@@ -19,6 +19,8 @@ QMessageBox::Icon BoxIcon(MessageIcon icon) {
     switch (icon) {
     case MessageIcon::Information:
         return QMessageBox::Information;
+    case MessageIcon::Warning:
+        return QMessageBox::Warning;
     case MessageIcon::Error:
         return QMessageBox::Critical;
     case MessageIcon::None:

@@ -9,7 +9,7 @@ class QWidget;
 
 namespace tbx {
 
-enum class MessageIcon { None, Information, Error };
+enum class MessageIcon { None, Information, Warning, Error };
 
 // One entry of a file picker's type list.
 struct FileFilter {

@@ -1,5 +1,6 @@
 #include "platform/process.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -28,7 +29,7 @@ ChildProcess::~ChildProcess() {
 }
 
 pid_t SpawnHidden(const std::string& program, const std::vector<std::string>& args, int errFd,
-                  std::string& error) {
+                  std::string& error, int outFd) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& arg : args)
@@ -38,7 +39,10 @@ pid_t SpawnHidden(const std::string& program, const std::vector<std::string>& ar
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    if (outFd >= 0)
+        posix_spawn_file_actions_adddup2(&actions, outFd, 1);
+    else
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     if (errFd >= 0)
         posix_spawn_file_actions_adddup2(&actions, errFd, 2);
     else
@@ -55,10 +59,9 @@ pid_t SpawnHidden(const std::string& program, const std::vector<std::string>& ar
 
     pid_t pid = -1;
     const bool searchPath = program.find('/') == std::string::npos;
-    const int err = searchPath ? ::posix_spawnp(&pid, program.c_str(), &actions, &attr,
-                                                argv.data(), environ)
-                               : ::posix_spawn(&pid, program.c_str(), &actions, &attr,
-                                               argv.data(), environ);
+    const int err =
+        searchPath ? ::posix_spawnp(&pid, program.c_str(), &actions, &attr, argv.data(), environ)
+                   : ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (err != 0) {
@@ -122,6 +125,36 @@ void ChildProcess::Terminate() {
     std::lock_guard lock(mutex_);
     if (pid_ > 0 && !reaped_)
         ::kill(pid_, SIGTERM);
+}
+
+std::string RunForOutput(const std::string& program, const std::vector<std::string>& args,
+                         std::size_t maxBytes) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return {};
+    std::string error;
+    const pid_t pid = SpawnHidden(program, args, -1, error, fds[1]);
+    ::close(fds[1]);
+    if (pid < 0) {
+        ::close(fds[0]);
+        return {};
+    }
+    std::string output;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        if (output.size() < maxBytes)
+            output.append(buffer, std::min(static_cast<std::size_t>(n), maxBytes - output.size()));
+    }
+    ::close(fds[0]);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? output : std::string();
 }
 
 ProcessOutcome RunProcess(const std::string& program, const std::vector<std::string>& args) {

@@ -41,10 +41,15 @@ private:
 };
 
 // Starts program (searched on PATH when the name has no "/") with standard
-// input and output on /dev/null and standard error on errFd (-1: /dev/null).
-// Returns the pid, or -1 with error set.
+// input on /dev/null, standard output on outFd and standard error on errFd
+// (-1: /dev/null). Returns the pid, or -1 with error set.
 pid_t SpawnHidden(const std::string& program, const std::vector<std::string>& args, int errFd,
-                  std::string& error);
+                  std::string& error, int outFd = -1);
+
+// Runs program and returns what it wrote to standard output (at most
+// maxBytes); empty when it could not start or failed.
+std::string RunForOutput(const std::string& program, const std::vector<std::string>& args,
+                         std::size_t maxBytes = 65536);
 
 // Convenience: Start and Wait.
 ProcessOutcome RunProcess(const std::string& program, const std::vector<std::string>& args);

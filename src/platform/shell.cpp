@@ -1,11 +1,14 @@
 #include "platform/shell.h"
 
+#include "platform/process.h"
+
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <sys/wait.h>
 #include <thread>
-
-#include "platform/process.h"
 
 namespace tbx {
 namespace {
@@ -20,7 +23,125 @@ int LaunchResultOfExit(int status) {
     return status == 2 ? kLaunchFileNotFound : kLaunchNoAssociation;
 }
 
+// A started program that runs on: its exit status is collected whenever it ends.
+void ReapLater(pid_t pid) {
+    std::thread([pid] {
+        int ignored;
+        while (::waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
+        }
+    }).detach();
+}
+
+// Folders that hold desktop files, most personal first.
+std::vector<std::string> ApplicationFolders() {
+    std::vector<std::string> folders;
+    const char* dataHome = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    if (dataHome && dataHome[0] == '/')
+        folders.push_back(std::string(dataHome) + "/applications/");
+    else if (home && home[0] == '/')
+        folders.push_back(std::string(home) + "/.local/share/applications/");
+    const char* dataDirs = std::getenv("XDG_DATA_DIRS");
+    std::string dirs = dataDirs && dataDirs[0] ? dataDirs : "/usr/local/share:/usr/share";
+    std::size_t start = 0;
+    while (start <= dirs.size()) {
+        std::size_t end = dirs.find(':', start);
+        if (end == std::string::npos)
+            end = dirs.size();
+        if (end > start && dirs[start] == '/')
+            folders.push_back(dirs.substr(start, end - start) + "/applications/");
+        start = end + 1;
+    }
+    return folders;
+}
+
+std::string ReadSmallFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string text;
+    char buffer[4096];
+    while (in && text.size() < 1 << 20) {
+        in.read(buffer, sizeof buffer);
+        text.append(buffer, static_cast<std::size_t>(in.gcount()));
+    }
+    return text;
+}
+
 } // namespace
+
+std::vector<std::string> SplitCommandLine(const std::string& command) {
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false, quoted = false;
+    for (std::size_t i = 0; i < command.size(); ++i) {
+        const char c = command[i];
+        if (quoted) {
+            if (c == '"')
+                quoted = false;
+            else if (c == '\\' && i + 1 < command.size())
+                word += command[++i];
+            else
+                word += c;
+        } else if (c == '"') {
+            quoted = inWord = true;
+        } else if (c == ' ' || c == '\t') {
+            if (inWord)
+                words.push_back(std::move(word));
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (inWord)
+        words.push_back(std::move(word));
+    return words;
+}
+
+std::string DesktopEntryExec(const std::string& desktopFile) {
+    std::istringstream lines(desktopFile);
+    std::string line;
+    bool inEntry = false;
+    while (std::getline(lines, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.starts_with('['))
+            inEntry = line == "[Desktop Entry]";
+        else if (inEntry && line.starts_with("Exec="))
+            return line.substr(5);
+    }
+    return {};
+}
+
+std::string DesktopShell::HtmlHandlerCommand() {
+    std::string name = RunForOutput("xdg-mime", {"query", "default", "text/html"});
+    while (!name.empty() && (name.back() == '\n' || name.back() == ' '))
+        name.pop_back();
+    if (name.empty() || name.find('/') != std::string::npos)
+        return {};
+    for (const std::string& folder : ApplicationFolders()) {
+        const std::string exec = DesktopEntryExec(ReadSmallFile(folder + name));
+        if (!exec.empty())
+            return exec;
+    }
+    return {};
+}
+
+int DesktopShell::RunCommand(const std::string& command, const std::string& target) {
+    std::vector<std::string> words = SplitCommandLine(command);
+    if (words.empty())
+        return kLaunchFileNotFound;
+    const std::string program = words.front();
+    words.erase(words.begin());
+    words.push_back(target);
+    std::string error;
+    const pid_t pid = SpawnHidden(program, words, -1, error);
+    if (pid < 0)
+        return kLaunchFileNotFound;
+    // The browser runs on; reap it whenever it ends.
+    ReapLater(pid);
+    return kLaunchOk;
+}
 
 int DesktopShell::Open(const std::string& target) {
     std::string error;
@@ -39,11 +160,7 @@ int DesktopShell::Open(const std::string& target) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     // Still running: some handlers keep xdg-open in the foreground. Reap it later.
-    std::thread([pid] {
-        int ignored;
-        while (::waitpid(pid, &ignored, 0) < 0 && errno == EINTR) {
-        }
-    }).detach();
+    ReapLater(pid);
     return kLaunchOk;
 }
 

@@ -2,6 +2,7 @@
 // Opening a file, folder or address with the desktop's handler (xdg-open).
 
 #include <string>
+#include <vector>
 
 namespace tbx {
 
@@ -18,6 +19,16 @@ public:
     virtual ~IShell() = default;
     // Opens the target; returns a launch result.
     virtual int Open(const std::string& target) = 0;
+    // The command line of the desktop's web browser, field codes included;
+    // empty when there is none.
+    virtual std::string HtmlHandlerCommand() { return {}; }
+    // Starts the words of command with target as one more argument, without
+    // a shell; returns a launch result.
+    virtual int RunCommand(const std::string& command, const std::string& target) {
+        (void)command;
+        (void)target;
+        return kLaunchFileNotFound;
+    }
 };
 
 // The desktop's opener: xdg-open started detached. When it ends quickly its
@@ -26,6 +37,16 @@ public:
 class DesktopShell : public IShell {
 public:
     int Open(const std::string& target) override;
+    // The Exec line of the desktop file that xdg-mime names for text/html.
+    std::string HtmlHandlerCommand() override;
+    int RunCommand(const std::string& command, const std::string& target) override;
 };
+
+// The words of a desktop-entry command line: blanks separate them, double
+// quotes group them, a backslash inside quotes takes the next character.
+std::vector<std::string> SplitCommandLine(const std::string& command);
+
+// The Exec value of the [Desktop Entry] group of a desktop file's text.
+std::string DesktopEntryExec(const std::string& desktopFile);
 
 } // namespace tbx

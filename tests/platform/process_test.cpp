@@ -1,14 +1,13 @@
-#include "platform/process.h"
-
-#include <cstdlib>
-#include <filesystem>
-#include <thread>
-
-#include <gtest/gtest.h>
-
 #include "platform/instance_lock.h"
+#include "platform/process.h"
 #include "platform/shell.h"
 #include "support/temp_dir.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <thread>
 
 namespace tbx {
 namespace {
@@ -20,6 +19,14 @@ std::string Script(const test::TempDir& dir, const std::string& name, const std:
     test::WriteFile(path, "#!/bin/sh\n" + body);
     fs::permissions(path, fs::perms::owner_all);
     return path.string();
+}
+
+// The started program runs on its own; wait until it has written its file.
+bool WaitForFile(const fs::path& path) {
+    for (int i = 0; i < 500 && !fs::exists(path); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    return fs::exists(path);
 }
 
 TEST(Process, ReportsExitStatusSignalAndErrorOutputTail) {
@@ -81,8 +88,9 @@ TEST(InstanceLock, SecondHolderIsRefusedUntilTheFirstReleases) {
 TEST(DesktopShell, MapsTheOpenersExitStatus) {
     test::TempDir dir;
     const std::string savedPath = std::getenv("PATH");
-    Script(dir, "xdg-open", "case \"$1\" in *missing*) exit 2;; *none*) exit 3;; esac\n"
-                            "echo \"$1\" > \"${0%/*}/opened\"\n");
+    Script(dir, "xdg-open",
+           "case \"$1\" in *missing*) exit 2;; *none*) exit 3;; esac\n"
+           "echo \"$1\" > \"${0%/*}/opened\"\n");
     setenv("PATH", dir.Path().c_str(), 1);
     DesktopShell shell;
     EXPECT_EQ(shell.Open("/tmp/a b.chm"), kLaunchOk);
@@ -92,6 +100,55 @@ TEST(DesktopShell, MapsTheOpenersExitStatus) {
     EXPECT_EQ(shell.Open("/tmp/a.chm"), kLaunchNoAssociation);
     setenv("PATH", savedPath.c_str(), 1);
     EXPECT_EQ(test::ReadFile(dir.Path() / "opened"), "/tmp/a b.chm\n");
+}
+
+} // namespace
+} // namespace tbx
+
+namespace tbx {
+namespace {
+
+TEST(DesktopShell, SplitsCommandLinesAndReadsDesktopEntries) {
+    EXPECT_EQ(SplitCommandLine("  a \"b c\" d\\e \"x\\\"y\"  "),
+              (std::vector<std::string>{"a", "b c", "d\\e", "x\"y"}));
+    EXPECT_TRUE(SplitCommandLine("   ").empty());
+    EXPECT_EQ(DesktopEntryExec("[Desktop Action new]\nExec=wrong %u\n"
+                               "[Desktop Entry]\r\nName=B\r\nExec=browser --flag %U\r\n"),
+              "browser --flag %U");
+    EXPECT_EQ(DesktopEntryExec("[Desktop Entry]\nName=No command\n"), "");
+}
+
+TEST(DesktopShell, FindsTheWebBrowserAndStartsItWithTheTarget) {
+    test::TempDir dir;
+    const std::string savedPath = std::getenv("PATH");
+    const char* savedData = std::getenv("XDG_DATA_DIRS");
+    const std::string savedDataDirs = savedData ? savedData : "";
+    const std::string bin = (dir.Path() / "bin").string();
+    fs::create_directories(bin);
+    fs::create_directories(dir.Path() / "share/applications");
+    Script(dir, "bin/xdg-mime", "echo 'web browser.desktop'\n");
+    Script(dir, "bin/browser", "printf '%s|' \"$@\" > \"${0%/*}/args\"\n");
+    test::WriteFile(dir.Path() / "share/applications/web browser.desktop",
+                    "[Desktop Entry]\nExec=browser --new \"%u\"\n");
+    setenv("PATH", bin.c_str(), 1);
+    setenv("XDG_DATA_DIRS", (dir.Path() / "share").c_str(), 1);
+
+    DesktopShell shell;
+    const std::string command = shell.HtmlHandlerCommand();
+    const int result = shell.RunCommand("browser --new ", "http://a b.example/");
+    const int missing = shell.RunCommand("no-such-browser", "x");
+
+    setenv("PATH", savedPath.c_str(), 1);
+    if (savedData)
+        setenv("XDG_DATA_DIRS", savedDataDirs.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_DIRS");
+    EXPECT_EQ(command, "browser --new \"%u\"");
+    EXPECT_EQ(result, kLaunchOk);
+    EXPECT_EQ(missing, kLaunchFileNotFound);
+    // The target arrives as one argument, blanks and all.
+    ASSERT_TRUE(WaitForFile(dir.Path() / "bin/args"));
+    EXPECT_EQ(test::ReadFile(dir.Path() / "bin/args"), "--new|http://a b.example/|");
 }
 
 } // namespace
