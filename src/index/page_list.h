@@ -1,0 +1,30 @@
+#pragma once
+// The pages of one folder as the index window lists them.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tbx {
+
+struct PageEntry {
+    std::string name;  // file name as stored on disk (raw bytes), without folder
+    std::string title; // UTF-8, as GetPageTitle gives it
+    bool isFolder = false;
+};
+
+// True for names ending in ".htm" or ".html", in any letter case: Linux has
+// no short names through which "*.htm" would also find ".html" pages.
+bool IsPageName(std::string_view name);
+
+// Orders names as a user reads them: Latin and Cyrillic letters without
+// regard to case, ties broken by the bytes so the order is total.
+bool PageNameLess(std::string_view a, std::string_view b);
+
+// Every entry of folder (ending with "/") whose name is a page name, sorted
+// by PageNameLess, each with its title. A folder named like a page is listed
+// too; it cannot be read, so its title is "---NoTitle---". An unreadable
+// folder gives an empty list.
+std::vector<PageEntry> ListPages(const std::string& folder);
+
+} // namespace tbx
