@@ -1,0 +1,398 @@
+// hh run as the decompile job runs it: "-decompile", the output folder with
+// its trailing "/", and the help file, as three arguments. Help files come
+// from the real hhc; damaged ones are made from those.
+
+#include "build/help_project.h"
+#include "decompile/decompile_job.h"
+#include "hh/hh_extract.h"
+#include "platform/process.h"
+#include "res/strings.h"
+#include "settings/opt_store.h"
+#include "support/scripted_host.h"
+#include "support/temp_dir.h"
+#include "tools/hh/chm_bytes.h"
+
+#include <chm_lib.h>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <set>
+#include <thread>
+
+namespace tbx {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ChmDirectory;
+using test::ChmEntry;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+ProcessOutcome RunHh(const std::string& outDir, const std::string& helpFile) {
+    return RunProcess(TBX_HH_PATH, {"-decompile", outDir, helpFile});
+}
+
+// Every file below folder, as paths relative to it, with its bytes.
+std::map<std::string, std::string> FilesBelow(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (!entry.is_symlink() && entry.is_regular_file())
+            files[entry.path().lexically_relative(folder).generic_string()] =
+                ReadFile(entry.path());
+    }
+    return files;
+}
+
+// The site files extracted into folder, less the note chmcmd stores in
+// every help file it writes.
+std::map<std::string, std::string> SiteFilesBelow(const fs::path& folder) {
+    std::map<std::string, std::string> files = FilesBelow(folder);
+    EXPECT_EQ(files.erase("_#_README_#_"), 1u);
+    return files;
+}
+
+// Everything below folder, files and folders, relative to it.
+std::set<std::string> NamesBelow(const fs::path& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        names.insert(entry.path().lexically_relative(folder).generic_string());
+    return names;
+}
+
+// A site whose names hold blanks and Cyrillic letters, compiled by the real hhc.
+class HhTest : public ::testing::Test {
+protected:
+    HhTest() : hive(store.Path()) {
+        WriteFirstRunDefaults(hive);
+        siteFiles = {
+            {"главная страница.htm",
+             "<html><head><title>Начало</title>"
+             "<link rel=\"stylesheet\" type=\"text/css\" href=\"стиль.css\"></head><body>"
+             "<a href=\"разделы/первая глава.htm\">1</a> <a "
+             "href=\"разделы/second%20page.htm\">2</a>"
+             "<img src=\"картинки/рисунок 1.png\"></body></html>"},
+            {"разделы/первая глава.htm",
+             "<html><body>Один <a href=\"../главная страница.htm\">назад</a></body></html>"},
+            {"разделы/second page.htm", "<html><body>Two</body></html>"},
+            {"картинки/рисунок 1.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)},
+            {"стиль.css", std::string(70000, 'x') + "body { color: #123456; }\n"},
+        };
+        for (const auto& [name, bytes] : siteFiles) {
+            fs::create_directories(fs::path(site + "/" + name).parent_path());
+            WriteFile(site + "/" + name, bytes);
+        }
+        const HelpProjectResult project = WriteHelpProject(
+            hive,
+            {site + "/главная страница.htm", help, "Справка", {1024, 768}, root / "program/"});
+        EXPECT_TRUE(project.Ok()) << project.error;
+        const ProcessOutcome compiled = RunProcess(TBX_HHC_PATH, {project.projectPath});
+        EXPECT_TRUE(compiled.exited && compiled.exitCode == 0) << compiled.errorOutput;
+        fs::remove(project.projectPath);
+    }
+
+    // A fresh folder holding only the help file's bytes and an empty "out".
+    std::string Place(const std::string& name, const std::string& bytes) {
+        fs::create_directories(root / (name + "/out"));
+        WriteFile(root / (name + "/help.chm"), bytes);
+        return root / name;
+    }
+
+    TempDir store, root;
+    RegHive hive;
+    const std::string site = root / "мой сайт";
+    const std::string help = root / "моя справка.chm";
+    std::map<std::string, std::string> siteFiles;
+};
+
+TEST(HhNames, StoredNamesMapBelowTheOutputFolderOrAreRefused) {
+    using hh::NameKind;
+    const hh::StoredName file = hh::ClassifyStoredName("/разделы/глава 1.htm");
+    EXPECT_EQ(file.kind, NameKind::File);
+    EXPECT_EQ(file.parts, (std::vector<std::string>{"разделы", "глава 1.htm"}));
+    EXPECT_EQ(hh::ClassifyStoredName("/a/b/").kind, NameKind::Folder);
+    EXPECT_EQ(hh::ClassifyStoredName("/a/b/").parts, (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(hh::ClassifyStoredName("/").kind, NameKind::Folder);
+    EXPECT_TRUE(hh::ClassifyStoredName("/").parts.empty());
+    // A "#" deeper down is an ordinary name.
+    EXPECT_EQ(hh::ClassifyStoredName("/img/#1.png").kind, NameKind::File);
+
+    for (const char* internal : {"/#SYSTEM", "/#TOPICS", "/$FIftiMain", "/$WWKeywordLinks/",
+                                 "::DataSpace/Storage/MSCompressed/Content", "::"})
+        EXPECT_EQ(hh::ClassifyStoredName(internal).kind, NameKind::Internal) << internal;
+    for (const char* refused : {"../x", "x.htm", "", "/..", "/../x", "/a/../../x", "/a/..",
+                                "//etc/passwd", "/a//b", "/./x", "/a/./", "/a/b//"})
+        EXPECT_EQ(hh::ClassifyStoredName(refused).kind, NameKind::Refused) << refused;
+}
+
+TEST_F(HhTest, WrongCommandLineIsRefused) {
+    for (const std::vector<std::string>& args : {std::vector<std::string>{},
+                                                 {"-decompile", root / ""},
+                                                 {"-x", root / "", help},
+                                                 {"-decompile", root / "", help, "more"}}) {
+        const ProcessOutcome run = RunProcess(TBX_HH_PATH, args);
+        EXPECT_TRUE(run.exited && run.exitCode == 2) << run.exitCode;
+        EXPECT_NE(run.errorOutput.find("usage"), std::string::npos);
+    }
+    const ProcessOutcome noFolder = RunHh(root / "missing/", help);
+    EXPECT_TRUE(noFolder.exited && noFolder.exitCode == 1);
+    const ProcessOutcome noFile = RunHh(root / "", root / "missing.chm");
+    EXPECT_TRUE(noFile.exited && noFile.exitCode == 1);
+    EXPECT_NE(noFile.errorOutput.find("missing.chm"), std::string::npos);
+}
+
+// The round trip: every page, picture and style sheet comes back byte for
+// byte, and nothing of the format's own streams.
+TEST_F(HhTest, RoundTripGivesBackEverySiteFile) {
+    const std::string out = root / "вывод с пробелом";
+    fs::create_directories(out);
+
+    const ProcessOutcome run = RunHh(out + "/", help);
+
+    ASSERT_TRUE(run.exited && run.exitCode == 0) << run.exitCode << run.errorOutput;
+    EXPECT_TRUE(SiteFilesBelow(out) == siteFiles);
+    EXPECT_EQ(NamesBelow(out).size(), siteFiles.size() + 3); // the two sub-folders, the note
+
+    // A second run over the first replaces the files in place.
+    WriteFile(out + "/стиль.css", "changed");
+    const ProcessOutcome again = RunHh(out + "/", help);
+    ASSERT_TRUE(again.exited && again.exitCode == 0) << again.errorOutput;
+    EXPECT_TRUE(SiteFilesBelow(out) == siteFiles);
+}
+
+// The whole road: the job creates the folder chain and runs the real hh
+// from its program folder.
+TEST_F(HhTest, DecompileJobExtractsARealHelpFile) {
+    test::ScriptedHost host;
+    test::RecordingShell shell;
+    const std::string out = root / "новая/папка";
+    host.fields = {{kIdDecInputEdit, help}, {kIdDecOutputEdit, out}};
+    DecompileJobs jobs(host, shell, hive, fs::path(TBX_HH_PATH).parent_path().string() + "/");
+
+    jobs.RunDecompileJob();
+
+    EXPECT_EQ(host.messages, (std::vector<std::string>{LoadString(120), LoadString(119)}));
+    EXPECT_TRUE(SiteFilesBelow(out) == siteFiles);
+    EXPECT_EQ(shell.opened, std::vector<std::string>{out + "/"});
+}
+
+// Damaged help files: a message, a failure status, and nothing outside DIR.
+TEST_F(HhTest, DamagedHelpFilesFailWithAMessageAndWriteNothingOutside) {
+    const std::string good = ReadFile(help);
+    const ChmDirectory dir(good);
+    std::uint32_t listing = 0;
+    while (!dir.IsListing(good, listing))
+        ++listing;
+
+    std::map<std::string, std::string> damaged;
+    damaged["empty"] = "";
+    damaged["header only"] = good.substr(0, 0x60);
+    damaged["half"] = good.substr(0, good.size() / 2);
+    damaged["all but the last byte"] = good.substr(0, good.size() - 1);
+    damaged["bad signature"] = "XXXX" + good.substr(4);
+    std::string farDirectory = good;
+    test::WriteLe(farDirectory, 0x48, 8, 0x7FFFFFFFFFFFull);
+    damaged["directory beyond the end"] = farDirectory;
+    std::string hugeChunks = good;
+    test::WriteLe(hugeChunks, dir.firstChunk - 0x54 + 0x10, 4, 0xFFFFFFF0u);
+    damaged["huge chunk size"] = hugeChunks;
+    std::string noListing = good;
+    noListing.replace(dir.Chunk(listing), 4, "XXXX");
+    damaged["bad listing signature"] = noListing;
+    std::string longName = good;
+    longName.replace(dir.Chunk(listing) + 20, 4, "\xFF\xFF\xFF\x7F");
+    damaged["name length beyond the chunk"] = longName;
+    std::string badFree = good;
+    test::WriteLe(badFree, dir.Chunk(listing) + 4, 4, 0xFFFFFFFFu);
+    damaged["free space beyond the chunk"] = badFree;
+    // Content lengths and offsets far beyond the file.
+    std::string badLengths = good;
+    std::vector<ChmEntry> entries = dir.Entries(good, listing);
+    for (ChmEntry& entry : entries) {
+        if (entry.name.ends_with(".htm"))
+            entry.length = 0x7FFFFFFFFFull;
+        if (entry.name.ends_with(".css"))
+            entry.start = 0x7FFFFFFFFFull;
+    }
+    dir.Rewrite(badLengths, listing, entries);
+    damaged["content beyond the end"] = badLengths;
+    // Bytes spoilt at random places, compressed content included: chmlib's
+    // decoder trips over some of these, and hh must still end with a message.
+    for (unsigned seed = 1; seed <= 12; ++seed) {
+        std::string spoilt = good;
+        for (unsigned i = 0; i < 40; ++i)
+            spoilt[(seed * 7919u + i * 104729u) % spoilt.size()] ^=
+                static_cast<char>(seed * 37 + i);
+        damaged["spoilt " + std::to_string(seed)] = spoilt;
+    }
+
+    for (const auto& [name, bytes] : damaged) {
+        const std::string folder = Place(name, bytes);
+        const ProcessOutcome run = RunHh(folder + "/out/", folder + "/help.chm");
+        // A spoilt byte may land where nothing reads it.
+        const bool mayPass = name.starts_with("spoilt") && run.exitCode == 0;
+        EXPECT_TRUE(run.exited && (run.exitCode != 0 || mayPass)) << name << ": " << run.exitCode;
+        if (!mayPass) {
+            EXPECT_NE(run.errorOutput.find("hh: "), std::string::npos) << name;
+        }
+        EXPECT_EQ(NamesBelow(folder).count("out"), 1u) << name;
+        EXPECT_EQ(NamesBelow(folder).size() - NamesBelow(folder + "/out").size(), 2u) << name;
+        for (const std::string& written : NamesBelow(folder + "/out"))
+            EXPECT_FALSE(written.find(".hh-") != std::string::npos) << name << ": " << written;
+    }
+}
+
+// Stored names crafted to climb out of DIR are refused; the others are
+// still written, and hh reports the refusal with a failure status.
+TEST_F(HhTest, NamesThatWouldLeaveTheFolderAreRefused) {
+    std::string bytes = ReadFile(help);
+    const ChmDirectory dir(bytes);
+    const std::string escapeTarget = root / "crafted/escaped-absolute.css";
+    const std::map<std::string, std::string> crafted = {
+        {"/стиль.css", "../escaped.css"},
+        {"/разделы/second page.htm", "/../escaped.htm"},
+        {"/картинки/рисунок 1.png", "/" + escapeTarget},
+        {"/разделы/первая глава.htm", "/разделы/../../../escaped2.htm"},
+    };
+    int replaced = 0;
+    for (std::uint32_t chunk = 0; chunk < dir.chunks; ++chunk) {
+        if (!dir.IsListing(bytes, chunk))
+            continue;
+        std::vector<ChmEntry> entries = dir.Entries(bytes, chunk);
+        for (ChmEntry& entry : entries) {
+            if (const auto it = crafted.find(entry.name); it != crafted.end()) {
+                entry.name = it->second;
+                ++replaced;
+            }
+        }
+        dir.Rewrite(bytes, chunk, entries);
+    }
+    ASSERT_EQ(replaced, 4);
+    const std::string folder = Place("crafted", bytes);
+    fs::create_directories(folder + "/out/inner");
+
+    const ProcessOutcome run = RunHh(folder + "/out/inner/", folder + "/help.chm");
+
+    EXPECT_TRUE(run.exited && run.exitCode == 1) << run.exitCode;
+    for (const auto& [original, name] : crafted)
+        EXPECT_NE(run.errorOutput.find("refused, would land outside the output folder: " + name),
+                  std::string::npos)
+            << run.errorOutput;
+    // The folder entries are still made, inside DIR.
+    EXPECT_EQ(NamesBelow(folder),
+              (std::set<std::string>{"help.chm", "out", "out/inner",
+                                     "out/inner/главная страница.htm", "out/inner/_#_README_#_",
+                                     "out/inner/картинки", "out/inner/разделы"}));
+    EXPECT_EQ(ReadFile(folder + "/out/inner/главная страница.htm"),
+              siteFiles["главная страница.htm"]);
+}
+
+// A symbolic link inside DIR is never followed, whether it stands for a
+// sub-folder or for a file.
+TEST_F(HhTest, SymbolicLinksOnTheWayAreNotFollowed) {
+    const std::string outside = root / "outside";
+    const std::string out = root / "out";
+    fs::create_directories(outside);
+    fs::create_directories(out);
+    fs::create_directory_symlink(outside, out + "/разделы");
+    WriteFile(outside + "/victim.css", "keep");
+    fs::create_symlink(outside + "/victim.css", out + "/стиль.css");
+
+    const ProcessOutcome run = RunHh(out + "/", help);
+
+    EXPECT_TRUE(run.exited && run.exitCode == 1) << run.exitCode;
+    EXPECT_NE(run.errorOutput.find("symbolic link on the way: разделы"), std::string::npos)
+        << run.errorOutput;
+    EXPECT_EQ(NamesBelow(outside), std::set<std::string>{"victim.css"});
+    EXPECT_EQ(ReadFile(outside + "/victim.css"), "keep");
+    EXPECT_TRUE(fs::is_symlink(out + "/разделы"));
+    // The link named like a stored file is replaced by the file, not written through.
+    EXPECT_FALSE(fs::is_symlink(out + "/стиль.css"));
+    EXPECT_EQ(ReadFile(out + "/стиль.css"), siteFiles["стиль.css"]);
+    EXPECT_EQ(ReadFile(out + "/картинки/рисунок 1.png"), siteFiles["картинки/рисунок 1.png"]);
+}
+
+} // namespace
+} // namespace tbx
+
+namespace tbx {
+namespace {
+
+int CountPages(chmFile*, chmUnitInfo* unit, void* context) {
+    if (std::string_view(unit->path).ends_with(".htm"))
+        ++*static_cast<int*>(context);
+    return CHM_ENUMERATOR_CONTINUE;
+}
+
+// chmcmd writes a large help file with several listing chunks and a header
+// whose first-listing field skips some of them: every page must still come
+// back, and hh says what the header alone would have given.
+TEST(HhLargeHelpFile, EveryPageOfA2000PageSiteComesBack) {
+    TempDir store, root;
+    const RegHive hive(store.Path());
+    WriteFirstRunDefaults(hive);
+    const std::string site = root / "site";
+    std::map<std::string, std::string> pages;
+    std::string index = "<html><head><title>Site</title></head><body>\n";
+    for (int i = 0; i < 2000; ++i) {
+        const std::string name =
+            "part" + std::to_string(i / 200) + "/page" + std::to_string(i) + ".htm";
+        pages[name] = "<html><head><title>Page " + std::to_string(i) + "</title></head><body>" +
+                      std::string(static_cast<std::size_t>(i % 97), 'p') + "</body></html>\n";
+        index += "<a href=\"" + name + "\">" + name + "</a><br>\n";
+    }
+    pages["index.htm"] = index + "</body></html>\n";
+    for (const auto& [name, bytes] : pages) {
+        fs::create_directories(fs::path(site + "/" + name).parent_path());
+        WriteFile(site + "/" + name, bytes);
+    }
+    const std::string help = root / "big.chm";
+    const HelpProjectResult project =
+        WriteHelpProject(hive, {site + "/index.htm", help, "Big", {1024, 768}, root / "program/"});
+    ASSERT_TRUE(project.Ok()) << project.error;
+    const ProcessOutcome compiled = RunProcess(TBX_HHC_PATH, {project.projectPath});
+    ASSERT_TRUE(compiled.exited && compiled.exitCode == 0) << compiled.errorOutput;
+    fs::remove(project.projectPath);
+
+    // The file shows the fault: chmlib's own listing misses pages.
+    chmFile* opened = chm_open(help.c_str());
+    ASSERT_NE(opened, nullptr);
+    int listed = 0;
+    chm_enumerate(opened, CHM_ENUMERATE_ALL, CountPages, &listed);
+    chm_close(opened);
+    EXPECT_LT(listed, 2001);
+
+    const std::string out = root / "out";
+    fs::create_directories(out);
+    const ProcessOutcome run = RunHh(out + "/", help);
+
+    ASSERT_TRUE(run.exited && run.exitCode == 0) << run.exitCode << run.errorOutput;
+    EXPECT_TRUE(SiteFilesBelow(out) == pages);
+    EXPECT_NE(run.errorOutput.find("lists only "), std::string::npos) << run.errorOutput;
+    const std::size_t at = run.errorOutput.find("lists only ") + 11;
+    const int headerEntries = std::stoi(run.errorOutput.substr(at));
+    EXPECT_GT(headerEntries, 0);
+    EXPECT_LT(headerEntries, 2001);
+
+    // Stopped halfway, as a closing window stops it: whatever is there is
+    // whole, and no temporary file is left.
+    const std::string stopped = root / "stopped";
+    fs::create_directories(stopped);
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(TBX_HH_PATH, {"-decompile", stopped + "/", help}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    child.Terminate();
+    const ProcessOutcome end = child.Wait();
+    EXPECT_TRUE(end.exited && (end.exitCode == 128 + SIGTERM || end.exitCode == 0)) << end.exitCode;
+    for (const auto& [name, bytes] : FilesBelow(stopped)) {
+        ASSERT_TRUE(pages.count(name) || name == "_#_README_#_") << name;
+        if (pages.count(name)) {
+            EXPECT_EQ(bytes, pages[name]) << name;
+        }
+    }
+}
+
+} // namespace
+} // namespace tbx
