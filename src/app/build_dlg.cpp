@@ -1,12 +1,17 @@
 #include "app/build_dlg.h"
 
 #include "app/build_inputs.h"
+#include "controls/about_dlg.h"
 #include "controls/busy_animation.h"
 #include "controls/dialog_builder.h"
 #include "controls/log_pane.h"
+#include "decompile/decompile_dlg.h"
+#include "index/index_dlg.h"
+#include "index/index_page.h"
 #include "res/images.h"
 #include "res/layouts.h"
 #include "res/strings.h"
+#include "settings/options_sheet.h"
 
 #include <QAction>
 #include <QKeyEvent>
@@ -41,13 +46,13 @@ CBuildDlg::CBuildDlg(RegHive hive, IDialogs& dialogs, IShell& shell, std::string
     : JobDialog(dialogs, parent,
                 Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                     Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
-      hive_(hive), m_fileDlg(dialogs) {
+      hive_(hive), shell_(shell), programFolder_(programFolder), m_fileDlg(dialogs) {
     BuildDialog(*this, *FindDialogTemplate(kBuildTemplate));
     m_editTitle = FindControl<QLineEdit>(*this, kIdBuildTitleEdit);
     m_editInput = FindControl<QLineEdit>(*this, kIdBuildPageEdit);
     m_editOutput = FindControl<QLineEdit>(*this, kIdBuildOutputEdit);
-    auto jobs = std::make_unique<CompileJobs>(*this, shell, std::move(hive),
-                                              std::move(programFolder));
+    auto jobs =
+        std::make_unique<CompileJobs>(*this, shell, std::move(hive), std::move(programFolder));
     m_jobs = jobs.get();
     AttachJobs(std::move(jobs), FindControl<CMyRichEditCtrl>(*this, kIdBuildLog),
                FindControl<BusyAnimation>(*this, kIdBuildAnimation));
@@ -95,21 +100,21 @@ void CBuildDlg::OnBrowsePage() {
         return;
     }
 
-    QString folder;
-    {
-        COptKey key;
-        if (key.Open(hive_, kCmnOptsKey) == kErrorSuccess &&
-            m_optReg.ReadFlag(key, "ChangeChmOutDir")) {
-            ModalScope modal(*this);
-            if (dialogs_.AskYesNo(this, QString::fromUtf8(kChangeOutDirQuestion)))
-                folder = PickFolder(dialogs_, this, QString::fromUtf8(kOutDirPickerTitle));
-        }
-    }
-
+    const QString folder = AskOutputFolder();
     const QString page = m_fileDlg.File();
     m_editInput->setText(page);
     m_editOutput->setText(Q(ChmPathFor(S(page), S(folder))));
     m_log->SetMessage(ReadPageTitleAndReport(page, m_fileDlg.FileTitle()));
+}
+
+QString CBuildDlg::AskOutputFolder() {
+    COptKey key;
+    if (key.Open(hive_, kCmnOptsKey) != kErrorSuccess || !m_optReg.ReadFlag(key, "ChangeChmOutDir"))
+        return {};
+    ModalScope modal(*this);
+    if (!dialogs_.AskYesNo(this, QString::fromUtf8(kChangeOutDirQuestion)))
+        return {};
+    return PickFolder(dialogs_, this, QString::fromUtf8(kOutDirPickerTitle));
 }
 
 QString CBuildDlg::ReadPageTitleAndReport(const QString& pagePath, const QString& fileName) {
@@ -118,7 +123,15 @@ QString CBuildDlg::ReadPageTitleAndReport(const QString& pagePath, const QString
 }
 
 void CBuildDlg::OnOptions() {
-    // Opens the options sheet; that window does not exist yet, so nothing happens.
+    // A new sheet at every press: it loads what is stored now.
+    COptsPrSheet sheet(Q(LoadString(107)), hive_, dialogs_, programFolder_, this, 0);
+    int result = QDialog::Rejected;
+    {
+        ModalScope modal(*this);
+        result = sheet.exec();
+    }
+    if (result == QDialog::Accepted)
+        m_log->SetMessage(Q(LoadString(108)));
 }
 
 void CBuildDlg::OnBuild() {
@@ -126,11 +139,32 @@ void CBuildDlg::OnBuild() {
 }
 
 void CBuildDlg::OnDecompile() {
-    // Opens the decompile window; that window does not exist yet, so nothing happens.
+    {
+        CDecompileDlg decompile(hive_, dialogs_, shell_, programFolder_, this);
+        ModalScope modal(*this);
+        decompile.exec();
+    }
+    // A decompile job whose options ask to quit ends the program with it.
+    if (DecompileQuitFlag == 1)
+        EndWindow(QDialog::Rejected);
 }
 
 void CBuildDlg::OnOpenIndex() {
-    // Opens the index window; that window does not exist yet, so nothing happens.
+    {
+        CIndexDlg index(hive_, dialogs_, programFolder_, this);
+        ModalScope modal(*this);
+        index.exec();
+    }
+    if (g_strIndexPage.empty())
+        return;
+    m_editInput->setText(Q(g_strIndexPage));
+    m_editTitle->setText(Q(g_strIndexTitle));
+    m_editOutput->setText(Q(g_strIndexChm));
+    // Cancelling the folder pick keeps the help file beside the index page.
+    const QString folder = AskOutputFolder();
+    if (!folder.isEmpty())
+        m_editOutput->setText(folder + QString::fromUtf8(kIndexChmName));
+    ClearIndexHandOff();
 }
 
 void CBuildDlg::OnExit() {
@@ -139,7 +173,8 @@ void CBuildDlg::OnExit() {
 
 void CBuildDlg::OnSysCommand(int command) {
     if ((command & 0xFFF0) == kIdmAboutBox) {
-        // Shows the about box; that window does not exist yet, so nothing happens.
+        CAboutDlg about(shell_, dialogs_, this);
+        about.exec();
     }
 }
 

@@ -48,7 +48,13 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    // Asks for another output folder when ChangeChmOutDir is set: the folder
+    // picked, ending with "/", or empty.
+    QString AskOutputFolder();
+
     RegHive hive_;
+    IShell& shell_;
+    std::string programFolder_;
     QLineEdit* m_editTitle = nullptr;
     QLineEdit* m_editInput = nullptr;
     QLineEdit* m_editOutput = nullptr;

@@ -1,6 +1,7 @@
 #include "controls/dialog_builder.h"
 
 #include "controls/busy_animation.h"
+#include "controls/link_label.h"
 #include "controls/log_pane.h"
 #include "res/images.h"
 
@@ -10,10 +11,12 @@
 #include <QFontMetricsF>
 #include <QFrame>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTreeWidget>
 #include <QVariant>
 #include <cmath>
 #include <utility>
@@ -52,8 +55,25 @@ QWidget* CreateControl(QWidget& dialog, const LayoutControl& item, const DialogU
     case ControlKind::Label: {
         auto* label = new QLabel(text, &dialog);
         // Static text sits at the top of its box, as the layouts were drawn.
-        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setAlignment((item.flags & kAlignRight ? Qt::AlignRight : Qt::AlignLeft) |
+                            Qt::AlignTop);
         control = label;
+        break;
+    }
+    case ControlKind::LinkLabel:
+        control = new CLinkLabel(text, &dialog);
+        break;
+    case ControlKind::ListView: {
+        // Rows stand in the order the window puts them; a header click never sorts.
+        auto* list = new QTreeWidget(&dialog);
+        list->setRootIsDecorated(false);
+        list->setUniformRowHeights(true);
+        list->setAllColumnsShowFocus(true);
+        list->setSelectionMode(QAbstractItemView::SingleSelection);
+        list->setSelectionBehavior(QAbstractItemView::SelectRows);
+        list->setSortingEnabled(false);
+        list->header()->setSectionsClickable(false);
+        control = list;
         break;
     }
     case ControlKind::Edit: {

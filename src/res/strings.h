@@ -15,6 +15,14 @@ inline constexpr int kMsgProjectWriteFailed = 203;
 inline constexpr int kMsgCompilerNotStarted = 204;
 inline constexpr int kMsgCompilerFailed = 205;
 inline constexpr int kMsgNoHelpFile = 206;
+inline constexpr int kMsgViewerNotStarted = 210;
+inline constexpr int kMsgViewerFailed = 211;
+inline constexpr int kMsgFolderNotOpened = 212;
+inline constexpr int kMsgIndexNoFolder = 220;
+inline constexpr int kMsgIndexWriteFailed = 221;
+inline constexpr int kMsgIndexCssCopyFailed = 222;
+inline constexpr int kMsgOptionsWriteFailed = 230;
+inline constexpr int kMsgOptionTooLong = 231;
 
 // The caption of every message box.
 inline constexpr const char* kCaption = "Tomebox!";

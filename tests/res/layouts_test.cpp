@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <set>
+#include <vector>
 
 namespace tbx {
 namespace {
@@ -52,6 +53,25 @@ TEST(LayoutsTest, BuildWindowTemplate) {
         EXPECT_NE(FindLayoutControl(*build, id), nullptr) << id;
     EXPECT_EQ(FindLayoutControl(*build, kIdBrowseButton)->kind, ControlKind::DefPushButton);
     EXPECT_TRUE(FindLayoutControl(*build, kIdBuildLog)->flags & kReadOnly);
+}
+
+TEST(LayoutsTest, IndexWindowTemplate) {
+    const DialogTemplate* index = FindDialogTemplate(kIndexTemplate);
+    ASSERT_NE(index, nullptr);
+    EXPECT_EQ(index->caption, "Tomebox! 1.2.1 - Индекс");
+    EXPECT_EQ(index->width, 363);
+    EXPECT_EQ(index->height, 191);
+    CheckTemplate(*index);
+    // Tab order: the list first, then the buttons from top to bottom.
+    std::vector<int> order;
+    for (const LayoutControl& control : index->controls) {
+        if (control.id > 0)
+            order.push_back(control.id);
+    }
+    EXPECT_EQ(order, (std::vector<int>{kIdIndexPages, kIdIndexBrowse, kIdIndexUp, kIdIndexDown,
+                                       kIdIndexDelete, kIdIndexEdit, kIdIndexRun, kIdIndexBack}));
+    EXPECT_EQ(FindLayoutControl(*index, kIdIndexPages)->kind, ControlKind::ListView);
+    EXPECT_EQ(FindLayoutControl(*index, kIdIndexBrowse)->kind, ControlKind::DefPushButton);
 }
 
 } // namespace
