@@ -2,25 +2,27 @@
 // a generated site of 2,000 pages of about 20 KB, built through the job
 // (checks, project, hhc, chmcmd) and by chmcmd directly.
 
-#include <benchmark/benchmark.h>
+#include "build/compile_job.h"
+#include "build/help_project.h"
+#include "generated_site.h"
+#include "platform/process.h"
+#include "platform/shell.h"
+#include "settings/opt_store.h"
 
+#include <benchmark/benchmark.h>
 #include <cstdlib>
-#include <sys/resource.h>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <stdexcept>
 #include <string>
-
-#include "build/compile_job.h"
-#include "build/help_project.h"
-#include "platform/process.h"
-#include "platform/shell.h"
-#include "settings/opt_store.h"
+#include <sys/resource.h>
 
 namespace {
 
 namespace fs = std::filesystem;
+using tbx::bench::MakeSite;
+using tbx::bench::WriteText;
 
 constexpr int kPages = 2000;
 
@@ -42,37 +44,13 @@ public:
     int Open(const std::string&) override { return tbx::kLaunchOk; }
 };
 
-void Write(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-// The start page links every page; each page links the next one.
-fs::path MakeSite(const fs::path& root) {
-    std::string filler;
-    while (filler.size() < 20000)
-        filler += "<p>Lorem ipsum dolor sit amet, consectetur adipiscing elit.</p>\n";
-    std::string index = "<html><head><title>Site</title></head><body>\n";
-    for (int i = 0; i < kPages; ++i) {
-        const std::string folder = "part" + std::to_string(i / 200);
-        fs::create_directories(root / folder);
-        const std::string name = folder + "/page" + std::to_string(i) + ".htm";
-        const std::string next = "page" + std::to_string(i + 1) + ".htm";
-        Write(root / name, "<html><head><title>Page " + std::to_string(i) +
-                               "</title></head><body><a href=\"" + next + "\">next</a>\n" +
-                               filler + "</body></html>\n");
-        index += "<a href=\"" + name + "\">" + name + "</a><br>\n";
-    }
-    Write(root / "index.htm", index + "</body></html>\n");
-    return root / "index.htm";
-}
-
 struct Site {
     Site() {
         std::string pattern = (fs::temp_directory_path() / "tomebox-bench-XXXXXX").string();
         if (!mkdtemp(pattern.data()))
             throw std::runtime_error("mkdtemp");
         root = pattern;
-        page = MakeSite(root / "site");
+        page = MakeSite(root / "site", kPages);
         fs::create_directories(root / "store");
         tbx::WriteFirstRunDefaults(tbx::RegHive(root / "store"));
     }
@@ -120,12 +98,13 @@ void BM_ChmcmdByHand(benchmark::State& state) {
     // chmcmd needs it.
     const std::string window = tbx::BuildWindowDefinition(
         tbx::RegHive(site.root / "store"), "", TOMEBOX_TOOLS_DIR "/about.htm", {1280, 1024});
-    Write(project, "[OPTIONS]\r\nCompatibility=1.1 or later\r\nCompiled file=" +
-                       (site.root / "hand.chm").string() +
-                       "\r\nDefault Window=Tomebox\r\nDefault topic=index.htm\r\n"
-                       "Display compile progress=Yes\r\nFull-text search=No\r\n"
-                       "Language=0x419 Russian\r\n\r\n[FILES]\r\nindex.htm\r\n"
-                       "\r\n[WINDOWS]\r\nTomebox=" + window + "\r\n");
+    WriteText(project, "[OPTIONS]\r\nCompatibility=1.1 or later\r\nCompiled file=" +
+                           (site.root / "hand.chm").string() +
+                           "\r\nDefault Window=Tomebox\r\nDefault topic=index.htm\r\n"
+                           "Display compile progress=Yes\r\nFull-text search=No\r\n"
+                           "Language=0x419 Russian\r\n\r\n[FILES]\r\nindex.htm\r\n"
+                           "\r\n[WINDOWS]\r\nTomebox=" +
+                           window + "\r\n");
     const double cpuBefore = ChildCpuSeconds();
     for (auto _ : state) {
         fs::remove(site.root / "hand.chm");

@@ -4,6 +4,7 @@
 // Figures per page matter as well: extract_chmLib misses the pages of the
 // listing chunks that the header skips, so it writes fewer files.
 
+#include "generated_site.h"
 #include "platform/process.h"
 
 #include <benchmark/benchmark.h>
@@ -18,30 +19,10 @@
 namespace {
 
 namespace fs = std::filesystem;
+using tbx::bench::MakeSite;
+using tbx::bench::WriteText;
 
 constexpr int kPages = 2000;
-
-void Write(const fs::path& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-// The start page links every page; each page links the next one.
-void MakeSite(const fs::path& root) {
-    std::string filler;
-    while (filler.size() < 20000)
-        filler += "<p>Lorem ipsum dolor sit amet, consectetur adipiscing elit.</p>\n";
-    std::string index = "<html><head><title>Site</title></head><body>\n";
-    for (int i = 0; i < kPages; ++i) {
-        const std::string folder = "part" + std::to_string(i / 200);
-        fs::create_directories(root / folder);
-        const std::string name = folder + "/page" + std::to_string(i) + ".htm";
-        Write(root / name, "<html><head><title>Page " + std::to_string(i) +
-                               "</title></head><body><a href=\"page" + std::to_string(i + 1) +
-                               ".htm\">next</a>\n" + filler + "</body></html>\n");
-        index += "<a href=\"" + name + "\">" + name + "</a><br>\n";
-    }
-    Write(root / "index.htm", index + "</body></html>\n");
-}
 
 struct HelpFile {
     HelpFile() {
@@ -49,11 +30,11 @@ struct HelpFile {
         if (!mkdtemp(pattern.data()))
             throw std::runtime_error("mkdtemp");
         root = pattern;
-        MakeSite(root / "site");
+        MakeSite(root / "site", kPages);
         chm = root / "site.chm";
-        Write(root / "site/site.hhp",
-              "[OPTIONS]\r\nCompiled file=" + chm.string() +
-                  "\r\nDefault topic=index.htm\r\n\r\n[FILES]\r\nindex.htm\r\n");
+        WriteText(root / "site/site.hhp",
+                  "[OPTIONS]\r\nCompiled file=" + chm.string() +
+                      "\r\nDefault topic=index.htm\r\n\r\n[FILES]\r\nindex.htm\r\n");
         fs::current_path(root / "site");
         const tbx::ProcessOutcome run = tbx::RunProcess("chmcmd", {"--html-scan", "site.hhp"});
         if (!run.started || run.exitCode != 0 || !fs::exists(chm))
