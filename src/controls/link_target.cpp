@@ -1,22 +1,13 @@
 #include "controls/link_target.h"
 
 #include "platform/shell.h"
+#include "res/text_case.h"
 
 #include <cctype>
 #include <string_view>
 
 namespace tbx {
 namespace {
-
-bool StartsWithNoCase(const std::string& text, std::string_view prefix) {
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i])
-            return false;
-    }
-    return true;
-}
 
 const char* LaunchErrorReason(int code) {
     switch (code) {

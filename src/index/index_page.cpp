@@ -3,7 +3,9 @@
 #include "index/page_title.h"
 #include "platform/files.h"
 #include "res/cp1251.h"
+#include "res/text_case.h"
 #include "settings/opt_store.h"
+#include "settings/option_pages_logic.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -19,13 +21,6 @@ std::string g_strIndexChm;
 std::string g_strIndexTitle;
 
 namespace {
-
-bool EqualsNoCase(std::string_view text, std::string_view lower) {
-    return text.size() == lower.size() &&
-           std::equal(text.begin(), text.end(), lower.begin(), [](char a, char b) {
-               return (a >= 'A' && a <= 'Z' ? static_cast<char>(a - 'A' + 'a') : a) == b;
-           });
-}
 
 // A file name is text, not markup: the few characters HTML would read
 // otherwise become entities.
@@ -141,14 +136,12 @@ StyleSheetChoice ChooseStyleSheet(const RegHive& hive, const std::string& progra
     if (key.Open(hive, kIndOptsKey) != kErrorSuccess)
         return choice;
     const COptReg reg;
-    std::string styleFolder = reg.ReadText(key, "CSSPath");
-    if (EqualsNoCase(styleFolder, "default"))
-        styleFolder = programFolder + "css_dir/";
     const std::string style = reg.ReadText(key, "CSSStyle");
-    if (style.empty() || EqualsNoCase(style, "nocss"))
+    if (style.empty() || EqualNoCase(style, "nocss"))
         return choice;
-    // A folder chosen by the user is used as stored: the name follows directly.
-    const std::string source = styleFolder + style;
+    // The same folder the options sheet listed the style from: a folder typed
+    // without a final "/" still gets one, so the link names the sheet.
+    const std::string source = CssFolder(reg.ReadText(key, "CSSPath"), programFolder) + style;
     if (reg.ReadFlag(key, "CopyCSS")) {
         choice.copyFrom = source;
         choice.copyTo = pageFolder + style;

@@ -17,10 +17,6 @@ struct PageEntry {
 // no short names through which "*.htm" would also find ".html" pages.
 bool IsPageName(std::string_view name);
 
-// Orders names as a user reads them: Latin and Cyrillic letters without
-// regard to case, ties broken by the bytes so the order is total.
-bool PageNameLess(std::string_view a, std::string_view b);
-
 // Every entry of folder (ending with "/") whose name is a page name, sorted
 // by PageNameLess, each with its title. A folder named like a page is listed
 // too; it cannot be read, so its title is "---NoTitle---". An unreadable

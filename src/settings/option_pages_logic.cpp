@@ -1,5 +1,6 @@
 #include "settings/option_pages_logic.h"
 
+#include "res/text_case.h"
 #include "settings/opt_store.h"
 
 #include <algorithm>
@@ -54,64 +55,8 @@ OptSaveResult WritePage(const RegHive& hive, const char* keyPath,
     return {};
 }
 
-// Decodes one UTF-8 sequence at text[i], advancing i; a byte that starts no
-// valid sequence stands for itself in a range no character uses.
-char32_t NextCodePoint(std::string_view text, std::size_t& i) {
-    const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
-    const unsigned char lead = byte(i);
-    int length = 0;
-    char32_t cp = 0;
-    if (lead < 0x80) {
-        ++i;
-        return lead;
-    } else if ((lead & 0xE0) == 0xC0) {
-        length = 2;
-        cp = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3;
-        cp = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4;
-        cp = lead & 0x07;
-    }
-    if (length == 0 || i + length > text.size()) {
-        ++i;
-        return 0x110000 + lead;
-    }
-    for (int k = 1; k < length; ++k) {
-        const unsigned char next = byte(i + k);
-        if ((next & 0xC0) != 0x80) {
-            ++i;
-            return 0x110000 + lead;
-        }
-        cp = (cp << 6) | (next & 0x3F);
-    }
-    i += length;
-    return cp;
-}
-
-char32_t FoldCase(char32_t cp) {
-    if (cp >= U'A' && cp <= U'Z')
-        return cp + 0x20;
-    if (cp >= 0xC0 && cp <= 0xDE && cp != 0xD7) // Latin-1 capitals
-        return cp + 0x20;
-    if (cp >= 0x410 && cp <= 0x42F) // А..Я
-        return cp + 0x20;
-    if (cp >= 0x400 && cp <= 0x40F) // Ѐ..Џ, Ё among them
-        return cp + 0x50;
-    return cp;
-}
-
-std::u32string Folded(std::string_view text) {
-    std::u32string folded;
-    folded.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();)
-        folded.push_back(FoldCase(NextCodePoint(text, i)));
-    return folded;
-}
-
 bool EndsWithCss(std::string_view name) {
-    return name.size() > 4 && EqualIgnoringCase(name.substr(name.size() - 4), ".css");
+    return name.size() > 4 && EndsWithNoCase(name, ".css");
 }
 
 } // namespace
@@ -242,7 +187,7 @@ OptSaveResult SaveIndOptions(const RegHive& hive, const IndOptValues& v) {
 }
 
 std::string CssFolder(std::string_view folderText, std::string_view programFolder) {
-    if (EqualIgnoringCase(folderText, "default"))
+    if (EqualNoCase(folderText, "default"))
         return std::string(programFolder) + kCssDirName + "/";
     std::string folder(folderText);
     if (folder.empty() || folder.back() != '/')
@@ -267,11 +212,8 @@ std::vector<std::string> ListCssFiles(const std::string& folder) {
         return {kNoCss};
     // The file system lists in no useful order; ties in case keep byte order
     // so the list is the same at every opening.
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        if (LessIgnoringCase(a, b))
-            return true;
-        return !LessIgnoringCase(b, a) && a < b;
-    });
+    std::sort(names.begin(), names.end(),
+              [](const std::string& a, const std::string& b) { return NameLess(a, b); });
     return names;
 }
 
@@ -281,27 +223,15 @@ std::size_t FindCssItem(const std::vector<std::string>& items, std::string_view 
     // The stored name itself first: a longer name that merely begins with
     // it must not take its place.
     for (std::size_t i = 0; i < items.size(); ++i) {
-        if (EqualIgnoringCase(items[i], stored))
+        if (EqualNoCase(items[i], stored))
             return i;
     }
     for (std::size_t step = 1; step <= items.size(); ++step) {
         const std::size_t i = step % items.size();
-        if (StartsWithIgnoringCase(items[i], stored))
+        if (StartsWithNoCase(items[i], stored))
             return i;
     }
     return 0;
-}
-
-bool LessIgnoringCase(std::string_view a, std::string_view b) {
-    return Folded(a) < Folded(b);
-}
-
-bool EqualIgnoringCase(std::string_view a, std::string_view b) {
-    return Folded(a) == Folded(b);
-}
-
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
-    return Folded(text).starts_with(Folded(prefix));
 }
 
 } // namespace tbx

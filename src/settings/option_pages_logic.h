@@ -120,10 +120,4 @@ std::vector<std::string> ListCssFiles(const std::string& folder);
 // name selects the first item.
 std::size_t FindCssItem(const std::vector<std::string>& items, std::string_view stored);
 
-// Case-insensitive comparisons of UTF-8 names; ASCII, Latin-1 and Cyrillic
-// letters are folded, anything else compares as it is.
-bool LessIgnoringCase(std::string_view a, std::string_view b);
-bool EqualIgnoringCase(std::string_view a, std::string_view b);
-bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix);
-
 } // namespace tbx

@@ -192,17 +192,18 @@ TEST_F(WriteIndexTest, LinkedStyleSheetIsNamedByItsFullPath) {
     EXPECT_FALSE(fs::exists(pages.Path() / "blue.css"));
 }
 
-TEST_F(WriteIndexTest, AChosenStyleFolderIsUsedAsStored) {
-    // No separator is added: the folder text and the name are joined.
+TEST_F(WriteIndexTest, AChosenStyleFolderNamesItsSheetWithOrWithoutAFinalSlash) {
     SetOptions({{"CSSPath", (programFolder + "css_dir/").c_str()},
                 {"CSSStyle", "blue.css"},
                 {"CopyCSS", "1"}});
     ASSERT_EQ(Index().status, IndexStatus::Written);
     EXPECT_EQ(ReadFile(pages / "blue.css"), "body { color: blue; }");
 
+    // Typed without its final "/", the folder is the one the options sheet
+    // listed the sheet from, and the link still names the file.
     SetOptions({{"CSSPath", (programFolder + "css_dir").c_str()}, {"CopyCSS", "0"}});
     ASSERT_EQ(Index().status, IndexStatus::Written);
-    EXPECT_NE(Page().find("HREF=\"" + programFolder + "css_dirblue.css\""), std::string::npos);
+    EXPECT_NE(Page().find("HREF=\"" + programFolder + "css_dir/blue.css\""), std::string::npos);
 }
 
 TEST_F(WriteIndexTest, AFailedStyleSheetCopyIsReportedAndThePageStillWritten) {

@@ -1,6 +1,7 @@
 #include "index/page_list.h"
 #include "index/page_title.h"
 #include "res/cp1251.h"
+#include "res/text_case.h"
 #include "support/temp_dir.h"
 
 #include <filesystem>
@@ -28,15 +29,15 @@ TEST(PageListTest, PageNamesEndInHtmOrHtmlInAnyCase) {
 }
 
 TEST(PageListTest, NamesSortWithoutRegardToLatinOrCyrillicCase) {
-    EXPECT_TRUE(PageNameLess("a.htm", "B.htm"));
-    EXPECT_FALSE(PageNameLess("B.htm", "a.htm"));
-    EXPECT_TRUE(PageNameLess("абв.htm", "Где.htm"));
-    EXPECT_TRUE(PageNameLess("Ёлка.htm", "жук.htm"));
-    EXPECT_TRUE(PageNameLess("a.htm", "a1.htm")); // a prefix comes first
+    EXPECT_TRUE(NameLess("a.htm", "B.htm"));
+    EXPECT_FALSE(NameLess("B.htm", "a.htm"));
+    EXPECT_TRUE(NameLess("абв.htm", "Где.htm"));
+    EXPECT_TRUE(NameLess("Ёлка.htm", "жук.htm"));
+    EXPECT_TRUE(NameLess("a.htm", "a1.htm")); // a prefix comes first
     // Names equal but for case still have a fixed order.
-    EXPECT_NE(PageNameLess("A.htm", "a.htm"), PageNameLess("a.htm", "A.htm"));
+    EXPECT_NE(NameLess("A.htm", "a.htm"), NameLess("a.htm", "A.htm"));
     // Bytes that are not UTF-8 still give a strict order.
-    EXPECT_NE(PageNameLess("\xE0.htm", "\xC0.htm"), PageNameLess("\xC0.htm", "\xE0.htm"));
+    EXPECT_NE(NameLess("\xE0.htm", "\xC0.htm"), NameLess("\xC0.htm", "\xE0.htm"));
 }
 
 TEST(PageListTest, ListsOnlyPagesSortedWithTheirTitles) {

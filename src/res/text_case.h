@@ -1,0 +1,19 @@
+#pragma once
+// Comparisons of UTF-8 names without regard to letter case, for file lists
+// and option texts: ASCII, Latin-1 and Cyrillic letters fold, and "ё" sorts
+// right after "е" as the Russian alphabet has it. Bytes that are not valid
+// UTF-8 compare as themselves.
+
+#include <string_view>
+
+namespace tbx {
+
+// A total order: names equal but for case are ordered by their bytes, so a
+// sorted list comes out the same every time.
+bool NameLess(std::string_view a, std::string_view b);
+
+bool EqualNoCase(std::string_view a, std::string_view b);
+bool StartsWithNoCase(std::string_view text, std::string_view prefix);
+bool EndsWithNoCase(std::string_view text, std::string_view tail);
+
+} // namespace tbx
