@@ -84,6 +84,12 @@ public:
         ran.push_back(command + "|" + target);
         return runResult;
     }
+    // A copy of what was opened, safe while jobs still run.
+    std::vector<std::string> Opened() {
+        std::lock_guard lock(mutex_);
+        return opened;
+    }
+
     std::mutex mutex_;
     std::vector<std::string> opened;
     std::vector<std::string> ran;

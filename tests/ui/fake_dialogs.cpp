@@ -76,15 +76,4 @@ QString ScriptedDialogs::PickDirectory(QWidget* owner, const QString& title) {
     return Next({Kind::Directory, title, {}, MessageIcon::None, owner}).path;
 }
 
-int FakeShell::Open(const std::string& target) {
-    std::lock_guard lock(mutex_);
-    opened_.push_back(target);
-    return kLaunchOk;
-}
-
-std::vector<std::string> FakeShell::Opened() const {
-    std::lock_guard lock(mutex_);
-    return opened_;
-}
-
 } // namespace tbx::test

@@ -5,6 +5,7 @@
 
 #include "controls/dialogs.h"
 #include "platform/shell.h"
+#include "support/scripted_host.h"
 
 #include <QList>
 #include <QString>
@@ -64,14 +65,6 @@ private:
 };
 
 // Records what would have been opened.
-class FakeShell : public IShell {
-public:
-    int Open(const std::string& target) override;
-    std::vector<std::string> Opened() const;
-
-private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> opened_;
-};
+using FakeShell = RecordingShell;
 
 } // namespace tbx::test
