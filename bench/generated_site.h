@@ -1,10 +1,21 @@
 #pragma once
-// A generated site for the benchmarks: a start page "index.htm" linking
-// `pages` pages of about 20 KB in sub-folders of 200, each linking the next.
+// A generated site for the benchmarks, the same on every run: a start page
+// "index.htm" whose nested lists link every page, and `pages` pages of about
+// 20 KB of Russian prose in Windows-1251, in folders of 200, each linking
+// the next, a few others, a shared style sheet and an image.
+//
+// The prose is drawn word by word from a vocabulary of common Russian words
+// and a few thousand made-up ones with a Zipf-like frequency, so it
+// compresses about as real text does; one repeated filler would compress
+// far better than any real site and measure nothing.
 
+#include "res/cp1251.h"
+
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace tbx::bench {
 
@@ -12,22 +23,187 @@ inline void WriteText(const std::filesystem::path& path, const std::string& text
     std::ofstream(path, std::ios::binary) << text;
 }
 
-// Returns the start page.
-inline std::filesystem::path MakeSite(const std::filesystem::path& root, int pages) {
-    std::string filler;
-    while (filler.size() < 20000)
-        filler += "<p>Lorem ipsum dolor sit amet, consectetur adipiscing elit.</p>\n";
-    std::string index = "<html><head><title>Site</title></head><body>\n";
-    for (int i = 0; i < pages; ++i) {
-        const std::string folder = "part" + std::to_string(i / 200);
-        std::filesystem::create_directories(root / folder);
-        const std::string name = folder + "/page" + std::to_string(i) + ".htm";
-        WriteText(root / name, "<html><head><title>Page " + std::to_string(i) +
-                                   "</title></head><body><a href=\"page" + std::to_string(i + 1) +
-                                   ".htm\">next</a>\n" + filler + "</body></html>\n");
-        index += "<a href=\"" + name + "\">" + name + "</a><br>\n";
+// splitmix64: fixed output on every platform, unlike the standard
+// distributions.
+class SiteRandom {
+public:
+    explicit SiteRandom(std::uint64_t seed) : state_(seed) {}
+    std::uint64_t Next() {
+        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
     }
-    WriteText(root / "index.htm", index + "</body></html>\n");
+    // 0 .. bound-1
+    std::size_t Below(std::size_t bound) { return static_cast<std::size_t>(Next() % bound); }
+
+private:
+    std::uint64_t state_;
+};
+
+class RussianProse {
+public:
+    explicit RussianProse(std::uint64_t seed) : random_(seed) {
+        static const char* const kCommon[] = {
+            "и", "в", "не", "на", "что", "с", "по", "это", "как", "для", "к", "из", "он", "она",
+            "то", "но", "а", "от", "за", "при", "так", "же", "или", "его", "все", "был", "если",
+            "когда", "только", "уже", "чтобы", "может", "можно", "нужно", "файл", "файлы",
+            "справка", "справки", "страница", "страницы", "программа", "программы", "окно",
+            "окне", "кнопка", "кнопку", "нажмите", "выберите", "откройте", "каталог", "папка",
+            "настройки", "параметры", "пользователь", "пользователя", "работа", "работы",
+            "система", "системы", "данные", "данных", "раздел", "разделе", "глава", "текст",
+            "текста", "ссылка", "ссылки", "сайт", "сайта", "список", "меню", "поиск",
+            "содержание", "указатель", "компиляция", "проект", "проекта", "сборка", "версия",
+            "новый", "новая", "новые", "первый", "второй", "следующий", "предыдущий", "каждый",
+            "другой", "этот", "эта", "эти", "который", "которая", "которые", "время", "год",
+            "день", "место", "дело", "вопрос", "ответ", "пример", "случае", "образом", "также",
+            "затем", "после", "перед", "между", "через", "около", "всегда", "никогда", "здесь",
+            "там", "очень", "более", "менее", "быстро", "просто", "правильно", "сразу",
+        };
+        for (const char* word : kCommon)
+            words_.push_back(EncodeCp1251(word, Unmappable::Question));
+        static const char* const kOnsets[] = {"б", "в", "г", "д", "ж", "з", "к", "л", "м",
+                                              "н", "п", "р", "с", "т", "ф", "х", "ц", "ч",
+                                              "ш", "щ", "пр", "ст", "кр", "тр", "гр", "сл",
+                                              "зн", "бл", "пл", "вр", "дв", "ск", ""};
+        static const char* const kVowels[] = {"а", "о", "е", "и", "у", "ы", "я", "ю", "ё", "э"};
+        static const char* const kEndings[] = {"",   "ть", "ние", "ость", "ский", "ная", "ого",
+                                               "ами", "ет", "ют", "ой", "ых", "ка", "ов",
+                                               "ей", "им", "ал", "ла", "но", "ся"};
+        while (words_.size() < 6000) {
+            std::string word;
+            const std::size_t syllables = 1 + random_.Below(3);
+            for (std::size_t s = 0; s < syllables; ++s)
+                word += std::string(kOnsets[random_.Below(std::size(kOnsets))]) +
+                        kVowels[random_.Below(std::size(kVowels) - (s == 0 ? 2 : 0))];
+            word += kEndings[random_.Below(std::size(kEndings))];
+            words_.push_back(EncodeCp1251(word, Unmappable::Question));
+        }
+    }
+
+    // A word drawn with a frequency that falls with its rank.
+    const std::string& Word() {
+        // The cube of a uniform draw favours the front of the list, where
+        // the common words are.
+        const double u = static_cast<double>(random_.Next() >> 11) / 9007199254740992.0;
+        return words_[static_cast<std::size_t>(u * u * u * static_cast<double>(words_.size()))];
+    }
+
+    std::string Sentence() {
+        std::string sentence;
+        const std::size_t count = 4 + random_.Below(14);
+        for (std::size_t i = 0; i < count; ++i) {
+            std::string word = Word();
+            if (i == 0)
+                word = Capital(word);
+            sentence += word;
+            if (i + 1 < count && random_.Below(9) == 0)
+                sentence += ',';
+            sentence += i + 1 < count ? " " : (random_.Below(8) == 0 ? "?" : ".");
+        }
+        return sentence;
+    }
+
+    // Some words of the vocabulary joined by blanks, with a capital first letter.
+    std::string Phrase(std::size_t count) {
+        std::string phrase;
+        for (std::size_t i = 0; i < count; ++i)
+            phrase += (i ? " " : "") + (i ? Word() : Capital(Word()));
+        return phrase;
+    }
+
+    SiteRandom& Random() { return random_; }
+
+private:
+    // Windows-1251: lower-case а..я are 0xE0..0xFF, upper-case 0xC0..0xDF;
+    // ё is 0xB8 and Ё 0xA8.
+    static std::string Capital(std::string word) {
+        unsigned char& first = reinterpret_cast<unsigned char&>(word[0]);
+        if (first >= 0xE0)
+            first = static_cast<unsigned char>(first - 0x20);
+        else if (first == 0xB8)
+            first = 0xA8;
+        else if (first >= 'a' && first <= 'z')
+            first = static_cast<unsigned char>(first - 'a' + 'A');
+        return word;
+    }
+
+    SiteRandom random_;
+    std::vector<std::string> words_;
+};
+
+inline std::string PageName(int index) {
+    char name[32];
+    std::snprintf(name, sizeof name, "razdel%02d/page%04d.htm", index / 200, index);
+    return name;
+}
+
+// Writes the site below root and returns the start page.
+inline std::filesystem::path MakeSite(const std::filesystem::path& root, int pages,
+                                      std::uint64_t seed = 20261207) {
+    namespace fs = std::filesystem;
+    RussianProse prose(seed);
+    SiteRandom& random = prose.Random();
+    fs::create_directories(root / "images");
+    WriteText(root / "style.css", "body { font-family: sans-serif; margin: 2em; }\n"
+                                  "h1 { color: #334466; }\n"
+                                  "p.note { background: url(images/note.png) no-repeat; }\n");
+    // Images are incompressible, as real ones are.
+    for (int i = 0; i < 20; ++i) {
+        std::string image = "\x89PNG\r\n\x1a\n";
+        const std::size_t size = 2000 + random.Below(6000);
+        while (image.size() < size)
+            image += static_cast<char>(random.Next() & 0xFF);
+        WriteText(root / ("images/picture" + std::to_string(i) + ".png"), image);
+    }
+    WriteText(root / "images/note.png", "\x89PNG\r\n\x1a\nnote");
+
+    const std::string head = "<html><head><meta http-equiv=\"Content-Type\" "
+                             "content=\"text/html; charset=windows-1251\">\n";
+    std::vector<std::string> titles(pages);
+    for (int i = 0; i < pages; ++i) {
+        titles[i] = prose.Phrase(2 + random.Below(4));
+        fs::create_directories(root / PageName(i).substr(0, 8));
+        std::string page = head + "<title>" + titles[i] + "</title>\n" +
+                           "<link rel=\"stylesheet\" href=\"../style.css\"></head>\n<body>\n<h1>" +
+                           titles[i] + "</h1>\n";
+        while (page.size() < 19000 + random.Below(2000)) {
+            const std::size_t kind = random.Below(10);
+            if (kind == 0) {
+                page += "<h2>" + prose.Phrase(2 + random.Below(3)) + "</h2>\n";
+            } else if (kind == 1) {
+                page += "<ul>\n";
+                for (std::size_t n = 2 + random.Below(4); n > 0; --n)
+                    page += "<li>" + prose.Sentence() + "</li>\n";
+                page += "</ul>\n";
+            } else if (kind == 2) {
+                const int other = static_cast<int>(random.Below(static_cast<std::size_t>(pages)));
+                page += "<p class=\"note\">" + prose.Sentence() + " <a href=\"../" +
+                        PageName(other) + "\">" + prose.Phrase(2) + "</a></p>\n";
+            } else if (kind == 3) {
+                page += "<p><img src=\"../images/picture" + std::to_string(random.Below(20)) +
+                        ".png\" alt=\"" + prose.Phrase(2) + "\"></p>\n";
+            } else {
+                page += "<p>";
+                for (std::size_t n = 2 + random.Below(5); n > 0; --n)
+                    page += prose.Sentence() + (n > 1 ? " " : "");
+                page += "</p>\n";
+            }
+        }
+        if (i + 1 < pages)
+            page += "<p><a href=\"../" + PageName(i + 1) + "\">" + prose.Phrase(1) + "</a></p>\n";
+        WriteText(root / PageName(i), page + "</body></html>\n");
+    }
+
+    std::string index = head + "<title>" + prose.Phrase(3) + "</title></head>\n<body>\n<ul>\n";
+    for (int i = 0; i < pages; ++i) {
+        if (i % 200 == 0)
+            index += "<li>" + prose.Phrase(2) + "\n<ul>\n";
+        index += "<li><a href=\"" + PageName(i) + "\">" + titles[i] + "</a></li>\n";
+        if (i % 200 == 199 || i + 1 == pages)
+            index += "</ul></li>\n";
+    }
+    WriteText(root / "index.htm", index + "</ul>\n</body></html>\n");
     return root / "index.htm";
 }
 
