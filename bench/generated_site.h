@@ -12,6 +12,7 @@
 #include "res/cp1251.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
