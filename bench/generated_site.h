@@ -134,7 +134,7 @@ private:
 };
 
 inline std::string PageName(int index) {
-    char name[32];
+    char name[64];
     std::snprintf(name, sizeof name, "razdel%02d/page%04d.htm", index / 200, index);
     return name;
 }
