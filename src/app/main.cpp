@@ -63,7 +63,7 @@ int main(int argc, char* argv[]) {
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tomebox"));
-    QApplication::setDesktopFileName(QStringLiteral("org.example.Tomebox"));
+    QApplication::setDesktopFileName(QStringLiteral("org.example.tomebox"));
     QApplication::setWindowIcon(tbx::ProgramIcon());
     if (!tbx::InstallRussianQtTranslation(app))
         std::cerr << "tomebox: Qt's Russian translation (qtbase_ru) is not installed; "
