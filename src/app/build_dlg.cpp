@@ -202,9 +202,8 @@ void CBuildDlg::OpenDecompileWindow(const QString& helpFile) {
         CDecompileDlg decompile(hive_, dialogs_, shell_, programFolder_, this);
         // Chosen once the window shows, so that its question stands over it.
         if (!helpFile.isEmpty())
-            QTimer::singleShot(0, &decompile, [&decompile, helpFile] {
-                decompile.ChooseFile(helpFile);
-            });
+            QTimer::singleShot(0, &decompile,
+                               [&decompile, helpFile] { decompile.ChooseFile(helpFile); });
         ModalScope modal(*this);
         decompile.exec();
     }

@@ -14,7 +14,6 @@
 
 class QAction;
 class QLineEdit;
-class QMimeData;
 
 namespace tbx {
 

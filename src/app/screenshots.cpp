@@ -83,10 +83,10 @@ void Write(const std::string& path, const std::string& text) {
 std::string MakeSite(const std::string& folder) {
     std::string links;
     for (const auto& [name, title] : kPages) {
-        Write(folder + name, "<html><head><meta charset=\"utf-8\"><title>" + title +
-                                 "</title></head><body><h1>" + title +
-                                 "</h1><p>Текст раздела «" + title +
-                                 "».</p><p><a href=\"index.htm\">Содержание</a></p></body></html>\n");
+        Write(folder + name,
+              "<html><head><meta charset=\"utf-8\"><title>" + title + "</title></head><body><h1>" +
+                  title + "</h1><p>Текст раздела «" + title +
+                  "».</p><p><a href=\"index.htm\">Содержание</a></p></body></html>\n");
         links += "<li><a href=\"" + name + "\">" + title + "</a></li>\n";
     }
     Write(folder + "index.htm", "<html><head><meta charset=\"utf-8\"><title>Руководство "
@@ -161,7 +161,8 @@ int main(int argc, char* argv[]) {
     CBuildDlg build(hive, dialogs, shell, programFolder);
     build.OpenFile(QString::fromStdString(page));
     build.OnBuild();
-    ok &= WaitUntil([&] { return PaneText(build, kIdBuildLog) == QString::fromStdString(LoadString(111)); });
+    ok &= WaitUntil(
+        [&] { return PaneText(build, kIdBuildLog) == QString::fromStdString(LoadString(111)); });
     ok &= Shoot(build, out + "build.png");
     build.hide();
 
@@ -169,7 +170,8 @@ int main(int argc, char* argv[]) {
     decompile.ChooseFile(QString::fromStdString(site + "index.chm"));
     FindControl<QLineEdit>(decompile, kIdDecFolderEdit)->setText(QString::fromStdString(extracted));
     decompile.OnDecompile();
-    ok &= WaitUntil([&] { return PaneText(decompile, kIdDecLog) == QString::fromStdString(LoadString(119)); });
+    ok &= WaitUntil(
+        [&] { return PaneText(decompile, kIdDecLog) == QString::fromStdString(LoadString(119)); });
     ok &= Shoot(decompile, out + "decompile.png");
     decompile.hide();
 

@@ -114,8 +114,7 @@ void JobQueue::ReleaseLock() {
     lockFreed_.notify_all();
 }
 
-ProcessOutcome JobQueue::RunChild(const std::string& program,
-                                  const std::vector<std::string>& args,
+ProcessOutcome JobQueue::RunChild(const std::string& program, const std::vector<std::string>& args,
                                   const std::string& headline) {
     ChildProcess child;
     {

@@ -59,16 +59,15 @@ QString QtDialogs::PickOpenFile(QWidget* owner, const QString& title,
                            QStringLiteral(")");
     // The descriptions already say which files they show; the patterns
     // appended for Qt's sake would only repeat it.
-    const QString file = QFileDialog::getOpenFileName(
-        owner, title, StartIn(startFolder), nameFilters.join(QStringLiteral(";;")), nullptr,
-        QFileDialog::HideNameFilterDetails);
+    const QString file = QFileDialog::getOpenFileName(owner, title, StartIn(startFolder),
+                                                      nameFilters.join(QStringLiteral(";;")),
+                                                      nullptr, QFileDialog::HideNameFilterDetails);
     if (!file.isEmpty())
         lastFolder_ = QFileInfo(file).absolutePath();
     return file;
 }
 
-QString QtDialogs::PickDirectory(QWidget* owner, const QString& title,
-                                 const QString& startFolder) {
+QString QtDialogs::PickDirectory(QWidget* owner, const QString& title, const QString& startFolder) {
     const QString folder = QFileDialog::getExistingDirectory(owner, title, StartIn(startFolder),
                                                              QFileDialog::ShowDirsOnly);
     if (!folder.isEmpty())

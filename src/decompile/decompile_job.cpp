@@ -60,7 +60,8 @@ bool DecompileJobs::RunViewer(const std::string& outFolder, const std::string& h
     }
     host_.ShowMessage(LoadString(120));
     const std::string viewer = programFolder_ + "hh";
-    const ProcessOutcome run = RunChild(viewer, {"-decompile", outFolder, helpFile}, LoadString(120));
+    const ProcessOutcome run =
+        RunChild(viewer, {"-decompile", outFolder, helpFile}, LoadString(120));
     std::string failure = ProgramFailure(run, viewer, kMsgViewerNotStarted, kMsgViewerFailed);
     // hh stops between whole files, so what it extracted before the stop is usable.
     const bool stopped = StoppedByUser();

@@ -160,8 +160,8 @@ void CIndexDlg::FillPageList(const std::string& folder) {
 }
 
 void CIndexDlg::OnBrowse() {
-    const QString chosen = PickFolder(dialogs_, this, QString::fromUtf8(kPickerTitle),
-                                      StartFolderFor(Q(m_strFolder)));
+    const QString chosen =
+        PickFolder(dialogs_, this, QString::fromUtf8(kPickerTitle), StartFolderFor(Q(m_strFolder)));
     // A cancelled choice changes nothing: the rows keep the folder they came
     // from, so a later index page still lands beside them.
     if (chosen.isEmpty())

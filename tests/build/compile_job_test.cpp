@@ -301,9 +301,8 @@ TEST_F(CompileJobTest, StopEndsTheRunningAndWaitingJobsButNotLaterOnes) {
     CompileJobs jobs(host, shell, hive, program.Path().string() + "/");
     for (int i = 0; i < 3; ++i)
         jobs.Start();
-    ASSERT_TRUE(WaitFor([&] {
-        return host.Count(LoadString(113)) == 2 && host.Progress().size() == 2;
-    }));
+    ASSERT_TRUE(
+        WaitFor([&] { return host.Count(LoadString(113)) == 2 && host.Progress().size() == 2; }));
     const pid_t compiler = std::stoi(ReadFile(program.Path() / "pid"));
     jobs.Stop();
     ASSERT_TRUE(WaitFor([&] { return jobs.Idle(); }));

@@ -119,7 +119,7 @@ TEST_F(PathHelpersTest, PickerStartsInTheNearestExistingFolderOfItsField) {
         {Root() + "a//b/", Root() + "a/b/"},
         {Root() + "a/missing/deeper/out.chm", Root() + "a/"},
         {Root() + "a/b/page.htm/x", Root() + "a/b/"}, // a file is no folder
-        {"/no-such-folder-here/out.chm", ""},          // only the root is left
+        {"/no-such-folder-here/out.chm", ""},         // only the root is left
         {"/out.chm", "/"},
         {"/", "/"},
         {"relative/page.htm", ""},

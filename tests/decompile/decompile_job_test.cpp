@@ -240,9 +240,9 @@ TEST_F(DecompileJobTest, ProgressShowsUnderMessage120AndTheUsersStopIsSaid) {
     jobs.Stop();
     ASSERT_TRUE(WaitFor([&] { return jobs.Idle(); }));
 
-    EXPECT_EQ(host.messages, (std::vector<std::string>{LoadString(120),
-                                                       LoadString(kMsgDecompileStopped) + "\n" +
-                                                           files / "out/"}));
+    EXPECT_EQ(host.messages,
+              (std::vector<std::string>{LoadString(120),
+                                        LoadString(kMsgDecompileStopped) + "\n" + files / "out/"}));
     EXPECT_TRUE(shell.opened.empty());
     EXPECT_TRUE(host.endResults.empty());
     EXPECT_EQ(DecompileQuitFlag, 0);

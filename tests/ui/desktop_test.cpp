@@ -16,7 +16,6 @@
 #include "support/temp_dir.h"
 
 #include <QAction>
-#include <algorithm>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QFileDialog>
@@ -31,6 +30,7 @@
 #include <QTranslator>
 #include <QTreeWidget>
 #include <QUrl>
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -107,7 +107,8 @@ TEST_F(DesktopTest, StartFileOpensTheRightWindowFilled) {
         {site / "start.htm", false, {"build", Q(site / "start.htm"), Q(site / "start.chm")}},
         {site / "справка.CHM", false, {"decompile", Q(site / "справка.CHM"), Q(folder)}},
         {site / "pages", false, {"index", Q(folder + "pages/"), "A|B"}},
-        {site / "gone.htm", false,
+        {site / "gone.htm",
+         false,
          {"build", "", Q(LoadString(kMsgStartFileMissing)) + "\n" + Q(site / "gone.htm")}},
         {"", true, {"decompile", "", ""}},
     };
@@ -129,7 +130,8 @@ TEST_F(DesktopTest, StartFileOpensTheRightWindowFilled) {
                          FieldText(*decompile, kIdDecFolderEdit)};
                 decompile->OnBack();
             } else if (auto* build = qobject_cast<CBuildDlg*>(modal)) {
-                const QString log = FindControl<CMyRichEditCtrl>(*build, kIdBuildLog)->toPlainText();
+                const QString log =
+                    FindControl<CMyRichEditCtrl>(*build, kIdBuildLog)->toPlainText();
                 if (shown.window.isEmpty() && log.isEmpty())
                     return false; // not filled yet
                 if (shown.window.isEmpty())
@@ -250,7 +252,8 @@ bool StopOffered(QWidget& window) {
         menu->close();
         return true;
     });
-    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), window.mapToGlobal(QPoint(5, 5)));
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5),
+                            window.mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(&window, &event);
     EXPECT_TRUE(found);
     return enabled;
@@ -356,8 +359,8 @@ TEST(RussianQtTexts, YesNoQuestionAndPickerSpeakRussian) {
         static_cast<QDialog*>(picker)->accept(); // QFileDialog hides it
         return true;
     });
-    const QString chosen = dialogs.PickDirectory(nullptr, QStringLiteral("Каталог"),
-                                                 Q(first.Path().string()));
+    const QString chosen =
+        dialogs.PickDirectory(nullptr, QStringLiteral("Каталог"), Q(first.Path().string()));
     EXPECT_EQ(openedIn, Q(first.Path().string()));
     EXPECT_EQ(chosen, Q(second.Path().string()));
     EveryTick([&] {

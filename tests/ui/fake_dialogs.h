@@ -31,7 +31,6 @@ public:
         QWidget* owner = nullptr;
         QThread* thread = nullptr;
         QString startFolder; // pickers only
-
     };
 
     ~ScriptedDialogs() override;

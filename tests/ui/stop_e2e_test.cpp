@@ -57,7 +57,8 @@ TEST(StopEndToEndTest, StoppingARealBuildLeavesNoProjectNoOutputAndNoProcess) {
     test::FakeShell shell;
     CBuildDlg build(hive, dialogs, shell, fs::path(TBX_HHC_PATH).parent_path().string() + "/");
     FindControl<QLineEdit>(build, kIdBuildPageEdit)->setText(QString::fromStdString(start));
-    FindControl<QLineEdit>(build, kIdBuildOutputEdit)->setText(QString::fromStdString(site / "site.chm"));
+    FindControl<QLineEdit>(build, kIdBuildOutputEdit)
+        ->setText(QString::fromStdString(site / "site.chm"));
     build.show();
 
     build.OnBuild();
@@ -74,7 +75,9 @@ TEST(StopEndToEndTest, StoppingARealBuildLeavesNoProjectNoOutputAndNoProcess) {
     build.OnStop(); // what the context menu entry calls
     auto* log = FindControl<CMyRichEditCtrl>(build, kIdBuildLog);
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return log->toPlainText() == QString::fromStdString(LoadString(kMsgCompileStopped)); },
+        [&] {
+            return log->toPlainText() == QString::fromStdString(LoadString(kMsgCompileStopped));
+        },
         20000))
         << log->toPlainText().toStdString();
 
