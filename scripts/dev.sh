@@ -6,9 +6,11 @@ cd "$(dirname "$0")/.."
 
 PACKAGES=(
   cmake ninja-build g++ pkg-config
-  qt6-base-dev libgl-dev fonts-dejavu-core
+  qt6-base-dev qt6-svg-dev libgl-dev fonts-dejavu-core
+  qt6-translations-l10n xdg-utils
   libgtest-dev libbenchmark-dev
   libchm-dev libchm-bin fp-utils
+  desktop-file-utils appstream dpkg-dev xvfb
 )
 
 install_missing() {

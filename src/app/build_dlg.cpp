@@ -1,6 +1,7 @@
 #include "app/build_dlg.h"
 
 #include "app/build_inputs.h"
+#include "app/command_line.h"
 #include "controls/about_dlg.h"
 #include "controls/busy_animation.h"
 #include "controls/dialog_builder.h"
@@ -14,9 +15,14 @@
 #include "settings/options_sheet.h"
 
 #include <QAction>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPushButton>
+#include <QTimer>
+#include <QUrl>
 #include <memory>
 #include <utility>
 
@@ -37,6 +43,14 @@ QString Q(const std::string& text) {
 
 std::string S(const QString& text) {
     return text.toStdString();
+}
+
+// The local file a drag carries first, or empty.
+QString DroppedFile(const QMimeData* data) {
+    if (!data || !data->hasUrls() || data->urls().isEmpty())
+        return {};
+    const QUrl& url = data->urls().front();
+    return url.isLocalFile() ? url.toLocalFile() : QString();
 }
 
 } // namespace
@@ -65,6 +79,12 @@ CBuildDlg::CBuildDlg(RegHive hive, IDialogs& dialogs, IShell& shell, std::string
     for (const auto& [id, handler] : buttons)
         connect(FindControl<QPushButton>(*this, id), &QPushButton::clicked, this, handler);
 
+    // A file dropped anywhere on the window opens as from the command line;
+    // the fields would otherwise take it as text.
+    setAcceptDrops(true);
+    for (QWidget* child : findChildren<QWidget*>())
+        child->setAcceptDrops(false);
+
     OnInitDialog();
 }
 
@@ -89,7 +109,7 @@ void CBuildDlg::OnBrowsePage() {
     m_fileDlg.Setup(this,
                     {{QStringLiteral("*.htm и *.html файлы"), QStringLiteral("*.htm *.html")},
                      {QStringLiteral("Все файлы (*.*)"), QStringLiteral("*")}},
-                    kBrowseTitleId);
+                    kBrowseTitleId, StartFolderFor(m_editInput->text()));
     int chosen = 0;
     {
         ModalScope modal(*this);
@@ -99,12 +119,46 @@ void CBuildDlg::OnBrowsePage() {
         m_log->SetMessage(Q(LoadString(106)));
         return;
     }
+    FillFromPage(m_fileDlg.File(), m_fileDlg.FileTitle());
+}
 
+void CBuildDlg::FillFromPage(const QString& page, const QString& fileName) {
     const QString folder = AskOutputFolder();
-    const QString page = m_fileDlg.File();
     m_editInput->setText(page);
     m_editOutput->setText(Q(ChmPathFor(S(page), S(folder))));
-    m_log->SetMessage(ReadPageTitleAndReport(page, m_fileDlg.FileTitle()));
+    m_log->SetMessage(ReadPageTitleAndReport(page, fileName));
+}
+
+void CBuildDlg::OpenFile(const QString& path) {
+    switch (KindOfStartFile(S(path))) {
+    case StartFileKind::Missing:
+        m_log->SetMessage(Q(LoadString(kMsgStartFileMissing)) + QLatin1Char('\n') + path);
+        break;
+    case StartFileKind::Folder:
+        OpenIndexWindow(path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/'));
+        break;
+    case StartFileKind::HelpFile:
+        OpenDecompileWindow(path);
+        break;
+    case StartFileKind::Page:
+        FillFromPage(path, QFileInfo(path).fileName());
+        break;
+    }
+}
+
+void CBuildDlg::dragEnterEvent(QDragEnterEvent* event) {
+    if (!DroppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void CBuildDlg::dropEvent(QDropEvent* event) {
+    const QString path = DroppedFile(event->mimeData());
+    if (path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    // The drop ends first: the windows a file opens are modal, and the
+    // program the file came from waits until the drop is over.
+    QTimer::singleShot(0, this, [this, path] { OpenFile(path); });
 }
 
 QString CBuildDlg::AskOutputFolder() {
@@ -114,7 +168,8 @@ QString CBuildDlg::AskOutputFolder() {
     ModalScope modal(*this);
     if (!dialogs_.AskYesNo(this, QString::fromUtf8(kChangeOutDirQuestion)))
         return {};
-    return PickFolder(dialogs_, this, QString::fromUtf8(kOutDirPickerTitle));
+    return PickFolder(dialogs_, this, QString::fromUtf8(kOutDirPickerTitle),
+                      StartFolderFor(m_editOutput->text()));
 }
 
 QString CBuildDlg::ReadPageTitleAndReport(const QString& pagePath, const QString& fileName) {
@@ -139,8 +194,16 @@ void CBuildDlg::OnBuild() {
 }
 
 void CBuildDlg::OnDecompile() {
+    OpenDecompileWindow({});
+}
+
+void CBuildDlg::OpenDecompileWindow(const QString& helpFile) {
     {
         CDecompileDlg decompile(hive_, dialogs_, shell_, programFolder_, this);
+        // Chosen once the window shows, so that its question stands over it.
+        if (!helpFile.isEmpty())
+            QTimer::singleShot(0, &decompile,
+                               [&decompile, helpFile] { decompile.ChooseFile(helpFile); });
         ModalScope modal(*this);
         decompile.exec();
     }
@@ -150,8 +213,14 @@ void CBuildDlg::OnDecompile() {
 }
 
 void CBuildDlg::OnOpenIndex() {
+    OpenIndexWindow({});
+}
+
+void CBuildDlg::OpenIndexWindow(const QString& folder) {
     {
         CIndexDlg index(hive_, dialogs_, programFolder_, this);
+        if (!folder.isEmpty())
+            index.ListFolder(folder);
         ModalScope modal(*this);
         index.exec();
     }
@@ -161,9 +230,9 @@ void CBuildDlg::OnOpenIndex() {
     m_editTitle->setText(Q(g_strIndexTitle));
     m_editOutput->setText(Q(g_strIndexChm));
     // Cancelling the folder pick keeps the help file beside the index page.
-    const QString folder = AskOutputFolder();
-    if (!folder.isEmpty())
-        m_editOutput->setText(folder + QString::fromUtf8(kIndexChmName));
+    const QString folderPicked = AskOutputFolder();
+    if (!folderPicked.isEmpty())
+        m_editOutput->setText(folderPicked + QString::fromUtf8(kIndexChmName));
     ClearIndexHandOff();
 }
 

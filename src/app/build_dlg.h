@@ -41,13 +41,28 @@ public:
     // Fills the title field for the page and returns the log pane's report.
     QString ReadPageTitleAndReport(const QString& pagePath, const QString& fileName);
 
+    // A file named at start or dropped on the window: a page fills the
+    // window as "Обзор ..." does, a help file opens the decompile window on
+    // it, a folder opens the index window listing it; a missing one is said
+    // in the log pane.
+    void OpenFile(const QString& path);
+    // The decompile window, on helpFile unless it is empty.
+    void OpenDecompileWindow(const QString& helpFile);
+
     // The about entry of the context menu, for tests.
     QAction* AboutAction() const { return aboutAction_; }
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
+    // What "Обзор ..." does once a page is chosen.
+    void FillFromPage(const QString& page, const QString& fileName);
+    // The index window, listing folder unless it is empty; then the hand-off.
+    void OpenIndexWindow(const QString& folder);
+
     // Asks for another output folder when ChangeChmOutDir is set: the folder
     // picked, ending with "/", or empty.
     QString AskOutputFolder();

@@ -6,6 +6,7 @@
 #include "res/strings.h"
 
 #include <QString>
+#include <QTimer>
 #include <utility>
 
 namespace tbx {
@@ -14,6 +15,11 @@ CConverterApp::CConverterApp(std::string lockFolder, RegHive hive, IDialogs& dia
                              std::string programFolder)
     : lockFolder_(std::move(lockFolder)), hive_(std::move(hive)), dialogs_(dialogs), shell_(shell),
       programFolder_(std::move(programFolder)) {}
+
+void CConverterApp::OpenAtStart(std::string file, bool decompile) {
+    startFile_ = std::move(file);
+    startDecompile_ = decompile;
+}
 
 bool CConverterApp::InitInstance() {
     InstanceLock lock(lockFolder_);
@@ -24,6 +30,12 @@ bool CConverterApp::InitInstance() {
     }
     {
         CBuildDlg dialog(hive_, dialogs_, shell_, programFolder_);
+        // Once the window shows, so that what it opens stands over it.
+        const QString file = QString::fromStdString(startFile_);
+        if (startDecompile_)
+            QTimer::singleShot(0, &dialog, [&dialog, file] { dialog.OpenDecompileWindow(file); });
+        else if (!file.isEmpty())
+            QTimer::singleShot(0, &dialog, [&dialog, file] { dialog.OpenFile(file); });
         dialog.exec();
     }
     lock.Release();

@@ -16,6 +16,11 @@ public:
     CConverterApp(std::string lockFolder, RegHive hive, IDialogs& dialogs, IShell& shell,
                   std::string programFolder);
 
+    // What the build window opens once it shows: file (a page, a help file
+    // or a folder, see CBuildDlg::OpenFile), or the decompile window on file
+    // when decompile is set.
+    void OpenAtStart(std::string file, bool decompile);
+
     // Runs the build window modally and returns true once it has ended; false
     // when another copy is running, after telling the user so.
     bool InitInstance();
@@ -26,6 +31,8 @@ private:
     IDialogs& dialogs_;
     IShell& shell_;
     std::string programFolder_;
+    std::string startFile_;
+    bool startDecompile_ = false;
 };
 
 } // namespace tbx

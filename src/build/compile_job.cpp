@@ -78,6 +78,8 @@ int CompileJobs::CompileThreadProc() {
 
     // A window that closed during the checks gets nothing written beside the page.
     if (Cancelled()) {
+        if (StoppedByUser())
+            host_.ShowMessage(LoadString(kMsgCompileStopped));
         ReleaseLock();
         return 0;
     }
@@ -99,7 +101,7 @@ int CompileJobs::CompileThreadProc() {
 void CompileJobs::RunCompiler(const std::string& compiler, const std::string& project,
                               const std::string& output) {
     const FileStamp before = StampOf(output);
-    const ProcessOutcome run = RunChild(compiler, {project});
+    const ProcessOutcome run = RunChild(compiler, {project}, LoadString(112));
     RemoveFile(project);
 
     const FileStamp after = StampOf(output);
@@ -107,8 +109,13 @@ void CompileJobs::RunCompiler(const std::string& compiler, const std::string& pr
     if (failure.empty() && (!after.exists || after == before))
         failure = LoadString(kMsgNoHelpFile) + "\n" + output;
     const bool cancelled = Cancelled();
+    const bool stopped = StoppedByUser();
+    // A compiler the user stopped failed because of the stop; one that
+    // finished first still made its help file, and that is what is said.
+    if (stopped && !failure.empty())
+        failure = LoadString(kMsgCompileStopped);
     // A window that is closing shows nothing and starts nothing more.
-    if (!cancelled)
+    if (!cancelled || stopped)
         host_.ShowMessage(failure.empty() ? LoadString(111) : failure);
     ReleaseLock();
     host_.StopBusy();

@@ -17,6 +17,10 @@ public:
     virtual std::string ReadField(int controlId) = 0;
     // Replaces the log pane's whole text.
     virtual void ShowMessage(const std::string& text) = 0;
+    // Progress of the running program: replaces the pane's text like
+    // ShowMessage, but the job does not wait for it, and a newer progress
+    // text may take the place of one not shown yet.
+    virtual void ShowProgress(const std::string& text) = 0;
     // A Yes/No question box captioned "Tomebox!"; true for Yes.
     virtual bool AskYesNo(const std::string& text) = 0;
     virtual void StartBusy() = 0;
@@ -34,6 +38,9 @@ public:
     // Jobs waiting for their lock give up, running programs are asked to
     // stop, and no job shows anything or acts afterwards.
     virtual void Shutdown() = 0;
+    // The user's stop: the jobs started so far end as on Shutdown, the
+    // running one saying that it was stopped; later presses start new jobs.
+    virtual void Stop() = 0;
     // True when no job thread is running.
     virtual bool Idle() const = 0;
     // Waits for every job thread to end.

@@ -1,5 +1,6 @@
 #include "build/job_queue.h"
 
+#include "build/progress_line.h"
 #include "res/strings.h"
 
 namespace tbx {
@@ -19,19 +20,34 @@ std::string LastLine(const std::string& text) {
 
 void JobQueue::Start() {
     std::lock_guard lock(mutex_);
-    if (cancelled_)
+    if (shutdown_)
         return;
     ++running_;
-    threads_.emplace_back([this] {
+    const std::uint64_t number = nextJob_++;
+    threads_.emplace_back([this, number] {
+        {
+            std::lock_guard registering(mutex_);
+            jobs_[std::this_thread::get_id()] = {number, false};
+        }
         RunJob();
         std::lock_guard done(mutex_);
+        jobs_.erase(std::this_thread::get_id());
         --running_;
     });
 }
 
 void JobQueue::Shutdown() {
     std::lock_guard lock(mutex_);
-    cancelled_ = true;
+    shutdown_ = true;
+    for (ChildProcess* child : children_)
+        child->Terminate();
+    lockFreed_.notify_all();
+}
+
+void JobQueue::Stop() {
+    std::lock_guard lock(mutex_);
+    // Every child belongs to a job that exists now, so all of them go.
+    stopBelow_ = nextJob_;
     for (ChildProcess* child : children_)
         child->Terminate();
     lockFreed_.notify_all();
@@ -50,14 +66,32 @@ void JobQueue::Join() {
     threads_.clear();
 }
 
+bool JobQueue::StoppedLocked() const {
+    const auto job = jobs_.find(std::this_thread::get_id());
+    return job != jobs_.end() && job->second.number < stopBelow_;
+}
+
+bool JobQueue::CancelledLocked() const {
+    return shutdown_ || StoppedLocked();
+}
+
 bool JobQueue::Cancelled() const {
     std::lock_guard lock(mutex_);
-    return cancelled_;
+    return CancelledLocked();
+}
+
+bool JobQueue::StoppedByUser() const {
+    std::lock_guard lock(mutex_);
+    return !shutdown_ && StoppedLocked();
 }
 
 bool JobQueue::TakeLock(const std::string& busyMessage) {
     std::unique_lock lock(mutex_);
-    if (cancelled_)
+    // A job called directly rather than through Start counts as pressed now.
+    const auto job = jobs_.find(std::this_thread::get_id());
+    if (job == jobs_.end() || job->second.direct)
+        jobs_[std::this_thread::get_id()] = {nextJob_++, true};
+    if (CancelledLocked())
         return false;
     if (locked_) {
         // Never call the host while holding the mutex: the window may be
@@ -65,8 +99,8 @@ bool JobQueue::TakeLock(const std::string& busyMessage) {
         lock.unlock();
         host_.ShowMessage(busyMessage);
         lock.lock();
-        lockFreed_.wait(lock, [this] { return !locked_ || cancelled_; });
-        if (cancelled_)
+        lockFreed_.wait(lock, [this] { return !locked_ || CancelledLocked(); });
+        if (CancelledLocked())
             return false;
     }
     locked_ = true;
@@ -76,18 +110,22 @@ bool JobQueue::TakeLock(const std::string& busyMessage) {
 void JobQueue::ReleaseLock() {
     std::lock_guard lock(mutex_);
     locked_ = false;
-    lockFreed_.notify_one();
+    // Every waiter looks: the first in line may have been stopped.
+    lockFreed_.notify_all();
 }
 
-ProcessOutcome JobQueue::RunChild(const std::string& program,
-                                  const std::vector<std::string>& args) {
+ProcessOutcome JobQueue::RunChild(const std::string& program, const std::vector<std::string>& args,
+                                  const std::string& headline) {
     ChildProcess child;
     {
         std::lock_guard lock(mutex_);
-        if (!cancelled_ && child.Start(program, args))
+        if (!CancelledLocked() && child.Start(program, args))
             children_.insert(&child);
     }
-    const ProcessOutcome run = child.Wait();
+    const ProcessOutcome run = child.Wait([&](std::string_view line) {
+        if (const auto progress = ParseProgressLine(line))
+            host_.ShowProgress(headline + "\n" + ProgressText(*progress));
+    });
     std::lock_guard lock(mutex_);
     children_.erase(&child);
     return run;

@@ -7,6 +7,8 @@
 #include "platform/process.h"
 
 #include <condition_variable>
+#include <cstdint>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -26,6 +28,7 @@ public:
     void Start();
 
     void Shutdown() override;
+    void Stop() override;
     bool Idle() const override;
     void Join() override;
 
@@ -38,20 +41,39 @@ protected:
     virtual void RunJob() = 0;
 
     // Takes the job lock; when another job holds it, shows busyMessage and
-    // waits. False when the window closed before the lock came free.
+    // waits. False when the job was cancelled before the lock came free.
     bool TakeLock(const std::string& busyMessage);
     void ReleaseLock();
+    // True once the window is closing or the user stopped this job.
     bool Cancelled() const;
-    // Runs a program hidden and waits for it; a closing window stops it.
-    ProcessOutcome RunChild(const std::string& program, const std::vector<std::string>& args);
+    // True when the user stopped this job while the window stays open: the
+    // job then says that it stopped.
+    bool StoppedByUser() const;
+    // Runs a program hidden and waits for it; a closing window or a stop
+    // ends it. Each progress line it prints is shown under headline while
+    // it runs.
+    ProcessOutcome RunChild(const std::string& program, const std::vector<std::string>& args,
+                            const std::string& headline);
 
     IJobHost& host_;
 
 private:
+    // Jobs are numbered in the order they were pressed; a stop cancels every
+    // job numbered below stopBelow_. A job finds its number by its thread.
+    struct JobRecord {
+        std::uint64_t number = 0;
+        bool direct = false; // run by a direct call, not through Start
+    };
+    bool CancelledLocked() const;
+    bool StoppedLocked() const;
+
     mutable std::mutex mutex_;
     std::condition_variable lockFreed_;
     bool locked_ = false;
-    bool cancelled_ = false;
+    bool shutdown_ = false;
+    std::uint64_t nextJob_ = 0;
+    std::uint64_t stopBelow_ = 0;
+    std::map<std::thread::id, JobRecord> jobs_;
     int running_ = 0;
     std::set<ChildProcess*> children_;
     std::vector<std::thread> threads_;

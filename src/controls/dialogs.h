@@ -24,11 +24,13 @@ public:
     virtual bool AskYesNo(QWidget* owner, const QString& text) = 0;
     // A message with an OK button.
     virtual void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon) = 0;
-    // Full path of an existing file, or empty when the user cancels.
+    // Full path of an existing file, or empty when the user cancels. The
+    // pickers open in startFolder, or where the last pick ended when it is empty.
     virtual QString PickOpenFile(QWidget* owner, const QString& title,
-                                 const QList<FileFilter>& filters) = 0;
+                                 const QList<FileFilter>& filters, const QString& startFolder) = 0;
     // An existing folder as the picker gives it, or empty when the user cancels.
-    virtual QString PickDirectory(QWidget* owner, const QString& title) = 0;
+    virtual QString PickDirectory(QWidget* owner, const QString& title,
+                                  const QString& startFolder) = 0;
 };
 
 // The real boxes and pickers, captioned "Tomebox!".
@@ -36,14 +38,26 @@ class QtDialogs : public IDialogs {
 public:
     bool AskYesNo(QWidget* owner, const QString& text) override;
     void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon) override;
-    QString PickOpenFile(QWidget* owner, const QString& title,
-                         const QList<FileFilter>& filters) override;
-    QString PickDirectory(QWidget* owner, const QString& title) override;
+    QString PickOpenFile(QWidget* owner, const QString& title, const QList<FileFilter>& filters,
+                         const QString& startFolder) override;
+    QString PickDirectory(QWidget* owner, const QString& title,
+                          const QString& startFolder) override;
+
+private:
+    // startFolder, else the folder of the last pick, else the home folder.
+    QString StartIn(const QString& startFolder) const;
+
+    QString lastFolder_;
 };
 
 // The chosen folder ending with "/" (the root "/" as it is), or empty when
-// the user cancels or the choice is not an existing folder.
-QString PickFolder(IDialogs& dialogs, QWidget* owner, const QString& title);
+// the user cancels or the choice is not an existing folder. The picker opens
+// in startFolder when it is given.
+QString PickFolder(IDialogs& dialogs, QWidget* owner, const QString& title,
+                   const QString& startFolder = {});
+
+// Where a picker for the path in a field opens (PickerStartFolder).
+QString StartFolderFor(const QString& fieldPath);
 
 // The open-file picker of the build and decompile windows, titled from the
 // string table.
@@ -51,7 +65,9 @@ class COpenFileHelper {
 public:
     explicit COpenFileHelper(IDialogs& dialogs) : dialogs_(dialogs) {}
 
-    void Setup(QWidget* owner, QList<FileFilter> filters, int titleId);
+    // startFolder: where the picker opens; empty for the last folder used.
+    void Setup(QWidget* owner, QList<FileFilter> filters, int titleId,
+               const QString& startFolder = {});
     // 1 when the user chose a file, 0 when they cancelled.
     int Show();
 
@@ -65,6 +81,7 @@ private:
     QWidget* owner_ = nullptr;
     QList<FileFilter> filters_;
     int titleId_ = 0;
+    QString startFolder_;
     QString file_;
     QString fileTitle_;
 };

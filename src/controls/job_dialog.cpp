@@ -1,5 +1,6 @@
 #include "controls/job_dialog.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QLineEdit>
@@ -18,6 +19,7 @@ namespace {
 
 // How often a closing window looks whether its jobs have ended.
 constexpr int kJobPollMs = 10;
+constexpr const char* kStopText = "Остановить";
 
 } // namespace
 
@@ -44,6 +46,23 @@ void JobDialog::AttachJobs(std::unique_ptr<IJobSet> jobs, CMyRichEditCtrl* log,
     jobs_ = std::move(jobs);
     m_log = log;
     anim_ = anim;
+    // Like the about entry, the stop sits in the window's context menu.
+    stopAction_ = new QAction(QString::fromUtf8(kStopText), this);
+    stopAction_->setEnabled(false);
+    connect(stopAction_, &QAction::triggered, this, &JobDialog::OnStop);
+    addAction(stopAction_);
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+void JobDialog::OnStop() {
+    if (jobs_ && !closing_)
+        jobs_->Stop();
+}
+
+bool JobDialog::event(QEvent* event) {
+    if (event->type() == QEvent::ContextMenu && stopAction_)
+        stopAction_->setEnabled(jobs_ && !jobs_->Idle() && !closing_);
+    return QDialog::event(event);
 }
 
 void JobDialog::closeEvent(QCloseEvent* event) {
@@ -110,6 +129,33 @@ void JobDialog::ShowMessage(const std::string& text) {
         if (!closing_ && m_log)
             m_log->SetMessage(QString::fromStdString(text));
     });
+}
+
+void JobDialog::ShowProgress(const std::string& text) {
+    if (closing_)
+        return;
+    {
+        std::lock_guard lock(progressMutex_);
+        progressText_ = text;
+        if (progressPosted_)
+            return;
+        progressPosted_ = true;
+    }
+    // Queued, not waited for: posted events run in order, so this still
+    // comes before any message the job sends after it.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            QString text;
+            {
+                std::lock_guard lock(progressMutex_);
+                text = QString::fromStdString(progressText_);
+                progressPosted_ = false;
+            }
+            if (!closing_ && m_log)
+                m_log->SetMessage(text);
+        },
+        Qt::QueuedConnection);
 }
 
 bool JobDialog::AskYesNo(const std::string& text) {

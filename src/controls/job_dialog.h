@@ -7,9 +7,12 @@
 #include <QTimer>
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "build/job_host.h"
+
+class QAction;
 
 namespace tbx {
 
@@ -27,6 +30,7 @@ public:
     // IJobHost: callable from any thread; runs on the user-interface thread.
     std::string ReadField(int controlId) override;
     void ShowMessage(const std::string& text) override;
+    void ShowProgress(const std::string& text) override;
     bool AskYesNo(const std::string& text) override;
     void StartBusy() override;
     void StopBusy() override;
@@ -35,6 +39,11 @@ public:
 
     // True from the first close request on.
     bool Closing() const { return closing_; }
+
+    // "Остановить" in the context menu: stops the window's jobs as closing
+    // it would, but the window stays.
+    void OnStop();
+    QAction* StopAction() const { return stopAction_; }
 
 protected:
     // The jobs, log pane and animation (may be null) this window serves;
@@ -46,6 +55,8 @@ protected:
     bool EndWindow(int result);
 
     void closeEvent(QCloseEvent* event) override;
+    // Offers the stop entry only while a job runs.
+    bool event(QEvent* event) override;
 
     // Counts the boxes and pickers this window has open: the window does not
     // end under one of them.
@@ -70,6 +81,12 @@ private:
     bool TryFinish();
 
     BusyAnimation* anim_ = nullptr;
+    QAction* stopAction_ = nullptr;
+    // The latest progress text and whether the user-interface thread has
+    // yet to show it: jobs may report faster than the pane can draw.
+    std::mutex progressMutex_;
+    std::string progressText_;
+    bool progressPosted_ = false;
     int modalDepth_ = 0;
     bool ending_ = false;   // an end was asked for
     bool finished_ = false; // the window has ended

@@ -56,4 +56,23 @@ void AssignFolderPath(std::string& target, const std::string& source) {
         target.resize(slash + 1);
 }
 
+std::string PickerStartFolder(const std::string& fieldPath) {
+    const std::string given = CollapseSlashes(fieldPath);
+    if (given.empty() || given[0] != '/')
+        return {};
+    if (IsFolder(given))
+        return given.back() == '/' ? given : given + "/";
+    std::string path = given;
+    // Each round drops the last name: "/a/b/c" gives "/a/b/", then "/a/".
+    while (path.size() > 1) {
+        if (path.back() == '/')
+            path.pop_back();
+        path.resize(path.rfind('/') + 1);
+        if (path.size() > 1 && IsFolder(path))
+            return path;
+    }
+    // Only the file's own folder may be the root itself.
+    return given.rfind('/') == 0 ? "/" : "";
+}
+
 } // namespace tbx

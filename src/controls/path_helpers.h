@@ -14,4 +14,10 @@ bool CreateDirPath(const std::string& path);
 // folder. A text without "/" stays whole.
 void AssignFolderPath(std::string& target, const std::string& source);
 
+// Where a picker for the path in a field opens: the path itself when it is
+// a folder, else its nearest existing parent folder, ending with "/". Empty
+// for an empty or relative path, or when nothing but the root is left of a
+// deeper path, so that the picker falls back on the last folder used.
+std::string PickerStartFolder(const std::string& fieldPath);
+
 } // namespace tbx

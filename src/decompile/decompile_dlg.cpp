@@ -50,28 +50,34 @@ CDecompileDlg::CDecompileDlg(RegHive hive, IDialogs& dialogs, IShell& shell,
 void CDecompileDlg::OnInitDialog() {
     setWindowIcon(ProgramIcon());
     m_log->InitPane();
+    // Long paths in the messages wrap here instead of running out of sight.
+    m_log->setLineWrapMode(QTextEdit::WidgetWidth);
+    m_log->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
 }
 
 void CDecompileDlg::OnBrowse() {
     m_fileDlg.Setup(this, {{QStringLiteral("*.chm файлы"), QStringLiteral("*.chm")}},
-                    kBrowseTitleId);
+                    kBrowseTitleId, StartFolderFor(m_editInput->text()));
     {
         ModalScope modal(*this);
         if (!m_fileDlg.Show())
             return;
     }
+    ChooseFile(m_fileDlg.File());
+}
 
+void CDecompileDlg::ChooseFile(const QString& file) {
     QString folder;
     {
         COptKey key;
         if (key.Open(hive_, kDecOptsKey) == kErrorSuccess && m_optReg.ReadFlag(key, "ChgDecDir")) {
             ModalScope modal(*this);
             if (dialogs_.AskYesNo(this, QString::fromUtf8(kChangeDirQuestion)))
-                folder = PickFolder(dialogs_, this, QString::fromUtf8(kDirPickerTitle));
+                folder = PickFolder(dialogs_, this, QString::fromUtf8(kDirPickerTitle),
+                                    StartFolderFor(m_editOutput->text()));
         }
     }
 
-    const QString file = m_fileDlg.File();
     m_editInput->setText(file);
     if (folder.isEmpty())
         folder = file.left(file.lastIndexOf(QLatin1Char('/')) + 1);

@@ -28,6 +28,9 @@ public:
     void OnBrowse();
     void OnDecompile();
     void OnBack();
+    // What "Обзор ..." does once a help file is chosen: the folder question,
+    // then both fields. Also used for a file named at start.
+    void ChooseFile(const QString& file);
 
 public slots:
     // Escape: the window ends as "<< Назад" ends it, once its jobs are over.

@@ -60,10 +60,15 @@ bool DecompileJobs::RunViewer(const std::string& outFolder, const std::string& h
     }
     host_.ShowMessage(LoadString(120));
     const std::string viewer = programFolder_ + "hh";
-    const ProcessOutcome run = RunChild(viewer, {"-decompile", outFolder, helpFile});
-    const std::string failure = ProgramFailure(run, viewer, kMsgViewerNotStarted, kMsgViewerFailed);
+    const ProcessOutcome run =
+        RunChild(viewer, {"-decompile", outFolder, helpFile}, LoadString(120));
+    std::string failure = ProgramFailure(run, viewer, kMsgViewerNotStarted, kMsgViewerFailed);
+    // hh stops between whole files, so what it extracted before the stop is usable.
+    const bool stopped = StoppedByUser();
+    if (stopped && !failure.empty())
+        failure = LoadString(kMsgDecompileStopped) + "\n" + outFolder;
     // A window that is closing shows nothing more.
-    if (!Cancelled())
+    if (!Cancelled() || stopped)
         host_.ShowMessage(failure.empty() ? LoadString(119) : failure);
     ReleaseLock();
     return failure.empty();

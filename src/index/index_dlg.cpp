@@ -13,8 +13,10 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QStyledItemDelegate>
 #include <QTreeWidget>
+#include <algorithm>
 #include <functional>
 #include <utility>
 
@@ -28,6 +30,8 @@ constexpr const char* kTitleHeader = "Содержимое TITLE тега";
 constexpr const char* kFileHeader = "Веб-страничкa";
 constexpr int kTitleWidth = 265;
 constexpr int kFileWidth = 120;
+// The etched line between "Индексировать!" and "<< Назад".
+constexpr int kIdIndexLine = -1;
 constexpr int kTitleColumn = 0;
 constexpr int kFileColumn = 1;
 // Column 1 shows the name readably; the bytes on disk ride along for the link.
@@ -76,12 +80,20 @@ public:
 
 } // namespace
 
+// A window rather than a dialog, so that window managers offer to maximise it.
 CIndexDlg::CIndexDlg(RegHive hive, IDialogs& dialogs, std::string programFolder, QWidget* parent)
-    : QDialog(parent, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                          Qt::WindowCloseButtonHint),
+    : QDialog(parent, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
       hive_(std::move(hive)), dialogs_(dialogs), programFolder_(std::move(programFolder)) {
     BuildDialog(*this, *FindDialogTemplate(kIndexTemplate));
     m_listPages = FindControl<QTreeWidget>(*this, kIdIndexPages);
+    // The template size is the smallest; a folder of thousands of pages
+    // wants more rows than it shows.
+    templateSize_ = size();
+    setMinimumSize(templateSize_);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        templatePlaces_.insert(child, child->geometry());
 
     const std::pair<int, void (CIndexDlg::*)()> buttons[] = {
         {kIdIndexBrowse, &CIndexDlg::OnBrowse},  {kIdIndexUp, &CIndexDlg::OnMoveUp},
@@ -148,14 +160,41 @@ void CIndexDlg::FillPageList(const std::string& folder) {
 }
 
 void CIndexDlg::OnBrowse() {
-    const QString chosen = PickFolder(dialogs_, this, QString::fromUtf8(kPickerTitle));
+    const QString chosen =
+        PickFolder(dialogs_, this, QString::fromUtf8(kPickerTitle), StartFolderFor(Q(m_strFolder)));
     // A cancelled choice changes nothing: the rows keep the folder they came
     // from, so a later index page still lands beside them.
     if (chosen.isEmpty())
         return;
-    m_strFolder = chosen.toStdString();
+    ListFolder(chosen);
+}
+
+void CIndexDlg::ListFolder(const QString& folder) {
+    m_strFolder = folder.toStdString();
     m_listPages->clear();
     FillPageList(m_strFolder);
+}
+
+void CIndexDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    const int grownX = width() - templateSize_.width();
+    const int grownY = height() - templateSize_.height();
+    const QRect list = templatePlaces_.value(m_listPages);
+    for (auto place = templatePlaces_.cbegin(); place != templatePlaces_.cend(); ++place) {
+        QWidget* control = place.key();
+        QRect rect = place.value();
+        const int id = ControlId(*control);
+        if (control == m_listPages) {
+            rect.adjust(0, 0, grownX, grownY);
+        } else if (rect.left() >= list.right()) {
+            // The column of buttons: "Индексировать!", the line below it and
+            // "<< Назад" stay at the bottom, the others at the top.
+            const bool atBottom = id == kIdIndexRun || id == kIdIndexBack || id == kIdIndexLine;
+            rect.translate(grownX, atBottom ? grownY : 0);
+        }
+        control->setGeometry(rect);
+    }
+    m_listPages->setColumnWidth(kTitleColumn, kTitleWidth + std::max(0, grownX));
 }
 
 int CIndexDlg::CurrentRow() const {

@@ -10,6 +10,8 @@
 #include <QFileIconProvider>
 #include <QHash>
 #include <QIcon>
+#include <QRect>
+#include <QSize>
 #include <QString>
 #include <string>
 #include <vector>
@@ -42,12 +44,19 @@ public:
 
     // Replaces nothing: appends the pages of folder (ending with "/") to the list.
     void FillPageList(const std::string& folder);
+    // What "Обзор ..." does once a folder is chosen: the rows become the
+    // pages of folder (ending with "/"). Also used for a folder named at start.
+    void ListFolder(const QString& folder);
 
     // The row the buttons act on, or -1 when no row is selected.
     int CurrentRow() const;
     // The list as the page will show it, in list order.
     std::vector<IndexRow> Rows() const;
     const std::string& Folder() const { return m_strFolder; }
+
+protected:
+    // The list grows with the window; the buttons keep to its right edge.
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void Message(const QString& text, bool error = false);
@@ -65,6 +74,9 @@ private:
     // One icon per kind of file: asking the provider per file costs too much
     // in a folder of thousands of pages.
     QHash<QString, QIcon> iconCache_;
+    // The window's and its controls' places at the template size.
+    QSize templateSize_;
+    QHash<QWidget*, QRect> templatePlaces_;
 };
 
 } // namespace tbx

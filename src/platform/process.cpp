@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,6 +17,64 @@ namespace {
 
 // Enough of standard error to say what went wrong, not a whole log.
 constexpr std::size_t kErrorOutputLimit = 4096;
+// No line the tools print for us is longer; a longer one is not for us.
+constexpr std::size_t kOutputLineLimit = 4096;
+
+// Cuts standard output into lines and hands each whole line on.
+class LineSplitter {
+public:
+    explicit LineSplitter(const OutputLineSink& sink) : sink_(sink) {}
+
+    void Add(std::string_view bytes) {
+        while (!bytes.empty()) {
+            const std::size_t newline = bytes.find('\n');
+            const std::string_view part = bytes.substr(0, newline);
+            if (!overlong_) {
+                line_.append(part);
+                if (line_.size() > kOutputLineLimit) {
+                    overlong_ = true;
+                    line_.clear();
+                }
+            }
+            if (newline == std::string_view::npos)
+                return;
+            EndLine();
+            bytes.remove_prefix(newline + 1);
+        }
+    }
+
+    // A last line without its line break still counts.
+    void Finish() {
+        if (!line_.empty())
+            EndLine();
+    }
+
+private:
+    void EndLine() {
+        if (!overlong_ && sink_)
+            sink_(line_);
+        line_.clear();
+        overlong_ = false;
+    }
+
+    const OutputLineSink& sink_;
+    std::string line_;
+    bool overlong_ = false;
+};
+
+// Reads what is there on fd into text; false at the end or on an error.
+bool ReadSome(int fd, std::string& text) {
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        text.assign(buffer, static_cast<std::size_t>(n));
+        return true;
+    }
+}
 
 } // namespace
 
@@ -24,8 +83,10 @@ ChildProcess::~ChildProcess() {
         ::kill(pid_, SIGTERM);
         Wait();
     }
-    if (errPipe_ >= 0)
-        ::close(errPipe_);
+    for (int fd : {outPipe_, errPipe_}) {
+        if (fd >= 0)
+            ::close(fd);
+    }
 }
 
 pid_t SpawnHidden(const std::string& program, const std::vector<std::string>& args, int errFd,
@@ -72,39 +133,66 @@ pid_t SpawnHidden(const std::string& program, const std::vector<std::string>& ar
 }
 
 bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& args) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
+    int out[2];
+    int err[2];
+    if (::pipe2(out, O_CLOEXEC) != 0) {
         outcome_.error = std::strerror(errno);
         return false;
     }
-    const pid_t pid = SpawnHidden(program, args, fds[1], outcome_.error);
-    ::close(fds[1]);
+    if (::pipe2(err, O_CLOEXEC) != 0) {
+        outcome_.error = std::strerror(errno);
+        ::close(out[0]);
+        ::close(out[1]);
+        return false;
+    }
+    const pid_t pid = SpawnHidden(program, args, err[1], outcome_.error, out[1]);
+    ::close(out[1]);
+    ::close(err[1]);
     if (pid < 0) {
-        ::close(fds[0]);
+        ::close(out[0]);
+        ::close(err[0]);
         return false;
     }
     std::lock_guard lock(mutex_);
     pid_ = pid;
-    errPipe_ = fds[0];
+    outPipe_ = out[0];
+    errPipe_ = err[0];
     outcome_.started = true;
     return true;
 }
 
-ProcessOutcome ChildProcess::Wait() {
+ProcessOutcome ChildProcess::Wait(const OutputLineSink& onOutputLine) {
     if (pid_ <= 0 || reaped_)
         return outcome_;
+    // Both pipes are read as data comes, so a child that fills one of them
+    // never blocks, and its progress is seen while it runs.
+    LineSplitter lines(onOutputLine);
     std::string tail;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(errPipe_, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
+    std::string chunk;
+    pollfd fds[2] = {{outPipe_, POLLIN, 0}, {errPipe_, POLLIN, 0}};
+    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
             break;
-        tail.append(buffer, static_cast<std::size_t>(n));
-        if (tail.size() > kErrorOutputLimit)
-            tail.erase(0, tail.size() - kErrorOutputLimit);
+        }
+        for (pollfd& p : fds) {
+            if (p.fd < 0 || p.revents == 0)
+                continue;
+            if (!ReadSome(p.fd, chunk)) {
+                p.fd = -1; // poll skips negative descriptors
+                continue;
+            }
+            if (&p == &fds[0]) {
+                lines.Add(chunk);
+            } else {
+                tail += chunk;
+                if (tail.size() > kErrorOutputLimit)
+                    tail.erase(0, tail.size() - kErrorOutputLimit);
+            }
+        }
     }
+    lines.Finish();
     int status = 0;
     while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }

@@ -1,8 +1,10 @@
 #pragma once
 // Starting a program hidden and waiting for it: an argument vector, no shell.
 
+#include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <vector>
 
@@ -16,6 +18,9 @@ struct ProcessOutcome {
     std::string errorOutput; // the tail of what it wrote to standard error
 };
 
+// Receives each line a child writes to standard output, without its line break.
+using OutputLineSink = std::function<void(std::string_view line)>;
+
 // One child process. Terminate may be called from another thread while Wait runs.
 class ChildProcess {
 public:
@@ -25,10 +30,14 @@ public:
     ~ChildProcess();
 
     // Starts program with args (the program name is added as argv[0]).
-    // Standard input and output go to /dev/null; standard error is kept.
+    // Standard input comes from /dev/null; standard output and error are read
+    // by Wait.
     bool Start(const std::string& program, const std::vector<std::string>& args);
-    // Waits for the end; returns at once when Start failed.
-    ProcessOutcome Wait();
+    // Waits for the end while reading the child's output: each line of
+    // standard output goes to onOutputLine as it arrives (a line longer than
+    // 4 KiB is dropped), the tail of standard error is kept for the outcome.
+    // Returns at once when Start failed.
+    ProcessOutcome Wait(const OutputLineSink& onOutputLine = {});
     // Asks the process to end (SIGTERM); nothing when it has already ended.
     void Terminate();
 
@@ -36,6 +45,7 @@ private:
     std::mutex mutex_;
     pid_t pid_ = -1;
     bool reaped_ = false;
+    int outPipe_ = -1;
     int errPipe_ = -1;
     ProcessOutcome outcome_;
 };

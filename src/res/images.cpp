@@ -75,9 +75,15 @@ void DrawHelpBook(QPainter& p, QRectF cover) {
     p.setBrush(QColor(0x4a, 0x0f, 0x0a, 150));
     p.drawRect(QRectF(cover.left() + w * 0.02, cover.top() + w * 0.02, w * 0.16, h - w * 0.04));
 
-    p.setPen(QColor(0xff, 0xd3, 0x4d));
-    p.setFont(PixelFont(h * 0.62, true));
-    p.drawText(cover.adjusted(w * 0.16, 0, 0, 0), Qt::AlignCenter, QStringLiteral("?"));
+    // The mark as an outline rather than text, so that the icon exported as
+    // SVG looks the same without the font.
+    QPainterPath mark;
+    mark.addText(QPointF(0, 0), PixelFont(h * 0.62, true), QStringLiteral("?"));
+    const QRectF markBox = mark.boundingRect();
+    const QRectF space = cover.adjusted(w * 0.16, 0, 0, 0);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0xff, 0xd3, 0x4d));
+    p.drawPath(mark.translated(space.center() - markBox.center()));
 }
 
 void DrawWebPageImage(QPainter& p, QRectF area) {
@@ -143,14 +149,8 @@ void DrawBanner(QPainter& p, QRectF area) {
 
 } // namespace
 
-QPixmap DrawImage(int imageId, QSize size, qreal devicePixelRatio) {
-    QPixmap pixmap(size * devicePixelRatio);
-    pixmap.setDevicePixelRatio(devicePixelRatio);
-    pixmap.fill(Qt::transparent);
-    QPainter p(&pixmap);
-    p.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |
-                     QPainter::SmoothPixmapTransform);
-    const QRectF area(QPointF(0, 0), QSizeF(size));
+void PaintImage(QPainter& p, int imageId, const QRectF& area) {
+    p.save();
     switch (imageId) {
     case kImageBanner:
         DrawBanner(p, area);
@@ -167,12 +167,23 @@ QPixmap DrawImage(int imageId, QSize size, qreal devicePixelRatio) {
     default:
         break;
     }
+    p.restore();
+}
+
+QPixmap DrawImage(int imageId, QSize size, qreal devicePixelRatio) {
+    QPixmap pixmap(size * devicePixelRatio);
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing |
+                     QPainter::SmoothPixmapTransform);
+    PaintImage(p, imageId, QRectF(QPointF(0, 0), QSizeF(size)));
     return pixmap;
 }
 
 QIcon ProgramIcon() {
     QIcon icon;
-    for (int side : {16, 22, 24, 32, 48, 64, 128, 256})
+    for (int side : kIconSizes)
         icon.addPixmap(DrawImage(kProgramIcon, QSize(side, side)));
     return icon;
 }

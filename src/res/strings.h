@@ -15,14 +15,20 @@ inline constexpr int kMsgProjectWriteFailed = 203;
 inline constexpr int kMsgCompilerNotStarted = 204;
 inline constexpr int kMsgCompilerFailed = 205;
 inline constexpr int kMsgNoHelpFile = 206;
+inline constexpr int kMsgCompileStopped = 207;
 inline constexpr int kMsgViewerNotStarted = 210;
 inline constexpr int kMsgViewerFailed = 211;
 inline constexpr int kMsgFolderNotOpened = 212;
+inline constexpr int kMsgDecompileStopped = 213;
 inline constexpr int kMsgIndexNoFolder = 220;
 inline constexpr int kMsgIndexWriteFailed = 221;
 inline constexpr int kMsgIndexCssCopyFailed = 222;
 inline constexpr int kMsgOptionsWriteFailed = 230;
 inline constexpr int kMsgOptionTooLong = 231;
+inline constexpr int kMsgProgressRead = 240;
+inline constexpr int kMsgProgressCompressed = 241;
+inline constexpr int kMsgProgressExtracted = 242;
+inline constexpr int kMsgStartFileMissing = 250;
 
 // The caption of every message box.
 inline constexpr const char* kCaption = "Tomebox!";

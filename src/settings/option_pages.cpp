@@ -393,7 +393,9 @@ QString CIndOpt::OnApply() {
 }
 
 void CIndOpt::OnBrowseCss() {
-    const QString folder = PickFolder(dialogs_, this, QString::fromUtf8(kCssPickerTitle));
+    const QString folder =
+        PickFolder(dialogs_, this, QString::fromUtf8(kCssPickerTitle),
+                   StartFolderFor(Q(CssFolder(S(m_editCssPath->text()), programFolder_))));
     if (folder.isEmpty())
         return;
     SetEditText(m_editCssPath, folder);

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <mutex>
+#include <signal.h>
 #include <thread>
 
 namespace tbx {
@@ -257,6 +258,70 @@ TEST_F(CompileJobTest, ShutdownStopsTheRunningCompilerAndDropsWaitingJobs) {
     EXPECT_TRUE(host.endResults.empty());
     EXPECT_EQ(host.busyStarts, host.busyStops);
     EXPECT_TRUE(NoProjectLeft());
+}
+
+} // namespace
+} // namespace tbx
+
+namespace tbx {
+namespace {
+
+// Reports its progress, noted its process id, then waits for "go" as
+// kWaitsForGo does.
+constexpr const char* kReportsThenWaits =
+    "dir=$(dirname \"$0\")\n"
+    "echo $$ > \"$dir/pid\"\n"
+    "echo 'files read: 3'\n"
+    "echo 'some other line'\n"
+    "echo 'files compressed: 1 of 3'\n"
+    "while [ ! -e \"$dir/go\" ]; do sleep 0.01; done\n"
+    "out=$(grep -a '^Compiled file=' \"$1\" | cut -d= -f2- | tr -d '\\r')\n"
+    "printf 'compiled' > \"$out\"\n";
+
+TEST_F(CompileJobTest, ProgressShowsUnderMessage112WhileTheCompilerRuns) {
+    Compiler(kReportsThenWaits);
+    CompileJobs jobs(host, shell, hive, program.Path().string() + "/");
+    jobs.Start();
+    // Both lines arrive while the compiler still waits for its "go".
+    ASSERT_TRUE(WaitFor([&] { return host.Progress().size() == 2; }));
+    EXPECT_FALSE(jobs.Idle());
+    EXPECT_EQ(host.Progress(),
+              (std::vector<std::string>{LoadString(112) + "\nПрочитано файлов: 3",
+                                        LoadString(112) + "\nСжато файлов: 1 из 3"}));
+    WriteFile(program.Path() / "go", "");
+    ASSERT_TRUE(WaitFor([&] { return jobs.Idle(); }));
+    EXPECT_EQ(host.messages, (std::vector<std::string>{LoadString(112), LoadString(111)}));
+}
+
+// The user's stop ends the running compiler and drops the jobs pressed
+// before it; the window stays, and a later press builds as usual.
+TEST_F(CompileJobTest, StopEndsTheRunningAndWaitingJobsButNotLaterOnes) {
+    Compiler(kReportsThenWaits);
+    SetOption("QuitAfterCompile", "1");
+    CompileJobs jobs(host, shell, hive, program.Path().string() + "/");
+    for (int i = 0; i < 3; ++i)
+        jobs.Start();
+    ASSERT_TRUE(
+        WaitFor([&] { return host.Count(LoadString(113)) == 2 && host.Progress().size() == 2; }));
+    const pid_t compiler = std::stoi(ReadFile(program.Path() / "pid"));
+    jobs.Stop();
+    ASSERT_TRUE(WaitFor([&] { return jobs.Idle(); }));
+
+    EXPECT_EQ(host.Count(LoadString(112)), 1);
+    EXPECT_EQ(host.messages.back(), LoadString(kMsgCompileStopped));
+    EXPECT_EQ(host.Count(LoadString(111)), 0);
+    // The compiler is gone, reaped, and left nothing behind.
+    EXPECT_EQ(::kill(compiler, 0), -1);
+    EXPECT_FALSE(fs::exists(site / "start.chm"));
+    EXPECT_TRUE(NoProjectLeft());
+    EXPECT_EQ(host.busyStarts, host.busyStops);
+    EXPECT_TRUE(host.endResults.empty());
+    EXPECT_TRUE(shell.opened.empty());
+
+    WriteFile(program.Path() / "go", "");
+    jobs.Start();
+    ASSERT_TRUE(WaitFor([&] { return host.Count(LoadString(111)) == 1; }));
+    EXPECT_EQ(ReadFile(site / "start.chm"), "compiled");
 }
 
 } // namespace

@@ -103,3 +103,31 @@ TEST_F(PathHelpersTest, AssignFolderPathKeepsFoldersAndCutsTheRest) {
 
 } // namespace
 } // namespace tbx
+
+namespace tbx {
+namespace {
+
+TEST_F(PathHelpersTest, PickerStartsInTheNearestExistingFolderOfItsField) {
+    fs::create_directories(Root() + "a/b");
+    WriteFile(Root() + "a/b/page.htm", "x");
+    const struct {
+        std::string field;
+        std::string start;
+    } cases[] = {
+        {Root() + "a/b/page.htm", Root() + "a/b/"},
+        {Root() + "a/b", Root() + "a/b/"},
+        {Root() + "a//b/", Root() + "a/b/"},
+        {Root() + "a/missing/deeper/out.chm", Root() + "a/"},
+        {Root() + "a/b/page.htm/x", Root() + "a/b/"}, // a file is no folder
+        {"/no-such-folder-here/out.chm", ""},         // only the root is left
+        {"/out.chm", "/"},
+        {"/", "/"},
+        {"relative/page.htm", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(PickerStartFolder(c.field), c.start) << c.field;
+}
+
+} // namespace
+} // namespace tbx

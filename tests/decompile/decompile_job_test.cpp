@@ -230,5 +230,23 @@ TEST_F(DecompileJobTest, ShutdownStopsTheRunningViewerAndTheWaitingJob) {
     EXPECT_TRUE(jobs.Idle());
 }
 
+TEST_F(DecompileJobTest, ProgressShowsUnderMessage120AndTheUsersStopIsSaid) {
+    Viewer("echo 'files extracted: 1 of 4'\nexec sleep 30\n");
+    SetOption("QuitAfterDec", "1");
+    DecompileJobs jobs(host, shell, hive, program.Path().string() + "/");
+    jobs.Start();
+    ASSERT_TRUE(WaitFor([&] { return host.Progress().size() == 1; }));
+    EXPECT_EQ(host.Progress()[0], LoadString(120) + "\nИзвлечено файлов: 1 из 4");
+    jobs.Stop();
+    ASSERT_TRUE(WaitFor([&] { return jobs.Idle(); }));
+
+    EXPECT_EQ(host.messages,
+              (std::vector<std::string>{LoadString(120),
+                                        LoadString(kMsgDecompileStopped) + "\n" + files / "out/"}));
+    EXPECT_TRUE(shell.opened.empty());
+    EXPECT_TRUE(host.endResults.empty());
+    EXPECT_EQ(DecompileQuitFlag, 0);
+}
+
 } // namespace
 } // namespace tbx

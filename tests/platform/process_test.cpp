@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 namespace tbx {
 namespace {
@@ -69,6 +71,31 @@ TEST(Process, TerminateFromAnotherThreadEndsTheWait) {
     stopper.join();
     EXPECT_FALSE(run.exited);
     child.Terminate(); // after the end: nothing happens
+}
+
+// Lines reach the sink while the child still runs: the script waits for a
+// file that only the sink creates.
+TEST(Process, OutputLinesArriveWhileTheChildRuns) {
+    test::TempDir dir;
+    const std::string go = dir / "go";
+    const std::string tool = Script(dir, "tool",
+                                    "printf 'one\\r\\n\\n'\n"
+                                    "head -c 5000 /dev/zero | tr '\\0' x; echo\n"
+                                    "echo two\n"
+                                    "while [ ! -e \"$1\" ]; do sleep 0.01; done\n"
+                                    "echo err >&2\nprintf 'last'\n");
+    ChildProcess child;
+    ASSERT_TRUE(child.Start(tool, {go}));
+    std::vector<std::string> lines;
+    const ProcessOutcome run = child.Wait([&](std::string_view line) {
+        lines.emplace_back(line);
+        if (line == "two")
+            test::WriteFile(go, "");
+    });
+    EXPECT_TRUE(run.exited);
+    EXPECT_EQ(run.errorOutput, "err\n");
+    // The 5,000-byte line is dropped; an unterminated last line still counts.
+    EXPECT_EQ(lines, (std::vector<std::string>{"one\r", "", "two", "last"}));
 }
 
 TEST(InstanceLock, SecondHolderIsRefusedUntilTheFirstReleases) {

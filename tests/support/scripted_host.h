@@ -29,6 +29,10 @@ public:
         std::lock_guard lock(mutex_);
         messages.push_back(text);
     }
+    void ShowProgress(const std::string& text) override {
+        std::lock_guard lock(mutex_);
+        progress.push_back(text);
+    }
     bool AskYesNo(const std::string& text) override {
         std::lock_guard lock(mutex_);
         questions.push_back(text);
@@ -58,10 +62,15 @@ public:
         std::lock_guard lock(mutex_);
         return static_cast<int>(std::count(messages.begin(), messages.end(), text));
     }
+    std::vector<std::string> Progress() {
+        std::lock_guard lock(mutex_);
+        return progress;
+    }
 
     std::mutex mutex_;
     std::map<int, std::string> fields;
     std::vector<std::string> messages;
+    std::vector<std::string> progress;
     std::vector<std::string> questions;
     std::deque<bool> answers;
     std::vector<int> endResults;

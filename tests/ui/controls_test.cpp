@@ -256,7 +256,8 @@ TEST(QtDialogsTest, FilePickerShowsTheTitleAndFilterDescriptions) {
     const QString chosen = dialogs.PickOpenFile(
         nullptr, QStringLiteral("Открываем web-файл ..."),
         {{QStringLiteral("*.htm и *.html файлы"), QStringLiteral("*.htm *.html")},
-         {QStringLiteral("Все файлы (*.*)"), QStringLiteral("*")}});
+         {QStringLiteral("Все файлы (*.*)"), QStringLiteral("*")}},
+        {});
     EXPECT_TRUE(chosen.isEmpty());
     EXPECT_EQ(title, QStringLiteral("Открываем web-файл ..."));
     EXPECT_EQ(filters, (QStringList{QStringLiteral("*.htm и *.html файлы (*.htm *.html)"),

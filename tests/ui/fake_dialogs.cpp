@@ -60,20 +60,23 @@ ScriptedDialogs::Answer ScriptedDialogs::Next(Call call) {
 }
 
 bool ScriptedDialogs::AskYesNo(QWidget* owner, const QString& text) {
-    return Next({Kind::YesNo, text, {}, MessageIcon::None, owner}).yes;
+    return Next({Kind::YesNo, text, {}, MessageIcon::None, owner, nullptr, {}}).yes;
 }
 
 void ScriptedDialogs::ShowMessage(QWidget* owner, const QString& text, MessageIcon icon) {
-    Next({Kind::Message, text, {}, icon, owner});
+    Next({Kind::Message, text, {}, icon, owner, nullptr, {}});
 }
 
 QString ScriptedDialogs::PickOpenFile(QWidget* owner, const QString& title,
-                                      const QList<FileFilter>& filters) {
-    return Next({Kind::OpenFile, title, filters, MessageIcon::None, owner}).path;
+                                      const QList<FileFilter>& filters,
+                                      const QString& startFolder) {
+    return Next({Kind::OpenFile, title, filters, MessageIcon::None, owner, nullptr, startFolder})
+        .path;
 }
 
-QString ScriptedDialogs::PickDirectory(QWidget* owner, const QString& title) {
-    return Next({Kind::Directory, title, {}, MessageIcon::None, owner}).path;
+QString ScriptedDialogs::PickDirectory(QWidget* owner, const QString& title,
+                                       const QString& startFolder) {
+    return Next({Kind::Directory, title, {}, MessageIcon::None, owner, nullptr, startFolder}).path;
 }
 
 } // namespace tbx::test

@@ -30,6 +30,7 @@ public:
         MessageIcon icon = MessageIcon::None;
         QWidget* owner = nullptr;
         QThread* thread = nullptr;
+        QString startFolder; // pickers only
     };
 
     ~ScriptedDialogs() override;
@@ -45,9 +46,10 @@ public:
 
     bool AskYesNo(QWidget* owner, const QString& text) override;
     void ShowMessage(QWidget* owner, const QString& text, MessageIcon icon) override;
-    QString PickOpenFile(QWidget* owner, const QString& title,
-                         const QList<FileFilter>& filters) override;
-    QString PickDirectory(QWidget* owner, const QString& title) override;
+    QString PickOpenFile(QWidget* owner, const QString& title, const QList<FileFilter>& filters,
+                         const QString& startFolder) override;
+    QString PickDirectory(QWidget* owner, const QString& title,
+                          const QString& startFolder) override;
 
 private:
     struct Answer {

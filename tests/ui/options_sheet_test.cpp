@@ -311,6 +311,11 @@ TEST_F(OptionsSheetTest, BrowsingForTheStyleFolderRefillsTheListAndCancelChanges
     EXPECT_EQ(Edit(kIndTab, kIdOptCssPath)->text(), Q(styles.Path().string() + "/"));
     EXPECT_EQ(StyleItems(), QStringList{"print.css"});
     EXPECT_TRUE(sheet->ApplyButton()->isEnabled());
+
+    // The next pick starts in the folder the field now names.
+    dialogs.ExpectDirectory(QString());
+    Control<QPushButton>(kIndTab, kIdOptBrowseCss)->click();
+    EXPECT_EQ(dialogs.Calls().back().startFolder, Q(styles.Path().string() + "/"));
 }
 
 TEST_F(OptionsSheetTest, ApplyWritesAndStaysOpenCancelKeepsWhatApplyWrote) {

@@ -1,0 +1,89 @@
+// "Остановить" during a real build: the real hhc and the chmcmd it runs are
+// stopped, and nothing of the build is left beside the site.
+
+#include "app/build_dlg.h"
+#include "bench/generated_site.h"
+#include "controls/dialog_builder.h"
+#include "controls/log_pane.h"
+#include "fake_dialogs.h"
+#include "res/layouts.h"
+#include "res/strings.h"
+#include "settings/opt_store.h"
+#include "support/temp_dir.h"
+
+#include <QLineEdit>
+#include <QTest>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <set>
+#include <string>
+
+namespace tbx {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every file below folder, relative to it.
+std::set<std::string> FilesBelow(const fs::path& folder) {
+    std::set<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        files.insert(fs::relative(entry.path(), folder).string());
+    return files;
+}
+
+// The command lines of running processes that mention text.
+std::vector<std::string> ProcessesMentioning(const std::string& text) {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        // A process may end while it is looked at: then it reads as empty.
+        std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+        std::string command{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        std::replace(command.begin(), command.end(), '\0', ' ');
+        if (command.find(text) != std::string::npos)
+            found.push_back(command);
+    }
+    return found;
+}
+
+TEST(StopEndToEndTest, StoppingARealBuildLeavesNoProjectNoOutputAndNoProcess) {
+    test::TempDir site, store;
+    const RegHive hive(store.Path());
+    const fs::path start = tbx::bench::MakeSite(site.Path(), 400);
+    const std::set<std::string> before = FilesBelow(site.Path());
+    test::ScriptedDialogs dialogs;
+    test::FakeShell shell;
+    CBuildDlg build(hive, dialogs, shell, fs::path(TBX_HHC_PATH).parent_path().string() + "/");
+    FindControl<QLineEdit>(build, kIdBuildPageEdit)->setText(QString::fromStdString(start));
+    FindControl<QLineEdit>(build, kIdBuildOutputEdit)
+        ->setText(QString::fromStdString(site / "site.chm"));
+    build.show();
+
+    build.OnBuild();
+    // Stop once chmcmd is at work on the project hhc made beside the site.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            for (const std::string& command : ProcessesMentioning(site.Path().string())) {
+                if (command.find("chmcmd") != std::string::npos)
+                    return true;
+            }
+            return false;
+        },
+        20000));
+    build.OnStop(); // what the context menu entry calls
+    auto* log = FindControl<CMyRichEditCtrl>(build, kIdBuildLog);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return log->toPlainText() == QString::fromStdString(LoadString(kMsgCompileStopped));
+        },
+        20000))
+        << log->toPlainText().toStdString();
+
+    EXPECT_EQ(ProcessesMentioning(site.Path().string()), std::vector<std::string>{});
+    EXPECT_EQ(FilesBelow(site.Path()), before);
+}
+
+} // namespace
+} // namespace tbx
