@@ -1,6 +1,7 @@
 #include "site/project.h"
 
 #include "res/cp1251.h"
+#include "res/text_case.h"
 
 #include <cctype>
 #include <cerrno>
@@ -30,21 +31,8 @@ std::string_view Trim(std::string_view text) {
     return text.substr(first, text.find_last_not_of(" \t") - first + 1);
 }
 
-// Section and key names compare as the Windows profile reader compares them:
-// ASCII letters without regard to case.
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
-        if (lower(a[i]) != lower(b[i]))
-            return false;
-    }
-    return true;
-}
-
 bool IsYes(std::string_view value) {
-    return SameName(value, "yes") || SameName(value, "true") || value == "1";
+    return EqualNoCase(value, "yes") || EqualNoCase(value, "true") || value == "1";
 }
 
 // ---- Window definitions ----------------------------------------------------------
@@ -212,9 +200,9 @@ Sections ReadSections(std::string_view text) {
             continue;
         if (line.starts_with('[') && line.find(']') != std::string_view::npos) {
             const std::string_view name = Trim(line.substr(1, line.find(']') - 1));
-            in = SameName(name, "OPTIONS")   ? In::Options
-                 : SameName(name, "FILES")   ? In::Files
-                 : SameName(name, "WINDOWS") ? In::Windows
+            in = EqualNoCase(name, "OPTIONS")   ? In::Options
+                 : EqualNoCase(name, "FILES")   ? In::Files
+                 : EqualNoCase(name, "WINDOWS") ? In::Windows
                                              : In::Other;
             continue;
         }
@@ -231,10 +219,11 @@ Sections ReadSections(std::string_view text) {
     return sections;
 }
 
-// As the Windows profile reader does, the first of repeated keys counts.
+// As the Windows profile reader does, names compare without regard to case
+// and the first of repeated keys counts.
 std::optional<std::string_view> Option(const Sections& sections, std::string_view key) {
     for (const auto& [name, value] : sections.options) {
-        if (SameName(name, key))
+        if (EqualNoCase(name, key))
             return value;
     }
     return std::nullopt;
@@ -348,7 +337,7 @@ ProjectResult ParseProject(std::string_view bytes, const std::string& projectPat
     for (const auto& [name, definition] : sections.windows) {
         bool known = false;
         for (const chm::HelpWindow& window : project.windows)
-            known = known || SameName(window.name, name);
+            known = known || EqualNoCase(window.name, name);
         if (known)
             continue;
         chm::HelpWindow window;

@@ -91,9 +91,10 @@ std::vector<Entry> ListFolder(const std::string& folder) {
 }
 
 std::string ReadWhole(const std::string& path, std::string& bytes) {
-    // O_NONBLOCK: should the file have become a pipe since it was checked,
-    // reading it must not hang.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    // Should the file have been swapped since it was checked, a pipe must not
+    // hang the read (O_NONBLOCK) and a symbolic link must not be followed
+    // out of the site (O_NOFOLLOW: the path given is already resolved).
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
     if (fd < 0)
         return std::strerror(errno);
     std::string error;
@@ -101,11 +102,13 @@ std::string ReadWhole(const std::string& path, std::string& bytes) {
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         error = "not a regular file";
     } else {
-        bytes.resize(static_cast<std::size_t>(info.st_size));
+        // One byte more than the size, so a file read whole meets its end
+        // without the buffer growing.
+        bytes.resize(static_cast<std::size_t>(info.st_size) + 1);
         std::size_t done = 0;
         for (;;) {
             if (done == bytes.size())
-                bytes.resize(done + 65536); // the file grew
+                bytes.resize(done * 2); // the file grew
             const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
             if (n < 0 && errno == EINTR)
                 continue;
