@@ -15,7 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                       !read.project.compiledFile.starts_with('/')))
         std::abort();
     // The parser keeps the window's name, which the [WINDOWS] key gives.
-    tbx::chm::HelpWindow window{.name = std::string(1, 'w')};
+    tbx::chm::HelpWindow window;
+    window.name.assign(1, 'w');
     if (tbx::site::ParseWindowDefinition(bytes, window).empty() && window.name != "w")
         std::abort();
     return 0;
