@@ -42,7 +42,7 @@ bool HasAt(std::string_view text, std::size_t at, std::string_view lower) {
 std::size_t FindIgnoringCase(std::string_view text, std::string_view lower, std::size_t from) {
     while (from < text.size()) {
         const void* hit = std::memchr(text.data() + from, lower[0], text.size() - from);
-        // The needles start with "<" or "-", which have no case.
+        // Needles start with a character that has no case.
         if (!hit)
             return std::string_view::npos;
         from = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
@@ -52,6 +52,30 @@ std::size_t FindIgnoringCase(std::string_view text, std::string_view lower, std:
     }
     return std::string_view::npos;
 }
+
+// The next place of a needle at or after a position, remembered. Scanning
+// only moves forward, so a needle that is missing or far ahead is looked
+// for once, not once per tag: a page full of unclosed quotes or comments
+// still costs linear time.
+class NextMatch {
+public:
+    NextMatch(std::string_view text, std::string_view lowerNeedle)
+        : text_(text), needle_(lowerNeedle) {}
+
+    std::size_t From(std::size_t pos) {
+        if (!searched_ || pos < from_ || (at_ != std::string_view::npos && pos > at_)) {
+            at_ = FindIgnoringCase(text_, needle_, pos);
+            from_ = pos;
+            searched_ = true;
+        }
+        return at_;
+    }
+
+private:
+    std::string_view text_, needle_;
+    bool searched_ = false;
+    std::size_t from_ = 0, at_ = std::string_view::npos;
+};
 
 std::string_view TrimSpace(std::string_view text) {
     while (!text.empty() && IsSpace(text.front()))
@@ -77,7 +101,14 @@ struct Tag {
 // outside a quoted value ends the tag there, and a quoted value that runs
 // over a ">" into another tag ends at that ">": the markup is broken, and
 // the next tag is worth more than this one's remaining attributes.
-std::size_t ReadTag(std::string_view page, std::size_t pos, Tag& tag) {
+struct HtmlFinders {
+    explicit HtmlFinders(std::string_view page)
+        : doubleQuote(page, "\""), singleQuote(page, "'"), commentEnd(page, "-->"),
+          scriptEnd(page, "</script"), styleEnd(page, "</style") {}
+    NextMatch doubleQuote, singleQuote, commentEnd, scriptEnd, styleEnd;
+};
+
+std::size_t ReadTag(std::string_view page, std::size_t pos, Tag& tag, HtmlFinders& find) {
     const std::size_t n = page.size();
     std::size_t i = pos + 1;
     while (i < n && (IsAsciiLetter(page[i]) || IsAsciiDigit(page[i]) || page[i] == ':' ||
@@ -112,7 +143,8 @@ std::size_t ReadTag(std::string_view page, std::size_t pos, Tag& tag) {
                 ++i;
             if (i < n && (page[i] == '"' || page[i] == '\'')) {
                 const std::size_t start = i + 1;
-                const std::size_t close = page.find(page[i], start);
+                const std::size_t close =
+                    (page[i] == '"' ? find.doubleQuote : find.singleQuote).From(start);
                 const std::string_view quoted =
                     page.substr(start, close == std::string_view::npos ? n - start : close - start);
                 const std::size_t gt = quoted.find('>');
@@ -232,11 +264,12 @@ std::size_t ReadCssString(std::string_view css, std::size_t at, std::string_view
 
 void ScanCss(std::string_view css, LinkContext context, std::vector<FoundLink>& links) {
     const std::size_t n = css.size();
+    NextMatch commentEnd(css, "*/"), urlEnd(css, ")");
     std::size_t i = 0;
     while (i < n) {
         const char c = css[i];
         if (c == '/' && i + 1 < n && css[i + 1] == '*') {
-            const std::size_t end = css.find("*/", i + 2);
+            const std::size_t end = commentEnd.From(i + 2);
             i = end == std::string_view::npos ? i + 2 : end + 2; // unclosed: no comment
         } else if (c == '"' || c == '\'') {
             std::string_view ignored;
@@ -250,7 +283,7 @@ void ScanCss(std::string_view css, LinkContext context, std::vector<FoundLink>& 
             if (i < n && (css[i] == '"' || css[i] == '\'')) {
                 i = ReadCssString(css, i, url);
             } else {
-                const std::size_t close = css.find(')', i);
+                const std::size_t close = urlEnd.From(i);
                 const std::size_t end = close == std::string_view::npos ? n : close;
                 url = TrimSpace(css.substr(i, end - i));
                 i = end;
@@ -277,10 +310,12 @@ void ScanCss(std::string_view css, LinkContext context, std::vector<FoundLink>& 
 HtmlScan ScanHtml(std::string_view page) {
     HtmlScan scan;
     Tag tag;
+    HtmlFinders find(page);
+    bool tailScanned = false; // the page's end was scanned as a style sheet
     std::size_t pos = 0;
     while ((pos = page.find('<', pos)) != std::string_view::npos) {
         if (HasAt(page, pos, "<!--")) {
-            const std::size_t end = page.find("-->", pos + 4);
+            const std::size_t end = find.commentEnd.From(pos + 4);
             // An unclosed comment hides nothing: scanning goes on after it.
             pos = end == std::string_view::npos ? pos + 4 : end + 3;
             continue;
@@ -297,17 +332,20 @@ HtmlScan ScanHtml(std::string_view page) {
             ++pos;
             continue;
         }
-        pos = ReadTag(page, pos, tag);
+        pos = ReadTag(page, pos, tag, find);
         CollectLinks(tag, scan);
         const bool script = SameIgnoringCase(tag.name, "script");
         if (script || SameIgnoringCase(tag.name, "style")) {
             // Raw text up to the closing tag. Without one, the rest is
-            // scanned as markup all the same, so nothing is lost.
-            const std::size_t close = FindIgnoringCase(page, script ? "</script" : "</style", pos);
-            if (!script)
+            // scanned as markup all the same, so nothing is lost; and as a
+            // style sheet, once, however many unclosed blocks it holds.
+            const std::size_t close = (script ? find.scriptEnd : find.styleEnd).From(pos);
+            if (!script && (close != std::string_view::npos || !tailScanned)) {
+                tailScanned = tailScanned || close == std::string_view::npos;
                 ScanCss(page.substr(pos, close == std::string_view::npos ? page.size() - pos
                                                                          : close - pos),
                         LinkContext::StyleSheet, scan.links);
+            }
             if (close != std::string_view::npos)
                 pos = close;
         }

@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <optional>
+#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +24,8 @@ constexpr std::size_t kMaxProjectSize = 16 * 1024 * 1024;
 // The fields of a full window definition; the rectangle is the 13th.
 constexpr std::size_t kWindowFields = 20;
 constexpr std::size_t kRectField = 12;
+// Closing quotes tried for a caption with quotes inside.
+constexpr int kMaxCaptionEnds = 64;
 
 std::string_view Trim(std::string_view text) {
     const auto first = text.find_first_not_of(" \t");
@@ -50,9 +53,10 @@ std::vector<std::string_view> SplitFields(std::string_view text,
             start = i + 1;
         } else if (text[i] == '"' && !bracketed) {
             // Inside the caption only its chosen closing quote ends it.
+            const bool inCaption = fields.empty() && captionEnd;
             if (!quoted)
                 quoted = true;
-            else if (fields.empty() && captionEnd ? i == *captionEnd : true)
+            else if (!inCaption || i == *captionEnd)
                 quoted = false;
         } else if (text[i] == '[' && !quoted) {
             bracketed = true;
@@ -72,11 +76,13 @@ std::vector<std::string_view> SplitDefinition(std::string_view text) {
     if (fields.size() == kWindowFields || !Trim(text).starts_with('"'))
         return fields;
     const std::size_t open = text.find('"');
-    for (std::size_t at = text.find('"', open + 1); at != std::string_view::npos;
-         at = text.find('"', at + 1)) {
+    int tries = 0; // each try splits the whole line: a bound keeps a hostile line cheap
+    for (std::size_t at = text.find('"', open + 1);
+         at != std::string_view::npos && tries < kMaxCaptionEnds; at = text.find('"', at + 1)) {
         const std::string_view after = Trim(text.substr(at + 1));
         if (!after.empty() && !after.starts_with(','))
             continue;
+        ++tries;
         std::vector<std::string_view> candidate = SplitFields(text, at);
         if (candidate.size() == kWindowFields)
             return candidate;
@@ -334,12 +340,11 @@ ProjectResult ParseProject(std::string_view bytes, const std::string& projectPat
         project.language = static_cast<std::uint32_t>(*number);
     }
 
+    const auto noCaseLess = [](std::string_view a, std::string_view b) { return LessNoCase(a, b); };
+    std::set<std::string_view, decltype(noCaseLess)> seen(noCaseLess);
     for (const auto& [name, definition] : sections.windows) {
-        bool known = false;
-        for (const chm::HelpWindow& window : project.windows)
-            known = known || EqualNoCase(window.name, name);
-        if (known)
-            continue;
+        if (!seen.insert(name).second)
+            continue; // the first definition of a name counts
         chm::HelpWindow window;
         window.name = std::string(name);
         if (std::string problem = ParseWindowDefinition(definition, window); !problem.empty())
