@@ -161,8 +161,8 @@ public:
                 skipped_.emplace(info.st_dev, info.st_ino);
         }
 
-        for (std::size_t i = 0; i < options_.starts.size(); ++i)
-            TakeStart(options_.starts[i], i == 0);
+        for (const std::string& start : options_.starts)
+            TakeStart(start);
         while (!queue_.empty()) {
             const std::size_t index = queue_.front();
             queue_.pop_front();
@@ -179,7 +179,7 @@ private:
     };
     using Outcome = std::variant<std::size_t, Refused>;
 
-    void TakeStart(const std::string& path, bool first) {
+    void TakeStart(const std::string& path) {
         const std::string normal = fs::path(path).lexically_normal().string();
         const std::string root = fs::path(options_.root + "/").lexically_normal().string();
         std::optional<Components> parts;
@@ -188,8 +188,8 @@ private:
                 parts = Lexical(normal.substr(prefix.size()), {});
         }
         const Outcome outcome = parts ? Take(*parts) : Refused{RefusalReason::OutsideRoot, {}};
-        if (const auto* index = std::get_if<std::size_t>(&outcome); index && first)
-            result_.startName = result_.files[*index].name;
+        const auto* index = std::get_if<std::size_t>(&outcome);
+        result_.startNames.push_back(index ? result_.files[*index].name : std::string());
         Report(outcome, path, std::string());
     }
 

@@ -57,7 +57,9 @@ struct WalkOptions {
 struct SiteWalk {
     std::vector<SiteFile> files; // in the order reached
     std::vector<Refusal> refusals;
-    std::string startName; // stored name of the first start; empty when it was refused
+    // Stored name of each start, in the order given (the start page first);
+    // empty for a start that was refused.
+    std::vector<std::string> startNames;
     std::string error;     // the root cannot be used; nothing was walked
 };
 

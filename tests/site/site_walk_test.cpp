@@ -109,7 +109,7 @@ TEST_F(SiteWalkTest, ReachesEveryLinkedFileAndNamesEveryRefusalWithItsPage) {
     const SiteWalk walk = WalkSite(options);
 
     ASSERT_EQ(walk.error, "");
-    EXPECT_EQ(walk.startName, "/index.htm");
+    EXPECT_EQ(walk.startNames, (std::vector<std::string>{"/index.htm", "/sub/index.htm"}));
     std::set<std::string> names;
     for (const SiteFile& file : walk.files)
         names.insert(file.name);
@@ -163,7 +163,7 @@ TEST_F(SiteWalkTest, StartsOutsideTheRootOrMissingAreRefusedAndAnUnusableRootIsA
     options.starts = {(root / "nothing.htm").string(), (dir.Path() / "outside.htm").string(),
                       (root / "left.htm").string()};
     const SiteWalk walk = WalkSite(options);
-    EXPECT_EQ(walk.startName, "");
+    EXPECT_EQ(walk.startNames, (std::vector<std::string>{"", "", "/left.htm"}));
     EXPECT_EQ(RefusalsOf(walk),
               (std::set<Refused>{{options.starts[0], "", RefusalReason::Missing},
                                  {options.starts[1], "", RefusalReason::OutsideRoot}}));
