@@ -154,6 +154,18 @@ Scan ScanForTitle(int fd, std::string& title) {
 
 } // namespace
 
+std::optional<std::string_view> TitleTagText(std::string_view page) {
+    page = page.substr(0, page.find('\0'));
+    const std::size_t open = FindTag(page, kOpenTag);
+    if (open == std::string_view::npos)
+        return std::nullopt;
+    const std::string_view rest = page.substr(open + kOpenTag.size());
+    const std::size_t close = FindTag(rest, kCloseTag);
+    if (close == std::string_view::npos)
+        return std::nullopt;
+    return rest.substr(0, close);
+}
+
 std::string FileTitle(const std::string& path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);

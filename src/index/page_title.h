@@ -1,7 +1,9 @@
 #pragma once
 // The title a page shows in the index and the build window.
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace tbx {
 
@@ -21,6 +23,11 @@ struct PageTitle {
 // Reads only as far as it needs: up to the first zero byte or the end of
 // "</title>". Tag text is decoded as UTF-8 when valid, else as Windows-1251.
 PageTitle ExtractPageTitle(const std::string& path);
+
+// The bytes between the first "<title>" and the "</title>" after it, in a
+// page held in memory (which ends at its first zero byte); nothing when the
+// page has no such pair.
+std::optional<std::string_view> TitleTagText(std::string_view page);
 
 // The tag text, else the file title, else "---NoTitle---".
 std::string GetPageTitle(const std::string& path);

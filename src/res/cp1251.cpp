@@ -44,6 +44,8 @@ int CodePointToByte(char32_t cp) {
     return -1;
 }
 
+} // namespace
+
 void AppendUtf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
@@ -62,10 +64,12 @@ void AppendUtf8(std::string& out, char32_t cp) {
     }
 }
 
+namespace {
+
 // Decodes one UTF-8 sequence at pos. On success returns its length and sets
 // cp; returns 0 for an invalid sequence (overlong, surrogate, out of range,
 // truncated).
-std::size_t NextUtf8(std::string_view s, std::size_t pos, char32_t& cp) {
+std::size_t Utf8Length(std::string_view s, std::size_t pos, char32_t& cp) {
     const auto lead = static_cast<unsigned char>(s[pos]);
     std::size_t len;
     char32_t min;
@@ -100,7 +104,7 @@ template <typename F> bool Encode(std::string_view utf8, std::string& out, F onU
     out.reserve(utf8.size());
     for (std::size_t pos = 0; pos < utf8.size();) {
         char32_t cp = 0;
-        std::size_t len = NextUtf8(utf8, pos, cp);
+        std::size_t len = Utf8Length(utf8, pos, cp);
         int byte = -1;
         if (len == 0) {
             len = 1;
@@ -149,7 +153,7 @@ std::string DecodeCp1251(std::string_view bytes) {
 bool IsValidUtf8(std::string_view bytes) {
     for (std::size_t pos = 0; pos < bytes.size();) {
         char32_t cp;
-        const std::size_t len = NextUtf8(bytes, pos, cp);
+        const std::size_t len = Utf8Length(bytes, pos, cp);
         if (len == 0)
             return false;
         pos += len;
@@ -159,6 +163,12 @@ bool IsValidUtf8(std::string_view bytes) {
 
 std::string DecodeLegacyText(std::string_view bytes) {
     return IsValidUtf8(bytes) ? std::string(bytes) : DecodeCp1251(bytes);
+}
+
+bool NextUtf8(std::string_view text, std::size_t& pos, char32_t& cp) {
+    const std::size_t len = Utf8Length(text, pos, cp);
+    pos += len == 0 ? 1 : len;
+    return len != 0;
 }
 
 } // namespace tbx

@@ -27,4 +27,10 @@ bool IsValidUtf8(std::string_view bytes);
 // UTF-8 when the bytes are valid UTF-8, otherwise decoded as Windows-1251.
 std::string DecodeLegacyText(std::string_view bytes);
 
+// Decodes the UTF-8 sequence at pos into cp and moves pos past it. False,
+// with pos moved past one byte, where the bytes are not valid UTF-8.
+bool NextUtf8(std::string_view text, std::size_t& pos, char32_t& cp);
+
+void AppendUtf8(std::string& out, char32_t cp);
+
 } // namespace tbx

@@ -31,17 +31,22 @@ char32_t NextCodePoint(std::string_view text, std::size_t& at) {
     return code;
 }
 
+char32_t LowerCodePoint(char32_t c) {
+    if (c >= U'A' && c <= U'Z')
+        return c + 0x20;
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) // Latin-1 capitals
+        return c + 0x20;
+    if (c >= 0x410 && c <= 0x42F) // А..Я
+        return c + 0x20;
+    if (c >= 0x400 && c <= 0x40F) // Ѐ..Џ, Ё among them
+        return c + 0x50;
+    return c;
+}
+
 // Sort key of a code point without its case. Keys are doubled so that "ё"
 // fits between "е" and "ж".
 char32_t FoldKey(char32_t c) {
-    if (c >= U'A' && c <= U'Z')
-        c += 0x20;
-    else if (c >= 0xC0 && c <= 0xDE && c != 0xD7) // Latin-1 capitals
-        c += 0x20;
-    else if (c >= 0x410 && c <= 0x42F) // А..Я
-        c += 0x20;
-    else if (c >= 0x400 && c <= 0x40F) // Ѐ..Џ, Ё among them
-        c += 0x50;
+    c = LowerCodePoint(c);
     if (c == 0x451) // ё
         return 0x435 * 2 + 1;
     return c * 2;
@@ -55,25 +60,51 @@ std::u32string Folded(std::string_view text) {
     return keys;
 }
 
-} // namespace
-
-bool NameLess(std::string_view a, std::string_view b) {
-    // Compared key by key without building the folded texts: lists of
-    // thousands of names are sorted with it.
+// Compared key by key without building the folded texts: lists of
+// thousands of names are sorted with it.
+int CompareFolded(std::string_view a, std::string_view b) {
     std::size_t i = 0, j = 0;
     while (i < a.size() && j < b.size()) {
         const char32_t ka = FoldKey(NextCodePoint(a, i));
         const char32_t kb = FoldKey(NextCodePoint(b, j));
         if (ka != kb)
-            return ka < kb;
+            return ka < kb ? -1 : 1;
     }
-    if ((i < a.size()) != (j < b.size()))
-        return j < b.size();
-    return a < b;
+    return (i < a.size()) - (j < b.size());
+}
+
+} // namespace
+
+bool NameLess(std::string_view a, std::string_view b) {
+    const int folded = CompareFolded(a, b);
+    return folded != 0 ? folded < 0 : a < b;
 }
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
-    return Folded(a) == Folded(b);
+    return CompareFolded(a, b) == 0;
+}
+
+bool LessNoCase(std::string_view a, std::string_view b) {
+    return CompareFolded(a, b) < 0;
+}
+
+std::string ToLowerCase(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t start = at;
+        const char32_t c = NextCodePoint(text, at);
+        const char32_t lower = c < 0x110000 ? LowerCodePoint(c) : c;
+        if (lower == c) {
+            out.append(text.substr(start, at - start));
+        } else if (lower < 0x80) {
+            out += static_cast<char>(lower);
+        } else { // every small letter above is two bytes long
+            out += static_cast<char>(0xC0 | (lower >> 6));
+            out += static_cast<char>(0x80 | (lower & 0x3F));
+        }
+    }
+    return out;
 }
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {

@@ -4,6 +4,7 @@
 // right after "е" as the Russian alphabet has it. Bytes that are not valid
 // UTF-8 compare as themselves.
 
+#include <string>
 #include <string_view>
 
 namespace tbx {
@@ -13,6 +14,10 @@ namespace tbx {
 bool NameLess(std::string_view a, std::string_view b);
 
 bool EqualNoCase(std::string_view a, std::string_view b);
+// A strict weak order in which names equal but for case are equivalent.
+bool LessNoCase(std::string_view a, std::string_view b);
+// The text with ASCII, Latin-1 and Cyrillic capitals made small.
+std::string ToLowerCase(std::string_view text);
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 bool EndsWithNoCase(std::string_view text, std::string_view tail);
 

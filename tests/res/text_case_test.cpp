@@ -16,6 +16,8 @@ TEST(TextCase, LettersOfEveryScriptWeListFoldAndOtherBytesStayThemselves) {
     EXPECT_FALSE(StartsWithNoCase("св", "свет"));
     EXPECT_TRUE(EndsWithNoCase("Index.HTML", ".html"));
     EXPECT_FALSE(EndsWithNoCase("css", ".css"));
+    EXPECT_EQ(ToLowerCase("ГЛАВА Ё.HTM Été \xC0"), "глава ё.htm été \xC0");
+    EXPECT_TRUE(!LessNoCase("Ёж", "ёж") && !LessNoCase("ёж", "Ёж") && LessNoCase("еж", "ёж"));
     // "ё" between "е" and "ж", whatever the case.
     EXPECT_TRUE(NameLess("Ежи", "ёж") && NameLess("ЁЖ", "жук"));
 }

@@ -1,0 +1,345 @@
+#include "chm/internal_files.h"
+
+#include "res/cp1251.h"
+#include "res/text_case.h"
+
+#include <algorithm>
+#include <array>
+#include <map>
+#include <numeric>
+
+namespace tbx::chm {
+namespace {
+
+// ---- Bytes ------------------------------------------------------------------
+
+void PutLe(std::string& out, std::uint64_t value, int size) {
+    for (int i = 0; i < size; ++i, value >>= 8)
+        out += static_cast<char>(value & 0xFF);
+}
+
+void Put32(std::string& out, std::uint64_t value) {
+    PutLe(out, value, 4);
+}
+
+// A stored name as the help-level files write it: without the leading "/".
+std::string_view Local(std::string_view name) {
+    return name.starts_with('/') ? name.substr(1) : name;
+}
+
+// ---- Code pages --------------------------------------------------------------
+
+// Code points of Windows-1252 bytes 0x80..0x9F; 0 where the byte is unused.
+constexpr std::array<char16_t, 32> kCp1252High = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, // 80
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,      // 88
+    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 90
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178, // 98
+};
+
+std::string EncodeCp1252(std::string_view utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t pos = 0; pos < utf8.size();) {
+        char32_t cp = 0;
+        char byte = '?';
+        if (NextUtf8(utf8, pos, cp)) {
+            if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+                byte = static_cast<char>(cp);
+            } else {
+                const auto* at = std::find(kCp1252High.begin(), kCp1252High.end(), cp);
+                if (cp != 0 && at != kCp1252High.end())
+                    byte = static_cast<char>(0x80 + (at - kCp1252High.begin()));
+            }
+        }
+        out += byte;
+    }
+    return out;
+}
+
+// ---- #STRINGS -------------------------------------------------------------------
+
+// Zero-terminated texts in the code page; offset 0 is the empty text. A
+// viewer reads one 4 KiB block at a time, so no text may cross a block's end.
+class StringTable {
+public:
+    explicit StringTable(int codePage) : codePage_(codePage) {}
+
+    std::uint32_t Add(std::string_view utf8) {
+        if (utf8.empty())
+            return 0;
+        std::string text = EncodeForCodePage(utf8, codePage_);
+        // A zero inside would cut the text short for every reader.
+        text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());
+        if (text.empty())
+            return 0;
+        if (const auto known = offsets_.find(text); known != offsets_.end())
+            return known->second;
+        const std::size_t length = text.size() + 1;
+        const std::size_t room = kStringBlockSize - bytes_.size() % kStringBlockSize;
+        if (length > room && length <= kStringBlockSize)
+            bytes_.append(room, '\0');
+        const auto offset = static_cast<std::uint32_t>(bytes_.size());
+        bytes_ += text;
+        bytes_ += '\0';
+        offsets_.emplace(std::move(text), offset);
+        return offset;
+    }
+
+    std::string Take() { return std::move(bytes_); }
+
+private:
+    int codePage_;
+    std::string bytes_ = std::string(1, '\0');
+    std::map<std::string, std::uint32_t> offsets_;
+};
+
+// ---- #SYSTEM ---------------------------------------------------------------------
+
+void PutRecord(std::string& out, std::uint16_t code, std::string_view data) {
+    // A record's length is 16 bits; no sane text comes near it.
+    data = data.substr(0, 0xFFFF);
+    PutLe(out, code, 2);
+    PutLe(out, data.size(), 2);
+    out += data;
+}
+
+void PutTextRecord(std::string& out, std::uint16_t code, std::string_view utf8, int codePage) {
+    std::string text = EncodeForCodePage(utf8, codePage).substr(0, 0xFFFE);
+    text.erase(std::remove(text.begin(), text.end(), '\0'), text.end());
+    text += '\0';
+    PutRecord(out, code, text);
+}
+
+// Seconds since 1970 as the 100-nanosecond ticks since 1601 that Windows uses.
+std::uint64_t FileTime(std::int64_t unixSeconds) {
+    constexpr std::int64_t kEpochDifference = 11644473600;
+    return static_cast<std::uint64_t>(std::max<std::int64_t>(0, unixSeconds + kEpochDifference)) *
+           10000000u;
+}
+
+// The "Compiled file" record holds the lower-case stem of the file's name.
+std::string CompiledStem(std::string_view path) {
+    const auto slash = path.find_last_of("/\\");
+    std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    if (const auto dot = name.rfind('.'); dot != std::string_view::npos)
+        name = name.substr(0, dot);
+    return ToLowerCase(name);
+}
+
+std::string SystemFile(const HelpModel& model, int codePage) {
+    std::string out;
+    Put32(out, 3); // version 3: compatible with 1.1 and later
+    std::string stamp;
+    Put32(stamp, static_cast<std::uint32_t>(model.timestamp));
+    PutRecord(out, 10, stamp);
+    PutTextRecord(out, 9, model.compilerVersion, codePage);
+
+    std::string settings;
+    Put32(settings, model.language);
+    Put32(settings, 0); // no double-byte characters
+    Put32(settings, model.fullTextSearch ? 1 : 0);
+    Put32(settings, 0); // no KLinks
+    Put32(settings, 0); // no ALinks
+    PutLe(settings, FileTime(model.timestamp), 8);
+    Put32(settings, 0);
+    Put32(settings, 0);
+    PutRecord(out, 4, settings);
+
+    PutTextRecord(out, 2, Local(model.defaultTopic), codePage);
+    PutTextRecord(out, 3, model.title, codePage);
+    if (!model.defaultFont.empty())
+        PutTextRecord(out, 16, model.defaultFont, codePage);
+    PutTextRecord(out, 6, CompiledStem(model.compiledFile), codePage);
+    if (!model.defaultWindow.empty())
+        PutTextRecord(out, 5, model.defaultWindow, codePage);
+    if (!model.contentsFile.empty())
+        PutTextRecord(out, 0, Local(model.contentsFile), codePage);
+    if (!model.indexFile.empty())
+        PutTextRecord(out, 1, Local(model.indexFile), codePage);
+    return out;
+}
+
+// ---- #WINDOWS ----------------------------------------------------------------------
+
+// Bits saying which optional fields of a window record hold a value.
+constexpr std::uint32_t kValidProperties = 0x2;
+constexpr std::uint32_t kValidStyles = 0x4;
+constexpr std::uint32_t kValidExStyles = 0x8;
+constexpr std::uint32_t kValidRect = 0x10;
+constexpr std::uint32_t kValidNavWidth = 0x20;
+constexpr std::uint32_t kValidShowState = 0x40;
+constexpr std::uint32_t kValidButtons = 0x100;
+constexpr std::uint32_t kValidExpansion = 0x200;
+constexpr std::uint32_t kValidTabPosition = 0x400;
+constexpr std::uint32_t kValidCurrentTab = 0x2000;
+
+std::uint32_t ValidMembers(const HelpWindow& w) {
+    std::uint32_t valid = 0;
+    const std::pair<bool, std::uint32_t> fields[] = {
+        {w.properties.has_value(), kValidProperties}, {w.styles.has_value(), kValidStyles},
+        {w.exStyles.has_value(), kValidExStyles},     {w.rect.has_value(), kValidRect},
+        {w.navWidth.has_value(), kValidNavWidth},     {w.showState.has_value(), kValidShowState},
+        {w.buttons.has_value(), kValidButtons},       {w.navClosed.has_value(), kValidExpansion},
+        {w.tabPosition.has_value(), kValidTabPosition}, {w.defaultTab.has_value(), kValidCurrentTab},
+    };
+    for (const auto& [set, bit] : fields)
+        valid |= set ? bit : 0;
+    return valid;
+}
+
+std::string WindowRecord(const HelpWindow& w, StringTable& strings) {
+    const auto number = [](const std::optional<std::int64_t>& value) {
+        return static_cast<std::uint32_t>(value.value_or(0));
+    };
+    const WindowRect rect = w.rect.value_or(WindowRect{});
+    std::string r;
+    Put32(r, kWindowRecordSize);
+    Put32(r, 0); // texts are ANSI, not Unicode
+    Put32(r, strings.Add(w.name));
+    Put32(r, ValidMembers(w));
+    Put32(r, number(w.properties));
+    Put32(r, strings.Add(w.caption));
+    Put32(r, number(w.styles));
+    Put32(r, number(w.exStyles));
+    for (std::int32_t side : {rect.left, rect.top, rect.right, rect.bottom})
+        Put32(r, static_cast<std::uint32_t>(side));
+    Put32(r, number(w.showState));
+    r.append(6 * 4, '\0'); // window handles, known only at run time
+    Put32(r, number(w.navWidth));
+    r.append(4 * 4, '\0'); // the topic pane's rectangle
+    Put32(r, strings.Add(w.contentsFile));
+    Put32(r, strings.Add(w.indexFile));
+    Put32(r, strings.Add(w.defaultFile));
+    Put32(r, strings.Add(w.homeFile));
+    Put32(r, number(w.buttons));
+    Put32(r, number(w.navClosed));
+    Put32(r, number(w.defaultTab));
+    Put32(r, number(w.tabPosition));
+    Put32(r, number(w.notifyId));
+    r.append(20, '\0'); // tab order
+    Put32(r, 0);        // history entries kept
+    Put32(r, strings.Add(w.jump1Text));
+    Put32(r, strings.Add(w.jump2Text));
+    Put32(r, strings.Add(w.jump1Url));
+    Put32(r, strings.Add(w.jump2Url));
+    r.append(4 * 4, '\0'); // smallest window rectangle
+    Put32(r, 0);           // information types
+    Put32(r, 0);           // custom tabs
+    return r;
+}
+
+// ---- #TOPICS, #URLTBL, #URLSTR ------------------------------------------------------
+
+constexpr std::size_t kUrlTableEntriesPerBlock = kStringBlockSize / kUrlTableEntrySize; // 341
+
+std::size_t UrlTableOffset(std::size_t index) {
+    return index / kUrlTableEntriesPerBlock * kStringBlockSize +
+           index % kUrlTableEntriesPerBlock * kUrlTableEntrySize;
+}
+
+struct TopicTables {
+    std::string topics, urltbl, urlstr;
+};
+
+TopicTables BuildTopicTables(const std::vector<HelpTopic>& topics, StringTable& strings,
+                             int codePage) {
+    TopicTables out;
+    out.urlstr.assign(1, '\0');
+    std::vector<std::uint32_t> urlstrAt(topics.size()), hashes(topics.size());
+    for (std::size_t i = 0; i < topics.size(); ++i) {
+        std::string local = EncodeForCodePage(Local(topics[i].name), codePage);
+        hashes[i] = UrlHash(local);
+        // No entry may cross a 4 KiB block, like the other tables.
+        const std::size_t length = 8 + local.size() + 1;
+        const std::size_t room = kStringBlockSize - out.urlstr.size() % kStringBlockSize;
+        if (length > room && length <= kStringBlockSize)
+            out.urlstr.append(room, '\0');
+        urlstrAt[i] = static_cast<std::uint32_t>(out.urlstr.size());
+        Put32(out.urlstr, 0); // no outside address
+        Put32(out.urlstr, 0); // no frame name
+        out.urlstr += local;
+        out.urlstr += '\0';
+    }
+
+    std::vector<std::size_t> order(topics.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return hashes[a] < hashes[b]; });
+    std::vector<std::uint32_t> urltblAt(topics.size());
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const std::size_t topic = order[k];
+        urltblAt[topic] = static_cast<std::uint32_t>(UrlTableOffset(k));
+        Put32(out.urltbl, hashes[topic]);
+        Put32(out.urltbl, topic);
+        Put32(out.urltbl, urlstrAt[topic]);
+        // Each full block of 341 entries is padded to 4 KiB.
+        if ((k + 1) % kUrlTableEntriesPerBlock == 0)
+            out.urltbl.append(kStringBlockSize - kUrlTableEntriesPerBlock * kUrlTableEntrySize,
+                              '\0');
+    }
+
+    for (std::size_t i = 0; i < topics.size(); ++i) {
+        Put32(out.topics, 0); // no binary contents entry
+        Put32(out.topics, topics[i].title ? strings.Add(*topics[i].title) : 0xFFFFFFFFu);
+        Put32(out.topics, urltblAt[i]);
+        PutLe(out.topics, topics[i].inContents ? kTopicInContents : kTopicNotInContents, 2);
+        PutLe(out.topics, 0, 2);
+    }
+    return out;
+}
+
+} // namespace
+
+int CodePageOf(std::uint32_t language) {
+    const std::uint32_t primary = language & 0x3FF;
+    // Russian, Ukrainian, Belarusian, Bulgarian, Macedonian, Kazakh, Kyrgyz,
+    // Tatar, Mongolian, Tajik, Bashkir, Yakut.
+    constexpr std::uint32_t kCyrillic[] = {0x19, 0x22, 0x23, 0x02, 0x2F, 0x3F,
+                                           0x40, 0x44, 0x50, 0x28, 0x6D, 0x85};
+    if (std::find(std::begin(kCyrillic), std::end(kCyrillic), primary) != std::end(kCyrillic))
+        return 1251;
+    // Serbian and Bosnian share their primary language with Croatian; only
+    // their Cyrillic forms use 1251.
+    constexpr std::uint32_t kCyrillicSerbian[] = {0x0C1A, 0x1C1A, 0x201A, 0x281A, 0x301A};
+    if (std::find(std::begin(kCyrillicSerbian), std::end(kCyrillicSerbian), language) !=
+        std::end(kCyrillicSerbian))
+        return 1251;
+    return 1252;
+}
+
+std::string EncodeForCodePage(std::string_view utf8, int codePage) {
+    return codePage == 1251 ? EncodeCp1251(utf8, Unmappable::Question) : EncodeCp1252(utf8);
+}
+
+std::uint32_t UrlHash(std::string_view url) {
+    std::uint32_t hash = 0;
+    for (char c : url) {
+        // Each byte, taken as signed, adds a value of its own; the sum wraps.
+        const int byte = static_cast<signed char>(c);
+        const int value = c == '/' ? 0x2C : byte <= 'Z' ? byte - 0x30 : byte - 0x50;
+        hash = hash * 43u + static_cast<std::uint32_t>(value);
+    }
+    return hash == 0 ? 1 : hash; // 0 is kept for "no hash"
+}
+
+HelpFiles BuildHelpFiles(const HelpModel& model) {
+    const int codePage = CodePageOf(model.language);
+    StringTable strings(codePage);
+    HelpFiles files;
+    files.system = SystemFile(model, codePage);
+
+    Put32(files.windows, model.windows.size());
+    Put32(files.windows, kWindowRecordSize);
+    for (const HelpWindow& window : model.windows)
+        files.windows += WindowRecord(window, strings);
+
+    TopicTables tables = BuildTopicTables(model.topics, strings, codePage);
+    files.topics = std::move(tables.topics);
+    files.urltbl = std::move(tables.urltbl);
+    files.urlstr = std::move(tables.urlstr);
+    files.strings = strings.Take();
+    return files;
+}
+
+} // namespace tbx::chm

@@ -1,0 +1,106 @@
+#pragma once
+// The help-level files a compiled help file carries besides the site's own:
+// #SYSTEM, #WINDOWS, #STRINGS, #ITBITS, #TOPICS, #URLTBL and #URLSTR, built
+// from a plain model. Pure functions: no file system, no clock.
+//
+// Every text of the model is UTF-8; the files hold it in the ANSI code page
+// of the model's language (Windows-1251 for Russian), as the viewers read it.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tbx::chm {
+
+struct WindowRect {
+    std::int32_t left = 0, top = 0, right = 0, bottom = 0;
+    bool operator==(const WindowRect&) const = default;
+};
+
+// One help window as a project's [WINDOWS] line defines it, field by field
+// in the order of the definition. A field the definition leaves empty stays
+// empty (an empty text, or no number).
+struct HelpWindow {
+    std::string name;         // the key of the line
+    std::string caption;      // 1
+    std::string contentsFile; // 2
+    std::string indexFile;    // 3
+    std::string defaultFile;  // 4
+    std::string homeFile;     // 5
+    std::string jump1Url;     // 6
+    std::string jump1Text;    // 7
+    std::string jump2Url;     // 8
+    std::string jump2Text;    // 9
+    std::optional<std::int64_t> properties;     // 10: navigation pane style bits
+    std::optional<std::int64_t> navWidth;       // 11
+    std::optional<std::int64_t> buttons;        // 12: toolbar button bits
+    std::optional<WindowRect> rect;             // 13
+    std::optional<std::int64_t> styles;         // 14
+    std::optional<std::int64_t> exStyles;       // 15
+    std::optional<std::int64_t> showState;      // 16
+    std::optional<std::int64_t> navClosed;      // 17
+    std::optional<std::int64_t> defaultTab;     // 18
+    std::optional<std::int64_t> tabPosition;    // 19
+    std::optional<std::int64_t> notifyId;       // 20
+
+    bool operator==(const HelpWindow&) const = default;
+};
+
+struct HelpTopic {
+    std::string name;                 // stored name, "/dir/page.htm"
+    std::optional<std::string> title; // none: the topic has no title
+    bool inContents = true;
+};
+
+struct HelpModel {
+    std::string title;
+    std::string defaultTopic;  // stored name of the start page
+    std::string defaultWindow; // name of one of windows, or empty
+    std::string compiledFile;  // path or name of the .chm; its stem is recorded
+    std::uint32_t language = 0x419;
+    bool fullTextSearch = false;
+    std::string contentsFile; // stored names, empty when there is none
+    std::string indexFile;
+    std::string defaultFont; // e.g. "Arial,8,204"; empty: none recorded
+    std::string compilerVersion = "HHA Version 4.74.8702";
+    std::int64_t timestamp = 0; // seconds since 1970
+    std::vector<HelpWindow> windows;
+    std::vector<HelpTopic> topics;
+};
+
+// The bytes of each file, ready to be stored under its name ("/#SYSTEM" ...).
+struct HelpFiles {
+    std::string system;
+    std::string windows;
+    std::string strings;
+    std::string itbits;
+    std::string topics;
+    std::string urltbl;
+    std::string urlstr;
+};
+
+HelpFiles BuildHelpFiles(const HelpModel& model);
+
+// The ANSI code page the viewer uses for a language: 1251 for the languages
+// written in Cyrillic, 1252 for the others.
+int CodePageOf(std::uint32_t language);
+
+// UTF-8 text in that code page; a character it cannot hold becomes '?'.
+std::string EncodeForCodePage(std::string_view utf8, int codePage);
+
+// The hash #URLTBL is sorted by, of a stored name without its leading "/".
+std::uint32_t UrlHash(std::string_view url);
+
+// Sizes of the fixed records, for readers and tests.
+constexpr std::size_t kWindowRecordSize = 196;
+constexpr std::size_t kTopicEntrySize = 16;
+constexpr std::size_t kUrlTableEntrySize = 12;
+constexpr std::size_t kStringBlockSize = 0x1000;
+
+// #TOPICS flag values: listed in the contents or not.
+constexpr std::uint16_t kTopicInContents = 6;
+constexpr std::uint16_t kTopicNotInContents = 2;
+
+} // namespace tbx::chm

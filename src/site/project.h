@@ -1,0 +1,50 @@
+#pragma once
+// Reading a help project (.hhp): the one the compile job writes (Windows-1251,
+// absolute paths, CR LF) and one a user writes by hand (paths relative to the
+// project's folder, UTF-8 or Windows-1251).
+
+#include "chm/internal_files.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tbx::site {
+
+// Everything the later stages need, texts in UTF-8, paths absolute with "/".
+struct Project {
+    std::string compiledFile; // the help file to write
+    // The folder the walk stays in, ending with "/": the start page's folder
+    // when the project names it by an absolute path, else the project's.
+    std::string siteRoot;
+    std::string defaultTopic;       // the start page
+    std::vector<std::string> files; // [FILES], in order
+    std::string title;              // "Title", empty when absent
+    std::string contentsFile;       // "Contents file", empty when absent
+    std::string indexFile;          // "Index file", empty when absent
+    std::uint32_t language = 0x419; // the number of "Language"; Russian when absent
+    bool fullTextSearch = false;
+    bool displayProgress = false;
+    std::string defaultWindow;              // "Default Window", empty when absent
+    std::vector<chm::HelpWindow> windows;   // [WINDOWS], in order
+};
+
+struct ProjectResult {
+    Project project;
+    std::string error; // one line saying what is wrong, on failure
+    bool Ok() const { return error.empty(); }
+};
+
+// Reads the project file at path (a relative path counts from the working folder).
+ProjectResult ReadProject(const std::string& path);
+
+// The same on the file's bytes; projectPath (absolute) places relative paths.
+ProjectResult ParseProject(std::string_view bytes, const std::string& projectPath);
+
+// One [WINDOWS] value in the window-definition format: comma-separated
+// fields, texts optionally in double quotes, the rectangle in brackets.
+// Empty text on success, else what is wrong.
+std::string ParseWindowDefinition(std::string_view text, chm::HelpWindow& window);
+
+} // namespace tbx::site

@@ -1,0 +1,68 @@
+#pragma once
+// The walk from the start page: every file its links reach within the site
+// root, read once, and every link that was not followed with the page it
+// stands on and why.
+
+#include <cstddef>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tbx::site {
+
+enum class FileKind {
+    Page,       // .htm, .html, .xhtml, .shtml: scanned, and a topic of the help file
+    Sitemap,    // .hhc, .hhk: contents and index, scanned for their pages
+    StyleSheet, // .css: scanned for url() and @import
+    Other,      // images and everything else: stored as they are
+};
+
+struct SiteFile {
+    std::string path;  // on disk
+    std::string name;  // stored name below the root, UTF-8: "/dir/page.htm"
+    std::string bytes; // the whole file
+    FileKind kind = FileKind::Other;
+    std::string title; // pages: the title text (UTF-8), else the file's name
+};
+
+enum class RefusalReason {
+    OutsideRoot,     // the link climbs out of the site root
+    LinkOutsideRoot, // a symbolic link on its way resolves outside the root
+    NotAFile,        // a folder, pipe, device or socket
+    Missing,         // nothing of that name
+    Unreadable,      // there, but could not be read (detail: the system's words)
+    NameClash,       // differs only in letter case from a file taken (detail: its name)
+    HelpFile,        // the help file being written
+    DrivePath,       // a Windows drive path, which names nothing here
+};
+
+struct Refusal {
+    std::string link; // as written, in UTF-8
+    std::string page; // stored name of the page it stands on; empty: the project
+    RefusalReason reason = RefusalReason::Missing;
+    std::string detail;
+};
+
+// Why, in a few words for the compiler's output: "leaves the site root" ...
+std::string_view DescribeRefusal(RefusalReason reason);
+
+struct WalkOptions {
+    std::string root;                // absolute folder
+    std::vector<std::string> starts; // absolute paths: the start page first
+    std::vector<std::string> skip;   // never taken, such as the help file being written
+    std::function<void(std::size_t filesRead)> progress; // after each file read
+};
+
+struct SiteWalk {
+    std::vector<SiteFile> files; // in the order reached
+    std::vector<Refusal> refusals;
+    // Stored name of each start, in the order given (the start page first);
+    // empty for a start that was refused.
+    std::vector<std::string> startNames;
+    std::string error;     // the root cannot be used; nothing was walked
+};
+
+SiteWalk WalkSite(const WalkOptions& options);
+
+} // namespace tbx::site

@@ -1,0 +1,184 @@
+#include "build/help_project.h"
+#include "res/cp1251.h"
+#include "settings/opt_store.h"
+#include "site/project.h"
+#include "support/temp_dir.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+namespace tbx::site {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+using test::WriteFile;
+
+class JobProjectTest : public ::testing::Test {
+protected:
+    JobProjectTest() : hive(store.Path()) {}
+
+    void Set(const char* key, const char* name, const char* text) {
+        COptKey k;
+        ASSERT_EQ(k.OpenOrCreate(hive, key), kErrorSuccess);
+        ASSERT_EQ(k.SetText(name, text), kErrorSuccess);
+    }
+
+    // Writes the project as the compile job does and reads it back.
+    Project WriteAndRead(const std::string& title) {
+        const ProjectResult read = ReadProject(
+            WriteHelpProject(hive, {page, output, title, {1024, 768}, "/opt/tomebox/"})
+                .projectPath);
+        EXPECT_TRUE(read.Ok()) << read.error;
+        return read.project;
+    }
+
+    TempDir store;
+    TempDir dir;
+    RegHive hive;
+    const std::string folder = dir / "Справка сайта";
+    const std::string page = folder + "/Начало.htm";
+    const std::string output = dir / "вывод/Справка.chm";
+};
+
+TEST_F(JobProjectTest, EveryKeyAndWindowFieldTheJobWritesIsReadBack) {
+    WriteFirstRunDefaults(hive);
+    fs::create_directories(folder);
+    WriteFile(page, "<p>");
+
+    const Project project = WriteAndRead("Моя справка");
+
+    EXPECT_EQ(project.compiledFile, output);
+    EXPECT_EQ(project.defaultTopic, page);
+    EXPECT_EQ(project.siteRoot, folder + "/");
+    EXPECT_EQ(project.files, std::vector<std::string>{page});
+    EXPECT_EQ(project.language, 0x419u);
+    EXPECT_FALSE(project.fullTextSearch);
+    EXPECT_TRUE(project.displayProgress);
+    EXPECT_EQ(project.title, "");
+    EXPECT_EQ(project.defaultWindow, "Tomebox");
+    ASSERT_EQ(project.windows.size(), 1u);
+    chm::HelpWindow expected;
+    expected.name = "Tomebox";
+    expected.caption = "Моя справка";
+    expected.homeFile = kAuthorSite;
+    expected.jump1Url = "/opt/tomebox/about.htm";
+    expected.jump1Text = "About";
+    expected.properties = 8480;
+    expected.navWidth = 0;
+    expected.buttons = 0x40000 + 0x2 + 0x4 + 0x8 + 0x10 + 0x20 + 0x2000;
+    expected.rect = chm::WindowRect{86, 64, 938, 704};
+    expected.notifyId = 0;
+    EXPECT_EQ(project.windows[0], expected);
+}
+
+TEST_F(JobProjectTest, QuotesAndCommasTheJobWritesUnescapedStillGiveTheirFields) {
+    fs::create_directories(folder);
+    WriteFile(page, "<p>");
+    Set(kCmnOptsKey, "LSide", "-20");
+    Set(kBtnOptsKey, "UserLink", "1");
+    Set(kBtnOptsKey, "UserLinkUrl", "http://x.example/");
+
+    chm::HelpWindow window = WriteAndRead("Справка \"Про\", том 2").windows.at(0);
+    EXPECT_EQ(window.caption, "Справка \"Про\", том 2");
+    EXPECT_EQ(window.rect->left, -20);
+    EXPECT_EQ(window.buttons, 0x40000 + 0x80000);
+
+    Set(kBtnOptsKey, "UserLinkTitle", "Сайт, форум");
+    window = WriteAndRead("Справка").windows.at(0);
+    EXPECT_EQ(window.jump2Url, "http://x.example/");
+    EXPECT_EQ(window.jump2Text, "Сайт, форум");
+    EXPECT_EQ(window.properties, 8480);
+}
+
+TEST(ProjectReader, HandWrittenProjectsUseRelativePathsAndEitherEncoding) {
+    const std::string utf8 = "\xEF\xBB\xBF[OPTIONS]\n"
+                             "Compiled file=out\\Справка.chm\n"
+                             "Default topic=html\\start.htm\n"
+                             "Title=Справка\n"
+                             "Contents file=toc.hhc\n"
+                             "Index file = idx.hhk \n"
+                             "Language=0x409 English (United States)\n"
+                             "Full-text search=YES\n"
+                             "Binary TOC=Yes\n"
+                             "Default topic=ignored.htm\n"
+                             "\n[FILES]\nhtml\\a.htm\n; a comment\n/abs/b.htm\n"
+                             "[ALIAS]\nx=y\n"
+                             "[WINDOWS]\nmain=\"Help\",\"toc.hhc\",\"idx.hhk\",\"start.htm\",,,,,,"
+                             "0x63520,250,0x3006,[10, 20, 800, 600],,,1\n"
+                             "main=\"second definition of main\"\n"
+                             "short=\"Only a caption\"\n";
+    const ProjectResult read = ParseProject(utf8, "/proj/help.hhp");
+    ASSERT_TRUE(read.Ok()) << read.error;
+    const Project& p = read.project;
+    EXPECT_EQ(p.compiledFile, "/proj/out/Справка.chm");
+    EXPECT_EQ(p.defaultTopic, "/proj/html/start.htm");
+    EXPECT_EQ(p.siteRoot, "/proj/");
+    EXPECT_EQ(p.files, (std::vector<std::string>{"/proj/html/a.htm", "/abs/b.htm"}));
+    EXPECT_EQ(p.title, "Справка");
+    EXPECT_EQ(p.contentsFile, "/proj/toc.hhc");
+    EXPECT_EQ(p.indexFile, "/proj/idx.hhk");
+    EXPECT_EQ(p.language, 0x409u);
+    EXPECT_TRUE(p.fullTextSearch);
+    EXPECT_FALSE(p.displayProgress);
+    ASSERT_EQ(p.windows.size(), 2u);
+    const chm::HelpWindow& main = p.windows[0];
+    EXPECT_EQ(main.caption, "Help");
+    EXPECT_EQ(main.contentsFile, "toc.hhc");
+    EXPECT_EQ(main.defaultFile, "start.htm");
+    EXPECT_EQ(main.homeFile, "");
+    EXPECT_EQ(main.properties, 0x63520);
+    EXPECT_EQ(main.buttons, 0x3006);
+    EXPECT_EQ(main.rect, (chm::WindowRect{10, 20, 800, 600}));
+    EXPECT_EQ(main.showState, 1);
+    EXPECT_FALSE(main.styles.has_value());
+    EXPECT_FALSE(main.notifyId.has_value());
+    EXPECT_EQ(p.windows[1].caption, "Only a caption");
+    EXPECT_FALSE(p.windows[1].rect.has_value());
+
+    // The same in Windows-1251; an absolute start page makes its folder the root.
+    const std::string cp1251 = EncodeCp1251("[options]\r\ncompiled file=Справка.chm\r\n"
+                                            "default topic=/site/Начало.htm\r\n"
+                                            "Title=Справка\r\nLanguage=1049\r\n",
+                                            Unmappable::Question);
+    const ProjectResult legacy = ParseProject(cp1251, "/elsewhere/p.hhp");
+    ASSERT_TRUE(legacy.Ok()) << legacy.error;
+    EXPECT_EQ(legacy.project.title, "Справка");
+    EXPECT_EQ(legacy.project.compiledFile, "/elsewhere/Справка.chm");
+    EXPECT_EQ(legacy.project.siteRoot, "/site/");
+    EXPECT_EQ(legacy.project.language, 0x419u);
+}
+
+TEST(ProjectReader, WhatCannotBeCompiledIsAClearError) {
+    const std::string both = "[OPTIONS]\nCompiled file=a.chm\nDefault topic=a.htm\n";
+    const struct {
+        std::string text;
+        std::string error;
+    } cases[] = {
+        {"[OPTIONS]\nCompiled file=a.chm\nDefault topic=\n", "no start page"},
+        {"[OPTIONS]\nDefault topic=a.htm\n[FILES]\nCompiled file=a.chm\n", "no help file"},
+        {"", "no start page"},
+        {both + "Language=Russian\n", "\"Language\""},
+        {both + "Contents file=C:\\help\\toc.hhc\n", "Windows drive path"},
+        {both + "[WINDOWS]\nw=\"T\",,,,,,,,,style\n", "field 10 (navigation style)"},
+        {both + "[WINDOWS]\nw=\"T\",,,,,,,,,1,2,3,[1,2,3]\n", "field 13 (window rectangle)"},
+        {both + "[WINDOWS]\nw=\"T\",,,,,,,,,1,2,3,4,,,,,,,,,\n", "more than 20 fields"},
+    };
+    for (const auto& c : cases) {
+        const ProjectResult read = ParseProject(c.text, "/p/p.hhp");
+        EXPECT_NE(read.error.find(c.error), std::string::npos) << c.text << "\n" << read.error;
+    }
+}
+
+TEST(ProjectReader, AFileThatIsNoProjectIsRefusedWithoutHanging) {
+    TempDir dir;
+    EXPECT_NE(ReadProject(dir / "none.hhp").error.find("cannot open"), std::string::npos);
+    ASSERT_EQ(::mkfifo((dir / "pipe.hhp").c_str(), 0644), 0);
+    EXPECT_NE(ReadProject(dir / "pipe.hhp").error.find("is not a file"), std::string::npos);
+    WriteFile(dir.Path() / "p.hhp", "[OPTIONS]\nCompiled file=a.chm\nDefault topic=a.htm\n");
+    EXPECT_EQ(ReadProject(dir / "p.hhp").project.compiledFile, dir / "a.chm");
+}
+
+} // namespace
+} // namespace tbx::site

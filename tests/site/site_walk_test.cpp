@@ -1,0 +1,178 @@
+#include "res/cp1251.h"
+#include "site/site_walk.h"
+#include "support/temp_dir.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <set>
+#include <sys/stat.h>
+#include <tuple>
+
+namespace tbx::site {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+using test::WriteFile;
+
+std::string Cp1251(std::string_view utf8) {
+    return EncodeCp1251(utf8, Unmappable::Question);
+}
+
+using Refused = std::tuple<std::string, std::string, RefusalReason>; // link, page, why
+
+std::set<Refused> RefusalsOf(const SiteWalk& walk) {
+    std::set<Refused> refused;
+    for (const Refusal& r : walk.refusals)
+        refused.emplace(r.link, r.page, r.reason);
+    return refused;
+}
+
+std::map<std::string, const SiteFile*> FilesOf(const SiteWalk& walk) {
+    std::map<std::string, const SiteFile*> files;
+    for (const SiteFile& file : walk.files)
+        files.emplace(file.name, &file);
+    return files;
+}
+
+// One site with a link of every kind the walk must follow or refuse.
+class SiteWalkTest : public ::testing::Test {
+protected:
+    SiteWalkTest() : root(dir.Path() / "site") {
+        fs::create_directories(root / "pics");
+        fs::create_directories(root / "sub");
+        WriteFile(dir.Path() / "outside.htm", "<p>secret</p>");
+        const std::string index =
+            "<html><head><meta http-equiv=\"Content-Type\" "
+            "content=\"text/html; charset=windows-1251\">\n"
+            "<title>" + Cp1251("Оглавление &amp; справка") + "</title></head><body>\n" +
+            "<a href=\"" + Cp1251("Глава 1.htm") + "\">raw Windows-1251</a>\n"
+            "<a href=\"%D0%93%D0%BB%D0%B0%D0%B2%D0%B0%202.htm\">UTF-8 escapes</a>\n"
+            "<a href=\"%C3%EB%E0%E2%E0%203.htm\">Windows-1251 escapes</a>\n"
+            "<a href=\"&#1043;&#1083;&#1072;&#x432;&#x430; 4.htm#part\">references</a>\n"
+            "<a href=\"" + Cp1251("ГЛАВА 5.HTM") + "\">Cyrillic case</a>\n"
+            "<a href=\"a&amp;b.htm?x=1\">ampersand</a> <a href=\"hash%23name.htm\">hash</a>\n"
+            "<a href=\"100%25.htm\">percent</a> <a href=\"50%.htm\">bare percent</a>\n"
+            "<img src=\"PICS\\Logo.GIF\"> <link rel=stylesheet href=\"style.css\">\n"
+            "<a href=\"broken.htm\">b</a> <a href=\"frames.htm\">f</a> <a href=\"sub/\">folder</a>\n"
+            "<a href=\"../outside.htm\">up</a> <a href=\"escape.htm\">symlink out</a>\n"
+            "<a href=\"alias.htm\">symlink in</a> <a href=\"fifo.htm\">pipe</a>\n"
+            "<a href=\"missing.htm\">gone</a> <a href=\"missing.htm\">gone again</a>\n"
+            "<a href=\"C:\\site\\x.htm\">drive</a> <a href=\"help.chm\">the help file</a>\n"
+            "<a href=\"Dup.htm\">one</a> <a href=\"dup.htm\">other</a>\n"
+            "<a href=\"http://example.com/\">web</a> <a href=\"mailto:me@example.com\">mail</a>\n"
+            "</body></html>\n";
+        WriteFile(root / "index.htm", index);
+        for (const char* name : {"Глава 1.htm", "Глава 2.htm", "Глава 3.htm", "Глава 4.htm",
+                                 "глава 5.htm", "a&b.htm", "hash#name.htm", "100%.htm",
+                                 "50%.htm", "left.htm", "right.htm", "Dup.htm", "dup.htm",
+                                 "after broken.htm", "unlinked.htm"})
+            WriteFile(root / name, std::string("<p>") + name + "</p>");
+        WriteFile(root / "pics/logo.gif", std::string("GIF89a\0\x01\x02", 9));
+        WriteFile(root / "pics/bg.png", "png");
+        WriteFile(root / "pics/more.png", "png2");
+        WriteFile(root / "style.css",
+                  "@import \"more.css\";\nbody { background: url(pics/bg.png) }\n");
+        WriteFile(root / "more.css", "p { background: url('PICS/more.png') }\n");
+        WriteFile(root / "broken.htm",
+                  Cp1251("<p>Введите <имя файла> и нажмите <Enter>.</p>"
+                         "<a href=\"after%20broken.htm\">дальше</a>"));
+        WriteFile(root / "frames.htm", "<frameset><frame src=\"left.htm\">"
+                                       "<frame src=\"right.htm\"></frameset>");
+        WriteFile(root / "sub/index.htm", "<a href=\"../index.htm\">back</a>"
+                                          "<a href=\"../../outside.htm\">out</a>");
+        WriteFile(root / "help.chm", "ITSF");
+        fs::create_symlink("../outside.htm", root / "escape.htm");
+        fs::create_symlink("left.htm", root / "alias.htm");
+        EXPECT_EQ(::mkfifo((root / "fifo.htm").c_str(), 0644), 0);
+    }
+
+    WalkOptions Options() const {
+        WalkOptions options;
+        options.root = root.string() + "/";
+        options.starts = {(root / "index.htm").string(), (root / "sub/index.htm").string()};
+        options.skip = {(root / "help.chm").string()};
+        return options;
+    }
+
+    TempDir dir;
+    fs::path root;
+};
+
+TEST_F(SiteWalkTest, ReachesEveryLinkedFileAndNamesEveryRefusalWithItsPage) {
+    std::vector<std::size_t> progress;
+    WalkOptions options = Options();
+    options.progress = [&](std::size_t read) { progress.push_back(read); };
+
+    const SiteWalk walk = WalkSite(options);
+
+    ASSERT_EQ(walk.error, "");
+    EXPECT_EQ(walk.startNames, (std::vector<std::string>{"/index.htm", "/sub/index.htm"}));
+    std::set<std::string> names;
+    for (const SiteFile& file : walk.files)
+        names.insert(file.name);
+    EXPECT_EQ(names, (std::set<std::string>{
+                         "/index.htm", "/sub/index.htm", "/Глава 1.htm", "/Глава 2.htm",
+                         "/Глава 3.htm", "/Глава 4.htm", "/глава 5.htm", "/a&b.htm",
+                         "/hash#name.htm", "/100%.htm", "/50%.htm", "/pics/logo.gif",
+                         "/style.css", "/more.css", "/pics/bg.png", "/pics/more.png",
+                         "/broken.htm", "/after broken.htm", "/frames.htm", "/left.htm",
+                         "/right.htm", "/alias.htm", "/Dup.htm"}));
+    EXPECT_EQ(progress.size(), walk.files.size());
+    EXPECT_EQ(progress.back(), walk.files.size());
+
+    const std::set<Refused> expected = {
+        {"sub/", "/index.htm", RefusalReason::NotAFile},
+        {"../outside.htm", "/index.htm", RefusalReason::OutsideRoot},
+        {"escape.htm", "/index.htm", RefusalReason::LinkOutsideRoot},
+        {"fifo.htm", "/index.htm", RefusalReason::NotAFile},
+        {"missing.htm", "/index.htm", RefusalReason::Missing},
+        {"C:\\site\\x.htm", "/index.htm", RefusalReason::DrivePath},
+        {"help.chm", "/index.htm", RefusalReason::HelpFile},
+        {"dup.htm", "/index.htm", RefusalReason::NameClash},
+        {"../../outside.htm", "/sub/index.htm", RefusalReason::OutsideRoot},
+    };
+    EXPECT_EQ(RefusalsOf(walk), expected);
+}
+
+TEST_F(SiteWalkTest, FilesKeepTheirBytesKindAndTitle) {
+    const SiteWalk walk = WalkSite(Options());
+    const auto files = FilesOf(walk);
+
+    ASSERT_TRUE(files.contains("/pics/logo.gif") && files.contains("/index.htm"));
+    const SiteFile& logo = *files.at("/pics/logo.gif");
+    EXPECT_EQ(logo.bytes, test::ReadFile(root / "pics/logo.gif"));
+    EXPECT_EQ(logo.kind, FileKind::Other);
+    EXPECT_EQ(logo.path, fs::canonical(root / "pics/logo.gif").string());
+    EXPECT_EQ(files.at("/style.css")->kind, FileKind::StyleSheet);
+
+    const SiteFile& index = *files.at("/index.htm");
+    EXPECT_EQ(index.kind, FileKind::Page);
+    EXPECT_EQ(index.bytes, test::ReadFile(root / "index.htm"));
+    EXPECT_EQ(index.title, "Оглавление & справка");
+    // A page without a title is known by its file name.
+    EXPECT_EQ(files.at("/left.htm")->title, "left.htm");
+    // Through a symbolic link inside the site: the link's name, the target's bytes.
+    EXPECT_EQ(files.at("/alias.htm")->bytes, "<p>left.htm</p>");
+}
+
+TEST_F(SiteWalkTest, StartsOutsideTheRootOrMissingAreRefusedAndAnUnusableRootIsAnError) {
+    WalkOptions options = Options();
+    options.starts = {(root / "nothing.htm").string(), (dir.Path() / "outside.htm").string(),
+                      (root / "left.htm").string()};
+    const SiteWalk walk = WalkSite(options);
+    EXPECT_EQ(walk.startNames, (std::vector<std::string>{"", "", "/left.htm"}));
+    EXPECT_EQ(RefusalsOf(walk),
+              (std::set<Refused>{{options.starts[0], "", RefusalReason::Missing},
+                                 {options.starts[1], "", RefusalReason::OutsideRoot}}));
+    ASSERT_EQ(walk.files.size(), 1u);
+    EXPECT_EQ(walk.files[0].name, "/left.htm");
+
+    options.root = (root / "index.htm").string();
+    EXPECT_NE(WalkSite(options).error, "");
+}
+
+} // namespace
+} // namespace tbx::site
