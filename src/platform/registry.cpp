@@ -128,7 +128,9 @@ long RegQueryValue(const std::filesystem::path& keyDir, std::string_view name,
     if (!IsValidValueName(name) || bufferSize == 0)
         return kErrorInvalidParameter;
     const std::string path = (keyDir / std::string(name)).string();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking: a named pipe standing in for a value must not wait for
+    // a writer. Only a regular file is read, never more than the buffer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return ErrnoToResult(errno);
     struct stat st;

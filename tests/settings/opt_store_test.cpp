@@ -4,14 +4,19 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <future>
 #include <gtest/gtest.h>
 #include <latch>
 #include <map>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace tbx {
@@ -249,6 +254,40 @@ TEST_F(OptStoreTest, ValuesLongerThanTheReaderBufferReadAsMissing) {
     EXPECT_EQ(reg_.ReadText(key, "Text3000"), "");
     // The stored bytes are whole either way: only the reader refuses.
     EXPECT_EQ(ReadFile(Dir(kCmnOptsKey) / "Text3000"), longest + "y");
+}
+
+// A value that is no plain file, or one far larger than any reader takes,
+// reads as missing at once: a named pipe without a writer must not hang the
+// window, and a huge file must not be read or held whole.
+TEST_F(OptStoreTest, ValuesThatAreNoPlainTextReadAsMissingWithoutWaiting) {
+    fs::create_directories(Dir(kCmnOptsKey));
+    const fs::path pipe = Dir(kCmnOptsKey) / "Pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    fs::create_directory(Dir(kCmnOptsKey) / "Folder");
+    fs::create_symlink("/dev/zero", Dir(kCmnOptsKey) / "Device");
+    // 1 GiB without a byte on disk: only a reader that reads it all would notice.
+    const fs::path huge = Dir(kCmnOptsKey) / "Huge";
+    WriteFile(huge, "1");
+    fs::resize_file(huge, 1ull << 30);
+
+    for (const char* name : {"Pipe", "Folder", "Device", "Huge"}) {
+        SCOPED_TRACE(name);
+        auto read = std::async(std::launch::async, [&] {
+            COptKey key;
+            key.Open(hive_, kCmnOptsKey);
+            return reg_.ReadText(key, name) + (reg_.ReadFlag(key, name) ? "on" : "") +
+                   std::to_string(GetOptNumber(hive_, name, kCmnOptsKey));
+        });
+        if (read.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            // Release the blocked reader so the test can end, then fail.
+            const int writer = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+            read.wait();
+            ::close(writer);
+            ADD_FAILURE() << "the reader waited for the value";
+            continue;
+        }
+        EXPECT_EQ(read.get(), "0");
+    }
 }
 
 TEST_F(OptStoreTest, TextIsReadUpToAnEmbeddedZero) {
