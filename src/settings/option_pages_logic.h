@@ -96,7 +96,8 @@ IndOptValues LoadIndOptions(const RegHive& hive);
 // except that the four window numbers are written only without automatic
 // size, and the link address and caption only with the user link on. A
 // value longer than the readers take is refused before anything is written,
-// since it would read back as missing; a failed write stops the save there.
+// since it would read back as missing. A page is stored as one change: when
+// any of its values cannot be written, none of them is.
 OptSaveResult SaveCmnOptions(const RegHive& hive, const CmnOptValues& values);
 OptSaveResult SaveBtnOptions(const RegHive& hive, const BtnOptValues& values);
 OptSaveResult SaveNavOptions(const RegHive& hive, const NavOptValues& values);
