@@ -10,13 +10,13 @@
 
 namespace tbx {
 
-CConverterApp::CConverterApp(std::string lockFolder, RegHive hive, IDialogs& dialogs, IShell& shell,
-                             std::string programFolder)
-    : lockFolder_(std::move(lockFolder)), hive_(std::move(hive)), dialogs_(dialogs), shell_(shell),
-      programFolder_(std::move(programFolder)) {}
+CConverterApp::CConverterApp(std::vector<std::string> lockFolders, RegHive hive, IDialogs& dialogs,
+                             IShell& shell, std::string programFolder)
+    : lockFolders_(std::move(lockFolders)), hive_(std::move(hive)), dialogs_(dialogs),
+      shell_(shell), programFolder_(std::move(programFolder)) {}
 
 bool CConverterApp::InitInstance() {
-    InstanceLock lock(lockFolder_);
+    InstanceLock lock(lockFolders_);
     if (!lock.Acquire()) {
         // The first copy is neither raised nor told; this one just ends.
         dialogs_.ShowMessage(nullptr, QString::fromStdString(LoadString(121)), MessageIcon::None);

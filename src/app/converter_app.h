@@ -4,6 +4,7 @@
 #include "platform/registry.h"
 
 #include <string>
+#include <vector>
 
 namespace tbx {
 
@@ -12,16 +13,16 @@ class IShell;
 
 class CConverterApp {
 public:
-    // lockFolder: where the single-instance lock lives.
-    CConverterApp(std::string lockFolder, RegHive hive, IDialogs& dialogs, IShell& shell,
-                  std::string programFolder);
+    // lockFolders: where the single-instance lock may live, in order.
+    CConverterApp(std::vector<std::string> lockFolders, RegHive hive, IDialogs& dialogs,
+                  IShell& shell, std::string programFolder);
 
     // Runs the build window modally and returns true once it has ended; false
     // when another copy is running, after telling the user so.
     bool InitInstance();
 
 private:
-    std::string lockFolder_;
+    std::vector<std::string> lockFolders_;
     RegHive hive_;
     IDialogs& dialogs_;
     IShell& shell_;
