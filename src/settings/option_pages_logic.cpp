@@ -186,8 +186,9 @@ OptSaveResult SaveIndOptions(const RegHive& hive, const IndOptValues& v) {
 std::string CssFolder(std::string_view folderText, std::string_view programFolder) {
     if (EqualNoCase(folderText, "default"))
         return std::string(programFolder) + kCssDirName + "/";
+    // An empty text names no folder; it is not the root.
     std::string folder(folderText);
-    if (folder.empty() || folder.back() != '/')
+    if (!folder.empty() && folder.back() != '/')
         folder += '/';
     return folder;
 }

@@ -106,8 +106,8 @@ OptSaveResult SaveIndOptions(const RegHive& hive, const IndOptValues& values);
 
 // The folder whose style sheets the list offers, ending with "/": "default"
 // in any letter case stands for css_dir in programFolder (which ends with
-// "/"); any other text gets a "/" unless it ends in one, so the empty text
-// stands for the root.
+// "/"); any other text gets a "/" unless it ends in one. The empty text is
+// no folder and stays empty.
 std::string CssFolder(std::string_view folderText, std::string_view programFolder);
 
 // The names of the files in folder that end in ".css" in any letter case,

@@ -211,7 +211,7 @@ TEST(CssFolderTest, DefaultInAnyCaseIsTheFolderBesideTheProgram) {
     EXPECT_EQ(CssFolder("Defaults", "/opt/tomebox/"), "Defaults/");
     EXPECT_EQ(CssFolder("/home/u/css", "/p/"), "/home/u/css/");
     EXPECT_EQ(CssFolder("/home/u/css/", "/p/"), "/home/u/css/");
-    EXPECT_EQ(CssFolder("", "/p/"), "/");
+    EXPECT_EQ(CssFolder("", "/p/"), ""); // no folder, not the root
 }
 
 TEST(CssListTest, ListsStyleSheetsSortedWithoutRegardToCase) {
