@@ -6,6 +6,8 @@
 #include "settings/opt_store.h"
 
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace tbx {
 namespace {
@@ -41,6 +43,39 @@ std::string OneLine(std::string_view text) {
             c = ' ';
     }
     return out;
+}
+
+// The caption is the definition's one quoted field, so a straight double
+// quote inside it would end it early. A quote at the start, after a blank or
+// after an opening bracket opens, any other closes; those that pair up
+// become the guillemets of Russian text, and one without a partner becomes
+// the right double quotation mark, which reads as the inch or ditto mark
+// such a lone quote usually is. All three exist in Windows-1251.
+std::string CaptionText(std::string_view title) {
+    std::string text = OneLine(title);
+    enum class Mark { Open, Close, Lone };
+    std::vector<std::pair<std::size_t, Mark>> quotes;
+    std::vector<std::size_t> open; // indexes into quotes of unmatched openers
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '"')
+            continue;
+        if (i == 0 || std::string_view(" \t([{").find(text[i - 1]) != std::string_view::npos) {
+            open.push_back(quotes.size());
+            quotes.emplace_back(i, Mark::Lone);
+        } else if (!open.empty()) {
+            quotes[open.back()].second = Mark::Open;
+            open.pop_back();
+            quotes.emplace_back(i, Mark::Close);
+        } else {
+            quotes.emplace_back(i, Mark::Lone);
+        }
+    }
+    // From the end, so the positions before each replacement stay valid.
+    for (auto it = quotes.rbegin(); it != quotes.rend(); ++it) {
+        const char* mark = it->second == Mark::Open ? "«" : it->second == Mark::Close ? "»" : "”";
+        text.replace(it->first, 1, mark);
+    }
+    return text;
 }
 
 std::string FolderPart(const std::string& path) {
@@ -154,7 +189,7 @@ std::string BuildWindowDefinition(const RegHive& hive, std::string_view title,
     for (const ButtonFlag& flag : kButtonFlags)
         buttons += GetOptFlag(hive, flag.name, flag.bit, kBtnOptsKey);
 
-    std::string definition = "\"" + OneLine(title) + "\"";
+    std::string definition = "\"" + CaptionText(title) + "\"";
     definition += std::string(",,,,") + kAuthorSite + ",";
     definition += aboutPage;
     definition += ",About,";

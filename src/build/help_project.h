@@ -38,7 +38,9 @@ struct HelpProjectResult {
 // merges into a file it did not create.
 HelpProjectResult WriteHelpProject(const RegHive& hive, const HelpProjectInput& input);
 
-// The value of "WINDOWS"/"Tomebox", in UTF-8.
+// The value of "WINDOWS"/"Tomebox", in UTF-8. The title becomes one whole
+// caption: its line breaks become blanks and its double quotes typographic
+// ones.
 std::string BuildWindowDefinition(const RegHive& hive, std::string_view title,
                                   std::string_view aboutPage, ScreenSize screen);
 
