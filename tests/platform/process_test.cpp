@@ -1,3 +1,4 @@
+#include "controls/link_target.h"
 #include "platform/instance_lock.h"
 #include "platform/process.h"
 #include "platform/shell.h"
@@ -145,6 +146,19 @@ TEST(DesktopShell, MapsTheOpenersExitStatus) {
     EXPECT_EQ(shell.Open("/tmp/a.chm"), kLaunchNoAssociation);
     setenv("PATH", savedPath.c_str(), 1);
     EXPECT_EQ(test::ReadFile(dir.Path() / "opened"), "/tmp/a b.chm\n");
+}
+
+// Some openers take a while to fail. A link, which waits for the verdict off
+// the interface thread, must take a late failure for the failure it is.
+TEST(DesktopShell, ALinkTakesAnOpenerThatFailsLateForAFailure) {
+    test::TempDir dir;
+    const std::string savedPath = std::getenv("PATH");
+    Script(dir, "xdg-open", "/bin/sleep 2.5\nexit 3\n");
+    setenv("PATH", dir.Path().c_str(), 1);
+    DesktopShell shell;
+    const int result = OpenTarget(shell, "http://late.example/");
+    setenv("PATH", savedPath.c_str(), 1);
+    EXPECT_EQ(result, kLaunchNoAssociation);
 }
 
 } // namespace
