@@ -74,7 +74,7 @@ int RunOpener(const std::string& target, std::optional<std::chrono::milliseconds
     const pid_t pid = SpawnHidden("xdg-open", {target}, -1, error);
     if (pid < 0)
         return kLaunchNoAssociation;
-    const auto deadline = std::chrono::steady_clock::now() + limit.value_or(kVerdictWait);
+    const auto start = std::chrono::steady_clock::now();
     int status = 0;
     for (;;) {
         const pid_t done = ::waitpid(pid, &status, limit ? WNOHANG : 0);
@@ -83,10 +83,11 @@ int RunOpener(const std::string& target, std::optional<std::chrono::milliseconds
                                      : kLaunchNoAssociation;
         if (done < 0 && errno != EINTR)
             return kLaunchOk;
-        if (limit && std::chrono::steady_clock::now() >= deadline)
+        if (!limit)
+            continue; // EINTR: wait on
+        if (std::chrono::steady_clock::now() - start >= *limit)
             break;
-        if (limit)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     ReapLater(pid);
     return kLaunchOk;
