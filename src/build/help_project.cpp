@@ -78,11 +78,6 @@ std::string CaptionText(std::string_view title) {
     return text;
 }
 
-std::string FolderPart(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == 0 ? std::string("/") : path.substr(0, slash);
-}
-
 std::string JoinPath(const std::string& folder, const std::string& name) {
     return folder.ends_with('/') ? folder + name : folder + "/" + name;
 }
@@ -203,10 +198,13 @@ std::string BuildWindowDefinition(const RegHive& hive, std::string_view title,
 }
 
 HelpProjectResult WriteHelpProject(const RegHive& hive, const HelpProjectInput& input) {
-    // The project lies beside the page and names it absolutely; a relative
-    // path would depend on whatever folder the program was started from.
+    // The project names the page absolutely, so the compiler finds the site
+    // wherever the project lies; a relative path would depend on whatever
+    // folder the program was started from.
     if (!input.pagePath.starts_with('/'))
         return Failure(kMsgPagePathNotFull, input.pagePath);
+    if (!input.projectFolder.starts_with('/'))
+        return Failure(kMsgProjectWriteFailed, input.projectFolder);
     const std::string aboutPage = JoinPath(input.programFolder, "about.htm");
     const auto page = PathBytes(input.pagePath);
     if (!page)
@@ -221,7 +219,7 @@ HelpProjectResult WriteHelpProject(const RegHive& hive, const HelpProjectInput& 
     // was just shown to be encodable, so only the free texts can turn to '?'.
     const std::string definition = EncodeCp1251(
         BuildWindowDefinition(hive, input.title, aboutPage, input.screen), Unmappable::Question);
-    return PlaceProject(FolderPart(input.pagePath), ProjectText(hive, *page, *output, definition));
+    return PlaceProject(input.projectFolder, ProjectText(hive, *page, *output, definition));
 }
 
 } // namespace tbx

@@ -25,7 +25,7 @@ protected:
     }
 
     HelpProjectInput Input(const std::string& page, const std::string& title = "Help") {
-        return {page, site / "out.chm", title, {1024, 768}, "/opt/tomebox/"};
+        return {page, site / "out.chm", title, {1024, 768}, "/opt/tomebox/", site.Path().string()};
     }
 
     std::string Definition(std::string_view title = "T", ScreenSize screen = {1024, 768}) {
@@ -195,11 +195,13 @@ TEST_F(HelpProjectTest, PathsThatCannotBeWrittenStopTheBuildWithNothingWritten) 
     EXPECT_FALSE(fs::exists(site / "Tomebox!.hhp"));
 }
 
-TEST_F(HelpProjectTest, RelativePageAndMissingFolderAreReported) {
+TEST_F(HelpProjectTest, RelativePageAndMissingProjectFolderAreReported) {
     auto result = WriteHelpProject(hive, Input("start.htm"));
     EXPECT_EQ(result.error.find(LoadString(kMsgPagePathNotFull)), 0u);
 
-    result = WriteHelpProject(hive, Input(site / "gone/start.htm"));
+    HelpProjectInput input = Input(site / "start.htm");
+    input.projectFolder = site / "gone";
+    result = WriteHelpProject(hive, input);
     EXPECT_FALSE(result.Ok());
     EXPECT_EQ(result.error.find(LoadString(kMsgProjectWriteFailed)), 0u);
     EXPECT_TRUE(result.projectPath.empty());
