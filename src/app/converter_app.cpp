@@ -11,10 +11,10 @@
 
 namespace tbx {
 
-CConverterApp::CConverterApp(std::string lockFolder, RegHive hive, IDialogs& dialogs, IShell& shell,
-                             std::string programFolder)
-    : lockFolder_(std::move(lockFolder)), hive_(std::move(hive)), dialogs_(dialogs), shell_(shell),
-      programFolder_(std::move(programFolder)) {}
+CConverterApp::CConverterApp(std::vector<std::string> lockFolders, RegHive hive, IDialogs& dialogs,
+                             IShell& shell, std::string programFolder)
+    : lockFolders_(std::move(lockFolders)), hive_(std::move(hive)), dialogs_(dialogs),
+      shell_(shell), programFolder_(std::move(programFolder)) {}
 
 void CConverterApp::OpenAtStart(std::string file, bool decompile) {
     startFile_ = std::move(file);
@@ -22,7 +22,7 @@ void CConverterApp::OpenAtStart(std::string file, bool decompile) {
 }
 
 bool CConverterApp::InitInstance() {
-    InstanceLock lock(lockFolder_);
+    InstanceLock lock(lockFolders_);
     if (!lock.Acquire()) {
         // The first copy is neither raised nor told; this one just ends.
         dialogs_.ShowMessage(nullptr, QString::fromStdString(LoadString(121)), MessageIcon::None);

@@ -4,6 +4,7 @@
 #include "platform/registry.h"
 
 #include <string>
+#include <vector>
 
 namespace tbx {
 
@@ -12,9 +13,9 @@ class IShell;
 
 class CConverterApp {
 public:
-    // lockFolder: where the single-instance lock lives.
-    CConverterApp(std::string lockFolder, RegHive hive, IDialogs& dialogs, IShell& shell,
-                  std::string programFolder);
+    // lockFolders: where the single-instance lock may live, in order.
+    CConverterApp(std::vector<std::string> lockFolders, RegHive hive, IDialogs& dialogs,
+                  IShell& shell, std::string programFolder);
 
     // What the build window opens once it shows: file (a page, a help file
     // or a folder, see CBuildDlg::OpenFile), or the decompile window on file
@@ -26,7 +27,7 @@ public:
     bool InitInstance();
 
 private:
-    std::string lockFolder_;
+    std::vector<std::string> lockFolders_;
     RegHive hive_;
     IDialogs& dialogs_;
     IShell& shell_;

@@ -79,7 +79,7 @@ int main(int argc, char* argv[]) {
 
     tbx::QtDialogs dialogs;
     tbx::DesktopShell shell;
-    tbx::CConverterApp converter(tbx::InstanceLock::DefaultFolder(),
+    tbx::CConverterApp converter(tbx::InstanceLock::DefaultFolders(),
                                  tbx::RegHive(tbx::RegHive::DefaultRoot()), dialogs, shell,
                                  tbx::ProgramFolder());
     converter.OpenAtStart(line.file, line.decompile);

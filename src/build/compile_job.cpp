@@ -3,9 +3,14 @@
 #include "controls/path_helpers.h"
 #include "platform/files.h"
 #include "platform/shell.h"
+#include "platform/temp_files.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <string_view>
 #include <sys/stat.h>
 
 namespace tbx {
@@ -33,6 +38,38 @@ FileStamp StampOf(const std::string& path) {
         stamp = {true, st.st_dev, st.st_ino, st.st_mtim, st.st_size};
     return stamp;
 }
+
+// A folder of one job's own for its project, inside the program's private
+// folder, removed with everything in it when the job ends. Folders that
+// killed jobs left there go first.
+class ProjectFolder {
+public:
+    ProjectFolder() {
+        const std::string work = PrivateWorkFolder();
+        if (work.empty())
+            return;
+        RemoveStaleTemporaries(work, kPrefix);
+        path_ = CreateTempFolder(work, kPrefix);
+        if (path_.empty())
+            error_ = work + "\n" + std::strerror(errno);
+    }
+    ~ProjectFolder() {
+        std::error_code ec;
+        if (!path_.empty())
+            std::filesystem::remove_all(path_, ec);
+    }
+    ProjectFolder(const ProjectFolder&) = delete;
+    ProjectFolder& operator=(const ProjectFolder&) = delete;
+
+    const std::string& Path() const { return path_; }
+    // What the log pane says after message 203 when there is no folder.
+    const std::string& Error() const { return error_; }
+
+private:
+    static constexpr std::string_view kPrefix = "project-";
+    std::string path_;
+    std::string error_;
+};
 
 } // namespace
 
@@ -76,7 +113,7 @@ int CompileJobs::CompileThreadProc() {
         return 0;
     }
 
-    // A window that closed during the checks gets nothing written beside the page.
+    // A window that closed during the checks gets no project written.
     if (Cancelled()) {
         if (StoppedByUser())
             host_.ShowMessage(LoadString(kMsgCompileStopped));
@@ -85,9 +122,17 @@ int CompileJobs::CompileThreadProc() {
     }
     host_.StartBusy();
     host_.ShowMessage(LoadString(112));
-    const HelpProjectInput input{page, output, host_.ReadField(kIdTitleEdit), host_.Screen(),
-                                 programFolder_};
-    const HelpProjectResult project = WriteHelpProject(hive_, input);
+    // Never beside the page: the site is only read.
+    const ProjectFolder folder;
+    HelpProjectResult project;
+    if (folder.Path().empty()) {
+        project.error = LoadString(kMsgProjectWriteFailed) +
+                        (folder.Error().empty() ? "" : "\n" + folder.Error());
+    } else {
+        const HelpProjectInput input{page,           output,         host_.ReadField(kIdTitleEdit),
+                                     host_.Screen(), programFolder_, folder.Path()};
+        project = WriteHelpProject(hive_, input);
+    }
     if (!project.Ok()) {
         host_.ShowMessage(project.error);
         ReleaseLock();

@@ -6,6 +6,8 @@
 #include "settings/opt_store.h"
 
 #include <optional>
+#include <utility>
+#include <vector>
 
 namespace tbx {
 namespace {
@@ -43,9 +45,37 @@ std::string OneLine(std::string_view text) {
     return out;
 }
 
-std::string FolderPart(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == 0 ? std::string("/") : path.substr(0, slash);
+// The caption is the definition's one quoted field, so a straight double
+// quote inside it would end it early. A quote at the start, after a blank or
+// after an opening bracket opens, any other closes; those that pair up
+// become the guillemets of Russian text, and one without a partner becomes
+// the right double quotation mark, which reads as the inch or ditto mark
+// such a lone quote usually is. All three exist in Windows-1251.
+std::string CaptionText(std::string_view title) {
+    std::string text = OneLine(title);
+    enum class Mark { Open, Close, Lone };
+    std::vector<std::pair<std::size_t, Mark>> quotes;
+    std::vector<std::size_t> open; // indexes into quotes of unmatched openers
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '"')
+            continue;
+        if (i == 0 || std::string_view(" \t([{").find(text[i - 1]) != std::string_view::npos) {
+            open.push_back(quotes.size());
+            quotes.emplace_back(i, Mark::Lone);
+        } else if (!open.empty()) {
+            quotes[open.back()].second = Mark::Open;
+            open.pop_back();
+            quotes.emplace_back(i, Mark::Close);
+        } else {
+            quotes.emplace_back(i, Mark::Lone);
+        }
+    }
+    // From the end, so the positions before each replacement stay valid.
+    for (auto it = quotes.rbegin(); it != quotes.rend(); ++it) {
+        const char* mark = it->second == Mark::Open ? "«" : it->second == Mark::Close ? "»" : "”";
+        text.replace(it->first, 1, mark);
+    }
+    return text;
 }
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
@@ -154,7 +184,7 @@ std::string BuildWindowDefinition(const RegHive& hive, std::string_view title,
     for (const ButtonFlag& flag : kButtonFlags)
         buttons += GetOptFlag(hive, flag.name, flag.bit, kBtnOptsKey);
 
-    std::string definition = "\"" + OneLine(title) + "\"";
+    std::string definition = "\"" + CaptionText(title) + "\"";
     definition += std::string(",,,,") + kAuthorSite + ",";
     definition += aboutPage;
     definition += ",About,";
@@ -168,10 +198,13 @@ std::string BuildWindowDefinition(const RegHive& hive, std::string_view title,
 }
 
 HelpProjectResult WriteHelpProject(const RegHive& hive, const HelpProjectInput& input) {
-    // The project lies beside the page and names it absolutely; a relative
-    // path would depend on whatever folder the program was started from.
+    // The project names the page absolutely, so the compiler finds the site
+    // wherever the project lies; a relative path would depend on whatever
+    // folder the program was started from.
     if (!input.pagePath.starts_with('/'))
         return Failure(kMsgPagePathNotFull, input.pagePath);
+    if (!input.projectFolder.starts_with('/'))
+        return Failure(kMsgProjectWriteFailed, input.projectFolder);
     const std::string aboutPage = JoinPath(input.programFolder, "about.htm");
     const auto page = PathBytes(input.pagePath);
     if (!page)
@@ -186,7 +219,7 @@ HelpProjectResult WriteHelpProject(const RegHive& hive, const HelpProjectInput& 
     // was just shown to be encodable, so only the free texts can turn to '?'.
     const std::string definition = EncodeCp1251(
         BuildWindowDefinition(hive, input.title, aboutPage, input.screen), Unmappable::Question);
-    return PlaceProject(FolderPart(input.pagePath), ProjectText(hive, *page, *output, definition));
+    return PlaceProject(input.projectFolder, ProjectText(hive, *page, *output, definition));
 }
 
 } // namespace tbx

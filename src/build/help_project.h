@@ -25,6 +25,7 @@ struct HelpProjectInput {
     std::string title;         // the build window's title field
     ScreenSize screen;         // used when the help window is sized automatically
     std::string programFolder; // folder of the program, ending with "/"
+    std::string projectFolder; // where the project is written: the job's own folder
 };
 
 struct HelpProjectResult {
@@ -33,12 +34,15 @@ struct HelpProjectResult {
     bool Ok() const { return error.empty(); }
 };
 
-// Writes the project beside the page under a working name and moves it to its
-// final name, so the final file never exists half-written. Never replaces or
-// merges into a file it did not create.
+// Writes the project into input.projectFolder under a working name and moves
+// it to its final name, so the final file never exists half-written. Never
+// replaces or merges into a file it did not create. The project names every
+// file by its full path, so it may lie anywhere; the page's folder is only read.
 HelpProjectResult WriteHelpProject(const RegHive& hive, const HelpProjectInput& input);
 
-// The value of "WINDOWS"/"Tomebox", in UTF-8.
+// The value of "WINDOWS"/"Tomebox", in UTF-8. The title becomes one whole
+// caption: its line breaks become blanks and its double quotes typographic
+// ones.
 std::string BuildWindowDefinition(const RegHive& hive, std::string_view title,
                                   std::string_view aboutPage, ScreenSize screen);
 

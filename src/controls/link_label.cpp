@@ -5,9 +5,12 @@
 #include "platform/shell.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPalette>
+#include <QPointer>
+#include <thread>
 
 namespace tbx {
 namespace {
@@ -127,7 +130,26 @@ QColor CLinkLabel::TextColour() const {
 
 void CLinkLabel::OnClicked() {
     EndHover();
-    const int result = OpenTarget(target_);
+    if (!shell_) {
+        OnOpenFinished(kLaunchNoAssociation);
+        return;
+    }
+    // The opener's verdict can take long (xdg-open may wait for the program
+    // it starts), so it is awaited on a thread of its own. The result comes
+    // back to this thread, and only to a label that still exists.
+    std::thread([shell = shell_, target = S(target_), label = QPointer<CLinkLabel>(this)] {
+        const int result = tbx::OpenTarget(*shell, target);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [label, result] {
+                if (label)
+                    label->OnOpenFinished(result);
+            },
+            Qt::QueuedConnection);
+    }).detach();
+}
+
+void CLinkLabel::OnOpenFinished(int result) {
     const bool opened = result > 32;
     MarkVisited(opened);
     if (!opened) {

@@ -22,7 +22,8 @@ public:
 
     // Makes the label a working link: the services it opens targets and shows
     // errors with, its target (its text unless one was set), fonts, size,
-    // cursor and tooltip.
+    // cursor and tooltip. The shell is used from worker threads and must
+    // outlive any opening a click started, even one that outlives the label.
     void Attach(IShell& shell, IDialogs& dialogs);
 
     // Before Attach only stores the target.
@@ -37,7 +38,8 @@ public:
     // its alignment holds.
     void FitToText();
     QString BuildTipText(const QString& target) const;
-    // A launch result: above 32 is success.
+    // A launch result: above 32 is success. Waits for the opener's verdict;
+    // a click runs the same opening on a worker thread instead.
     int OpenTarget(const QString& target);
     void ShowLaunchError(int code);
 
@@ -61,7 +63,10 @@ protected:
     void focusOutEvent(QFocusEvent* event) override;
 
 private:
+    // Starts opening the target without blocking; OnOpenFinished follows.
     void OnClicked();
+    // Visited on success; otherwise a beep and the launch error.
+    void OnOpenFinished(int result);
     void OnHoverTimer();
     void StartHover();
     void EndHover();

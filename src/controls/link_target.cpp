@@ -75,7 +75,7 @@ std::string HandlerCommandPrefix(const std::string& command) {
 }
 
 int OpenTarget(IShell& shell, const std::string& target) {
-    const int opened = shell.Open(target);
+    const int opened = shell.OpenAndWait(target);
     if (opened > 32)
         return opened;
     const std::string command = shell.HtmlHandlerCommand();

@@ -21,8 +21,9 @@ std::string BuildTipText(const std::string& target, bool prefix = true);
 std::string HandlerCommandPrefix(const std::string& command);
 
 // Opens target with the desktop's opener; when that fails, with the web
-// browser's command and the target as its last argument. A launch result:
-// above 32 is success.
+// browser's command and the target as its last argument. Waits for the
+// opener's verdict however long it takes, so call it off the interface
+// thread. A launch result: above 32 is success.
 int OpenTarget(IShell& shell, const std::string& target);
 
 // The message for a failed launch: "Unable to open hyperlink:", a blank

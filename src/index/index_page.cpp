@@ -140,8 +140,12 @@ StyleSheetChoice ChooseStyleSheet(const RegHive& hive, const std::string& progra
     if (style.empty() || EqualNoCase(style, "nocss"))
         return choice;
     // The same folder the options sheet listed the style from: a folder typed
-    // without a final "/" still gets one, so the link names the sheet.
-    const std::string source = CssFolder(reg.ReadText(key, "CSSPath"), programFolder) + style;
+    // without a final "/" still gets one, so the link names the sheet, and
+    // an empty one is no folder at all.
+    const std::string cssFolder = CssFolder(reg.ReadText(key, "CSSPath"), programFolder);
+    if (cssFolder.empty())
+        return choice;
+    const std::string source = cssFolder + style;
     if (reg.ReadFlag(key, "CopyCSS")) {
         choice.copyFrom = source;
         choice.copyTo = pageFolder + style;

@@ -134,12 +134,18 @@ Scan ScanForTitle(int fd, std::string& title) {
             if (close != std::string_view::npos) {
                 const std::uint64_t titleEnd = heldAt + from + close;
                 const auto length = static_cast<std::size_t>(titleEnd - *titleAt);
+                if (length > kMaxTitleBytes)
+                    return Scan::NoTitle;
                 if (*titleAt >= heldAt) {
                     title.assign(text.substr(from, length));
                     return Scan::Found;
                 }
                 return ReadAt(fd, *titleAt, length, title) ? Scan::Found : Scan::Failed;
             }
+            // Past the longest title without its end: no title, as when the
+            // end tag is missing, and nothing more is read.
+            if (heldAt + held >= *titleAt + kMaxTitleBytes + kCloseTag.size())
+                return Scan::NoTitle;
         }
         if (ends)
             return Scan::NoTitle;
@@ -161,7 +167,8 @@ std::optional<std::string_view> TitleTagText(std::string_view page) {
         return std::nullopt;
     const std::string_view rest = page.substr(open + kOpenTag.size());
     const std::size_t close = FindTag(rest, kCloseTag);
-    if (close == std::string_view::npos)
+    // The same limit as the file reader's: a longer "title" is no title.
+    if (close == std::string_view::npos || close > kMaxTitleBytes)
         return std::nullopt;
     return rest.substr(0, close);
 }
@@ -191,7 +198,7 @@ PageTitle ExtractPageTitle(const std::string& path) {
             break;
         }
     } catch (const std::bad_alloc&) {
-        // A title too large to hold: the listing goes on without it.
+        // No memory even for one chunk or a title: the listing goes on.
     }
     return {kNoTitle, TitleSource::Unreadable};
 }

@@ -1,5 +1,7 @@
 #include "platform/files.h"
 
+#include "platform/temp_files.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -55,12 +57,15 @@ std::string ProgramFolder() {
 }
 
 std::string WriteFileAtomically(const std::string& path, std::string_view bytes) {
-    std::string temp = FolderOf(path) + ".tomebox-XXXXXX";
-    const int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    const std::string folder = FolderOf(path);
+    // What an earlier write that was killed left here goes now.
+    RemoveStaleTemporaries(folder, kTempFilePrefix);
+    std::string temp;
+    const int fd = CreateTempFile(folder, kTempFilePrefix, temp);
     if (fd < 0)
         return SystemError(errno);
     int err = WriteAll(fd, bytes);
-    // mkostemp makes the file private; give it the usual permissions.
+    // The temporary file is private; give it the usual permissions.
     if (err == 0 && ::fchmod(fd, 0644) != 0)
         err = errno;
     if (::close(fd) != 0 && err == 0)

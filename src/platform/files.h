@@ -14,7 +14,8 @@ bool IsFolder(const std::string& path);
 std::string ProgramFolder();
 
 // Writes the bytes to a temporary file beside path and renames it over path,
-// so the old content stays whole if anything fails. Empty on success,
+// so the old content stays whole if anything fails. Temporary files that a
+// killed write left in that folder are removed first. Empty on success,
 // otherwise the system's description of the failure.
 std::string WriteFileAtomically(const std::string& path, std::string_view bytes);
 

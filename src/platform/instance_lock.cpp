@@ -1,5 +1,8 @@
 #include "platform/instance_lock.h"
 
+#include "platform/temp_files.h"
+
+#include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -7,8 +10,34 @@
 #include <unistd.h>
 
 namespace tbx {
+namespace {
 
-InstanceLock::InstanceLock(std::string folder) : folder_(std::move(folder)) {}
+enum class Outcome { Held, HeldElsewhere, Unusable };
+
+// Tries the lock file in one folder; the descriptor is set when held.
+Outcome TryFolder(const std::string& folder, int& fd) {
+    // A folder someone else may write into could hold a lock of theirs, or
+    // a link planted under the lock's name.
+    if (!IsPrivateFolder(folder))
+        return Outcome::Unusable;
+    const std::string path = folder + "/" + kInstanceLockName;
+    const int file = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (file < 0)
+        return Outcome::Unusable;
+    if (::flock(file, LOCK_EX | LOCK_NB) == 0) {
+        fd = file;
+        return Outcome::Held;
+    }
+    const int err = errno;
+    ::close(file);
+    return err == EWOULDBLOCK ? Outcome::HeldElsewhere : Outcome::Unusable;
+}
+
+} // namespace
+
+InstanceLock::InstanceLock(std::vector<std::string> folders) : folders_(std::move(folders)) {}
+
+InstanceLock::InstanceLock(std::string folder) : folders_{std::move(folder)} {}
 
 InstanceLock::~InstanceLock() {
     Release();
@@ -17,15 +46,16 @@ InstanceLock::~InstanceLock() {
 bool InstanceLock::Acquire() {
     if (fd_ >= 0)
         return true;
-    const std::string path = folder_ + "/" + kInstanceLockName;
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0)
-        return false;
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ::close(fd);
-        return false;
+    for (const std::string& folder : folders_) {
+        switch (TryFolder(folder, fd_)) {
+        case Outcome::Held:
+            return true;
+        case Outcome::HeldElsewhere:
+            return false;
+        case Outcome::Unusable:
+            break;
+        }
     }
-    fd_ = fd;
     return true;
 }
 
@@ -36,19 +66,20 @@ void InstanceLock::Release() {
     fd_ = -1;
 }
 
-std::string InstanceLock::DefaultFolder() {
+std::vector<std::string> InstanceLock::DefaultFolders() {
+    std::vector<std::string> folders;
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     if (runtime && runtime[0] == '/')
-        return runtime;
-    // A private folder per user, so another user cannot hold our lock; one
-    // that someone else made is not used.
-    const std::string folder = "/tmp/tomebox-" + std::to_string(::getuid());
-    ::mkdir(folder.c_str(), 0700);
-    struct stat st;
-    if (::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid())
-        return folder;
-    const char* home = std::getenv("HOME");
-    return home && home[0] == '/' ? home : "/tmp";
+        folders.emplace_back(runtime);
+    // Made only when the runtime folder cannot serve (missing after su, or
+    // another user's): a private folder per user, never one someone else made.
+    if (folders.empty() || !IsPrivateFolder(folders.front()) ||
+        ::access(folders.front().c_str(), W_OK) != 0) {
+        const std::string perUser = "/tmp/tomebox-" + std::to_string(::geteuid());
+        MakePrivateFolder(perUser);
+        folders.push_back(perUser);
+    }
+    return folders;
 }
 
 } // namespace tbx

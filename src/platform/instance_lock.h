@@ -3,6 +3,7 @@
 // The kernel drops it when the process dies, so a crash never blocks a start.
 
 #include <string>
+#include <vector>
 
 namespace tbx {
 
@@ -10,22 +11,26 @@ inline constexpr const char* kInstanceLockName = "{FC534CF2-C497-52C3-A180-1210F
 
 class InstanceLock {
 public:
-    // folder: where the lock file lives; DefaultFolder() in the program.
+    // folders: where the lock file may live, tried in order; DefaultFolders()
+    // in the program.
+    explicit InstanceLock(std::vector<std::string> folders);
     explicit InstanceLock(std::string folder);
     ~InstanceLock();
     InstanceLock(const InstanceLock&) = delete;
     InstanceLock& operator=(const InstanceLock&) = delete;
 
-    // True when this process now holds the lock; false when another copy does
-    // (or the lock file cannot be made).
+    // False only when another copy holds the lock. A folder that cannot
+    // hold it (missing, not ours alone, not writable) is passed over; when no
+    // folder can, the program runs unguarded: true, and Held() stays false.
     bool Acquire();
+    bool Held() const { return fd_ >= 0; }
     void Release();
 
-    // $XDG_RUNTIME_DIR, or a per-user folder under /tmp.
-    static std::string DefaultFolder();
+    // $XDG_RUNTIME_DIR, then the per-user folder /tmp/tomebox-<uid>.
+    static std::vector<std::string> DefaultFolders();
 
 private:
-    std::string folder_;
+    std::vector<std::string> folders_;
     int fd_ = -1;
 };
 

@@ -48,6 +48,21 @@ long RegCreateKey(const RegHive& hive, std::string_view keyPath, std::filesystem
 long RegCreateKeyWithValues(const RegHive& hive, std::string_view keyPath,
                             const std::vector<std::pair<std::string, std::string>>& values);
 
+// Writes several values of a key as one change: the key's new contents are
+// built in a hidden folder beside it (a copy of the key with the values
+// written over it), which then takes the key's place in one step. A reader
+// sees the old values or the new ones, and a failure leaves the key as it
+// was. Creates the key when missing. failedValue names the value that could
+// not be written; it stays empty when the key itself was at fault.
+long RegSetValues(const RegHive& hive, std::string_view keyPath,
+                  const std::vector<std::pair<std::string, std::string>>& values,
+                  std::string& failedValue);
+
+// Removes what killed writers left of a key: temporary value files in it
+// and half-built contents beside it. Only names of our own temporary naming,
+// of processes that have ended, are touched (platform/temp_files.h).
+void RegRemoveStaleTemporaries(const RegHive& hive, std::string_view keyPath);
+
 // Writes the value atomically: a reader sees the old or the new text, never half.
 long RegSetValue(const std::filesystem::path& keyDir, std::string_view name, std::string_view text);
 

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -13,8 +14,8 @@
 namespace tbx {
 namespace {
 
-// How long xdg-open may take to tell whether it found a handler.
-constexpr auto kVerdictWait = std::chrono::seconds(2);
+// How long Open waits for xdg-open to tell whether it found a handler.
+constexpr std::chrono::milliseconds kVerdictWait{2000};
 
 // xdg-open's exit statuses onto launch results.
 int LaunchResultOfExit(int status) {
@@ -64,6 +65,32 @@ std::string ReadSmallFile(const std::string& path) {
         text.append(buffer, static_cast<std::size_t>(in.gcount()));
     }
     return text;
+}
+
+// Starts xdg-open on target and maps its exit status; when it is still
+// running after limit (if any), the launch counts as done and it is reaped later.
+int RunOpener(const std::string& target, std::optional<std::chrono::milliseconds> limit) {
+    std::string error;
+    const pid_t pid = SpawnHidden("xdg-open", {target}, -1, error);
+    if (pid < 0)
+        return kLaunchNoAssociation;
+    const auto start = std::chrono::steady_clock::now();
+    int status = 0;
+    for (;;) {
+        const pid_t done = ::waitpid(pid, &status, limit ? WNOHANG : 0);
+        if (done == pid)
+            return WIFEXITED(status) ? LaunchResultOfExit(WEXITSTATUS(status))
+                                     : kLaunchNoAssociation;
+        if (done < 0 && errno != EINTR)
+            return kLaunchOk;
+        if (!limit)
+            continue; // EINTR: wait on
+        if (std::chrono::steady_clock::now() - start >= *limit)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ReapLater(pid);
+    return kLaunchOk;
 }
 
 } // namespace
@@ -144,24 +171,11 @@ int DesktopShell::RunCommand(const std::string& command, const std::string& targ
 }
 
 int DesktopShell::Open(const std::string& target) {
-    std::string error;
-    const pid_t pid = SpawnHidden("xdg-open", {target}, -1, error);
-    if (pid < 0)
-        return kLaunchNoAssociation;
-    const auto deadline = std::chrono::steady_clock::now() + kVerdictWait;
-    int status = 0;
-    while (std::chrono::steady_clock::now() < deadline) {
-        const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid)
-            return WIFEXITED(status) ? LaunchResultOfExit(WEXITSTATUS(status))
-                                     : kLaunchNoAssociation;
-        if (done < 0 && errno != EINTR)
-            return kLaunchOk;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    // Still running: some handlers keep xdg-open in the foreground. Reap it later.
-    ReapLater(pid);
-    return kLaunchOk;
+    return RunOpener(target, kVerdictWait);
+}
+
+int DesktopShell::OpenAndWait(const std::string& target) {
+    return RunOpener(target, std::nullopt);
 }
 
 } // namespace tbx

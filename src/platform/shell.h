@@ -17,8 +17,13 @@ inline constexpr int kLaunchNoAssociation = 31;
 class IShell {
 public:
     virtual ~IShell() = default;
-    // Opens the target; returns a launch result.
+    // Opens the target; returns a launch result. May wait a short while for
+    // the opener's verdict.
     virtual int Open(const std::string& target) = 0;
+    // Opens the target and waits for the opener's verdict however long it
+    // takes, so that a late failure is not taken for success. For callers off
+    // the interface thread; the shell must outlive the call.
+    virtual int OpenAndWait(const std::string& target) { return Open(target); }
     // The command line of the desktop's web browser, field codes included;
     // empty when there is none.
     virtual std::string HtmlHandlerCommand() { return {}; }
@@ -31,12 +36,14 @@ public:
     }
 };
 
-// The desktop's opener: xdg-open started detached. When it ends quickly its
-// exit status maps onto the launch results; when it keeps running, the
-// launch counts as done.
+// The desktop's opener: xdg-open started detached, its exit status mapped
+// onto the launch results. Open waits two seconds for it and counts one
+// still running as done (some openers stay in the foreground with the
+// program they started); OpenAndWait waits for its end. Usable from any thread.
 class DesktopShell : public IShell {
 public:
     int Open(const std::string& target) override;
+    int OpenAndWait(const std::string& target) override;
     // The Exec line of the desktop file that xdg-mime names for text/html.
     std::string HtmlHandlerCommand() override;
     int RunCommand(const std::string& command, const std::string& target) override;

@@ -125,6 +125,9 @@ int GetOptNumber(const RegHive& hive, std::string_view name, std::string_view ke
 }
 
 void WriteFirstRunDefaults(const RegHive& hive) {
+    // The start is when what a killed copy left in the store goes.
+    for (const char* keyPath : {kCmnOptsKey, kBtnOptsKey, kNavOptsKey, kDecOptsKey, kIndOptsKey})
+        RegRemoveStaleTemporaries(hive, keyPath);
     WriteDefaultsIfMissing(hive, kCmnOptsKey,
                            {{"OpenAfterCompile", "1"},
                             {"AutoSize", "1"},

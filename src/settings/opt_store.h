@@ -75,7 +75,8 @@ int GetOptFlag(const RegHive& hive, std::string_view name, int valueIfSet,
                std::string_view keyPath);
 int GetOptNumber(const RegHive& hive, std::string_view name, std::string_view keyPath);
 
-// Creates each missing option key (all but NavOpts) with its defaults; an
+// Runs at every start: removes what a killed copy left in the store, then
+// creates each missing option key (all but NavOpts) with its defaults; an
 // existing key is left exactly as it is.
 void WriteFirstRunDefaults(const RegHive& hive);
 

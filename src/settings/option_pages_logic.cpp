@@ -37,22 +37,19 @@ Entry Text(std::string_view name, const std::string& text) {
     return {name, text, kMaxTextBytes};
 }
 
-// Writes the entries in order into the key, created when missing. Checks
-// every length first, so a refused value leaves the whole page unwritten.
+// Writes the entries into the key, created when missing, as one change:
+// the whole page is stored or none of it. Checks every length first.
 OptSaveResult WritePage(const RegHive& hive, const char* keyPath,
                         const std::vector<Entry>& entries) {
+    std::vector<std::pair<std::string, std::string>> values;
     for (const Entry& entry : entries) {
         if (entry.text.size() > entry.maxBytes)
             return {kErrorMoreData, std::string(entry.name)};
+        values.emplace_back(entry.name, entry.text);
     }
-    COptKey key;
-    if (const long result = key.OpenOrCreate(hive, keyPath); result != kErrorSuccess)
-        return {result, {}};
-    for (const Entry& entry : entries) {
-        if (const long result = key.SetText(entry.name, entry.text); result != kErrorSuccess)
-            return {result, std::string(entry.name)};
-    }
-    return {};
+    OptSaveResult result;
+    result.code = RegSetValues(hive, keyPath, values, result.value);
+    return result;
 }
 
 bool EndsWithCss(std::string_view name) {
@@ -189,8 +186,9 @@ OptSaveResult SaveIndOptions(const RegHive& hive, const IndOptValues& v) {
 std::string CssFolder(std::string_view folderText, std::string_view programFolder) {
     if (EqualNoCase(folderText, "default"))
         return std::string(programFolder) + kCssDirName + "/";
+    // An empty text names no folder; it is not the root.
     std::string folder(folderText);
-    if (folder.empty() || folder.back() != '/')
+    if (!folder.empty() && folder.back() != '/')
         folder += '/';
     return folder;
 }

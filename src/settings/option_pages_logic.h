@@ -96,7 +96,8 @@ IndOptValues LoadIndOptions(const RegHive& hive);
 // except that the four window numbers are written only without automatic
 // size, and the link address and caption only with the user link on. A
 // value longer than the readers take is refused before anything is written,
-// since it would read back as missing; a failed write stops the save there.
+// since it would read back as missing. A page is stored as one change: when
+// any of its values cannot be written, none of them is.
 OptSaveResult SaveCmnOptions(const RegHive& hive, const CmnOptValues& values);
 OptSaveResult SaveBtnOptions(const RegHive& hive, const BtnOptValues& values);
 OptSaveResult SaveNavOptions(const RegHive& hive, const NavOptValues& values);
@@ -105,8 +106,8 @@ OptSaveResult SaveIndOptions(const RegHive& hive, const IndOptValues& values);
 
 // The folder whose style sheets the list offers, ending with "/": "default"
 // in any letter case stands for css_dir in programFolder (which ends with
-// "/"); any other text gets a "/" unless it ends in one, so the empty text
-// stands for the root.
+// "/"); any other text gets a "/" unless it ends in one. The empty text is
+// no folder and stays empty.
 std::string CssFolder(std::string_view folderText, std::string_view programFolder);
 
 // The names of the files in folder that end in ".css" in any letter case,

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -14,7 +15,9 @@
 #include <map>
 #include <mutex>
 #include <signal.h>
+#include <optional>
 #include <thread>
+#include <unistd.h>
 
 namespace tbx {
 namespace {
@@ -88,6 +91,35 @@ TEST_F(CompileJobTest, SuccessfulBuildReportsOpensAndLeavesNoProject) {
     EXPECT_EQ(host.busyStops, 1);
     EXPECT_TRUE(host.endResults.empty());
     EXPECT_TRUE(NoProjectLeft());
+}
+
+// The project goes into a folder of the program's own that only this user
+// may use, never beside the page: the site is only read, so a read-only site
+// builds and a killed build leaves nothing in it.
+TEST_F(CompileJobTest, TheProjectLivesInAPrivateFolderAndTheSiteIsOnlyRead) {
+    Compiler("log=\"$(dirname \"$0\")/seen\"\n"
+             "printf '%s\\n' \"$1\" > \"$log\"\n"
+             "stat -c '%a %u' \"$(dirname \"$1\")\" \"$(dirname \"$1\")/..\" >> \"$log\"\n"
+             "ls -A \"" +
+             site.Path().string() +
+             "\" >> \"$log\"\n"
+             "cp \"$1\" \"$log.hhp\"\n" +
+             kWritesHelpFile);
+    RunJob();
+    ASSERT_EQ(host.messages.back(), LoadString(111));
+
+    const std::string uid = std::to_string(::geteuid());
+    const std::string seen = ReadFile(program.Path() / "seen");
+    const std::string project = seen.substr(0, seen.find('\n'));
+    EXPECT_EQ(seen, project + "\n700 " + uid + "\n700 " + uid + "\nstart.htm\n");
+    EXPECT_FALSE(project.starts_with(site.Path().string())) << project;
+    // The same project, naming the page and the output by their full paths.
+    const std::string text = ReadFile(program.Path() / "seen.hhp");
+    EXPECT_NE(text.find("\r\nDefault topic=" + page + "\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\r\n[FILES]\r\n" + page + "\r\n"), std::string::npos);
+    EXPECT_NE(text.find("\r\nCompiled file=" + (site / "start.chm") + "\r\n"), std::string::npos);
+    // Nothing of the job is left behind.
+    EXPECT_FALSE(fs::exists(fs::path(project).parent_path()));
 }
 
 TEST_F(CompileJobTest, OutputChecksComeFirstAndStopTheJob) {
@@ -194,6 +226,27 @@ TEST_F(CompileJobTest, ProjectThatCannotBeWrittenIsReported) {
     host.fields[kIdPageEdit] = (folder / "p.htm").string();
     RunJob();
     EXPECT_EQ(host.messages.back().find(LoadString(kMsgPathNotWritable1251)), 0u);
+    EXPECT_EQ(host.busyStarts, host.busyStops);
+
+    // No private folder to be had: neither the runtime folder nor the
+    // temporary one can hold it.
+    const auto saved = [](const char* name) {
+        const char* value = std::getenv(name);
+        return value ? std::optional<std::string>(value) : std::nullopt;
+    };
+    const auto runtime = saved("XDG_RUNTIME_DIR"), temp = saved("TMPDIR");
+    setenv("XDG_RUNTIME_DIR", (site / "missing").c_str(), 1);
+    setenv("TMPDIR", page.c_str(), 1);
+    host.fields[kIdPageEdit] = page;
+    RunJob();
+    for (const auto& [name, value] : {std::pair{"XDG_RUNTIME_DIR", runtime}, {"TMPDIR", temp}}) {
+        if (value)
+            setenv(name, value->c_str(), 1);
+        else
+            unsetenv(name);
+    }
+    EXPECT_EQ(host.messages.back(), LoadString(kMsgProjectWriteFailed));
+    EXPECT_FALSE(fs::exists(site / "start.chm"));
     EXPECT_EQ(host.busyStarts, host.busyStops);
 }
 

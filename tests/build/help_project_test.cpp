@@ -25,7 +25,7 @@ protected:
     }
 
     HelpProjectInput Input(const std::string& page, const std::string& title = "Help") {
-        return {page, site / "out.chm", title, {1024, 768}, "/opt/tomebox/"};
+        return {page, site / "out.chm", title, {1024, 768}, "/opt/tomebox/", site.Path().string()};
     }
 
     std::string Definition(std::string_view title = "T", ScreenSize screen = {1024, 768}) {
@@ -140,12 +140,23 @@ TEST_F(HelpProjectTest, ButtonNumberAddsEveryFlagAndTheUserLink) {
               std::string::npos);
 }
 
-TEST_F(HelpProjectTest, TitleIsInsertedAsItIsButKeptOnOneLine) {
-    EXPECT_EQ(Definition("").substr(0, 6), "\"\",,,,");
-    // Quotes and commas go in unchanged, even though they shift the fields.
-    EXPECT_EQ(Definition("a \"b\", c").substr(0, 14), "\"a \"b\", c\",,,,");
-    // A page title may span lines; a line break would start a new INI line.
-    EXPECT_EQ(Definition("one\r\ntwo").substr(0, 11), "\"one  two\",");
+// The caption is the one quoted field: a straight double quote inside the
+// title would end it early and shift every field after it. Quotes that pair
+// up become guillemets, a lone one the right double quotation mark.
+TEST_F(HelpProjectTest, TitleStaysOneWholeCaption) {
+    for (const auto& [title, caption] : {
+             std::pair{"", "\"\""},
+             {"a, b", "\"a, b\""},
+             {"Руководство \"Программа\"", "\"Руководство «Программа»\""},
+             {"\"Книга\" и (\"Диск\")", "\"«Книга» и («Диск»)\""},
+             {"Монитор 17\" и 19\"", "\"Монитор 17” и 19”\""},
+             {"Он сказал: \"Да", "\"Он сказал: ”Да\""},
+             // A page title may span lines; a line break would start a new INI line.
+             {"one\r\ntwo", "\"one  two\""},
+         }) {
+        const std::string definition = Definition(title);
+        EXPECT_EQ(definition.substr(0, definition.find(",,,,")), caption) << title;
+    }
 }
 
 TEST_F(HelpProjectTest, ProjectIsWindows1251WithQuestionMarksForForeignTitleCharacters) {
@@ -154,12 +165,12 @@ TEST_F(HelpProjectTest, ProjectIsWindows1251WithQuestionMarksForForeignTitleChar
     const std::string page = (folder / "начало.htm").string();
     WriteFile(page, "x");
 
-    const auto result = WriteHelpProject(hive, Input(page, "Справка ≈ 2"));
+    const auto result = WriteHelpProject(hive, Input(page, "Справка ≈ \"2\""));
 
     ASSERT_TRUE(result.Ok()) << result.error;
     const std::string bytes = ReadFile(result.projectPath);
     EXPECT_NE(bytes.find("Default topic=" + *EncodeCp1251Exact(page) + "\r\n"), std::string::npos);
-    EXPECT_NE(bytes.find("Tomebox=\"" + *EncodeCp1251Exact("Справка ? 2") + "\","),
+    EXPECT_NE(bytes.find("Tomebox=\"" + *EncodeCp1251Exact("Справка ? «2»") + "\","),
               std::string::npos);
     EXPECT_TRUE(IsValidUtf8("ascii only") && !IsValidUtf8(bytes));
 }
@@ -184,11 +195,13 @@ TEST_F(HelpProjectTest, PathsThatCannotBeWrittenStopTheBuildWithNothingWritten) 
     EXPECT_FALSE(fs::exists(site / "Tomebox!.hhp"));
 }
 
-TEST_F(HelpProjectTest, RelativePageAndMissingFolderAreReported) {
+TEST_F(HelpProjectTest, RelativePageAndMissingProjectFolderAreReported) {
     auto result = WriteHelpProject(hive, Input("start.htm"));
     EXPECT_EQ(result.error.find(LoadString(kMsgPagePathNotFull)), 0u);
 
-    result = WriteHelpProject(hive, Input(site / "gone/start.htm"));
+    HelpProjectInput input = Input(site / "start.htm");
+    input.projectFolder = site / "gone";
+    result = WriteHelpProject(hive, input);
     EXPECT_FALSE(result.Ok());
     EXPECT_EQ(result.error.find(LoadString(kMsgProjectWriteFailed)), 0u);
     EXPECT_TRUE(result.projectPath.empty());

@@ -156,11 +156,14 @@ protected:
     CIndexPageFile file;
 };
 
-TEST_F(WriteIndexTest, NoStyleSheetWhenTheOptionsChooseNone) {
-    for (const char* style : {"NoCSS", "nocss", ""}) {
-        SetOptions({{"CSSPath", "Default"}, {"CSSStyle", style}, {"CopyCSS", "1"}});
+// No style chosen, or a style in an empty folder: an empty folder is no
+// folder, not the root.
+TEST_F(WriteIndexTest, NoStyleSheetWhenTheOptionsChooseNoneOrNoFolder) {
+    for (const auto& [path, style] :
+         {std::pair{"Default", "NoCSS"}, {"Default", "nocss"}, {"Default", ""}, {"", "blue.css"}}) {
+        SetOptions({{"CSSPath", path}, {"CSSStyle", style}, {"CopyCSS", "1"}});
         const IndexOutcome outcome = Index();
-        ASSERT_EQ(outcome.status, IndexStatus::Written) << style;
+        ASSERT_EQ(outcome.status, IndexStatus::Written) << path << style;
         EXPECT_EQ(outcome.pagePath, folder + "index_tbx.html");
         EXPECT_EQ(Page(), PageBytes(Head() + Row(1, "Intro", "a.htm", "a.htm") + kTail));
         EXPECT_FALSE(fs::exists(pages.Path() / "blue.css"));

@@ -106,13 +106,22 @@ TEST_F(PageTitleTest, TagsCutByTheChunkBoundaryAreFound) {
     }
 }
 
-TEST_F(PageTitleTest, TitleLongerThanAChunkIsReturnedWhole) {
+// A title may span the reader's chunks, but none is longer than 64 KiB: a
+// page whose title runs on further (a hostile page, or one whose end tag is
+// far away) gets its file title, so the reader never holds more than that.
+TEST_F(PageTitleTest, TitlesUpTo64KiBAreWholeAndLongerOnesAreNoTitle) {
+    constexpr std::size_t kLongest = 64 * 1024;
     std::string title;
-    for (int i = 0; title.size() < 3 * kChunk; ++i)
+    for (int i = 0; title.size() < kLongest; ++i)
         title += "line " + std::to_string(i) + "\n";
+    title.resize(kLongest);
     ExpectTag("<html><head><title>" + title + "</title></head>", title);
     // Starting just before a boundary, so its first bytes are only in the first chunk.
     ExpectTag(std::string(kChunk - 10, ' ') + "<title>" + title + "</title>", title);
+
+    ExpectFileTitle("<title>" + title + "x</title>");
+    ExpectFileTitle(std::string(kChunk - 10, ' ') + "<title>" + title + "x</title>");
+    ExpectFileTitle("<title>" + std::string(5 * kChunk, 'a') + "</title>");
 }
 
 TEST_F(PageTitleTest, FileTitleKeepsUnusualNamesAndTheExtension) {

@@ -1,3 +1,4 @@
+#include "controls/link_target.h"
 #include "platform/instance_lock.h"
 #include "platform/process.h"
 #include "platform/shell.h"
@@ -10,6 +11,7 @@
 #include <string_view>
 #include <thread>
 #include <vector>
+#include <unistd.h>
 
 namespace tbx {
 namespace {
@@ -107,9 +109,53 @@ TEST(InstanceLock, SecondHolderIsRefusedUntilTheFirstReleases) {
     EXPECT_FALSE(second.Acquire());
     first.Release();
     EXPECT_TRUE(second.Acquire());
+}
 
-    InstanceLock nowhere((dir.Path() / "missing").string());
-    EXPECT_FALSE(nowhere.Acquire());
+// A folder that cannot hold the lock is no sign of another running copy: a
+// missing one, a file, and a folder that others may write into (whoever can
+// write there could hold or plant the lock) are passed over, and with no
+// usable folder at all the program starts without the guard.
+TEST(InstanceLock, FoldersThatCannotHoldTheLockAreNotAnotherCopy) {
+    test::TempDir dir;
+    const std::string missing = dir / "missing";
+    const std::string file = dir / "file";
+    const std::string shared = dir / "shared";
+    test::WriteFile(file, "");
+    fs::create_directory(shared);
+    fs::permissions(shared, fs::perms::all);
+    const std::string good = dir / "good";
+    fs::create_directory(good);
+    fs::permissions(good, fs::perms::owner_all);
+    for (const std::string& bad : {missing, file, shared}) {
+        InstanceLock alone(bad);
+        EXPECT_TRUE(alone.Acquire()) << bad;
+        EXPECT_FALSE(alone.Held()) << bad;
+    }
+    EXPECT_FALSE(fs::exists(fs::path(shared) / kInstanceLockName));
+
+    InstanceLock first({missing, file, shared, good});
+    ASSERT_TRUE(first.Acquire());
+    EXPECT_TRUE(first.Held());
+    EXPECT_TRUE(fs::exists(fs::path(good) / kInstanceLockName));
+    // A copy that finds the lock held in a later folder is refused all the same.
+    EXPECT_FALSE(InstanceLock({missing, good}).Acquire());
+
+    // The runtime folder of another user (left set after su) is not used; the
+    // per-user folder is offered after it, made private.
+    const char* saved = std::getenv("XDG_RUNTIME_DIR");
+    const std::string savedRuntime = saved ? saved : "";
+    setenv("XDG_RUNTIME_DIR", shared.c_str(), 1);
+    const std::vector<std::string> folders = InstanceLock::DefaultFolders();
+    if (saved)
+        setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
+    else
+        unsetenv("XDG_RUNTIME_DIR");
+    ASSERT_EQ(folders.size(), 2u);
+    EXPECT_EQ(folders.back(), "/tmp/tomebox-" + std::to_string(::geteuid()));
+    const fs::file_status perUser = fs::symlink_status(folders.back());
+    EXPECT_TRUE(fs::is_directory(perUser));
+    EXPECT_EQ(perUser.permissions() & (fs::perms::group_write | fs::perms::others_write),
+              fs::perms::none);
 }
 
 TEST(DesktopShell, MapsTheOpenersExitStatus) {
@@ -127,6 +173,19 @@ TEST(DesktopShell, MapsTheOpenersExitStatus) {
     EXPECT_EQ(shell.Open("/tmp/a.chm"), kLaunchNoAssociation);
     setenv("PATH", savedPath.c_str(), 1);
     EXPECT_EQ(test::ReadFile(dir.Path() / "opened"), "/tmp/a b.chm\n");
+}
+
+// Some openers take a while to fail. A link, which waits for the verdict off
+// the interface thread, must take a late failure for the failure it is.
+TEST(DesktopShell, ALinkTakesAnOpenerThatFailsLateForAFailure) {
+    test::TempDir dir;
+    const std::string savedPath = std::getenv("PATH");
+    Script(dir, "xdg-open", "/bin/sleep 2.5\nexit 3\n");
+    setenv("PATH", dir.Path().c_str(), 1);
+    DesktopShell shell;
+    const int result = OpenTarget(shell, "http://late.example/");
+    setenv("PATH", savedPath.c_str(), 1);
+    EXPECT_EQ(result, kLaunchNoAssociation);
 }
 
 } // namespace

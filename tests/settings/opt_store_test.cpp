@@ -4,14 +4,20 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <future>
 #include <gtest/gtest.h>
 #include <latch>
 #include <map>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace tbx {
@@ -251,6 +257,40 @@ TEST_F(OptStoreTest, ValuesLongerThanTheReaderBufferReadAsMissing) {
     EXPECT_EQ(ReadFile(Dir(kCmnOptsKey) / "Text3000"), longest + "y");
 }
 
+// A value that is no plain file, or one far larger than any reader takes,
+// reads as missing at once: a named pipe without a writer must not hang the
+// window, and a huge file must not be read or held whole.
+TEST_F(OptStoreTest, ValuesThatAreNoPlainTextReadAsMissingWithoutWaiting) {
+    fs::create_directories(Dir(kCmnOptsKey));
+    const fs::path pipe = Dir(kCmnOptsKey) / "Pipe";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    fs::create_directory(Dir(kCmnOptsKey) / "Folder");
+    fs::create_symlink("/dev/zero", Dir(kCmnOptsKey) / "Device");
+    // 1 GiB without a byte on disk: only a reader that reads it all would notice.
+    const fs::path huge = Dir(kCmnOptsKey) / "Huge";
+    WriteFile(huge, "1");
+    fs::resize_file(huge, 1ull << 30);
+
+    for (const char* name : {"Pipe", "Folder", "Device", "Huge"}) {
+        SCOPED_TRACE(name);
+        auto read = std::async(std::launch::async, [&] {
+            COptKey key;
+            key.Open(hive_, kCmnOptsKey);
+            return reg_.ReadText(key, name) + (reg_.ReadFlag(key, name) ? "on" : "") +
+                   std::to_string(GetOptNumber(hive_, name, kCmnOptsKey));
+        });
+        if (read.wait_for(std::chrono::seconds(5)) != std::future_status::ready) {
+            // Release the blocked reader so the test can end, then fail.
+            const int writer = ::open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+            read.wait();
+            ::close(writer);
+            ADD_FAILURE() << "the reader waited for the value";
+            continue;
+        }
+        EXPECT_EQ(read.get(), "0");
+    }
+}
+
 TEST_F(OptStoreTest, TextIsReadUpToAnEmbeddedZero) {
     COptKey key;
     ASSERT_EQ(key.OpenOrCreate(hive_, kIndOptsKey), kErrorSuccess);
@@ -464,6 +504,83 @@ TEST_F(OptStoreTest, RewritesLeaveNoTemporaryFiles) {
                                                   {"Sub", "<dir>"},
                                                   {"Title", std::string(400, 'a')},
                                                   {"Width", "4"}}));
+}
+
+// The id of a process that has ended, for names a killed copy would leave.
+pid_t EndedProcess() {
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(0);
+    ::waitpid(pid, nullptr, 0);
+    return pid;
+}
+
+std::string HostName() {
+    char name[256] = {};
+    ::gethostname(name, sizeof name - 1);
+    return name;
+}
+
+// Temporary files and key folders that a killed copy left go at the next
+// start and at the next write; those of a running copy, of another machine
+// sharing the folder, of another naming, links, and the user's own files stay.
+TEST_F(OptStoreTest, StaleTemporariesOfAnEndedProcessAreRemovedAndNothingElse) {
+    const std::string ended = std::to_string(EndedProcess());
+    const std::string host = HostName();
+    struct Left {
+        fs::path stale;
+        std::vector<fs::path> kept;
+    };
+    // One stale entry of the prefix (a file, or a folder holding a value)
+    // beside entries that must stay.
+    const auto leave = [&](const fs::path& folder, const std::string& prefix, bool asFolder) {
+        fs::create_directories(folder);
+        Left left{folder / (prefix + host + "-" + ended + "-Q1w2E3"), {}};
+        if (asFolder) {
+            fs::create_directory(left.stale);
+            WriteFile(left.stale / "Width", "1");
+            // Removing the folder must not reach through a link inside it.
+            fs::create_symlink(folder / ("notes-" + host + "-" + ended + "-a1B2c3"),
+                               left.stale / "Link");
+        } else {
+            WriteFile(left.stale, "stale");
+        }
+        for (const std::string& name : {
+                 prefix + host + "-" + std::to_string(::getpid()) + "-a1B2c3", // running
+                 prefix + "elsewhere-" + ended + "-a1B2c3",                    // another machine
+                 prefix + host + "-" + ended + "-a1B2c", // not quite our naming
+                 prefix + host + "-0" + ended + "-a1B2c3",
+                 prefix + "a1B2c3",
+                 "notes-" + host + "-" + ended + "-a1B2c3",
+             }) {
+            left.kept.push_back(folder / name);
+            WriteFile(left.kept.back(), "kept");
+        }
+        left.kept.push_back(folder / (prefix + host + "-" + ended + "-zzzzzz"));
+        fs::create_symlink(left.kept.front(), left.kept.back());
+        return left;
+    };
+    const auto expectCleaned = [](const Left& left) {
+        EXPECT_FALSE(fs::exists(fs::symlink_status(left.stale))) << left.stale;
+        for (const fs::path& kept : left.kept)
+            EXPECT_TRUE(fs::exists(fs::symlink_status(kept))) << kept;
+    };
+
+    // At start: in every key folder, and beside the keys.
+    const Left cmn = leave(Dir(kCmnOptsKey), ".tomebox-", false);
+    const Left nav = leave(Dir(kNavOptsKey), ".tomebox-", false);
+    const Left beside = leave(Dir("Software/Tomebox"), ".key-", true);
+    WriteFirstRunDefaults(hive_);
+    expectCleaned(cmn);
+    expectCleaned(nav);
+    expectCleaned(beside);
+
+    // At the next write into a key.
+    const Left ind = leave(Dir(kIndOptsKey), ".tomebox-", false);
+    COptKey key;
+    ASSERT_EQ(key.Open(hive_, kIndOptsKey), kErrorSuccess);
+    ASSERT_EQ(key.SetText("CSSStyle", "blue.css"), kErrorSuccess);
+    expectCleaned(ind);
 }
 
 // Readers on worker threads while the user-interface thread saves options:

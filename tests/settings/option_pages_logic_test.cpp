@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -168,6 +169,33 @@ TEST_F(OptionPagesLogicTest, AValueTheReadersCannotTakeBackIsRefusedBeforeAnyWri
     EXPECT_EQ(LoadNavOptions(hive).navWidth, "123456789");
 }
 
+// A value that cannot be written (here a sub-key stands where it would go)
+// fails the save of its page, and the values the page wrote before it must
+// not stay: the page is stored whole or not at all.
+TEST_F(OptionPagesLogicTest, APageIsStoredWholeOrNotAtAll) {
+    WriteFirstRunDefaults(hive);
+    fs::create_directory(Value(kCmnOptsKey, "QuitAfterCompile"));
+    const auto contents = [&] {
+        std::map<std::string, std::string> values;
+        for (const auto& entry : fs::directory_iterator(hive.KeyDir(kCmnOptsKey)))
+            values[entry.path().filename().string()] =
+                entry.is_directory() ? "<dir>" : ReadFile(entry.path());
+        return values;
+    };
+    const auto before = contents();
+
+    const OptSaveResult result =
+        SaveCmnOptions(hive, {true, false, "1", "2", "3", "4", false, true, true, true});
+
+    EXPECT_FALSE(result.Ok());
+    EXPECT_EQ(result.value, "QuitAfterCompile");
+    EXPECT_EQ(contents(), before);
+    // Nothing of the attempt is left beside the key either.
+    EXPECT_EQ(std::distance(fs::directory_iterator(hive.KeyDir("Software/Tomebox")),
+                            fs::directory_iterator()),
+              4);
+}
+
 TEST_F(OptionPagesLogicTest, AKeyThatCannotBeWrittenIsReported) {
     // A file where the options folder should be: no key can be created.
     WriteFile(root.Path() / "Software", "not a folder");
@@ -183,7 +211,7 @@ TEST(CssFolderTest, DefaultInAnyCaseIsTheFolderBesideTheProgram) {
     EXPECT_EQ(CssFolder("Defaults", "/opt/tomebox/"), "Defaults/");
     EXPECT_EQ(CssFolder("/home/u/css", "/p/"), "/home/u/css/");
     EXPECT_EQ(CssFolder("/home/u/css/", "/p/"), "/home/u/css/");
-    EXPECT_EQ(CssFolder("", "/p/"), "/");
+    EXPECT_EQ(CssFolder("", "/p/"), ""); // no folder, not the root
 }
 
 TEST(CssListTest, ListsStyleSheetsSortedWithoutRegardToCase) {

@@ -13,7 +13,11 @@
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
+#include <atomic>
+#include <chrono>
+#include <future>
 #include <gtest/gtest.h>
+#include <memory>
 
 namespace tbx {
 namespace {
@@ -71,15 +75,16 @@ TEST_F(AboutDlgTest, HoverUnderlinesAndReddensUntilThePointerLeaves) {
 
 TEST_F(AboutDlgTest, ASuccessfulClickMarksTheLinkVisited) {
     Click(about.MailLink());
-    EXPECT_EQ(shell.opened, std::vector<std::string>{"mailto:tomebox@example.org"});
-    EXPECT_TRUE(about.MailLink()->Visited());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return about.MailLink()->Visited(); }, 5000));
+    EXPECT_EQ(shell.Opened(), std::vector<std::string>{"mailto:tomebox@example.org"});
     EXPECT_EQ(about.MailLink()->TextColour(), CLinkLabel::kVisitedColour);
     EXPECT_FALSE(about.WebLink()->Visited());
 
     // Keyboard users open it with Enter.
     about.WebLink()->setFocus();
     QTest::keyClick(about.WebLink(), Qt::Key_Return);
-    EXPECT_EQ(shell.opened.back(), "http://tomebox.example.org/");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return about.WebLink()->Visited(); }, 5000));
+    EXPECT_EQ(shell.Opened().back(), "http://tomebox.example.org/");
     EXPECT_TRUE(dialogs.Calls().empty());
 }
 
@@ -87,18 +92,79 @@ TEST_F(AboutDlgTest, FailedOpenTriesTheBrowserThenExplainsTheError) {
     shell.openResult = kLaunchNoAssociation;
     shell.browser = "browser --new \"%u\"";
     Click(about.WebLink());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return about.WebLink()->Visited(); }, 5000));
     EXPECT_EQ(shell.ran, std::vector<std::string>{"browser --new |http://tomebox.example.org/"});
-    EXPECT_TRUE(about.WebLink()->Visited());
 
     shell.runResult = kLaunchFileNotFound;
     dialogs.ExpectMessage();
     Click(about.WebLink());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.Calls().empty(); }, 5000));
     ASSERT_EQ(dialogs.Calls().size(), 1u);
     EXPECT_EQ(dialogs.Calls()[0].text,
               QStringLiteral("Unable to open hyperlink:\n\nThe specified file was not found."));
     EXPECT_EQ(dialogs.Calls()[0].icon, MessageIcon::Warning);
     EXPECT_FALSE(about.WebLink()->Visited());
     EXPECT_TRUE(about.isVisible());
+}
+
+// An opener that ends only when the test lets it, with the result set.
+class GatedShell : public test::RecordingShell {
+public:
+    int Open(const std::string& target) override {
+        RecordingShell::Open(target);
+        waiting_ = true;
+        // Bounded, so that a click which waits here fails the test instead of hanging it.
+        gate_.wait_for(std::chrono::seconds(10));
+        waiting_ = false;
+        return openResult;
+    }
+    bool Waiting() const { return waiting_; }
+    void Release() { release_.set_value(); }
+
+private:
+    std::atomic<bool> waiting_{false};
+    std::promise<void> release_;
+    std::shared_future<void> gate_ = release_.get_future().share();
+};
+
+// The opener runs off the interface thread: a click returns while it still
+// runs, and its outcome shows when it comes, also a failure after a while.
+TEST(LinkLabel, ASlowOpenerNeitherFreezesTheWindowNorPassesForSuccess) {
+    for (const int result : {kLaunchOk, kLaunchNoAssociation, kLaunchFileNotFound}) {
+        SCOPED_TRACE(result);
+        GatedShell shell;
+        shell.openResult = result;
+        ScriptedDialogs dialogs;
+        auto about = std::make_unique<CAboutDlg>(shell, dialogs);
+        about->show();
+        QTest::mouseClick(about->WebLink(), Qt::LeftButton);
+
+        // The click came back while the opener runs.
+        ASSERT_TRUE(QTest::qWaitFor([&] { return shell.Waiting(); }, 5000));
+        EXPECT_FALSE(about->WebLink()->Visited());
+        if (result == kLaunchFileNotFound) {
+            // A window closed meanwhile gets nothing when the opener ends.
+            about.reset();
+            shell.Release();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !shell.Waiting(); }, 5000));
+            QTest::qWait(50);
+            EXPECT_TRUE(dialogs.Calls().empty());
+            continue;
+        }
+        if (result != kLaunchOk)
+            dialogs.ExpectMessage();
+        shell.Release();
+        if (result == kLaunchOk) {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return about->WebLink()->Visited(); }, 5000));
+            EXPECT_TRUE(dialogs.Calls().empty());
+        } else {
+            ASSERT_TRUE(QTest::qWaitFor([&] { return !dialogs.Calls().empty(); }, 5000));
+            EXPECT_EQ(dialogs.Calls()[0].text,
+                      QStringLiteral("Unable to open hyperlink:\n\nThere is no application "
+                                     "associated\nwith the given filename extension."));
+            EXPECT_FALSE(about->WebLink()->Visited());
+        }
+    }
 }
 
 TEST(LinkLabel, SetTargetBeforeAttachOnlyStoresItAndWwwTextBecomesHttp) {

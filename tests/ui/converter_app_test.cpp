@@ -19,10 +19,11 @@ using test::TempDir;
 
 class ConverterAppTest : public ::testing::Test {
 protected:
-    CConverterApp App() {
-        return CConverterApp(lockDir.Path().string(), RegHive(store.Path() / "registry"), dialogs,
+    CConverterApp App(std::vector<std::string> lockFolders) {
+        return CConverterApp(std::move(lockFolders), RegHive(store.Path() / "registry"), dialogs,
                              shell, programDir.Path().string() + "/");
     }
+    CConverterApp App() { return App({lockDir.Path().string()}); }
 
     TempDir lockDir;
     TempDir store;
@@ -45,32 +46,40 @@ TEST_F(ConverterAppTest, SecondStartShowsMessage121AndLeavesTheSettingsAlone) {
     EXPECT_TRUE(fs::is_empty(store.Path()));
 }
 
-TEST_F(ConverterAppTest, FirstStartHoldsTheLockWhileTheBuildWindowRuns) {
-    bool lockedWhileRunning = false;
-    bool sawWindow = false;
-    auto* poll = new QTimer;
-    QObject::connect(poll, &QTimer::timeout, [&, poll] {
-        for (QWidget* window : QApplication::topLevelWidgets()) {
-            auto* build = qobject_cast<CBuildDlg*>(window);
-            if (!build || !build->isVisible())
-                continue;
-            poll->stop();
-            poll->deleteLater();
-            sawWindow = true;
-            lockedWhileRunning = !InstanceLock(lockDir.Path().string()).Acquire();
-            build->close();
-            return;
-        }
-    });
-    poll->start(10);
+// The lock is held while the build window runs. A lock folder that cannot be
+// used (missing, say, after su) is no other copy: the window runs unguarded.
+TEST_F(ConverterAppTest, FirstStartRunsTheBuildWindowHoldingTheLockWhereItCan) {
+    const std::string missing = lockDir.Path().string() + "/missing";
+    for (const auto& folders : {std::vector<std::string>{missing, lockDir.Path().string()},
+                                std::vector<std::string>{missing}}) {
+        SCOPED_TRACE(folders.size());
+        const bool usable = folders.size() == 2;
+        bool lockedWhileRunning = false;
+        bool sawWindow = false;
+        auto* poll = new QTimer;
+        QObject::connect(poll, &QTimer::timeout, [&, poll] {
+            for (QWidget* window : QApplication::topLevelWidgets()) {
+                auto* build = qobject_cast<CBuildDlg*>(window);
+                if (!build || !build->isVisible())
+                    continue;
+                poll->stop();
+                poll->deleteLater();
+                sawWindow = true;
+                lockedWhileRunning = !InstanceLock(lockDir.Path().string()).Acquire();
+                build->close();
+                return;
+            }
+        });
+        poll->start(10);
 
-    EXPECT_TRUE(App().InitInstance());
+        EXPECT_TRUE(App(folders).InitInstance());
 
-    EXPECT_TRUE(sawWindow);
-    EXPECT_TRUE(lockedWhileRunning);
-    EXPECT_TRUE(fs::exists(store.Path() / "registry/Software/Tomebox/CmnOpts"));
-    EXPECT_TRUE(InstanceLock(lockDir.Path().string()).Acquire());
-    EXPECT_TRUE(dialogs.Calls().empty());
+        EXPECT_TRUE(sawWindow);
+        EXPECT_EQ(lockedWhileRunning, usable);
+        EXPECT_TRUE(fs::exists(store.Path() / "registry/Software/Tomebox/CmnOpts"));
+        EXPECT_TRUE(InstanceLock(lockDir.Path().string()).Acquire());
+        EXPECT_TRUE(dialogs.Calls().empty());
+    }
 }
 
 } // namespace

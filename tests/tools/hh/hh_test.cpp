@@ -108,9 +108,12 @@ protected:
             fs::create_directories(fs::path(site + "/" + name).parent_path());
             WriteFile(site + "/" + name, bytes);
         }
-        const HelpProjectResult project = WriteHelpProject(
-            hive,
-            {site + "/главная страница.htm", help, "Справка", {1024, 768}, root / "program/"});
+        const HelpProjectResult project = WriteHelpProject(hive, {site + "/главная страница.htm",
+                                                                  help,
+                                                                  "Справка",
+                                                                  {1024, 768},
+                                                                  root / "program/",
+                                                                  site});
         EXPECT_TRUE(project.Ok()) << project.error;
         const ProcessOutcome compiled = RunProcess(TBX_HHC_PATH, {project.projectPath});
         EXPECT_TRUE(compiled.exited && compiled.exitCode == 0) << compiled.errorOutput;
@@ -382,8 +385,8 @@ TEST(HhLargeHelpFile, EveryPageOfA2000PageSiteComesBack) {
         WriteFile(site + "/" + name, bytes);
     }
     const std::string help = root / "big.chm";
-    const HelpProjectResult project =
-        WriteHelpProject(hive, {site + "/index.htm", help, "Big", {1024, 768}, root / "program/"});
+    const HelpProjectResult project = WriteHelpProject(
+        hive, {site + "/index.htm", help, "Big", {1024, 768}, root / "program/", site});
     ASSERT_TRUE(project.Ok()) << project.error;
     const ProcessOutcome compiled = RunProcess(TBX_HHC_PATH, {project.projectPath});
     ASSERT_TRUE(compiled.exited && compiled.exitCode == 0) << compiled.errorOutput;

@@ -139,7 +139,7 @@ protected:
 
     std::string WriteProject() {
         const HelpProjectResult project = WriteHelpProject(
-            hive, {page, output, "Справка «тест», один", {1024, 768}, root / "program/"});
+            hive, {page, output, "Справка «тест», один", {1024, 768}, root / "program/", site});
         EXPECT_TRUE(project.Ok()) << project.error;
         return project.projectPath;
     }
