@@ -32,6 +32,7 @@ public:
     std::string last;
     std::string ReadField(int id) override { return fields[id]; }
     void ShowMessage(const std::string& text) override { last = text; }
+    void ShowProgress(const std::string&) override {}
     bool AskYesNo(const std::string&) override { return true; }
     void StartBusy() override {}
     void StopBusy() override {}

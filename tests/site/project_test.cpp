@@ -25,10 +25,12 @@ protected:
         ASSERT_EQ(k.SetText(name, text), kErrorSuccess);
     }
 
-    // Writes the project as the compile job does and reads it back.
+    // Writes the project as the compile job does, into a folder of its own
+    // away from the site, and reads it back.
     Project WriteAndRead(const std::string& title) {
+        fs::create_directories(jobFolder);
         const ProjectResult read = ReadProject(
-            WriteHelpProject(hive, {page, output, title, {1024, 768}, "/opt/tomebox/"})
+            WriteHelpProject(hive, {page, output, title, {1024, 768}, "/opt/tomebox/", jobFolder})
                 .projectPath);
         EXPECT_TRUE(read.Ok()) << read.error;
         return read.project;
@@ -40,6 +42,7 @@ protected:
     const std::string folder = dir / "Справка сайта";
     const std::string page = folder + "/Начало.htm";
     const std::string output = dir / "вывод/Справка.chm";
+    const std::string jobFolder = dir / "job";
 };
 
 TEST_F(JobProjectTest, EveryKeyAndWindowFieldTheJobWritesIsReadBack) {
@@ -73,7 +76,7 @@ TEST_F(JobProjectTest, EveryKeyAndWindowFieldTheJobWritesIsReadBack) {
     EXPECT_EQ(project.windows[0], expected);
 }
 
-TEST_F(JobProjectTest, QuotesAndCommasTheJobWritesUnescapedStillGiveTheirFields) {
+TEST_F(JobProjectTest, QuotesAndCommasInTheTitleAndLinkTextKeepEveryField) {
     fs::create_directories(folder);
     WriteFile(page, "<p>");
     Set(kCmnOptsKey, "LSide", "-20");
@@ -81,7 +84,8 @@ TEST_F(JobProjectTest, QuotesAndCommasTheJobWritesUnescapedStillGiveTheirFields)
     Set(kBtnOptsKey, "UserLinkUrl", "http://x.example/");
 
     chm::HelpWindow window = WriteAndRead("Справка \"Про\", том 2").windows.at(0);
-    EXPECT_EQ(window.caption, "Справка \"Про\", том 2");
+    // The job writes the title's quotes as guillemets and its comma as it is.
+    EXPECT_EQ(window.caption, "Справка «Про», том 2");
     EXPECT_EQ(window.rect->left, -20);
     EXPECT_EQ(window.buttons, 0x40000 + 0x80000);
 

@@ -113,7 +113,7 @@ TEST_F(DesktopTest, StartFileOpensTheRightWindowFilled) {
         {"", true, {"decompile", "", ""}},
     };
     for (const auto& c : cases) {
-        CConverterApp app(lockDir.Path().string(), hive, dialogs, shell,
+        CConverterApp app({lockDir.Path().string()}, hive, dialogs, shell,
                           program.Path().string() + "/");
         app.OpenAtStart(c.file, c.decompile);
         Shown shown;
