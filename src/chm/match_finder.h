@@ -1,0 +1,207 @@
+#pragma once
+// Parsing one LZX reset interval into literals and matches: hash chains
+// over the interval, lazy matching, and the three repeated offsets.
+//
+// A match never reaches before the start of the interval (the readers
+// forget everything at a reset) and never runs across the end of a 32 KiB
+// frame (they decode frame by frame).
+
+#include "chm/format.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace tbx::chm {
+
+// One step of the parse: a literal byte, or a match of length bytes whose
+// offset is given as LZX codes it: 0, 1, 2 repeat R0, R1, R2; otherwise
+// the distance back plus 2.
+struct LzxItem {
+    std::uint32_t length; // 0 for a literal
+    std::uint32_t value;  // the literal byte, or the coded offset
+};
+
+// Number of bits an offset code carries beyond its position slot.
+inline unsigned LzxOffsetExtraBits(std::uint32_t codedOffset) {
+    return codedOffset < 4 ? 0 : std::min(17u, static_cast<unsigned>(std::bit_width(codedOffset)) - 2);
+}
+
+class LazyMatchFinder {
+public:
+    // Tuning: how many chain entries to visit, and the length at which a
+    // match is good enough to stop looking.
+    static constexpr unsigned kMaxChain = 24;
+    static constexpr unsigned kNiceLength = 64;
+
+    // Parses data[0, size) (one reset interval, offsets at most
+    // maxDistance) into items; frameStarts receives the index of the first
+    // item of every frame.
+    void Parse(const std::uint8_t* data, std::size_t size, std::uint32_t maxDistance,
+               std::vector<LzxItem>& items, std::vector<std::size_t>& frameStarts) {
+        data_ = data;
+        size_ = size;
+        maxDistance_ = maxDistance;
+        head_.assign(std::size_t{1} << kHashBits, -1);
+        if (prev_.size() < size)
+            prev_.resize(size);
+        items.clear();
+        frameStarts.clear();
+        std::uint32_t rep[3] = {1, 1, 1};
+
+        std::size_t pos = 0;
+        while (pos < size) {
+            if (pos % kLzxFrameSize == 0)
+                frameStarts.push_back(items.size());
+            const std::size_t frameEnd = (pos / kLzxFrameSize + 1) * kLzxFrameSize;
+            Candidate best = Best(pos, frameEnd, rep);
+            // Lazy: while the next position offers a better match, the
+            // current byte goes out as a literal.
+            while (best.length != 0 && best.length < kNiceLength && pos + 1 < frameEnd) {
+                const Candidate next = Best(pos + 1, frameEnd, rep);
+                if (next.score <= best.score)
+                    break;
+                items.push_back({0, data[pos]});
+                ++pos;
+                best = next;
+            }
+            if (best.length == 0) {
+                items.push_back({0, data[pos]});
+                ++pos;
+                continue;
+            }
+            items.push_back({best.length, Code(best.distance, rep)});
+            // The positions the match covers still enter the chains.
+            for (std::size_t p = std::max(pos + 1, inserted_); p < pos + best.length; ++p)
+                Insert(p);
+            pos += best.length;
+        }
+    }
+
+private:
+    static constexpr unsigned kHashBits = 16;
+
+    struct Candidate {
+        std::uint32_t length = 0;
+        std::uint32_t distance = 0;
+        int score = 0; // bits saved against sending literals
+    };
+
+    // Rough bit costs for weighing matches against each other.
+    static int Score(std::uint32_t length, unsigned extraBits) {
+        constexpr int kLiteralBits = 6;
+        constexpr int kMatchBits = 9;
+        constexpr int kLengthBits = 4;
+        return static_cast<int>(length) * kLiteralBits - kMatchBits -
+               static_cast<int>(extraBits) - (length >= 9 ? kLengthBits : 0);
+    }
+
+    std::uint32_t Hash(std::size_t pos) const {
+        const std::uint32_t bytes =
+            data_[pos] | data_[pos + 1] << 8 | static_cast<std::uint32_t>(data_[pos + 2]) << 16;
+        return (bytes * 0x9E3779B1u) >> (32 - kHashBits);
+    }
+
+    void Insert(std::size_t pos) {
+        if (pos + 2 < size_) {
+            const std::uint32_t h = Hash(pos);
+            prev_[pos] = head_[h];
+            head_[h] = static_cast<std::int32_t>(pos);
+        }
+        inserted_ = pos + 1;
+    }
+
+    // Bytes that match at a and b, up to limit.
+    std::uint32_t MatchLength(std::size_t a, std::size_t b, std::uint32_t limit) const {
+        std::uint32_t n = 0;
+        while (n + 8 <= limit) {
+            std::uint64_t x, y;
+            std::memcpy(&x, data_ + a + n, 8);
+            std::memcpy(&y, data_ + b + n, 8);
+            if (x != y)
+                return n + static_cast<std::uint32_t>(std::countr_zero(x ^ y) / 8);
+            n += 8;
+        }
+        while (n < limit && data_[a + n] == data_[b + n])
+            ++n;
+        return n;
+    }
+
+    // The best match at pos that ends by frameEnd; inserts pos into the
+    // chains. A length of 0 means none worth sending.
+    Candidate Best(std::size_t pos, std::size_t frameEnd, const std::uint32_t* rep) {
+        const auto limit = static_cast<std::uint32_t>(std::min<std::size_t>(kLzxMaxMatch, frameEnd - pos));
+        Candidate best;
+        if (limit < kLzxMinMatch) {
+            Insert(pos);
+            return best;
+        }
+        // Repeated offsets cost no extra bits, so a short one can beat a
+        // longer explicit match.
+        for (int i = 0; i < 3; ++i) {
+            if (rep[i] > pos)
+                continue;
+            const std::uint32_t length = MatchLength(pos, pos - rep[i], limit);
+            const int score = Score(length, 0) - i;
+            if (length >= kLzxMinMatch && score > best.score)
+                best = {length, rep[i], score};
+        }
+        if (pos + 2 < size_) {
+            const std::uint32_t h = Hash(pos);
+            const std::size_t lowest = pos > maxDistance_ ? pos - maxDistance_ : 0;
+            std::uint32_t longest = std::max<std::uint32_t>(best.length, 2);
+            unsigned chain = best.length >= kNiceLength ? 0 : kMaxChain;
+            for (std::int32_t cur = head_[h];
+                 cur >= 0 && static_cast<std::size_t>(cur) >= lowest && chain-- > 0;
+                 cur = prev_[cur]) {
+                const auto from = static_cast<std::size_t>(cur);
+                if (data_[from + longest] != data_[pos + longest] || longest >= limit)
+                    continue;
+                const std::uint32_t length = MatchLength(pos, from, limit);
+                if (length <= longest)
+                    continue;
+                longest = length;
+                const auto distance = static_cast<std::uint32_t>(pos - from);
+                const int score = Score(length, LzxOffsetExtraBits(distance + 2));
+                if (score > best.score)
+                    best = {length, distance, score};
+                if (length >= kNiceLength || length == limit)
+                    break;
+            }
+            prev_[pos] = head_[h];
+            head_[h] = static_cast<std::int32_t>(pos);
+        }
+        inserted_ = pos + 1;
+        return best;
+    }
+
+    // The code of a match at distance, updating the repeated offsets as
+    // the reader will.
+    static std::uint32_t Code(std::uint32_t distance, std::uint32_t* rep) {
+        if (distance == rep[0])
+            return 0;
+        if (distance == rep[1]) {
+            std::swap(rep[0], rep[1]);
+            return 1;
+        }
+        if (distance == rep[2]) {
+            std::swap(rep[0], rep[2]);
+            return 2;
+        }
+        rep[2] = rep[1];
+        rep[1] = rep[0];
+        rep[0] = distance;
+        return distance + 2;
+    }
+
+    const std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::uint32_t maxDistance_ = 0;
+    std::size_t inserted_ = 0;
+    std::vector<std::int32_t> head_;
+    std::vector<std::int32_t> prev_;
+};
+
+} // namespace tbx::chm
