@@ -1,0 +1,86 @@
+#pragma once
+// Data for the compression tests, the same on every run: text that
+// compresses as pages do, bytes that do not compress, x86-like code full
+// of E8 bytes, and long runs.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tbx::test {
+
+class Random {
+public:
+    explicit Random(std::uint64_t seed) : state_(seed) {}
+    std::uint64_t Next() {
+        std::uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+        return z ^ (z >> 31);
+    }
+    std::size_t Below(std::size_t bound) { return static_cast<std::size_t>(Next() % bound); }
+
+private:
+    std::uint64_t state_;
+};
+
+// Words of Cyrillic syllables (UTF-8) with some markup, frequent words
+// more often.
+inline std::string Prose(std::uint64_t seed, std::size_t size) {
+    static const char* const kSyllables[] = {"ка", "ло", "ми", "ну", "ре", "ст", "ва", "до",
+                                             "пр", "зе", "ты", "шо", "ль", "ю",  "я",  "ё"};
+    Random random(seed);
+    std::vector<std::string> words;
+    for (int i = 0; i < 400; ++i) {
+        std::string word;
+        for (std::size_t n = 1 + random.Below(4); n > 0; --n)
+            word += kSyllables[random.Below(std::size(kSyllables))];
+        words.push_back(word);
+    }
+    std::string text;
+    while (text.size() < size) {
+        if (random.Below(12) == 0)
+            text += "</p>\n<p class=\"note\">";
+        const double u = static_cast<double>(random.Next() >> 11) / 9007199254740992.0;
+        text += words[static_cast<std::size_t>(u * u * static_cast<double>(words.size()))];
+        text += random.Below(10) == 0 ? ", " : " ";
+    }
+    text.resize(size);
+    return text;
+}
+
+inline std::string RandomBytes(std::uint64_t seed, std::size_t size) {
+    Random random(seed);
+    std::string bytes(size, '\0');
+    for (char& c : bytes)
+        c = static_cast<char>(random.Next());
+    return bytes;
+}
+
+// Call instructions (E8 and a 32-bit displacement) between other bytes.
+inline std::string E8Rich(std::uint64_t seed, std::size_t size) {
+    Random random(seed);
+    std::string bytes;
+    while (bytes.size() < size) {
+        bytes += '\xE8';
+        for (int i = 0; i < 4; ++i)
+            bytes += static_cast<char>(random.Below(3) == 0 ? random.Next() : 0);
+        for (std::size_t n = random.Below(6); n > 0; --n)
+            bytes += "\x55\x89\xE5\x8B\x45\x08"[random.Below(6)];
+    }
+    bytes.resize(size);
+    return bytes;
+}
+
+// Runs of one byte, from a byte to thousands long.
+inline std::string Runs(std::uint64_t seed, std::size_t size) {
+    Random random(seed);
+    std::string bytes;
+    while (bytes.size() < size)
+        bytes.append(1 + random.Below(random.Below(4) == 0 ? 5000 : 40),
+                     static_cast<char>(random.Below(4)));
+    bytes.resize(size);
+    return bytes;
+}
+
+} // namespace tbx::test

@@ -1,0 +1,43 @@
+#include "chm/lzx_encoder.h"
+
+#include "chm_test_data.h"
+
+#include <gtest/gtest.h>
+
+namespace tbx::chm {
+namespace {
+
+// Intervals are compressed on many threads and joined in order: the
+// stream must not depend on the thread count, must have one frame offset
+// per 32 KiB frame (with at least two bytes of padding in the last), and
+// no frame may outgrow what the readers buffer.
+TEST(LzxEncoder, StreamIsTheSameOnAnyThreadCountAndFramesStayBounded) {
+    const std::vector<std::pair<std::string, std::string>> inputs = {
+        {"text", test::Prose(1, 1'500'000)},
+        {"random", test::RandomBytes(2, 400'000)},
+        {"runs", test::Runs(3, 700'001)},
+        {"up to a frame end", test::Prose(4, 3 * kLzxFrameSize - 1)},
+    };
+    for (const auto& [name, text] : inputs) {
+        SCOPED_TRACE(name);
+        const std::span data(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
+        const LzxStream one = LzxCompress(data, kDefaultWindowBits, 1);
+        const std::size_t frames = (text.size() + 1) / kLzxFrameSize + 1;
+        ASSERT_EQ(one.frameOffsets.size(), frames);
+        EXPECT_EQ(one.frameOffsets[0], 0u);
+        for (std::size_t f = 0; f < frames; ++f) {
+            const std::uint64_t end = f + 1 < frames ? one.frameOffsets[f + 1] : one.bytes.size();
+            EXPECT_LT(one.frameOffsets[f], end);
+            EXPECT_LE(end - one.frameOffsets[f], kLzxFrameSize + 6144) << "frame " << f;
+            EXPECT_EQ(end % 2, 0u) << "frame " << f << " does not end on a 16-bit boundary";
+        }
+        for (const unsigned threads : {2u, 7u}) {
+            const LzxStream many = LzxCompress(data, kDefaultWindowBits, threads);
+            EXPECT_EQ(many.bytes, one.bytes) << threads << " threads";
+            EXPECT_EQ(many.frameOffsets, one.frameOffsets) << threads << " threads";
+        }
+    }
+}
+
+} // namespace
+} // namespace tbx::chm
