@@ -104,7 +104,7 @@ struct Frequencies {
     std::vector<std::uint32_t> main;
     std::array<std::uint32_t, kLzxLengthSymbols> length{};
     std::array<std::uint32_t, kLzxAlignedSymbols> aligned{};
-    std::uint64_t extraBits = 0;     // footer bits sent as they are in a verbatim block
+    std::uint64_t extraBits = 0;      // footer bits sent as they are in a verbatim block
     std::uint64_t alignedFooters = 0; // footers whose low 3 bits an aligned block codes
 
     void Add(const Frequencies& other) {
@@ -172,8 +172,8 @@ struct LzxIntervalEncoder::Trees {
         CodeLengths(previousLength.data(), lengthLengths.data(), kLzxLengthSymbols, lengthTree);
 
         const std::uint64_t header = 3 + 24 + mainLow.bits + mainHigh.bits + lengthTree.bits;
-        const std::uint64_t verbatim = header + CostOf(f.main, mainLengths) +
-                                       CostOf(f.length, lengthLengths) + f.extraBits;
+        const std::uint64_t verbatim =
+            header + CostOf(f.main, mainLengths) + CostOf(f.length, lengthLengths) + f.extraBits;
         const std::uint64_t withAligned = verbatim + kLzxAlignedSymbols * 3 +
                                           CostOf(f.aligned, alignedLengths) - 3 * f.alignedFooters;
         aligned = withAligned < verbatim;
@@ -306,8 +306,8 @@ void LzxIntervalEncoder::Plan(std::vector<Block>& blocks) {
     blocks.push_back(std::move(whole));
 }
 
-void LzxIntervalEncoder::Write(const std::vector<Block>& blocks,
-                               std::span<const std::uint8_t> data, LzxStream& out) {
+void LzxIntervalEncoder::Write(const std::vector<Block>& blocks, std::span<const std::uint8_t> data,
+                               LzxStream& out) {
     const std::size_t frames = frameStarts_.size();
     // The repeated offsets at the start of each frame, which an
     // uncompressed block must hand to the reader.
@@ -405,8 +405,8 @@ LzxStream LzxCompress(std::span<const std::uint8_t> data, unsigned windowBits, u
                 for (std::size_t at = begin; at < end; at += intervalSize) {
                     const std::size_t length = std::min(intervalSize, end - at);
                     const std::size_t from = std::min(at, data.size());
-                    encoder.Encode(data.subspan(from, std::min(length, data.size() - from)),
-                                   length, results[task]);
+                    encoder.Encode(data.subspan(from, std::min(length, data.size() - from)), length,
+                                   results[task]);
                 }
                 const std::lock_guard lock(mutex);
                 finished[task] = 1;

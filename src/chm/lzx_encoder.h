@@ -65,9 +65,9 @@ private:
 
 // Compresses a whole stream into LzxFrameCount(data.size()) frames, its
 // reset intervals on up to `threads` threads at once (0: one per core),
-// joined in order: the result is the same for any thread count. progress, when set, is called on the calling thread
-// with the number of leading input bytes whose compression is complete,
-// each time it grows.
+// joined in order: the result is the same for any thread count. progress, when set, is called on
+// the calling thread with the number of leading input bytes whose compression is complete, each
+// time it grows.
 LzxStream LzxCompress(std::span<const std::uint8_t> data, unsigned windowBits = kDefaultWindowBits,
                       unsigned threads = 0,
                       const std::function<void(std::uint64_t)>& progress = {});

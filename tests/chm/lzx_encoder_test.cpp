@@ -1,5 +1,4 @@
 #include "chm/lzx_encoder.h"
-
 #include "chm_test_data.h"
 
 #include <gtest/gtest.h>
