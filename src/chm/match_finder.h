@@ -1,6 +1,8 @@
 #pragma once
 // Parsing one LZX reset interval into literals and matches: hash chains
-// over the interval, lazy matching, and the three repeated offsets.
+// over the interval (on four bytes, with the last place of every three
+// bytes for short near matches), lazy matching, and the three repeated
+// offsets.
 //
 // A match never reaches before the start of the interval (the readers
 // forget everything at a reset) and never runs across the end of a 32 KiB
@@ -26,15 +28,20 @@ struct LzxItem {
 
 // Number of bits an offset code carries beyond its position slot.
 inline unsigned LzxOffsetExtraBits(std::uint32_t codedOffset) {
-    return codedOffset < 4 ? 0 : std::min(17u, static_cast<unsigned>(std::bit_width(codedOffset)) - 2);
+    return codedOffset < 4 ? 0
+                           : std::min(17u, static_cast<unsigned>(std::bit_width(codedOffset)) - 2);
 }
 
 class LazyMatchFinder {
 public:
-    // Tuning: how many chain entries to visit, and the length at which a
-    // match is good enough to stop looking.
+    // Tuning: how many chain entries to visit, the length at which a match
+    // is good enough to stop looking, the length above which the lazy look
+    // ahead is shortened, and how much better a match two bytes on must be
+    // to pay for two literals.
     static constexpr unsigned kMaxChain = 24;
     static constexpr unsigned kNiceLength = 64;
+    static constexpr unsigned kGoodLength = 8;
+    static constexpr int kTwoLiteralsMargin = 6;
 
     // Parses data[0, size) (one reset interval, offsets at most
     // maxDistance) into items; frameStarts receives the index of the first
@@ -44,7 +51,9 @@ public:
         data_ = data;
         size_ = size;
         maxDistance_ = maxDistance;
-        head_.assign(std::size_t{1} << kHashBits, -1);
+        inserted_ = 0;
+        head3_.assign(std::size_t{1} << kHash3Bits, -1);
+        head4_.assign(std::size_t{1} << kHash4Bits, -1);
         if (prev_.size() < size)
             prev_.resize(size);
         items.clear();
@@ -56,16 +65,28 @@ public:
             if (pos % kLzxFrameSize == 0)
                 frameStarts.push_back(items.size());
             const std::size_t frameEnd = (pos / kLzxFrameSize + 1) * kLzxFrameSize;
-            Candidate best = Best(pos, frameEnd, rep);
-            // Lazy: while the next position offers a better match, the
-            // current byte goes out as a literal.
+            Candidate best = Best(pos, frameEnd, rep, kMaxChain);
+            // Lazy: while one of the next two positions offers a better
+            // match, the bytes before it go out as literals. A good match
+            // in hand needs a shorter look.
             while (best.length != 0 && best.length < kNiceLength && pos + 1 < frameEnd) {
-                const Candidate next = Best(pos + 1, frameEnd, rep);
-                if (next.score <= best.score)
+                const unsigned chain = best.length >= kGoodLength ? kMaxChain / 4 : kMaxChain;
+                const Candidate next = Best(pos + 1, frameEnd, rep, chain);
+                if (next.score > best.score) {
+                    items.push_back({0, data[pos]});
+                    ++pos;
+                    best = next;
+                    continue;
+                }
+                if (pos + 2 >= frameEnd || best.length <= 2)
+                    break;
+                const Candidate after = Best(pos + 2, frameEnd, rep, chain);
+                if (after.score <= best.score + kTwoLiteralsMargin)
                     break;
                 items.push_back({0, data[pos]});
-                ++pos;
-                best = next;
+                items.push_back({0, data[pos + 1]});
+                pos += 2;
+                best = after;
             }
             if (best.length == 0) {
                 items.push_back({0, data[pos]});
@@ -81,7 +102,8 @@ public:
     }
 
 private:
-    static constexpr unsigned kHashBits = 16;
+    static constexpr unsigned kHash3Bits = 14;
+    static constexpr unsigned kHash4Bits = 16;
 
     struct Candidate {
         std::uint32_t length = 0;
@@ -94,21 +116,29 @@ private:
         constexpr int kLiteralBits = 6;
         constexpr int kMatchBits = 9;
         constexpr int kLengthBits = 4;
-        return static_cast<int>(length) * kLiteralBits - kMatchBits -
-               static_cast<int>(extraBits) - (length >= 9 ? kLengthBits : 0);
+        return static_cast<int>(length) * kLiteralBits - kMatchBits - static_cast<int>(extraBits) -
+               (length >= 9 ? kLengthBits : 0);
     }
 
-    std::uint32_t Hash(std::size_t pos) const {
-        const std::uint32_t bytes =
-            data_[pos] | data_[pos + 1] << 8 | static_cast<std::uint32_t>(data_[pos + 2]) << 16;
-        return (bytes * 0x9E3779B1u) >> (32 - kHashBits);
+    std::uint32_t Load32(std::size_t pos) const {
+        std::uint32_t v;
+        std::memcpy(&v, data_ + pos, 4);
+        return v;
+    }
+    static std::uint32_t Hash3(std::uint32_t bytes) {
+        return ((bytes & 0xFFFFFF) * 0x9E3779B1u) >> (32 - kHash3Bits);
+    }
+    static std::uint32_t Hash4(std::uint32_t bytes) {
+        return (bytes * 0x9E3779B1u) >> (32 - kHash4Bits);
     }
 
     void Insert(std::size_t pos) {
-        if (pos + 2 < size_) {
-            const std::uint32_t h = Hash(pos);
-            prev_[pos] = head_[h];
-            head_[h] = static_cast<std::int32_t>(pos);
+        if (pos + 4 <= size_) {
+            const std::uint32_t bytes = Load32(pos);
+            head3_[Hash3(bytes)] = static_cast<std::int32_t>(pos);
+            const std::uint32_t h = Hash4(bytes);
+            prev_[pos] = head4_[h];
+            head4_[h] = static_cast<std::int32_t>(pos);
         }
         inserted_ = pos + 1;
     }
@@ -129,10 +159,18 @@ private:
         return n;
     }
 
+    void Consider(Candidate& best, std::uint32_t length, std::uint32_t distance) const {
+        const int score = Score(length, LzxOffsetExtraBits(distance + 2));
+        if (score > best.score)
+            best = {length, distance, score};
+    }
+
     // The best match at pos that ends by frameEnd; inserts pos into the
     // chains. A length of 0 means none worth sending.
-    Candidate Best(std::size_t pos, std::size_t frameEnd, const std::uint32_t* rep) {
-        const auto limit = static_cast<std::uint32_t>(std::min<std::size_t>(kLzxMaxMatch, frameEnd - pos));
+    Candidate Best(std::size_t pos, std::size_t frameEnd, const std::uint32_t* rep,
+                   unsigned chain) {
+        const auto limit =
+            static_cast<std::uint32_t>(std::min<std::size_t>(kLzxMaxMatch, frameEnd - pos));
         Candidate best;
         if (limit < kLzxMinMatch) {
             Insert(pos);
@@ -148,32 +186,46 @@ private:
             if (length >= kLzxMinMatch && score > best.score)
                 best = {length, rep[i], score};
         }
-        if (pos + 2 < size_) {
-            const std::uint32_t h = Hash(pos);
-            const std::size_t lowest = pos > maxDistance_ ? pos - maxDistance_ : 0;
-            std::uint32_t longest = std::max<std::uint32_t>(best.length, 2);
-            unsigned chain = best.length >= kNiceLength ? 0 : kMaxChain;
-            for (std::int32_t cur = head_[h];
-                 cur >= 0 && static_cast<std::size_t>(cur) >= lowest && chain-- > 0;
-                 cur = prev_[cur]) {
-                const auto from = static_cast<std::size_t>(cur);
-                if (data_[from + longest] != data_[pos + longest] || longest >= limit)
-                    continue;
-                const std::uint32_t length = MatchLength(pos, from, limit);
-                if (length <= longest)
-                    continue;
-                longest = length;
-                const auto distance = static_cast<std::uint32_t>(pos - from);
-                const int score = Score(length, LzxOffsetExtraBits(distance + 2));
-                if (score > best.score)
-                    best = {length, distance, score};
-                if (length >= kNiceLength || length == limit)
-                    break;
-            }
-            prev_[pos] = head_[h];
-            head_[h] = static_cast<std::int32_t>(pos);
+        if (pos + 4 > size_ || limit < 3) {
+            Insert(pos);
+            return best;
         }
+        const std::uint32_t bytes = Load32(pos);
+        const std::size_t lowest = pos > maxDistance_ ? pos - maxDistance_ : 0;
+        std::uint32_t longest = std::max<std::uint32_t>(best.length, 2);
+        // The last position with the same three bytes: a match of three
+        // only pays when it is near.
+        const std::uint32_t h3 = Hash3(bytes);
+        const std::int32_t near = head3_[h3];
+        head3_[h3] = static_cast<std::int32_t>(pos);
+        if (near >= 0 && static_cast<std::size_t>(near) >= lowest && longest < limit) {
+            const std::uint32_t length = MatchLength(pos, static_cast<std::size_t>(near), limit);
+            if (length > longest) {
+                Consider(best, length,
+                         static_cast<std::uint32_t>(pos - static_cast<std::size_t>(near)));
+                longest = std::max(longest, best.length);
+            }
+        }
+        const std::uint32_t h = Hash4(bytes);
+        std::int32_t cur = head4_[h];
+        prev_[pos] = cur;
+        head4_[h] = static_cast<std::int32_t>(pos);
         inserted_ = pos + 1;
+        if (longest >= kNiceLength || longest >= limit)
+            return best;
+        for (; cur >= 0 && static_cast<std::size_t>(cur) >= lowest && chain-- > 0;
+             cur = prev_[cur]) {
+            const auto from = static_cast<std::size_t>(cur);
+            if (data_[from + longest] != data_[pos + longest])
+                continue;
+            const std::uint32_t length = MatchLength(pos, from, limit);
+            if (length <= longest)
+                continue;
+            longest = length;
+            Consider(best, length, static_cast<std::uint32_t>(pos - from));
+            if (length >= kNiceLength || length == limit)
+                break;
+        }
         return best;
     }
 
@@ -200,7 +252,8 @@ private:
     std::size_t size_ = 0;
     std::uint32_t maxDistance_ = 0;
     std::size_t inserted_ = 0;
-    std::vector<std::int32_t> head_;
+    std::vector<std::int32_t> head3_;
+    std::vector<std::int32_t> head4_;
     std::vector<std::int32_t> prev_;
 };
 
