@@ -53,7 +53,8 @@ bool IsUtf8(std::string_view text) {
             point = point << 6 | (next & 0x3F);
         }
         // Overlong forms, surrogates and points beyond Unicode.
-        if ((extra == 2 && point < 0x800) || (extra == 3 && (point < 0x10000 || point > 0x10FFFF)) ||
+        if ((extra == 2 && point < 0x800) ||
+            (extra == 3 && (point < 0x10000 || point > 0x10FFFF)) ||
             (point >= 0xD800 && point <= 0xDFFF))
             return false;
         i += extra + 1;
@@ -335,15 +336,14 @@ std::string Writer::Finish(const std::string& path, const WriteOptions& options)
         addStream(kTransformList, transforms);
         addStream(kResetTable, ResetTable(content, compressed_.size()));
         const std::uint64_t storedBase = section0.size();
-        dir.push_back({std::string(kContent), kUncompressedSection,
-                       storedBase + stored_.size(), content.bytes.size()});
+        dir.push_back({std::string(kContent), kUncompressedSection, storedBase + stored_.size(),
+                       content.bytes.size()});
         for (const Entry& entry : entries_)
-            dir.push_back({entry.name,
-                           entry.storage == Storage::Compressed ? kCompressedSection
-                                                                : kUncompressedSection,
-                           entry.storage == Storage::Compressed ? entry.offset
-                                                                : storedBase + entry.offset,
-                           entry.length});
+            dir.push_back(
+                {entry.name,
+                 entry.storage == Storage::Compressed ? kCompressedSection : kUncompressedSection,
+                 entry.storage == Storage::Compressed ? entry.offset : storedBase + entry.offset,
+                 entry.length});
 
         // A folder entry for every folder on the way to a name, once in any
         // letter case.
@@ -373,9 +373,8 @@ std::string Writer::Finish(const std::string& path, const WriteOptions& options)
               std::uint64_t{directory.chunkCount}, std::uint64_t{options.lcid}})
             AppendLe(itsp, value, 4);
         itsp.append(reinterpret_cast<const char*>(kItspGuid.data()), kItspGuid.size());
-        for (const std::uint64_t value :
-             {std::uint64_t{kItspHeaderSize}, std::uint64_t{kNoChunk}, std::uint64_t{kNoChunk},
-              std::uint64_t{kNoChunk}})
+        for (const std::uint64_t value : {std::uint64_t{kItspHeaderSize}, std::uint64_t{kNoChunk},
+                                          std::uint64_t{kNoChunk}, std::uint64_t{kNoChunk}})
             AppendLe(itsp, value, 4);
 
         const std::uint64_t directoryOffset = kItsfHeaderSize + kHeaderSection0Size;
@@ -404,7 +403,11 @@ std::string Writer::Finish(const std::string& path, const WriteOptions& options)
         AppendLe(header, 0, 8);
 
         const std::string_view pieces[] = {
-            header, itsp, directory.chunks, section0, stored_,
+            header,
+            itsp,
+            directory.chunks,
+            section0,
+            stored_,
             {reinterpret_cast<const char*>(content.bytes.data()), content.bytes.size()}};
         const std::string error = WriteFileAtomically(path, pieces);
         if (!error.empty())

@@ -20,7 +20,8 @@ std::vector<std::uint32_t> Fibonacci(std::size_t count) {
     return f;
 }
 
-std::vector<std::uint32_t> Sparse(std::size_t count, std::vector<std::pair<std::size_t, std::uint32_t>> set) {
+std::vector<std::uint32_t> Sparse(std::size_t count,
+                                  std::vector<std::pair<std::size_t, std::uint32_t>> set) {
     std::vector<std::uint32_t> f(count, 0);
     for (const auto& [symbol, frequency] : set)
         f[symbol] = frequency;

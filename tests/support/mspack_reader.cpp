@@ -15,7 +15,7 @@ thread_local std::vector<std::string>* t_messages = nullptr;
 thread_local std::string* t_output = nullptr;
 
 struct Handle {
-    std::FILE* file = nullptr; // reading the help file
+    std::FILE* file = nullptr;   // reading the help file
     std::string* sink = nullptr; // or collecting an extracted file
 };
 
