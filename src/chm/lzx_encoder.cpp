@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 namespace tbx::chm {
@@ -421,8 +422,14 @@ LzxStream LzxCompress(std::span<const std::uint8_t> data, unsigned windowBits, u
         }
     };
     std::vector<std::thread> pool;
-    for (std::size_t i = 0; i < workers; ++i)
-        pool.emplace_back(work);
+    try {
+        for (std::size_t i = 0; i < workers; ++i)
+            pool.emplace_back(work);
+    } catch (const std::system_error&) {
+        // Out of threads: the ones started do the work, or this one does.
+        if (pool.empty())
+            work();
+    }
 
     // Report the leading tasks as they complete, in order.
     for (std::size_t done = 0; done < tasks;) {

@@ -68,7 +68,7 @@ public:
             Candidate best = Best(pos, frameEnd, rep, kMaxChain);
             // Lazy: while one of the next two positions offers a better
             // match, the bytes before it go out as literals. A good match
-            // in hand needs a shorter look.
+            // in hand needs a shorter look, and only one position on.
             while (best.length != 0 && best.length < kNiceLength && pos + 1 < frameEnd) {
                 const unsigned chain = best.length >= kGoodLength ? kMaxChain / 4 : kMaxChain;
                 const Candidate next = Best(pos + 1, frameEnd, rep, chain);
@@ -78,7 +78,7 @@ public:
                     best = next;
                     continue;
                 }
-                if (pos + 2 >= frameEnd || best.length <= 2)
+                if (pos + 2 >= frameEnd || best.length <= 2 || best.length >= kGoodLength)
                     break;
                 const Candidate after = Best(pos + 2, frameEnd, rep, chain);
                 if (after.score <= best.score + kTwoLiteralsMargin)

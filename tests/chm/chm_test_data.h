@@ -72,6 +72,27 @@ inline std::string E8Rich(std::uint64_t seed, std::size_t size) {
     return bytes;
 }
 
+// Records of 16 bytes, most of them an earlier record with a byte or two
+// changed: match distances that are multiples of 16 suit aligned blocks.
+inline std::string Records(std::uint64_t seed, std::size_t size) {
+    Random random(seed);
+    std::string bytes;
+    while (bytes.size() < size) {
+        const std::size_t records = bytes.size() / 16;
+        if (records < 4 || random.Below(4) == 0) {
+            for (int i = 0; i < 16; ++i)
+                bytes += static_cast<char>(random.Next());
+            continue;
+        }
+        std::string record = bytes.substr(
+            16 * (records - 1 - random.Below(std::min<std::size_t>(records, 300))), 16);
+        record[random.Below(16)] = static_cast<char>(random.Next());
+        bytes += record;
+    }
+    bytes.resize(size);
+    return bytes;
+}
+
 // Runs of one byte, from a byte to thousands long.
 inline std::string Runs(std::uint64_t seed, std::size_t size) {
     Random random(seed);

@@ -402,6 +402,7 @@ TEST(ChmWriter, ReadersReadEveryFileBackByteForByte) {
           {"/b.png", test::RandomBytes(15, 50'000)},
           {"/c.htm", test::Prose(16, 40'000)}}},
         {"E8-rich", {{"/program.exe", test::E8Rich(17, 250'000)}}},
+        {"aligned offsets", {{"/table.bin", test::Records(21, 300'000)}}},
         {"long runs",
          {{"/runs.bin", test::Runs(18, 600'000)}, {"/zeros", std::string(200'000, '\0')}}},
         {"nested Cyrillic folders", NestedCyrillicFiles()},
