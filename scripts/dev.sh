@@ -9,6 +9,7 @@ PACKAGES=(
   qt6-base-dev libgl-dev fonts-dejavu-core
   libgtest-dev libbenchmark-dev
   libchm-dev libchm-bin fp-utils
+  libmspack-dev p7zip-full
 )
 
 install_missing() {
