@@ -2,6 +2,7 @@
 
 #include "chm/format.h"
 #include "platform/files.h"
+#include "res/cp1251.h"
 
 #include <algorithm>
 #include <array>
@@ -15,53 +16,6 @@ constexpr std::string_view kDataSpace = "::DataSpace/";
 constexpr std::uint32_t kItsfVersion = 3;
 constexpr std::uint32_t kHeaderSection0Tag = 0x1FE;
 
-std::string FoldedName(std::string_view name) {
-    std::string folded(name);
-    for (char& c : folded)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return folded;
-}
-
-// Well-formed UTF-8: the readers compare names by their characters.
-bool IsUtf8(std::string_view text) {
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t extra;
-        std::uint32_t point;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if (lead >= 0xC2 && lead <= 0xDF) {
-            extra = 1;
-            point = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            extra = 2;
-            point = lead & 0x0F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            extra = 3;
-            point = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (text.size() - i <= extra)
-            return false;
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            point = point << 6 | (next & 0x3F);
-        }
-        // Overlong forms, surrogates and points beyond Unicode.
-        if ((extra == 2 && point < 0x800) ||
-            (extra == 3 && (point < 0x10000 || point > 0x10FFFF)) ||
-            (point >= 0xD800 && point <= 0xDFFF))
-            return false;
-        i += extra + 1;
-    }
-    return true;
-}
-
 std::string RefusalOf(std::string_view name) {
     if (name.empty())
         return "the name is empty";
@@ -73,9 +27,10 @@ std::string RefusalOf(std::string_view name) {
         return "the name ends with \"/\", as only folders do";
     if (name.find('\0') != std::string_view::npos)
         return "the name holds a zero byte";
-    if (!IsUtf8(name))
+    // The readers compare names by their characters.
+    if (!IsValidUtf8(name))
         return "the name is not UTF-8";
-    if (FoldedName(name.substr(0, kDataSpace.size())) == FoldedName(kDataSpace))
+    if (CompareNames(name.substr(0, kDataSpace.size()), kDataSpace) == 0)
         return "names in ::DataSpace/ belong to the help file itself";
     return {};
 }
@@ -290,7 +245,7 @@ private:
 
 std::string Writer::Add(std::string_view name, std::string_view bytes, Storage storage) {
     std::string refusal = RefusalOf(name);
-    if (refusal.empty() && !foldedNames_.insert(FoldedName(name)).second)
+    if (refusal.empty() && !names_.emplace(name).second)
         refusal = "a file of that name was already added";
     if (!refusal.empty())
         return "cannot add \"" + std::string(name) + "\" to the help file: " + refusal;
@@ -347,14 +302,14 @@ std::string Writer::Finish(const std::string& path, const WriteOptions& options)
 
         // A folder entry for every folder on the way to a name, once in any
         // letter case.
-        std::unordered_set<std::string> folders;
+        std::set<std::string, NameOrder> folders;
         const std::size_t files = dir.size();
         for (std::size_t i = 0; i < files; ++i) {
             const std::string name = dir[i].name;
             for (std::size_t slash = name.find('/'); slash != std::string::npos;
                  slash = name.find('/', slash + 1)) {
                 const std::string folder = name.substr(0, slash + 1);
-                if (folders.insert(FoldedName(folder)).second)
+                if (folders.insert(folder).second)
                     dir.push_back({folder, kUncompressedSection, 0, 0});
             }
         }

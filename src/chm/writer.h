@@ -3,14 +3,15 @@
 // bytes, then written out at once, the compressed ones LZX-compressed on
 // all cores.
 
+#include "chm/format.h"
 #include "chm/lzx_encoder.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 namespace tbx::chm {
@@ -52,8 +53,16 @@ private:
         std::uint64_t offset; // in its section's data
         std::uint64_t length;
     };
+    // The readers' order, in which names that differ only in the case of
+    // ASCII letters are the same.
+    struct NameOrder {
+        bool operator()(std::string_view a, std::string_view b) const {
+            return CompareNames(a, b) < 0;
+        }
+    };
+
     std::vector<Entry> entries_;
-    std::unordered_set<std::string> foldedNames_;
+    std::set<std::string, NameOrder> names_;
     std::vector<std::uint8_t> compressed_; // the compressed files, before compression
     std::string stored_;                   // the uncompressed files
 };
