@@ -12,40 +12,42 @@ class BitWriter {
 public:
     explicit BitWriter(std::vector<std::uint8_t>& out) : out_(out) {}
 
-    // Appends the low count bits of value, most significant first
-    // (count <= 32).
+    // Appends count bits of value (which has no higher bits set), most
+    // significant first; count <= 32.
     void Put(std::uint32_t value, unsigned count) {
-        if (count == 0)
-            return;
-        pending_ = pending_ << count | (value & (0xFFFFFFFFu >> (32 - count)));
+        pending_ = pending_ << count | value;
         pendingBits_ += count;
-        while (pendingBits_ >= 16) {
-            pendingBits_ -= 16;
-            const auto word = static_cast<std::uint16_t>(pending_ >> pendingBits_);
-            out_.push_back(static_cast<std::uint8_t>(word & 0xFF));
-            out_.push_back(static_cast<std::uint8_t>(word >> 8));
+        if (pendingBits_ >= 32) {
+            pendingBits_ -= 32;
+            PutWord(static_cast<std::uint16_t>(pending_ >> (pendingBits_ + 16)));
+            PutWord(static_cast<std::uint16_t>(pending_ >> pendingBits_));
         }
     }
 
     // Pads with zero bits to the next 16-bit boundary; nothing when already
-    // on one.
+    // on one. Every bit put so far is then in the output.
     void Align() {
-        if (pendingBits_ != 0)
-            Put(0, 16 - pendingBits_);
+        Put(0, (16 - pendingBits_ % 16) % 16);
+        if (pendingBits_ == 16) {
+            pendingBits_ = 0;
+            PutWord(static_cast<std::uint16_t>(pending_));
+        }
     }
 
     // Bits written since the last 16-bit boundary.
-    unsigned PendingBits() const { return pendingBits_; }
+    unsigned PendingBits() const { return pendingBits_ % 16; }
 
-    // Raw bytes, for the body of an uncompressed block; only on a boundary.
+    // Raw bytes, for the body of an uncompressed block; only after Align.
     void PutBytes(const std::uint8_t* data, std::size_t size) {
         out_.insert(out_.end(), data, data + size);
     }
 
-    // Bytes written so far, whole words only.
-    std::size_t Size() const { return out_.size(); }
-
 private:
+    void PutWord(std::uint16_t word) {
+        out_.push_back(static_cast<std::uint8_t>(word & 0xFF));
+        out_.push_back(static_cast<std::uint8_t>(word >> 8));
+    }
+
     std::vector<std::uint8_t>& out_;
     std::uint64_t pending_ = 0;
     unsigned pendingBits_ = 0;

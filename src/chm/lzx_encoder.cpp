@@ -24,16 +24,6 @@ constexpr unsigned kMainSplit = kLzxNumChars; // the main tree goes in two parts
 // The largest compressed frame the strictest reader accepts.
 constexpr std::size_t kMaxFrameBits = (kLzxFrameSize + 6144) * 8;
 
-unsigned PositionSlot(std::uint32_t codedOffset) {
-    if (codedOffset < 4)
-        return codedOffset;
-    if (codedOffset < kLzxPositionBase[36]) {
-        const unsigned top = static_cast<unsigned>(std::bit_width(codedOffset)) - 1;
-        return 2 * top + ((codedOffset >> (top - 1)) & 1);
-    }
-    return 36 + (codedOffset - kLzxPositionBase[36]) / (1u << 17);
-}
-
 // The tree lengths of one part of a tree, coded against the lengths the
 // reader holds from the previous block, as pretree symbols.
 struct CodedLengths {
@@ -217,7 +207,7 @@ void LzxIntervalEncoder::Encode(std::span<const std::uint8_t> data, std::size_t 
             c = {static_cast<std::uint16_t>(item.value), kNoLengthSymbol, 0, 0};
             continue;
         }
-        const unsigned slot = PositionSlot(item.value);
+        const unsigned slot = LzxPositionSlot(item.value);
         const unsigned header = std::min(item.length - kLzxMinMatch, kLzxPrimaryLengths);
         c.main = static_cast<std::uint16_t>(kLzxNumChars + slot * 8 + header);
         c.length = header == kLzxPrimaryLengths
@@ -337,7 +327,8 @@ void LzxIntervalEncoder::Write(const std::vector<Block>& blocks, std::span<const
         bits.Put(static_cast<std::uint32_t>(size & 0xFF), 8);
         if (block.type == LzxBlockType::Uncompressed) {
             // 1 to 16 bits of padding, then R0..R2 and the bytes as they are.
-            bits.Put(0, 16 - bits.PendingBits() % 16);
+            bits.Put(0, 16 - bits.PendingBits());
+            bits.Align();
             std::uint8_t header[12];
             for (int r = 0; r < 3; ++r)
                 PutLe(header + 4 * r, 4, frameReps[block.firstFrame][r]);

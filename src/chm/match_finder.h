@@ -26,10 +26,18 @@ struct LzxItem {
     std::uint32_t value;  // the literal byte, or the coded offset
 };
 
-// Number of bits an offset code carries beyond its position slot.
-inline unsigned LzxOffsetExtraBits(std::uint32_t codedOffset) {
-    return codedOffset < 4 ? 0
-                           : std::min(17u, static_cast<unsigned>(std::bit_width(codedOffset)) - 2);
+// The position slot of an offset as LZX codes it (0..2 for the repeated
+// offsets, else the distance plus 2).
+inline unsigned LzxPositionSlot(std::uint32_t codedOffset) {
+    if (codedOffset < 4)
+        return codedOffset;
+    // Two slots per power of two, told apart by the bit below the top one,
+    // up to where every slot spans 2^17.
+    if (codedOffset < kLzxPositionBase[36]) {
+        const unsigned top = static_cast<unsigned>(std::bit_width(codedOffset)) - 1;
+        return 2 * top + ((codedOffset >> (top - 1)) & 1);
+    }
+    return 36 + (codedOffset - kLzxPositionBase[36]) / (1u << 17);
 }
 
 class LazyMatchFinder {
@@ -67,11 +75,12 @@ public:
             const std::size_t frameEnd = (pos / kLzxFrameSize + 1) * kLzxFrameSize;
             Candidate best = Best(pos, frameEnd, rep, kMaxChain);
             // Lazy: while one of the next two positions offers a better
-            // match, the bytes before it go out as literals. A good match
-            // in hand needs a shorter look, and only one position on.
+            // (and longer) match, the bytes before it go out as literals. The
+            // look ahead walks shorter chains, shorter still and only one
+            // position on when the match in hand is good.
             while (best.length != 0 && best.length < kNiceLength && pos + 1 < frameEnd) {
-                const unsigned chain = best.length >= kGoodLength ? kMaxChain / 4 : kMaxChain;
-                const Candidate next = Best(pos + 1, frameEnd, rep, chain);
+                const unsigned chain = best.length >= kGoodLength ? kMaxChain / 4 : kMaxChain / 2;
+                const Candidate next = Best(pos + 1, frameEnd, rep, chain, best.length);
                 if (next.score > best.score) {
                     items.push_back({0, data[pos]});
                     ++pos;
@@ -80,7 +89,7 @@ public:
                 }
                 if (pos + 2 >= frameEnd || best.length <= 2 || best.length >= kGoodLength)
                     break;
-                const Candidate after = Best(pos + 2, frameEnd, rep, chain);
+                const Candidate after = Best(pos + 2, frameEnd, rep, chain, best.length);
                 if (after.score <= best.score + kTwoLiteralsMargin)
                     break;
                 items.push_back({0, data[pos]});
@@ -120,6 +129,11 @@ private:
                (length >= 9 ? kLengthBits : 0);
     }
 
+    std::uint16_t Load16(std::size_t pos) const {
+        std::uint16_t v;
+        std::memcpy(&v, data_ + pos, 2);
+        return v;
+    }
     std::uint32_t Load32(std::size_t pos) const {
         std::uint32_t v;
         std::memcpy(&v, data_ + pos, 4);
@@ -160,15 +174,16 @@ private:
     }
 
     void Consider(Candidate& best, std::uint32_t length, std::uint32_t distance) const {
-        const int score = Score(length, LzxOffsetExtraBits(distance + 2));
+        const int score = Score(length, kLzxExtraBits[LzxPositionSlot(distance + 2)]);
         if (score > best.score)
             best = {length, distance, score};
     }
 
-    // The best match at pos that ends by frameEnd; inserts pos into the
-    // chains. A length of 0 means none worth sending.
-    Candidate Best(std::size_t pos, std::size_t frameEnd, const std::uint32_t* rep,
-                   unsigned chain) {
+    // The best match at pos that ends by frameEnd, looking through chain
+    // entries for one longer than atLeast; inserts pos into the chains. A
+    // length of 0 means none worth sending.
+    Candidate Best(std::size_t pos, std::size_t frameEnd, const std::uint32_t* rep, unsigned chain,
+                   std::uint32_t atLeast = 2) {
         const auto limit =
             static_cast<std::uint32_t>(std::min<std::size_t>(kLzxMaxMatch, frameEnd - pos));
         Candidate best;
@@ -179,7 +194,7 @@ private:
         // Repeated offsets cost no extra bits, so a short one can beat a
         // longer explicit match.
         for (int i = 0; i < 3; ++i) {
-            if (rep[i] > pos)
+            if (rep[i] > pos || Load16(pos) != Load16(pos - rep[i]))
                 continue;
             const std::uint32_t length = MatchLength(pos, pos - rep[i], limit);
             const int score = Score(length, 0) - i;
@@ -191,14 +206,14 @@ private:
             return best;
         }
         const std::uint32_t bytes = Load32(pos);
-        const std::size_t lowest = pos > maxDistance_ ? pos - maxDistance_ : 0;
-        std::uint32_t longest = std::max<std::uint32_t>(best.length, 2);
+        const auto lowest = static_cast<std::int32_t>(pos > maxDistance_ ? pos - maxDistance_ : 0);
+        std::uint32_t longest = std::max({best.length, atLeast, 2u});
         // The last position with the same three bytes: a match of three
         // only pays when it is near.
         const std::uint32_t h3 = Hash3(bytes);
         const std::int32_t near = head3_[h3];
         head3_[h3] = static_cast<std::int32_t>(pos);
-        if (near >= 0 && static_cast<std::size_t>(near) >= lowest && longest < limit) {
+        if (near >= lowest && longest < limit) {
             const std::uint32_t length = MatchLength(pos, static_cast<std::size_t>(near), limit);
             if (length > longest) {
                 Consider(best, length,
@@ -213,10 +228,14 @@ private:
         inserted_ = pos + 1;
         if (longest >= kNiceLength || longest >= limit)
             return best;
-        for (; cur >= 0 && static_cast<std::size_t>(cur) >= lowest && chain-- > 0;
-             cur = prev_[cur]) {
+        // A longer match must agree on the four bytes that end where the
+        // longest so far ends (on the first four while that is shorter).
+        std::size_t tailAt = std::max<std::uint32_t>(longest, 3) - 3;
+        std::uint32_t tail = Load32(pos + tailAt);
+        // lowest is never negative, so this also ends the chain at -1.
+        for (; cur >= lowest && chain-- > 0; cur = prev_[cur]) {
             const auto from = static_cast<std::size_t>(cur);
-            if (data_[from + longest] != data_[pos + longest])
+            if (Load32(from + tailAt) != tail || Load32(from) != bytes)
                 continue;
             const std::uint32_t length = MatchLength(pos, from, limit);
             if (length <= longest)
@@ -225,6 +244,8 @@ private:
             Consider(best, length, static_cast<std::uint32_t>(pos - from));
             if (length >= kNiceLength || length == limit)
                 break;
+            tailAt = longest - 3;
+            tail = Load32(pos + tailAt);
         }
         return best;
     }
