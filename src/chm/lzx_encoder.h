@@ -12,7 +12,7 @@
 
 namespace tbx::chm {
 
-constexpr unsigned kDefaultWindowBits = 16; // 64 KiB, as every reader expects
+constexpr unsigned kDefaultWindowBits = 16; // 64 KiB, the window help files are known to use
 
 // Compressed bytes and the offset in them where each 32 KiB frame starts
 // (the reset table of the container).
