@@ -11,6 +11,7 @@ PACKAGES=(
   libgtest-dev libbenchmark-dev
   libchm-dev libchm-bin fp-utils
   desktop-file-utils appstream dpkg-dev xvfb
+  libmspack-dev p7zip-full
 )
 
 install_missing() {

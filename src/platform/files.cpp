@@ -17,16 +17,18 @@ std::string SystemError(int err) {
     return std::strerror(err);
 }
 
-// Writes all bytes to fd, then flushes them to disk; 0 or an errno value.
-int WriteAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
+// Writes all pieces to fd, then flushes them to disk; 0 or an errno value.
+int WriteAll(int fd, std::span<const std::string_view> pieces) {
+    for (std::string_view bytes : pieces) {
+        while (!bytes.empty()) {
+            const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return errno;
+            }
+            bytes.remove_prefix(static_cast<std::size_t>(n));
         }
-        bytes.remove_prefix(static_cast<std::size_t>(n));
     }
     return ::fsync(fd) == 0 ? 0 : errno;
 }
@@ -57,6 +59,10 @@ std::string ProgramFolder() {
 }
 
 std::string WriteFileAtomically(const std::string& path, std::string_view bytes) {
+    return WriteFileAtomically(path, std::span<const std::string_view>(&bytes, 1));
+}
+
+std::string WriteFileAtomically(const std::string& path, std::span<const std::string_view> pieces) {
     const std::string folder = FolderOf(path);
     // What an earlier write that was killed left here goes now.
     RemoveStaleTemporaries(folder, kTempFilePrefix);
@@ -64,7 +70,7 @@ std::string WriteFileAtomically(const std::string& path, std::string_view bytes)
     const int fd = CreateTempFile(folder, kTempFilePrefix, temp);
     if (fd < 0)
         return SystemError(errno);
-    int err = WriteAll(fd, bytes);
+    int err = WriteAll(fd, pieces);
     // The temporary file is private; give it the usual permissions.
     if (err == 0 && ::fchmod(fd, 0644) != 0)
         err = errno;
@@ -83,7 +89,7 @@ std::string WriteNewFile(const std::string& path, std::string_view bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)
         return SystemError(errno);
-    int err = WriteAll(fd, bytes);
+    int err = WriteAll(fd, std::span<const std::string_view>(&bytes, 1));
     if (::close(fd) != 0 && err == 0)
         err = errno;
     if (err != 0) {

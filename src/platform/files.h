@@ -1,6 +1,7 @@
 #pragma once
 // Small file-system services shared by the jobs.
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,8 @@ std::string ProgramFolder();
 // killed write left in that folder are removed first. Empty on success,
 // otherwise the system's description of the failure.
 std::string WriteFileAtomically(const std::string& path, std::string_view bytes);
+// The same with the content given in pieces, written one after another.
+std::string WriteFileAtomically(const std::string& path, std::span<const std::string_view> pieces);
 
 // Creates path exclusively and writes the bytes; fails when it exists.
 // Empty on success, otherwise the system's description of the failure.

@@ -1,0 +1,75 @@
+#pragma once
+// LZX compression in the flavour compiled help files use: 32 KiB frames,
+// each padded to a 16-bit boundary, a reset of all state at the start of
+// every interval of window size, and no E8 translation.
+
+#include "chm/match_finder.h"
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <vector>
+
+namespace tbx::chm {
+
+constexpr unsigned kDefaultWindowBits = 16; // 64 KiB, the window help files are known to use
+
+// Compressed bytes and the offset in them where each 32 KiB frame starts
+// (the reset table of the container).
+struct LzxStream {
+    std::vector<std::uint8_t> bytes;
+    std::vector<std::uint64_t> frameOffsets;
+};
+
+// True for the window sizes the encoder writes: 2^16 to 2^21 bytes. The
+// reset interval is one window.
+constexpr bool LzxWindowSupported(unsigned windowBits) {
+    return windowBits >= 16 && windowBits <= kLzxMaxWindowBits;
+}
+
+// Frames a stream of size bytes is coded in: the data, then zeros to a frame
+// boundary at least two bytes on. 7-Zip takes the frame count to be
+// (size + 1) / 32 KiB + 1 and refuses a reset table that has fewer.
+constexpr std::uint64_t LzxFrameCount(std::uint64_t size) {
+    return (size + 1) / kLzxFrameSize + 1;
+}
+
+// Compresses one reset interval at a time; keeps its buffers between calls.
+class LzxIntervalEncoder {
+public:
+    explicit LzxIntervalEncoder(unsigned windowBits = kDefaultWindowBits);
+
+    // Appends the compressed form of one interval of length bytes (whole
+    // frames, at most a window) to out, with its frame offsets counted from
+    // the start of out.bytes. data holds its first bytes; zeros follow.
+    void Encode(std::span<const std::uint8_t> data, std::size_t length, LzxStream& out);
+
+private:
+    struct Coded;
+    struct Block;
+    struct Trees;
+    std::size_t FrameBits(const Trees& trees, bool aligned, std::size_t first,
+                          std::size_t last) const;
+    void Plan(std::vector<Block>& blocks);
+    void Write(const std::vector<Block>& blocks, std::span<const std::uint8_t> data,
+               LzxStream& out);
+
+    unsigned windowBits_;
+    unsigned mainSymbols_;
+    LazyMatchFinder finder_;
+    std::vector<std::uint8_t> padded_;
+    std::vector<LzxItem> items_;
+    std::vector<std::size_t> frameStarts_;
+    std::vector<Coded> coded_;
+};
+
+// Compresses a whole stream into LzxFrameCount(data.size()) frames, its
+// reset intervals on up to `threads` threads at once (0: one per core),
+// joined in order: the result is the same for any thread count. progress, when set, is called on
+// the calling thread with the number of leading input bytes whose compression is complete, each
+// time it grows.
+LzxStream LzxCompress(std::span<const std::uint8_t> data, unsigned windowBits = kDefaultWindowBits,
+                      unsigned threads = 0,
+                      const std::function<void(std::uint64_t)>& progress = {});
+
+} // namespace tbx::chm
