@@ -8,7 +8,7 @@ PACKAGES=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev libgl-dev fonts-dejavu-core
   libgtest-dev libbenchmark-dev
-  libchm-dev libchm-bin fp-utils
+  libchm-dev libchm-bin fp-utils python3-chm
 )
 
 install_missing() {

@@ -102,6 +102,7 @@ CodePage BuildCodePage() {
     }
     page.html1251['<'] = page.htmlUtf8['<'] = kTagOpen;
     page.html1251['&'] = page.htmlUtf8['&'] = kReference;
+    page.text1251['&'] = page.textUtf8['&'] = kReference;
     return page;
 }
 

@@ -41,7 +41,9 @@ PageCharset DetectPageCharset(std::string_view html);
 // cannot hold split words; soft hyphens and combining accents are dropped.
 void SplitPageWords(std::string_view html, PageCharset charset, WordSink& sink);
 
-// The words of plain text such as a title: UTF-8 when valid, else Windows-1251.
+// The words of a title as it stands between <title> and </title>: UTF-8
+// when valid, else Windows-1251; character references are decoded, and
+// '<' is a character like any other, as the browser shows it.
 void SplitTextWords(std::string_view text, WordSink& sink);
 
 // The folded form of a Windows-1251 byte that belongs to words (a letter or

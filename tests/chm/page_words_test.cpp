@@ -35,21 +35,28 @@ struct SplitCase {
 TEST(PageWordsTest, TextIsSplitAndFoldedAsTheViewerSearchesIt) {
     const PageCharset utf8 = PageCharset::Utf8, cp1251 = PageCharset::Windows1251;
     const SplitCase cases[] = {
-        {"Привет, МИР! Hello World 2024 x86-64", utf8,
+        {"Привет, МИР! Hello World 2024 x86-64",
+         utf8,
          {"привет", "мир", "hello", "world", "2024", "x86", "64"}},
-        {Cp1251("Ёлка ёлка ЕЛКА Ґанок ЇЖАК Ђак"), cp1251,
+        {Cp1251("Ёлка ёлка ЕЛКА Ґанок ЇЖАК Ђак"),
+         cp1251,
          {"ёлка", "ёлка", "елка", "ґанок", "їжак", "ђак"}},
         // References decode inside words; an unknown one only breaks them.
-        {"&#1094;&#x430;&#1088;&#1075;&#1072 &laquo;&Acy;&iocy;&raquo; AT&amp;T a&bogus;b", utf8,
+        {"&#1094;&#x430;&#1088;&#1075;&#1072 &laquo;&Acy;&iocy;&raquo; AT&amp;T a&bogus;b",
+         utf8,
          {"царга", "аё", "at", "t", "a", "b"}},
-        {"про&shy;грамма за\xCC\x81мок caf\xC3\xA9 a\xE2\x80\x94" "b", utf8,
+        {"про&shy;грамма за\xCC\x81мок caf\xC3\xA9 a\xE2\x80\x94"
+         "b",
+         utf8,
          {"программа", "замок", "caf", "a", "b"}},
         // Inline tags and comments leave a word whole; other tags split it.
-        {"<b>Ц</b>арга на<!-- x -->сос<p>до</p>после<br>конец", utf8,
+        {"<b>Ц</b>арга на<!-- x -->сос<p>до</p>после<br>конец",
+         utf8,
          {"царга", "насос", "до", "после", "конец"}},
         {"<title>Заголовок</title><script>var скрипт;</script><STYLE>p{цвет:0}</style >"
          "<a href='x' title=\"подсказка > стрелка\">ссылка</a>",
-         utf8, {"ссылка"}},
+         utf8,
+         {"ссылка"}},
         // Broken markup never hides the rest of the page.
         {"<a href=\"oops>один</a> два", utf8, {"один", "два"}},
         {"до <!-- не закрыт после", utf8, {"до", "не", "закрыт", "после"}},

@@ -220,8 +220,8 @@ TEST(SearchIndexTest, WordsLeadToExactlyThePagesHoldingThemAsText) {
 // Words long enough that a few thousand of them need two levels of index
 // nodes above the leaves.
 std::string MadeUpWord(std::uint32_t n) {
-    static const char* const kSyllables[] = {"ка", "ро", "ми", "ту", "ле", "за", "ё", "ny", "ex",
-                                             "qu", "ш", "ьо", "b", "7", "щи", "ю"};
+    static const char* const kSyllables[] = {"ка", "ро", "ми", "ту", "ле", "за", "ё",  "ny",
+                                             "ex", "qu", "ш",  "ьо", "b",  "7",  "щи", "ю"};
     std::string word;
     for (std::uint32_t i = 0; i < 4 || n; ++i, n /= 16)
         word += kSyllables[n % 16];
@@ -292,8 +292,8 @@ TEST(SearchIndexTest, EveryWordOfALargeIndexDecodesAsItWasAdded) {
             continue;
         const std::vector<LeafEntry> found = index.Find(DecodeCp1251(word));
         ASSERT_FALSE(found.empty()) << DecodeCp1251(word);
-        EXPECT_EQ(found.back().topics, occurrences.second.empty() ? occurrences.first
-                                                                  : occurrences.second);
+        EXPECT_EQ(found.back().topics,
+                  occurrences.second.empty() ? occurrences.first : occurrences.second);
     }
 }
 
