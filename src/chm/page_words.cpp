@@ -262,11 +262,13 @@ private:
     std::size_t length_ = 0;
 };
 
-// One pass over the bytes; never looks past the end of the text.
+// One pass over the bytes; never looks past the end of the text. Broken
+// markup costs no second pass either: what one search failed to find is
+// remembered, so that a page of a thousand unclosed tags stays linear.
 class Scanner {
 public:
     Scanner(std::string_view text, const KindTable& kinds, const CodePage& page, WordSink& sink)
-        : text_(text), kinds_(kinds), page_(page), words_(page, sink) {}
+        : text_(text), kinds_(kinds), words_(page, sink), lastGreaterThan_(text.rfind('>')) {}
 
     void Run() {
         while (pos_ < text_.size()) {
@@ -305,9 +307,13 @@ private:
         ++pos_;
     }
 
+    std::size_t FindGreaterThan(std::size_t from) const {
+        return lastGreaterThan_ != npos && from <= lastGreaterThan_ ? text_.find('>', from) : npos;
+    }
+
     // Ends markup at the first '>' after the '<' at pos_.
     void SkipToGreaterThan() {
-        const std::size_t gt = text_.find('>', pos_ + 1);
+        const std::size_t gt = FindGreaterThan(pos_ + 1);
         if (gt == npos)
             return TakeAsText();
         words_.End();
@@ -315,39 +321,45 @@ private:
     }
 
     // The '>' that ends a tag whose attributes start at from. A quoted value
-    // may hold '>'; a quote that is never closed counts for nothing, so that
-    // it cannot swallow the rest of the page.
-    std::size_t TagEnd(std::size_t from) const {
+    // may hold '>'. Quotes that leave no '>' outside them to end the tag
+    // count for nothing, in this tag and every later one: they cannot
+    // swallow the rest of the page, nor be searched through again.
+    std::size_t TagEnd(std::size_t from) {
         char last = 0;
-        for (std::size_t i = from; i < text_.size(); ++i) {
+        for (std::size_t i = from; i < text_.size() && !quotesBroken_; ++i) {
             const char c = text_[i];
             if (c == '>')
                 return i;
             if ((c == '"' || c == '\'') && last == '=') {
                 const std::size_t close = text_.find(c, i + 1);
-                if (close == npos)
-                    return text_.find('>', from);
-                i = close;
+                quotesBroken_ =
+                    close == npos || lastGreaterThan_ == npos || close > lastGreaterThan_;
+                i = quotesBroken_ ? i : close;
                 last = c;
             } else if (!IsSpace(c)) {
                 last = c;
             }
         }
-        return npos;
+        quotesBroken_ = true;
+        return FindGreaterThan(from);
     }
 
     // Position after the end tag of a raw-text element (script, style,
     // title) whose content starts at from, or npos when it has none.
-    std::size_t AfterEndTag(std::size_t from, std::string_view name) const {
+    std::size_t AfterEndTag(std::size_t from, std::string_view name) {
+        const std::size_t kind = name == "script" ? 0 : (name == "style" ? 1 : 2);
+        if (endTagMissing_[kind])
+            return npos;
         for (std::size_t at = text_.find("</", from); at != npos; at = text_.find("</", at + 2)) {
             const std::size_t nameEnd = at + 2 + name.size();
             if (!HasNoCaseAt(text_, at + 2, name))
                 continue;
             if (nameEnd < text_.size() && IsAsciiAlnum(text_[nameEnd]))
                 continue;
-            const std::size_t gt = text_.find('>', nameEnd);
+            const std::size_t gt = FindGreaterThan(nameEnd);
             return gt == npos ? nameEnd : gt + 1;
         }
+        endTagMissing_[kind] = true;
         return npos;
     }
 
@@ -357,13 +369,14 @@ private:
         if (at >= text_.size())
             return TakeAsText();
         if (text_[at] == '!') {
-            if (text_.compare(at, 3, "!--") == 0) {
+            if (text_.compare(at, 3, "!--") == 0 && !commentEndMissing_) {
                 // A comment is invisible: the text on either side runs on.
                 const std::size_t close = text_.find("-->", at + 3);
                 if (close != npos) {
                     pos_ = close + 3;
                     return;
                 }
+                commentEndMissing_ = true;
             }
             return SkipToGreaterThan(); // doctype, CDATA, a comment never closed
         }
@@ -446,9 +459,12 @@ private:
 
     std::string_view text_;
     const KindTable& kinds_;
-    const CodePage& page_;
     WordBuilder words_;
     std::size_t pos_ = 0;
+    const std::size_t lastGreaterThan_; // npos when there is none
+    bool commentEndMissing_ = false;
+    bool quotesBroken_ = false;
+    std::array<bool, 3> endTagMissing_{}; // script, style, title
 };
 
 } // namespace

@@ -524,8 +524,8 @@ std::string SearchIndexBuilder::Finish() {
                                        2, static_cast<unsigned char>(locationRoot)};
     std::memcpy(out.data() + 0x1E, scaleRoot, sizeof scaleRoot);
     PutLeAt(out, 0x2E, 4, kNodeSize);
-    // 1 and 5 stand in every index the reference compilers write; their
-    // meaning is not known.
+    // 1 and 5 stand here in the help files we compared ours with; what they
+    // mean is not known.
     PutLeAt(out, 0x36, 4, 1);
     PutLeAt(out, 0x3A, 4, 5);
     PutLeAt(out, 0x3E, 4, longest);

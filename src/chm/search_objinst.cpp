@@ -1,7 +1,7 @@
 // /$OBJINST: the viewer's word breaker for the code page of the index.
-// Its layout follows the files the reference compilers write; the
-// character classes are those of Windows-1251, the folding that of the
-// index's words.
+// Its layout, and the values whose meaning is not known, follow the help
+// files we compared ours with; the character classes are those of
+// Windows-1251 and fold as the index's words do.
 
 #include "chm/byte_string.h"
 #include "chm/search_index.h"
@@ -43,8 +43,8 @@ std::uint32_t AlphabetRank(unsigned char byte) {
 }
 
 // One 10-byte record a byte: class, subclass, sort weight, the byte it folds
-// to, the byte itself, the byte again for the Macintosh columns (unused
-// here), two zero bytes.
+// to, the byte itself, then the byte twice more where the files compared
+// give the bytes of another code page, and two zero bytes.
 std::string CharacterClasses() {
     std::array<std::uint32_t, 256> weight{};
     std::array<unsigned char, 256> order{};
@@ -53,7 +53,7 @@ std::string CharacterClasses() {
         return AlphabetRank(a) < AlphabetRank(b);
     });
     // Steps of 5 between other characters, 10 between digits, 20 between
-    // letters, as in the reference files; a letter's two cases share one.
+    // letters, as in the files compared; a letter's two cases share one.
     std::uint32_t next = 0;
     for (std::size_t i = 1; i < order.size(); ++i) {
         const unsigned char byte = order[i];
@@ -76,7 +76,7 @@ std::string CharacterClasses() {
         else if (folded)
             kind = folded == byte ? 1 : 2; // 2: folds to another byte
         else if (byte == 1)
-            kind = 7; // as in every table seen
+            kind = 7; // as in the files compared
         else if (byte == ',')
             kind = 4;
         else if (byte == '.')
