@@ -24,37 +24,6 @@ using KindTable = std::array<Kind, 256>;
 // Code points below this are the only ones Windows-1251 letters come from.
 constexpr char32_t kTableEnd = 0x500;
 
-// Decodes one well-formed UTF-8 sequence at s[pos]; returns its length, or 0
-// when the bytes there are no such sequence.
-std::size_t DecodeUtf8(std::string_view s, std::size_t pos, char32_t& cp) {
-    const auto lead = static_cast<unsigned char>(s[pos]);
-    std::size_t length;
-    char32_t least;
-    if (lead < 0x80) {
-        cp = lead;
-        return 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2, least = 0x80, cp = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3, least = 0x800, cp = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4, least = 0x10000, cp = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (s.size() - pos < length)
-        return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        const auto next = static_cast<unsigned char>(s[pos + i]);
-        if ((next & 0xC0) != 0x80)
-            return 0;
-        cp = cp << 6 | (next & 0x3F);
-    }
-    if (cp < least || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return 0;
-    return length;
-}
-
 bool IsLetter(char32_t cp) {
     return (cp >= 'A' && cp <= 'Z') || (cp >= 'a' && cp <= 'z') ||
            (cp >= 0x400 && cp <= 0x4FF && !(cp >= 0x482 && cp <= 0x489));
@@ -84,7 +53,7 @@ CodePage BuildCodePage() {
     std::array<char32_t, 256> codePoint{};
     for (unsigned byte = 0; byte < 256; ++byte) {
         const std::string utf8 = DecodeCp1251(std::string(1, static_cast<char>(byte)));
-        DecodeUtf8(utf8, 0, codePoint[byte]);
+        NextUtf8(utf8, 0, codePoint[byte]);
         if (codePoint[byte] < kTableEnd)
             page.byteOf[codePoint[byte]] = static_cast<unsigned char>(byte);
     }
@@ -447,7 +416,7 @@ private:
 
     void OnMultiByte() {
         char32_t cp = 0;
-        const std::size_t length = DecodeUtf8(text_, pos_, cp);
+        const std::size_t length = NextUtf8(text_, pos_, cp);
         if (length == 0) {
             words_.End();
             ++pos_;

@@ -62,9 +62,8 @@ void AppendUtf8(std::string& out, char32_t cp) {
     }
 }
 
-// Decodes one UTF-8 sequence at pos. On success returns its length and sets
-// cp; returns 0 for an invalid sequence (overlong, surrogate, out of range,
-// truncated).
+} // namespace
+
 std::size_t NextUtf8(std::string_view s, std::size_t pos, char32_t& cp) {
     const auto lead = static_cast<unsigned char>(s[pos]);
     std::size_t len;
@@ -93,6 +92,8 @@ std::size_t NextUtf8(std::string_view s, std::size_t pos, char32_t& cp) {
         return 0;
     return len;
 }
+
+namespace {
 
 // Encodes; calls onUnmappable(out, cp) for each character without a byte
 // (cp is kInvalidByte for an invalid byte) and stops when it returns false.

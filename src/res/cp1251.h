@@ -24,6 +24,11 @@ std::string DecodeCp1251(std::string_view bytes);
 
 bool IsValidUtf8(std::string_view bytes);
 
+// Decodes the UTF-8 sequence at s[pos]: returns its length and sets cp, or
+// returns 0 when the bytes there are no valid sequence (overlong, surrogate,
+// out of range, truncated).
+std::size_t NextUtf8(std::string_view s, std::size_t pos, char32_t& cp);
+
 // UTF-8 when the bytes are valid UTF-8, otherwise decoded as Windows-1251.
 std::string DecodeLegacyText(std::string_view bytes);
 
