@@ -27,7 +27,9 @@ struct SearchTopic {
     std::uint32_t number = 0; // the topic's index in #TOPICS
     std::string_view html;    // the page's bytes
     PageCharset charset = PageCharset::Detect;
-    std::string_view title; // as #TOPICS names it: UTF-8 (Windows-1251 when not valid UTF-8)
+    // The page's title as its <title> holds it or #TOPICS names it: UTF-8,
+    // or Windows-1251 when not valid UTF-8; character references count.
+    std::string_view title;
 };
 
 class WordTable;
