@@ -11,7 +11,7 @@ PACKAGES=(
   libgtest-dev libbenchmark-dev
   libchm-dev libchm-bin fp-utils
   desktop-file-utils appstream dpkg-dev xvfb
-  libmspack-dev p7zip-full
+  libmspack-dev p7zip-full python3-chm
 )
 
 install_missing() {

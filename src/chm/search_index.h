@@ -1,0 +1,64 @@
+#pragma once
+// The full-text search index of a help file: the bytes of "/$FIftiMain"
+// (every word with the topics and word positions it has) and of "/$OBJINST"
+// (the viewer's word-breaking settings), for Russian (LCID 0x419) in
+// Windows-1251. Standard C++ only.
+//
+// $FIftiMain: a 0x400-byte header, the word-location codes of every entry,
+// 4096-byte leaf nodes of prefix-compressed words in byte order, and index
+// nodes above them, the root last. A word has up to two entries, side by side
+// in one leaf: its title entry first, then its body entry. Positions count
+// words from 0, in the title and in the body separately.
+
+#include "chm/page_words.h"
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace tbx::chm {
+
+constexpr std::uint32_t kSearchCodePage = 1251;
+constexpr std::uint32_t kSearchLcid = 0x419;
+
+struct SearchTopic {
+    std::uint32_t number = 0; // the topic's index in #TOPICS
+    std::string_view html;    // the page's bytes
+    PageCharset charset = PageCharset::Detect;
+    // The page's title as its <title> holds it or #TOPICS names it: UTF-8,
+    // or Windows-1251 when not valid UTF-8; character references count.
+    std::string_view title;
+};
+
+class WordTable;
+
+// Gathers the words topic by topic, so that a compiler can drop each page
+// once it is added.
+class SearchIndexBuilder {
+public:
+    SearchIndexBuilder();
+    ~SearchIndexBuilder();
+    SearchIndexBuilder(const SearchIndexBuilder&) = delete;
+    SearchIndexBuilder& operator=(const SearchIndexBuilder&) = delete;
+
+    // Topic numbers must rise from call to call and stay below 2^31: false,
+    // with nothing indexed, for any other number.
+    bool AddTopic(const SearchTopic& topic);
+
+    // The bytes of /$FIftiMain. The builder is empty afterwards.
+    std::string Finish();
+
+private:
+    std::unique_ptr<WordTable> words_;
+};
+
+// The same for topics at hand; topics out of order are left out.
+std::string BuildFullTextIndex(std::span<const SearchTopic> topics);
+
+// The bytes of /$OBJINST: the character classes of Windows-1251 that the
+// viewer breaks and folds its queries with, matching the words above.
+std::string BuildObjInst();
+
+} // namespace tbx::chm
