@@ -98,8 +98,6 @@ std::size_t Utf8Length(std::string_view s, std::size_t pos, char32_t& cp) {
     return len;
 }
 
-namespace {
-
 // Encodes; calls onUnmappable(out, cp) for each character without a byte
 // (cp is kInvalidByte for an invalid byte) and stops when it returns false.
 template <typename F> bool Encode(std::string_view utf8, std::string& out, F onUnmappable) {
