@@ -102,7 +102,7 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
 // different folders at the same time.
 constexpr unsigned kMaxWriters = 2;
 
-// What the writers share: the listener, one call at a time, and the counts.
+// What the writers share: the listener, called one at a time, and the counts.
 class Shared {
 public:
     Shared(const ExtractListener& listener, const volatile std::sig_atomic_t* stop,
@@ -119,19 +119,20 @@ public:
     int StopSignal() const { return signal_; }
 
     void Problem(const std::string& problem) {
-        ++failures_;
         const std::lock_guard<std::mutex> lock(mutex_);
+        ++failures_;
         if (listener_.problem)
             listener_.problem(problem);
     }
 
     void Written() {
-        const std::size_t written = ++files_;
         const std::lock_guard<std::mutex> lock(mutex_);
+        ++files_;
         if (listener_.progress)
-            listener_.progress(written, toWrite_);
+            listener_.progress(files_, toWrite_);
     }
 
+    // After the writers are done.
     std::size_t Files() const { return files_; }
     std::size_t Failures() const { return failures_; }
 
@@ -140,8 +141,8 @@ private:
     const volatile std::sig_atomic_t* stop_;
     const std::size_t toWrite_;
     std::mutex mutex_;
-    std::atomic<std::size_t> files_{0};
-    std::atomic<std::size_t> failures_{0};
+    std::size_t files_ = 0;
+    std::size_t failures_ = 0;
     std::atomic<int> signal_{0};
 };
 
@@ -179,9 +180,11 @@ private:
     // if anything fails. renameat replaces a symbolic link of that name,
     // never what it points to.
     std::string Write(const tbx::chm::ChmEntry& entry, int folder, const std::string& name) {
-        ::unlinkat(folder, temp_.c_str(), 0);
-        const int fd = ::openat(folder, temp_.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        const int flags = O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+        int fd = ::openat(folder, temp_.c_str(), flags, 0666);
+        // A temporary file left by an earlier run that was killed.
+        if (fd < 0 && errno == EEXIST && ::unlinkat(folder, temp_.c_str(), 0) == 0)
+            fd = ::openat(folder, temp_.c_str(), flags, 0666);
         if (fd < 0)
             return "cannot create " + name + ": " + SystemError(errno);
         std::string why;
@@ -268,7 +271,7 @@ ExtractResult Decompile(const std::string& outDir, const std::string& helpFile,
     // Folders and files to write, as entry numbers; an entry costs four
     // bytes here, whatever the size of the directory.
     std::vector<std::uint32_t> tasks;
-    std::vector<std::string> refused;
+    tasks.reserve(help->Count());
     for (std::size_t i = 0; i < help->Count(); ++i) {
         const tbx::chm::ChmEntry entry = help->Entry(i);
         const NameKind kind = ClassifyStoredName(entry.name).kind;
