@@ -167,7 +167,8 @@ public:
 
     void Bits(std::uint32_t value, unsigned count) {
         for (unsigned i = count; i-- > 0;) {
-            word_ = static_cast<std::uint16_t>(word_ << 1 | ((value >> i) & 1));
+            const std::uint32_t bit = i < 32 ? (value >> i) & 1 : 0;
+            word_ = static_cast<std::uint16_t>(word_ << 1 | bit);
             if (++bits_ % 16 == 0) {
                 bytes_.push_back(static_cast<std::uint8_t>(word_ & 0xFF));
                 bytes_.push_back(static_cast<std::uint8_t>(word_ >> 8));

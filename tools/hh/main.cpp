@@ -38,6 +38,9 @@ void InstallStopHandlers() {
     sigemptyset(&stop.sa_mask);
     for (int signal : {SIGTERM, SIGINT, SIGHUP})
         sigaction(signal, &stop, nullptr);
+    // Progress lines are for whoever reads them; a reader that went away
+    // must not end hh halfway through a file.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 // A help file is outside input. Its reader checks every size and offset,

@@ -13,15 +13,16 @@
 #include "tools/hh/chm_bytes.h"
 
 #include <chm_lib.h>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
 #include <sstream>
-#include <thread>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace tbx {
 namespace {
@@ -418,16 +419,32 @@ TEST(HhLargeHelpFile, EveryPageOfA2000PageSiteComesBack) {
     EXPECT_GT(headerEntries, 0);
     EXPECT_LT(headerEntries, 2001);
 
-    // Stopped halfway, as a closing window stops it: whatever is there is
-    // whole, and no temporary file is left.
+    // Stopped halfway, as a closing window stops it, once its first
+    // progress line shows it at work: whatever is there is whole, and no
+    // temporary file is left.
     const std::string stopped = root / "stopped";
     fs::create_directories(stopped);
-    ChildProcess child;
-    ASSERT_TRUE(child.Start(TBX_HH_PATH, {"-decompile", stopped + "/", help}));
-    std::this_thread::sleep_for(std::chrono::milliseconds(15));
-    child.Terminate();
-    const ProcessOutcome end = child.Wait();
-    EXPECT_TRUE(end.exited && (end.exitCode == 128 + SIGTERM || end.exitCode == 0)) << end.exitCode;
+    int progress[2];
+    ASSERT_EQ(::pipe2(progress, O_CLOEXEC), 0);
+    std::string error;
+    const pid_t pid =
+        SpawnHidden(TBX_HH_PATH, {"-decompile", stopped + "/", help}, -1, error, progress[1]);
+    ::close(progress[1]);
+    ASSERT_GT(pid, 0) << error;
+    std::string output;
+    char byte;
+    while (output.find('\n') == std::string::npos && ::read(progress[0], &byte, 1) == 1)
+        output += byte;
+    ::kill(pid, SIGTERM);
+    while (::read(progress[0], &byte, 1) == 1)
+        output += byte;
+    ::close(progress[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(output.starts_with("files extracted: ")) << output;
+    EXPECT_TRUE(WIFEXITED(status) &&
+                (WEXITSTATUS(status) == 128 + SIGTERM || WEXITSTATUS(status) == 0))
+        << status;
     for (const auto& [name, bytes] : FilesBelow(stopped)) {
         ASSERT_TRUE(pages.count(name) || name == "_#_README_#_") << name;
         if (pages.count(name)) {
