@@ -1,60 +1,53 @@
 // hh against chmlib's own extractor on the same help file: a generated site
 // of 2,000 pages of about 20 KB, compiled once by chmcmd, then extracted by
-// "hh -decompile" and by extract_chmLib into a fresh folder each time.
-// Figures per page matter as well: extract_chmLib misses the pages of the
-// listing chunks that the header skips, so it writes fewer files.
+// "hh -decompile" and by extract_chmLib into a fresh folder each time, in
+// turn. Figures per page matter as well: extract_chmLib misses the pages of
+// the listing chunks that the header skips, so it writes fewer files.
+//
+// Then the memory hh needs for a 64 MB help file whose directory is full of
+// tiny entries (crafted here): its peak resident size.
 
-#include "generated_site.h"
+#include "chm/format.h"
+#include "chmcmd_help.h"
 #include "platform/process.h"
 
 #include <benchmark/benchmark.h>
-#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <stdexcept>
 #include <string>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
 namespace fs = std::filesystem;
-using tbx::bench::MakeSite;
-using tbx::bench::WriteText;
+using namespace tbx::chm;
 
-constexpr int kPages = 2000;
-
-struct HelpFile {
-    HelpFile() {
-        std::string pattern = (fs::temp_directory_path() / "tomebox-bench-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp");
-        root = pattern;
-        MakeSite(root / "site", kPages);
-        chm = root / "site.chm";
-        WriteText(root / "site/site.hhp",
-                  "[OPTIONS]\r\nCompiled file=" + chm.string() +
-                      "\r\nDefault topic=index.htm\r\n\r\n[FILES]\r\nindex.htm\r\n");
-        fs::current_path(root / "site");
-        const tbx::ProcessOutcome run = tbx::RunProcess("chmcmd", {"--html-scan", "site.hhp"});
-        if (!run.started || run.exitCode != 0 || !fs::exists(chm))
-            throw std::runtime_error("chmcmd failed");
-    }
-    ~HelpFile() { fs::remove_all(root); }
-    fs::path root;
-    fs::path chm;
-};
-
-HelpFile& TheHelpFile() {
-    static HelpFile help;
+const tbx::bench::ChmcmdHelpFile& TheHelpFile() {
+    static const tbx::bench::ChmcmdHelpFile help(2000);
     return help;
 }
 
-double ChildCpuSeconds() {
+// What one run of a program cost; ok is false when it failed.
+struct RunCost {
+    bool ok = false;
+    double cpuMs = 0;  // user and system time
+    double peakMb = 0; // peak resident size
+};
+
+RunCost Run(const std::string& program, const std::vector<std::string>& args) {
+    std::string error;
+    const pid_t pid = tbx::SpawnHidden(program, args, -1, error);
+    int status = 0;
     rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid)
+        return {};
+    const auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
+    return {WIFEXITED(status) && WEXITSTATUS(status) == 0, ms(usage.ru_utime) + ms(usage.ru_stime),
+            usage.ru_maxrss / 1024.0};
 }
 
 int PagesBelow(const fs::path& folder) {
@@ -67,9 +60,9 @@ int PagesBelow(const fs::path& folder) {
 // Runs program with args into a fresh output folder per iteration.
 void Extract(benchmark::State& state, const std::string& program,
              std::vector<std::string> (*args)(const fs::path& out, const fs::path& chm)) {
-    HelpFile& help = TheHelpFile();
-    const fs::path out = help.root / "out";
-    const double cpuBefore = ChildCpuSeconds();
+    const tbx::bench::ChmcmdHelpFile& help = TheHelpFile();
+    const fs::path out = help.Root() / "out";
+    double peak = 0, cpu = 0;
     for (auto _ : state) {
         state.PauseTiming();
         fs::remove_all(out);
@@ -77,12 +70,14 @@ void Extract(benchmark::State& state, const std::string& program,
         // Every run starts with the deletions of the last one on disk.
         ::sync();
         state.ResumeTiming();
-        const tbx::ProcessOutcome run = tbx::RunProcess(program, args(out, help.chm));
-        if (!run.started || run.exitCode != 0)
-            state.SkipWithError((program + " failed: " + run.errorOutput).c_str());
+        const RunCost cost = Run(program, args(out, help.Chm()));
+        if (!cost.ok)
+            state.SkipWithError((program + " failed").c_str());
+        peak = std::max(peak, cost.peakMb);
+        cpu += cost.cpuMs;
     }
-    state.counters["child_cpu_ms"] = benchmark::Counter((ChildCpuSeconds() - cpuBefore) * 1000.0 /
-                                                        static_cast<double>(state.iterations()));
+    state.counters["child_cpu_ms"] = cpu / static_cast<double>(state.iterations());
+    state.counters["peak_rss_mb"] = peak;
     state.counters["pages"] = PagesBelow(out);
 }
 
@@ -96,6 +91,90 @@ void BM_ExtractChmLib(benchmark::State& state) {
     Extract(state, "extract_chmLib", [](const fs::path& out, const fs::path& chm) {
         return std::vector<std::string>{chm.string(), out.string()};
     });
+}
+
+// A help file of 64 MB that is nearly all directory: listing chunks packed
+// with 7-byte entries of the folder "/a/" (each one a task for hh, the
+// costliest kind of entry), and every 4096th entry a small file of its own.
+fs::path ManyEntriesFile() {
+    const fs::path path = TheHelpFile().Root() / "many-entries.chm";
+    if (fs::exists(path))
+        return path;
+    constexpr std::uint32_t kChunks = 64 * 256 - 1;
+    constexpr std::size_t kDirectory = kItspHeaderSize + kChunks * kChunkSize;
+    const std::string content = "tiny";
+    std::vector<std::uint8_t> file(kItsfHeaderSize + kHeaderSection0Size + kDirectory);
+    std::uint8_t* at = file.data();
+    std::memcpy(at, "ITSF", 4);
+    PutLe(at + 0x04, 4, 3);
+    PutLe(at + 0x08, 4, kItsfHeaderSize);
+    std::memcpy(at + 0x18, kItsfGuid1.data(), 16);
+    std::memcpy(at + 0x28, kItsfGuid2.data(), 16);
+    PutLe(at + 0x38, 8, kItsfHeaderSize);
+    PutLe(at + 0x40, 8, kHeaderSection0Size);
+    PutLe(at + 0x48, 8, kItsfHeaderSize + kHeaderSection0Size);
+    PutLe(at + 0x50, 8, kDirectory);
+    PutLe(at + 0x58, 8, file.size());
+    at += kItsfHeaderSize;
+    PutLe(at, 4, 0x1FE);
+    PutLe(at + 0x08, 8, file.size() + content.size());
+    at += kHeaderSection0Size;
+    std::memcpy(at, "ITSP", 4);
+    PutLe(at + 0x04, 4, 1);
+    PutLe(at + 0x08, 4, kItspHeaderSize);
+    PutLe(at + 0x10, 4, kChunkSize);
+    PutLe(at + 0x18, 4, 1);
+    PutLe(at + 0x1C, 4, kNoChunk);
+    PutLe(at + 0x24, 4, kChunks - 1);
+    PutLe(at + 0x2C, 4, kChunks);
+    at += kItspHeaderSize;
+    std::uint64_t entry = 0;
+    for (std::uint32_t chunk = 0; chunk < kChunks; ++chunk, at += kChunkSize) {
+        std::memcpy(at, "PMGL", 4);
+        PutLe(at + 0x0C, 4, chunk == 0 ? kNoChunk : chunk - 1);
+        PutLe(at + 0x10, 4, chunk + 1 == kChunks ? kNoChunk : chunk + 1);
+        std::size_t used = kPmglHeaderSize;
+        unsigned count = 0;
+        for (;; ++entry, ++count) {
+            const std::string name =
+                entry % 4096 == 0 ? "/f/" + std::to_string(entry) + ".htm" : "/a/";
+            const std::size_t size = 1 + name.size() + 3 + (entry % 4096 == 0);
+            // Room for the entry count and a quickref every five entries.
+            if (used + size + 2 * ((count + 1) / 5 + 1) > kChunkSize)
+                break;
+            used += PutEncInt(at + used, name.size());
+            std::memcpy(at + used, name.data(), name.size());
+            used += name.size();
+            used += PutEncInt(at + used, kUncompressedSection);
+            used += PutEncInt(at + used, 0);
+            used += PutEncInt(at + used, entry % 4096 == 0 ? content.size() : 0);
+        }
+        PutLe(at + 0x04, 4, kChunkSize - used);
+        PutLe(at + kChunkSize - 2, 2, count);
+    }
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(file.data()),
+              static_cast<std::streamsize>(file.size()));
+    out << content;
+    return path;
+}
+
+void BM_HhManyEntries(benchmark::State& state) {
+    const fs::path chm = ManyEntriesFile();
+    const fs::path out = TheHelpFile().Root() / "many-out";
+    RunCost cost;
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::remove_all(out);
+        fs::create_directories(out);
+        state.ResumeTiming();
+        cost = Run(TOMEBOX_TOOLS_DIR "/hh", {"-decompile", out.string() + "/", chm.string()});
+        if (!cost.ok)
+            state.SkipWithError("hh failed");
+    }
+    state.counters["child_cpu_ms"] = cost.cpuMs;
+    state.counters["peak_rss_mb"] = cost.peakMb;
+    state.counters["file_mb"] = static_cast<double>(fs::file_size(chm)) / (1 << 20);
 }
 
 } // namespace
@@ -114,6 +193,10 @@ int main(int argc, char** argv) {
             ->UseRealTime()
             ->Iterations(10);
     }
+    benchmark::RegisterBenchmark("BM_HhManyEntries", BM_HhManyEntries)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(1);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

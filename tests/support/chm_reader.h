@@ -12,6 +12,10 @@ namespace tbx::test {
 // file cannot be opened or does not hold it.
 std::optional<std::string> ReadChmObject(const std::string& chmPath, const std::string& name);
 
+// The same for many names with one opening of the help file.
+std::vector<std::optional<std::string>> ReadChmObjects(const std::string& chmPath,
+                                                       const std::vector<std::string>& names);
+
 // Every stored file name (internal streams included), or empty when the help
 // file cannot be opened.
 std::vector<std::string> ChmObjectNames(const std::string& chmPath);

@@ -1,11 +1,13 @@
 // hh -decompile DIR FILE: writes every file of the help file FILE into the
-// existing folder DIR, keeping its sub-folders. Exit status 0 when every
-// file was written; 1 with messages on standard error when the help file is
+// existing folder DIR, keeping its sub-folders. Progress goes to standard
+// output as lines "files extracted: K of M". Exit status 0 when every file
+// was written; 1 with messages on standard error when the help file is
 // damaged, a stored name was refused or a file could not be written; 2 for
 // a wrong command line; 128 + the signal when stopped.
 
 #include "hh_extract.h"
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +18,11 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+// The truncate right came with Landlock ABI 3; older kernel headers lack it.
+#ifndef LANDLOCK_ACCESS_FS_TRUNCATE
+#define LANDLOCK_ACCESS_FS_TRUNCATE (1ULL << 14)
+#endif
+
 namespace {
 
 // Set by the stop signals; the extraction looks at it between two pieces.
@@ -25,41 +32,36 @@ void OnStop(int signal) {
     g_stop = signal;
 }
 
-// chmlib reads damaged files with little checking. Should it fault anyway,
-// say so and end with a failure instead of a crash report.
-void OnFault(int) {
-    hh::RemovePartialFile();
-    static const char kMessage[] = "hh: the help file is damaged (reading it failed)\n";
-    ssize_t ignored = ::write(STDERR_FILENO, kMessage, sizeof kMessage - 1);
-    (void)ignored;
-    ::_exit(3);
-}
-
-void InstallHandlers() {
+void InstallStopHandlers() {
     struct sigaction stop {};
     stop.sa_handler = OnStop;
     sigemptyset(&stop.sa_mask);
     for (int signal : {SIGTERM, SIGINT, SIGHUP})
         sigaction(signal, &stop, nullptr);
-    struct sigaction fault {};
-    fault.sa_handler = OnFault;
-    sigemptyset(&fault.sa_mask);
-    fault.sa_flags = SA_RESETHAND;
-    for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT})
-        sigaction(signal, &fault, nullptr);
+    // Progress lines are for whoever reads them; a reader that went away
+    // must not end hh halfway through a file.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
-// chmlib's decoder does not check damaged compressed data against its
-// buffers, so a crafted help file could make this process write where it
-// should not. Where the kernel offers Landlock, nothing outside dir can be
-// created, changed or removed from here on, whatever happens inside chmlib.
-// Without it the name checks still hold.
+// A help file is outside input. Its reader checks every size and offset,
+// and as a second wall, where the kernel offers Landlock, this process can
+// from here on create, write, rename or remove nothing outside dir. Landlock
+// does not cover changes of a file's attributes (mode, owner, times); before
+// its ABI 3 it does not cover truncate(2) either, which is restricted too
+// where the running kernel has it. Without Landlock the name checks still
+// hold.
 void RestrictWritesTo(const char* dir) {
-    const __u64 writes = LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_REMOVE_DIR |
-                         LANDLOCK_ACCESS_FS_REMOVE_FILE | LANDLOCK_ACCESS_FS_MAKE_CHAR |
-                         LANDLOCK_ACCESS_FS_MAKE_DIR | LANDLOCK_ACCESS_FS_MAKE_REG |
-                         LANDLOCK_ACCESS_FS_MAKE_SOCK | LANDLOCK_ACCESS_FS_MAKE_FIFO |
-                         LANDLOCK_ACCESS_FS_MAKE_BLOCK | LANDLOCK_ACCESS_FS_MAKE_SYM;
+    const long abi =
+        ::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
+    if (abi < 1)
+        return;
+    __u64 writes = LANDLOCK_ACCESS_FS_WRITE_FILE | LANDLOCK_ACCESS_FS_REMOVE_DIR |
+                   LANDLOCK_ACCESS_FS_REMOVE_FILE | LANDLOCK_ACCESS_FS_MAKE_CHAR |
+                   LANDLOCK_ACCESS_FS_MAKE_DIR | LANDLOCK_ACCESS_FS_MAKE_REG |
+                   LANDLOCK_ACCESS_FS_MAKE_SOCK | LANDLOCK_ACCESS_FS_MAKE_FIFO |
+                   LANDLOCK_ACCESS_FS_MAKE_BLOCK | LANDLOCK_ACCESS_FS_MAKE_SYM;
+    if (abi >= 3)
+        writes |= LANDLOCK_ACCESS_FS_TRUNCATE;
     landlock_ruleset_attr ruleset{};
     ruleset.handled_access_fs = writes;
     const int rules =
@@ -78,6 +80,29 @@ void RestrictWritesTo(const char* dir) {
     ::close(rules);
 }
 
+// Progress lines for the decompile job: at most about ten a second while
+// the files are written, and the final count once at the end.
+class ProgressLines {
+public:
+    void Show(std::size_t written, std::size_t total) {
+        const auto now = std::chrono::steady_clock::now();
+        if (shown_ && now - last_ < std::chrono::milliseconds(100))
+            return;
+        shown_ = true;
+        last_ = now;
+        Print(written, total);
+    }
+
+    static void Print(std::size_t written, std::size_t total) {
+        std::printf("files extracted: %zu of %zu\n", written, total);
+        std::fflush(stdout);
+    }
+
+private:
+    bool shown_ = false;
+    std::chrono::steady_clock::time_point last_;
+};
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -85,29 +110,35 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "usage: hh -decompile DIR FILE\n");
         return 2;
     }
-    InstallHandlers();
+    InstallStopHandlers();
     RestrictWritesTo(argv[2]);
-    const hh::ExtractResult result = hh::Decompile(argv[2], argv[3], &g_stop);
+    ProgressLines progress;
+    hh::ExtractListener listener;
+    listener.problem = [](const std::string& problem) {
+        std::fprintf(stderr, "hh: %s\n", problem.c_str());
+    };
+    listener.progress = [&](std::size_t written, std::size_t total) {
+        progress.Show(written, total);
+    };
+    const hh::ExtractResult result = hh::Decompile(argv[2], argv[3], listener, &g_stop);
 
-    for (const std::string& name : result.refused)
-        std::fprintf(stderr, "hh: refused, would land outside the output folder: %s\n",
-                     name.c_str());
-    for (const std::string& failure : result.failures)
-        std::fprintf(stderr, "hh: %s\n", failure.c_str());
     if (result.headerChainEntries > 0)
         std::fprintf(stderr,
-                     "hh: %s: the header's directory chain lists only %d entries; every "
+                     "hh: %s: the header's directory chain lists only %llu entries; every "
                      "listing chunk was read instead\n",
-                     argv[3], result.headerChainEntries);
-    if (!result.fatal.empty())
+                     argv[3], static_cast<unsigned long long>(result.headerChainEntries));
+    if (!result.fatal.empty()) {
         std::fprintf(stderr, "hh: %s\n", result.fatal.c_str());
+        return 1;
+    }
+    ProgressLines::Print(result.files, result.toWrite);
     if (result.stopSignal) {
-        std::fprintf(stderr, "hh: stopped after %d files\n", result.files);
+        std::fprintf(stderr, "hh: stopped after %zu files\n", result.files);
         return 128 + result.stopSignal;
     }
     if (!result.Ok()) {
-        std::fprintf(stderr, "hh: %s: %d files written; %zu names refused, %zu entries failed\n",
-                     argv[3], result.files, result.refused.size(), result.failures.size());
+        std::fprintf(stderr, "hh: %s: %zu files written; %zu names refused, %zu entries failed\n",
+                     argv[3], result.files, result.refused, result.failures);
         return 1;
     }
     return 0;

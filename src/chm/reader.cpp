@@ -1,0 +1,435 @@
+#include "chm/reader.h"
+
+#include "chm/format.h"
+#include "chm/lzx_decoder.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tbx::chm {
+namespace {
+
+constexpr std::uint64_t kNone = ~std::uint64_t{0};
+constexpr std::size_t kItsfVersion2HeaderSize = 0x58;
+constexpr std::size_t kResetTableHeaderSize = 0x28;
+constexpr std::size_t kControlDataMinSize = 0x18;
+// Chunk sizes beyond this cannot be addressed by the chunks' own 16-bit
+// fields; real files use 4 KiB.
+constexpr std::uint64_t kMaxChunkSize = 0x10000;
+// Directory chunks read with one call.
+constexpr std::size_t kChunksAtOnce = 64;
+// The smallest directory entry: name length, a one-byte name, section,
+// offset, length.
+constexpr std::uint64_t kMinEntrySize = 5;
+
+std::uint64_t Le32(const std::uint8_t* at) {
+    return GetLe(at, 4);
+}
+
+// True when [offset, offset + length) lies within [0, size).
+bool Within(std::uint64_t offset, std::uint64_t length, std::uint64_t size) {
+    return offset <= size && length <= size - offset;
+}
+
+} // namespace
+
+// How the LZX section is laid out, or why it cannot be read.
+struct ChmFile::Compressed {
+    std::string error;
+    std::uint64_t contentAt = 0; // file offset of the compressed stream
+    std::uint64_t contentLength = 0;
+    std::uint64_t length = 0; // uncompressed bytes
+    unsigned windowBits = 0;
+    std::uint64_t resetFrames = 0; // frames from one reset point to the next
+    std::uint64_t tableAt = 0;     // file offset of the reset table's entries
+    std::uint64_t tableEntries = 0;
+    unsigned entrySize = 0;
+};
+
+ChmFile::ChmFile(int fd, std::uint64_t size)
+    : fd_(fd), size_(size), lzx_(std::make_unique<Compressed>()) {}
+
+ChmFile::~ChmFile() {
+    ::close(fd_);
+}
+
+std::unique_ptr<ChmFile> ChmFile::Open(const std::string& path, std::string& error) {
+    // Not blocking: a FIFO named like a help file must not hang the open.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        error = std::strerror(errno);
+        return nullptr;
+    }
+    return Open(fd, error);
+}
+
+std::unique_ptr<ChmFile> ChmFile::Open(int fd, std::string& error) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        error = std::strerror(errno);
+        ::close(fd);
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        error = "not a file";
+        ::close(fd);
+        return nullptr;
+    }
+    std::unique_ptr<ChmFile> file(new ChmFile(fd, static_cast<std::uint64_t>(st.st_size)));
+    error = file->ReadDirectory();
+    if (!error.empty())
+        return nullptr;
+    file->SetUpCompressed();
+    return file;
+}
+
+bool ChmFile::ReadAt(std::uint64_t offset, void* out, std::size_t size) const {
+    if (!Within(offset, size, size_))
+        return false;
+    auto* bytes = static_cast<std::uint8_t*>(out);
+    while (size > 0) {
+        const ssize_t got = ::pread(fd_, bytes, size, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        bytes += got;
+        size -= static_cast<std::size_t>(got);
+        offset += static_cast<std::uint64_t>(got);
+    }
+    return true;
+}
+
+ChmEntry ChmFile::Entry(std::size_t index) const {
+    const Record& record = records_[index];
+    ChmEntry entry;
+    entry.name = std::string_view(names_).substr(record.name, record.nameLength);
+    entry.section = record.section;
+    if (record.wide) {
+        entry.offset = wide_[record.offset];
+        entry.length = wide_[record.offset + 1];
+    } else {
+        entry.offset = record.offset;
+        entry.length = record.length;
+    }
+    return entry;
+}
+
+std::optional<std::size_t> ChmFile::Find(std::string_view name) const {
+    const auto nameOf = [this](const Record& record) {
+        return std::string_view(names_).substr(record.name, record.nameLength);
+    };
+    if (sorted_) {
+        const auto it = std::lower_bound(records_.begin(), records_.end(), name,
+                                         [&](const Record& record, std::string_view wanted) {
+                                             return CompareNames(nameOf(record), wanted) < 0;
+                                         });
+        if (it != records_.end() && CompareNames(nameOf(*it), name) == 0)
+            return static_cast<std::size_t>(it - records_.begin());
+        return std::nullopt;
+    }
+    for (std::size_t i = 0; i < records_.size(); ++i)
+        if (CompareNames(nameOf(records_[i]), name) == 0)
+            return i;
+    return std::nullopt;
+}
+
+// The entries of one listing chunk, all of them or, when the chunk is
+// damaged, none.
+void ChmFile::ReadListing(const std::uint8_t* chunk, std::size_t size, std::uint64_t number) {
+    const std::size_t recordsBefore = records_.size();
+    const std::size_t namesBefore = names_.size();
+    const std::size_t wideBefore = wide_.size();
+    const auto damaged = [&] {
+        records_.resize(recordsBefore);
+        names_.resize(namesBefore);
+        wide_.resize(wideBefore);
+        damage_.push_back("directory chunk " + std::to_string(number) + " is damaged");
+    };
+    // The entries end where the free space at the chunk's end begins.
+    const std::uint64_t freeSpace = Le32(chunk + 4);
+    if (freeSpace > size - kPmglHeaderSize)
+        return damaged();
+    const std::uint8_t* at = chunk + kPmglHeaderSize;
+    const std::uint8_t* const end = chunk + size - freeSpace;
+    while (at < end) {
+        std::uint64_t nameLength = 0, section = 0, offset = 0, length = 0;
+        if (!GetEncInt(at, end, nameLength) || nameLength == 0 ||
+            nameLength > static_cast<std::uint64_t>(end - at))
+            return damaged();
+        const std::uint8_t* const name = at;
+        at += nameLength;
+        // A zero byte would cut the name short wherever it is used as a path.
+        if (std::memchr(name, '\0', nameLength) || !GetEncInt(at, end, section) ||
+            !GetEncInt(at, end, offset) || !GetEncInt(at, end, length))
+            return damaged();
+        if (names_.size() > std::numeric_limits<std::uint32_t>::max() - nameLength) {
+            damage_.push_back("the directory is too large");
+            return damaged();
+        }
+        Record record{};
+        record.name = static_cast<std::uint32_t>(names_.size());
+        record.nameLength = static_cast<std::uint16_t>(nameLength);
+        record.section = static_cast<std::uint8_t>(std::min<std::uint64_t>(section, 2));
+        if (offset > std::numeric_limits<std::uint32_t>::max() ||
+            length > std::numeric_limits<std::uint32_t>::max()) {
+            record.wide = 1;
+            record.offset = static_cast<std::uint32_t>(wide_.size());
+            wide_.push_back(offset);
+            wide_.push_back(length);
+        } else {
+            record.offset = static_cast<std::uint32_t>(offset);
+            record.length = static_cast<std::uint32_t>(length);
+        }
+        names_.append(reinterpret_cast<const char*>(name), nameLength);
+        records_.push_back(record);
+    }
+}
+
+std::string ChmFile::ReadDirectory() {
+    std::uint8_t header[kItsfHeaderSize] = {};
+    if (!ReadAt(0, header, kItsfVersion2HeaderSize) || std::memcmp(header, "ITSF", 4) != 0)
+        return "not a help file, or its header is damaged";
+    // Version 3 adds where the uncompressed section starts; version 2 puts
+    // it right after the directory. The header GUIDs are not checked: some
+    // compilers write a wrong one.
+    const std::uint64_t version = Le32(header + 0x04);
+    if ((version != 2 && version != 3) || (version == 3 && !ReadAt(0, header, kItsfHeaderSize)))
+        return "not a help file, or its header is damaged";
+    const std::uint64_t dirOffset = GetLe(header + 0x48, 8);
+    const std::uint64_t dirLength = GetLe(header + 0x50, 8);
+    std::uint8_t itsp[kItspHeaderSize];
+    if (!Within(dirOffset, dirLength, size_) || dirLength < kItspHeaderSize ||
+        !ReadAt(dirOffset, itsp, sizeof itsp) || std::memcmp(itsp, "ITSP", 4) != 0)
+        return "the directory header is missing or damaged";
+    section0_ = version == 3 ? GetLe(header + 0x58, 8) : dirOffset + dirLength;
+    const std::uint64_t headerLength = Le32(itsp + 0x08);
+    const std::uint64_t chunkSize = Le32(itsp + 0x10);
+    const std::uint64_t firstListing = Le32(itsp + 0x20);
+    const std::uint64_t chunks = Le32(itsp + 0x2C);
+    if (section0_ > size_ || headerLength < kItspHeaderSize || headerLength > dirLength ||
+        chunkSize <= kPmglHeaderSize || chunkSize > kMaxChunkSize ||
+        chunks > (dirLength - headerLength) / chunkSize)
+        return "the directory header is damaged";
+
+    // Room for the most entries the chunks can hold; pages never written
+    // to cost no memory.
+    const std::uint64_t entryBytes = chunks * (chunkSize - kPmglHeaderSize);
+    records_.reserve(static_cast<std::size_t>(entryBytes / kMinEntrySize));
+    names_.reserve(static_cast<std::size_t>(entryBytes));
+
+    // What each listing chunk holds and links to, for the header's chain.
+    std::vector<std::uint32_t> entriesOf(chunks, 0);
+    std::vector<std::uint32_t> nextOf(chunks, kNoChunk);
+    std::vector<bool> listing(chunks, false);
+    std::vector<std::uint8_t> batch;
+    const std::uint64_t chunksAt = dirOffset + headerLength;
+    for (std::uint64_t first = 0; first < chunks; first += kChunksAtOnce) {
+        const std::uint64_t count = std::min<std::uint64_t>(kChunksAtOnce, chunks - first);
+        batch.resize(static_cast<std::size_t>(count * chunkSize));
+        if (!ReadAt(chunksAt + first * chunkSize, batch.data(), batch.size()))
+            return "the directory cannot be read";
+        for (std::uint64_t i = 0; i < count; ++i) {
+            const std::uint8_t* chunk = batch.data() + i * chunkSize;
+            const std::uint64_t number = first + i;
+            if (std::memcmp(chunk, "PMGI", 4) == 0)
+                continue;
+            if (std::memcmp(chunk, "PMGL", 4) != 0) {
+                damage_.push_back("directory chunk " + std::to_string(number) + " is damaged");
+                continue;
+            }
+            const std::size_t before = records_.size();
+            const std::size_t damageBefore = damage_.size();
+            ReadListing(chunk, static_cast<std::size_t>(chunkSize), number);
+            if (damage_.size() != damageBefore)
+                continue;
+            listing[number] = true;
+            entriesOf[number] = static_cast<std::uint32_t>(records_.size() - before);
+            nextOf[number] = static_cast<std::uint32_t>(Le32(chunk + 0x10));
+        }
+    }
+
+    std::vector<bool> visited(chunks, false);
+    std::uint64_t reached = 0, listings = 0, chainEntries = 0;
+    for (std::uint64_t i = 0; i < chunks; ++i)
+        listings += listing[i];
+    for (std::uint64_t at = firstListing; at < chunks && listing[at] && !visited[at];
+         at = nextOf[at]) {
+        visited[at] = true;
+        chainEntries += entriesOf[at];
+        ++reached;
+    }
+    headerChainEntries_ = reached == listings ? 0 : chainEntries;
+
+    for (std::size_t i = 1; i < records_.size() && sorted_; ++i)
+        sorted_ = CompareNames(Entry(i - 1).name, Entry(i).name) <= 0;
+    return {};
+}
+
+// Finds and checks the streams that describe the LZX section. Any fault
+// leaves the reason in lzx_->error: then only that section is unreadable.
+void ChmFile::SetUpCompressed() {
+    Compressed& lzx = *lzx_;
+    const auto stream = [this](std::string_view name) -> std::optional<ChmEntry> {
+        const std::optional<std::size_t> index = Find(name);
+        if (!index)
+            return std::nullopt;
+        const ChmEntry entry = Entry(*index);
+        if (entry.section != kUncompressedSection ||
+            !Within(entry.offset, entry.length, size_ - section0_))
+            return std::nullopt;
+        return entry;
+    };
+    const std::optional<ChmEntry> control = stream(kControlData);
+    const std::optional<ChmEntry> table = stream(kResetTable);
+    const std::optional<ChmEntry> content = stream(kContent);
+    if (!control || !table || !content) {
+        lzx.error = "the compressed section's description is missing or damaged";
+        return;
+    }
+
+    std::uint8_t data[kControlDataMinSize];
+    if (control->length < sizeof data || !ReadAt(section0_ + control->offset, data, sizeof data) ||
+        std::memcmp(data + 4, "LZXC", 4) != 0) {
+        lzx.error = "the compressed section's control data is damaged";
+        return;
+    }
+    const std::uint64_t version = Le32(data + 0x08);
+    const std::uint64_t unit = version == 2 ? kLzxFrameSize : 1;
+    const std::uint64_t resetInterval = Le32(data + 0x0C) * unit;
+    const std::uint64_t windowSize = Le32(data + 0x10) * unit;
+    unsigned windowBits = kLzxMinWindowBits;
+    while (windowBits < kLzxMaxWindowBits && (std::uint64_t{1} << windowBits) < windowSize)
+        ++windowBits;
+    if ((version != 1 && version != 2) || windowSize != std::uint64_t{1} << windowBits ||
+        resetInterval == 0 || resetInterval % kLzxFrameSize != 0) {
+        lzx.error = "the compressed section's control data is damaged";
+        return;
+    }
+
+    std::uint8_t reset[kResetTableHeaderSize];
+    if (table->length < sizeof reset || !ReadAt(section0_ + table->offset, reset, sizeof reset)) {
+        lzx.error = "the compressed section's reset table is damaged";
+        return;
+    }
+    const std::uint64_t entries = Le32(reset + 0x04);
+    const std::uint64_t entrySize = Le32(reset + 0x08);
+    const std::uint64_t tableOffset = Le32(reset + 0x0C);
+    if ((entrySize != 4 && entrySize != 8) || GetLe(reset + 0x20, 8) != kLzxFrameSize ||
+        tableOffset > table->length || entries > (table->length - tableOffset) / entrySize) {
+        lzx.error = "the compressed section's reset table is damaged";
+        return;
+    }
+    lzx.contentAt = section0_ + content->offset;
+    lzx.contentLength = content->length;
+    lzx.length = GetLe(reset + 0x10, 8);
+    lzx.windowBits = windowBits;
+    lzx.resetFrames = resetInterval / kLzxFrameSize;
+    lzx.tableAt = section0_ + table->offset + tableOffset;
+    lzx.tableEntries = entries;
+    lzx.entrySize = static_cast<unsigned>(entrySize);
+}
+
+ChmCursor::ChmCursor(const ChmFile& file) : file_(file), interval_(kNone) {}
+
+ChmCursor::~ChmCursor() = default;
+
+std::string ChmCursor::Read(const ChmEntry& entry, std::uint64_t from,
+                            std::span<std::uint8_t> out) {
+    if (!Within(from, out.size(), entry.length))
+        return "read beyond the end of the entry";
+    if (entry.section == kUncompressedSection) {
+        if (!Within(entry.offset, entry.length, file_.size_ - file_.section0_))
+            return "content beyond the end of the file";
+        if (!file_.ReadAt(file_.section0_ + entry.offset + from, out.data(), out.size()))
+            return "the help file cannot be read";
+        return {};
+    }
+    if (entry.section != kCompressedSection)
+        return "content in an unknown section";
+    const ChmFile::Compressed& lzx = *file_.lzx_;
+    if (!lzx.error.empty())
+        return lzx.error;
+    if (!Within(entry.offset, entry.length, lzx.length))
+        return "content beyond the end of the compressed section";
+    return ReadCompressed(entry.offset + from, out);
+}
+
+std::string ChmCursor::ReadCompressed(std::uint64_t at, std::span<std::uint8_t> out) {
+    while (!out.empty()) {
+        std::span<const std::uint8_t> frame;
+        if (std::string error = Frame(at / kLzxFrameSize, frame); !error.empty())
+            return error;
+        const std::size_t within = static_cast<std::size_t>(at % kLzxFrameSize);
+        const std::size_t count = std::min(out.size(), frame.size() - within);
+        std::memcpy(out.data(), frame.data() + within, count);
+        out = out.subspan(count);
+        at += count;
+    }
+    return {};
+}
+
+// The decoded bytes of one frame of the section: from the window when it
+// still holds them, else decoded onwards from the current position or from
+// the reset point at or before the frame.
+std::string ChmCursor::Frame(std::uint64_t frame, std::span<const std::uint8_t>& bytes) {
+    const ChmFile::Compressed& lzx = *file_.lzx_;
+    const std::uint64_t interval = frame / lzx.resetFrames;
+    const std::uint64_t local = frame % lzx.resetFrames;
+    if (interval == interval_) {
+        bytes = decoder_->HeldFrame(local);
+        if (!bytes.empty())
+            return {};
+    }
+    if (interval != interval_ || local < decoder_->FramesDecoded()) {
+        if (std::string error = StartInterval(interval); !error.empty())
+            return error;
+    }
+    while (decoder_->FramesDecoded() <= local) {
+        const LzxDecoder::Result result = decoder_->DecodeFrame(bits_);
+        if (result.error) {
+            interval_ = kNone;
+            return std::string("damaged compressed content: ") + result.error;
+        }
+        bytes = result.frame;
+    }
+    return {};
+}
+
+std::string ChmCursor::StartInterval(std::uint64_t interval) {
+    const ChmFile::Compressed& lzx = *file_.lzx_;
+    interval_ = kNone;
+    const auto tableEntry = [&](std::uint64_t index, std::uint64_t& value) {
+        std::uint8_t bytes[8];
+        if (!file_.ReadAt(lzx.tableAt + index * lzx.entrySize, bytes, lzx.entrySize))
+            return false;
+        value = GetLe(bytes, static_cast<int>(lzx.entrySize));
+        return true;
+    };
+    // The interval's compressed bytes run to the next reset point, or to
+    // the end of the stream for the last one.
+    const std::uint64_t first = interval * lzx.resetFrames;
+    const std::uint64_t frames = lzx.length / kLzxFrameSize + (lzx.length % kLzxFrameSize != 0);
+    std::uint64_t start = 0, end = lzx.contentLength;
+    const std::uint64_t next = first + lzx.resetFrames;
+    if (first >= lzx.tableEntries || !tableEntry(first, start) ||
+        (next < frames && next < lzx.tableEntries && !tableEntry(next, end)) || start > end ||
+        end > lzx.contentLength)
+        return "the compressed section's reset table is damaged";
+    input_.resize(static_cast<std::size_t>(end - start));
+    if (!file_.ReadAt(lzx.contentAt + start, input_.data(), input_.size()))
+        return "the help file cannot be read";
+    if (!decoder_ || decoder_->WindowBits() != lzx.windowBits)
+        decoder_ = std::make_unique<LzxDecoder>(lzx.windowBits);
+    decoder_->Reset();
+    bits_ = BitReader(input_);
+    interval_ = interval;
+    return {};
+}
+
+} // namespace tbx::chm
