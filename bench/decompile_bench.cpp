@@ -1,14 +1,14 @@
 // hh against chmlib's own extractor on the same help file: a generated site
-// of 2,000 pages of about 20 KB, compiled once by chmcmd, then extracted by
+// of 2,000 pages of about 20 KB, compiled once by hhc, then extracted by
 // "hh -decompile" and by extract_chmLib into a fresh folder each time, in
-// turn. Figures per page matter as well: extract_chmLib misses the pages of
-// the listing chunks that the header skips, so it writes fewer files.
+// turn. Figures per page matter as well, should one of them write fewer
+// files than the other.
 //
 // Then the memory hh needs for a 64 MB help file whose directory is full of
 // tiny entries (crafted here): its peak resident size.
 
 #include "chm/format.h"
-#include "chmcmd_help.h"
+#include "compiled_site.h"
 #include "platform/process.h"
 
 #include <benchmark/benchmark.h>
@@ -26,8 +26,8 @@ namespace {
 namespace fs = std::filesystem;
 using namespace tbx::chm;
 
-const tbx::bench::ChmcmdHelpFile& TheHelpFile() {
-    static const tbx::bench::ChmcmdHelpFile help(2000);
+const tbx::bench::CompiledSite& TheHelpFile() {
+    static const tbx::bench::CompiledSite help(2000);
     return help;
 }
 
@@ -60,7 +60,7 @@ int PagesBelow(const fs::path& folder) {
 // Runs program with args into a fresh output folder per iteration.
 void Extract(benchmark::State& state, const std::string& program,
              std::vector<std::string> (*args)(const fs::path& out, const fs::path& chm)) {
-    const tbx::bench::ChmcmdHelpFile& help = TheHelpFile();
+    const tbx::bench::CompiledSite& help = TheHelpFile();
     const fs::path out = help.Root() / "out";
     double peak = 0, cpu = 0;
     for (auto _ : state) {

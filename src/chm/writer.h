@@ -47,6 +47,11 @@ public:
     std::string Add(std::string_view name, std::string_view bytes,
                     Storage storage = Storage::Compressed);
 
+    // Makes room for that many bytes of compressed files to come, so that
+    // adding a large site does not copy what was added before, again and
+    // again.
+    void Reserve(std::uint64_t compressedBytes) { compressed_.reserve(compressedBytes); }
+
     // Writes every file added into the help file at path. It goes to a
     // temporary file beside path, flushed to disk and renamed into place
     // only when whole. Empty on success, otherwise the reason; then nothing

@@ -65,7 +65,7 @@ public:
             return Failed(read.error);
         project_ = read.project;
         if (Stopped(options_))
-            return {true, {}};
+            return {true, {}, warnings_};
 
         site::SiteWalk walk = Walk();
         if (!walk.error.empty())
@@ -76,23 +76,30 @@ public:
             return Failed("the start page " + project_.defaultTopic + " cannot be compiled: " +
                           StartRefusal(walk));
         if (Stopped(options_))
-            return {true, {}};
+            return {true, {}, warnings_};
 
         model_ = Model(walk);
+        // The index is built for Windows-1251 text; under another code page
+        // the viewer would fold its queries differently and find nothing.
+        search_ = project_.fullTextSearch && chm::CodePageOf(project_.language) ==
+                                                 static_cast<int>(chm::kSearchCodePage);
+        if (project_.fullTextSearch && !search_)
+            warnings_.push_back("no full-text search: it is built only for languages written "
+                                "in Windows-1251, such as 0x419 Russian");
         AddSiteFiles(walk.files);
         if (options_.strict && unfollowed_ > 0)
             return Failed(std::to_string(unfollowed_) +
                           (unfollowed_ == 1 ? " link was" : " links were") +
                           " not followed; with --strict no help file is written");
         if (Stopped(options_))
-            return {true, {}};
+            return {true, {}, warnings_};
         if (std::string error = AddHelpFiles(); !error.empty())
             return Failed(error);
         return Write();
     }
 
 private:
-    CompileResult Failed(std::string error) const { return {false, std::move(error)}; }
+    CompileResult Failed(std::string error) const { return {false, std::move(error), warnings_}; }
 
     void Print(const std::string& line) const {
         if (output_)
@@ -115,12 +122,13 @@ private:
         }
         walk.skip.push_back(project_.compiledFile);
         ProgressPacer pacer;
+        std::size_t shown = 0;
         walk.progress = [&](std::size_t read) {
             if (pacer.Due())
-                Print(FormatProgressLine({ProgressKind::FilesRead, read, 0}));
+                Print(FormatProgressLine({ProgressKind::FilesRead, shown = read, 0}));
         };
         site::SiteWalk result = site::WalkSite(walk);
-        if (result.error.empty())
+        if (result.error.empty() && result.files.size() != shown)
             Print(FormatProgressLine({ProgressKind::FilesRead, result.files.size(), 0}));
         return result;
     }
@@ -171,6 +179,10 @@ private:
     // (and is indexed); then its bytes are let go, so the site is held in
     // memory about once.
     void AddSiteFiles(std::vector<site::SiteFile>& files) {
+        std::uint64_t size = 0;
+        for (const site::SiteFile& file : files)
+            size += file.bytes.size();
+        writer_.Reserve(size);
         for (site::SiteFile& file : files) {
             if (ReservedName(file.name)) {
                 NotFollowed({file.name, {}, std::string(kReservedName)});
@@ -184,8 +196,8 @@ private:
             ++compressed_;
             bytesIn_ += file.bytes.size();
             if (file.kind == site::FileKind::Page) {
-                if (project_.fullTextSearch)
-                    search_.AddTopic({static_cast<std::uint32_t>(model_.topics.size()),
+                if (search_)
+                    index_.AddTopic({static_cast<std::uint32_t>(model_.topics.size()),
                                       file.bytes, chm::PageCharset::Detect, file.title});
                 model_.topics.push_back({file.name, file.title, true});
             }
@@ -194,7 +206,7 @@ private:
     }
 
     std::string AddHelpFiles() {
-        model_.fullTextSearch = project_.fullTextSearch;
+        model_.fullTextSearch = search_;
         const chm::HelpFiles help = chm::BuildHelpFiles(model_);
         const std::pair<const char*, const std::string*> compressed[] = {
             {"/#WINDOWS", &help.windows}, {"/#STRINGS", &help.strings},
@@ -209,8 +221,8 @@ private:
                 error = writer_.Add(name, *bytes);
             compressed_ += 1;
         }
-        if (project_.fullTextSearch && error.empty()) {
-            error = writer_.Add("/$FIftiMain", search_.Finish());
+        if (search_ && error.empty()) {
+            error = writer_.Add("/$FIftiMain", index_.Finish());
             if (error.empty())
                 error = writer_.Add("/$OBJINST", chm::BuildObjInst());
             compressed_ += 2;
@@ -231,7 +243,7 @@ private:
         };
         const std::string error = writer_.Finish(project_.compiledFile, write);
         if (error == chm::kStopped)
-            return {true, {}};
+            return {true, {}, warnings_};
         if (!error.empty())
             return Failed(error);
 
@@ -240,7 +252,7 @@ private:
             ::stat(project_.compiledFile.c_str(), &info) == 0 ? info.st_size : 0;
         const std::chrono::duration<double> taken = std::chrono::steady_clock::now() - start_;
         Print(FormatSummaryLine({stored_, bytesIn_, size, taken.count()}));
-        return {};
+        return {false, {}, warnings_};
     }
 
     const CompileOptions& options_;
@@ -249,7 +261,9 @@ private:
     site::Project project_;
     chm::HelpModel model_;
     chm::Writer writer_;
-    chm::SearchIndexBuilder search_;
+    bool search_ = false;
+    chm::SearchIndexBuilder index_;
+    std::vector<std::string> warnings_;
     std::size_t unfollowed_ = 0;
     std::uint64_t stored_ = 0;
     std::uint64_t bytesIn_ = 0;

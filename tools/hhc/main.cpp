@@ -39,10 +39,11 @@ void PrintUsage(std::FILE* to) {
                  "Standard output, one line each:\n"
                  "%.*s"
                  "\n"
-                 "Errors go to standard error. Exit status: 0 when the help file was\n"
-                 "written, 1 on any failure, 2 for a wrong command line, 128 + the signal\n"
-                 "when stopped by SIGTERM, SIGINT or SIGHUP. On failure or stop an earlier\n"
-                 "help file of that name stays as it was and nothing else is left behind.\n",
+                 "Errors and warnings go to standard error. Exit status: 0 when the help\n"
+                 "file was written, 1 on any failure, 2 for a wrong command line, 128 +\n"
+                 "the signal when stopped by SIGTERM, SIGINT or SIGHUP. On failure or stop\n"
+                 "an earlier help file of that name stays as it was and nothing else is\n"
+                 "left behind.\n",
                  static_cast<int>(tbx::kCompilerLineForms.size()), tbx::kCompilerLineForms.data());
 }
 
@@ -151,6 +152,8 @@ int main(int argc, char** argv) {
     StopOnSignal stop;
     options.stop = stop.Flag();
     const tbx::hhc::CompileResult result = tbx::hhc::Compile(project, options, PrintLine);
+    for (const std::string& warning : result.warnings)
+        std::fprintf(stderr, "hhc: warning: %s\n", warning.c_str());
     if (result.stopped) {
         std::fprintf(stderr, "hhc: stopped by signal %d; nothing was written\n", stop.Signal());
         return 128 + stop.Signal();

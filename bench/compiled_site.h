@@ -1,6 +1,7 @@
 #pragma once
-// The generated benchmark site (generated_site.h) compiled once by chmcmd
+// The generated benchmark site (generated_site.h) compiled once by our hhc
 // in a temporary folder: the help file the reading benchmarks share.
+// TOMEBOX_TOOLS_DIR names the folder that holds hhc.
 
 #include "generated_site.h"
 #include "platform/process.h"
@@ -12,9 +13,9 @@
 
 namespace tbx::bench {
 
-class ChmcmdHelpFile {
+class CompiledSite {
 public:
-    explicit ChmcmdHelpFile(int pages) {
+    explicit CompiledSite(int pages) {
         namespace fs = std::filesystem;
         std::string pattern = (fs::temp_directory_path() / "tomebox-bench-XXXXXX").string();
         if (!mkdtemp(pattern.data()))
@@ -25,16 +26,14 @@ public:
         WriteText(root_ / "site/site.hhp",
                   "[OPTIONS]\r\nCompiled file=" + chm_.string() +
                       "\r\nDefault topic=index.htm\r\n\r\n[FILES]\r\nindex.htm\r\n");
-        const fs::path before = fs::current_path();
-        fs::current_path(root_ / "site");
-        const ProcessOutcome run = RunProcess("chmcmd", {"--html-scan", "site.hhp"});
-        fs::current_path(before);
+        const ProcessOutcome run =
+            RunProcess(TOMEBOX_TOOLS_DIR "/hhc", {(root_ / "site/site.hhp").string()});
         if (!run.started || run.exitCode != 0 || !fs::exists(chm_))
-            throw std::runtime_error("chmcmd failed");
+            throw std::runtime_error("hhc failed: " + run.errorOutput);
     }
-    ~ChmcmdHelpFile() { std::filesystem::remove_all(root_); }
-    ChmcmdHelpFile(const ChmcmdHelpFile&) = delete;
-    ChmcmdHelpFile& operator=(const ChmcmdHelpFile&) = delete;
+    ~CompiledSite() { std::filesystem::remove_all(root_); }
+    CompiledSite(const CompiledSite&) = delete;
+    CompiledSite& operator=(const CompiledSite&) = delete;
 
     const std::filesystem::path& Root() const { return root_; }
     const std::filesystem::path& Chm() const { return chm_; }
