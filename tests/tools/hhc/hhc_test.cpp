@@ -14,6 +14,7 @@
 #include "res/strings.h"
 #include "settings/opt_store.h"
 #include "site/project.h"
+#include "support/chm_reader.h"
 #include "support/help_file_check.h"
 #include "support/scripted_host.h"
 #include "support/temp_dir.h"
@@ -451,8 +452,9 @@ for word in sys.argv[2:]:
 }
 
 // Failures say what is wrong on standard error, exit with 1 and leave an
-// earlier help file and the output folder as they were.
-TEST_F(HhcTest, FailuresLeaveTheEarlierHelpFileAsItWas) {
+// earlier help file and the output folder as they were. What cannot be done
+// in a help file that is written is named too.
+TEST_F(HhcTest, FailuresLeaveTheEarlierHelpFileAndWhatCannotBeDoneIsNamed) {
     const fs::path site = root.Path() / "site";
     // Longer than a stored name may be, in folders of names a disk allows.
     const std::string longName =
@@ -496,11 +498,15 @@ TEST_F(HhcTest, FailuresLeaveTheEarlierHelpFileAsItWas) {
     }
 
     // Files that cannot be stored under their names are named, and the rest
-    // is written.
-    WriteFile(root / "p.hhp", "[OPTIONS]\nCompiled file=" + help +
-                                  "\nDefault topic=" + (site / "start.htm").string());
+    // is written; so is a search the language does not allow.
+    WriteFile(root / "p.hhp", "[OPTIONS]\nCompiled file=" + help + "\nDefault topic=" +
+                                  (site / "start.htm").string() +
+                                  "\nFull-text search=Yes\nLanguage=0x409 English\n");
     const HhcRun run = RunHhc({root / "p.hhp"});
     ASSERT_TRUE(run.Succeeded()) << Show(run);
+    EXPECT_NE(run.outcome.errorOutput.find("hhc: warning: no full-text search"), std::string::npos)
+        << Show(run);
+    EXPECT_EQ(test::ReadChmObject(help, "/$FIftiMain"), std::nullopt);
     const std::vector<UnfollowedLink> unfollowed = run.Unfollowed();
     ASSERT_EQ(unfollowed.size(), 2u) << Show(run);
     EXPECT_EQ(unfollowed[0].link, "/" + longName);
