@@ -4,9 +4,8 @@
 // TOMEBOX_TOOLS_DIR names the folder that holds hhc.
 
 #include "generated_site.h"
-#include "platform/process.h"
+#include "run_cost.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -17,10 +16,7 @@ class CompiledSite {
 public:
     explicit CompiledSite(int pages) {
         namespace fs = std::filesystem;
-        std::string pattern = (fs::temp_directory_path() / "tomebox-bench-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp");
-        root_ = pattern;
+        root_ = MakeTempRoot();
         MakeSite(root_ / "site", pages);
         chm_ = root_ / "site.chm";
         WriteText(root_ / "site/site.hhp",

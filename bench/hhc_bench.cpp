@@ -15,22 +15,22 @@
 #include "generated_site.h"
 #include "platform/process.h"
 #include "platform/shell.h"
+#include "run_cost.h"
 #include "settings/opt_store.h"
 
+#include <algorithm>
 #include <benchmark/benchmark.h>
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <stdexcept>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
 
 namespace {
 
 namespace fs = std::filesystem;
 using tbx::bench::MakeSite;
+using tbx::bench::Run;
+using tbx::bench::RunCost;
 using tbx::bench::WriteText;
 
 constexpr int kPages = 2000;
@@ -38,10 +38,7 @@ const std::string kHhc = TOMEBOX_TOOLS_DIR "/hhc";
 
 struct Site {
     Site() {
-        std::string pattern = (fs::temp_directory_path() / "tomebox-bench-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp");
-        root = pattern;
+        root = tbx::bench::MakeTempRoot();
         page = MakeSite(root / "site", kPages);
         fs::create_directories(root / "store");
         tbx::WriteFirstRunDefaults(tbx::RegHive(root / "store"));
@@ -73,28 +70,6 @@ struct Site {
 Site& TheSite() {
     static Site site;
     return site;
-}
-
-// What one run of a program cost.
-struct RunCost {
-    bool ok = false;
-    double wallS = 0;
-    double cpuS = 0;   // user and system time
-    double peakMb = 0; // peak resident size
-};
-
-RunCost Run(const std::string& program, const std::vector<std::string>& args) {
-    const auto start = std::chrono::steady_clock::now();
-    std::string error;
-    const pid_t pid = tbx::SpawnHidden(program, args, -1, error);
-    int status = 0;
-    rusage usage{};
-    if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid)
-        return {};
-    const std::chrono::duration<double> wall = std::chrono::steady_clock::now() - start;
-    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
-    return {WIFEXITED(status) && WEXITSTATUS(status) == 0, wall.count(),
-            seconds(usage.ru_utime) + seconds(usage.ru_stime), usage.ru_maxrss / 1024.0};
 }
 
 // Sums of several runs, reported as means per iteration.

@@ -14,6 +14,7 @@
 #include "res/strings.h"
 #include "settings/opt_store.h"
 #include "support/help_file_check.h"
+#include "support/options.h"
 #include "support/temp_dir.h"
 
 #include <QApplication>
@@ -31,16 +32,9 @@ namespace fs = std::filesystem;
 using test::FakeShell;
 using test::ReadFile;
 using test::ScriptedDialogs;
+using test::SetOptions;
 using test::TempDir;
 using test::WriteFile;
-
-void SetOptions(const RegHive& hive, const char* keyPath,
-                std::initializer_list<std::pair<const char*, const char*>> values) {
-    COptKey key;
-    ASSERT_EQ(key.OpenOrCreate(hive, keyPath), kErrorSuccess);
-    for (const auto& [name, text] : values)
-        ASSERT_EQ(key.SetText(name, text), kErrorSuccess);
-}
 
 TEST(IndexEndToEndTest, AnIndexedFolderBuildsIntoOneHelpFileHoldingEveryPage) {
     TempDir site, store;

@@ -65,7 +65,7 @@ public:
             return Failed(read.error);
         project_ = read.project;
         if (Stopped(options_))
-            return {true, {}, warnings_};
+            return Halted();
 
         site::SiteWalk walk = Walk();
         if (!walk.error.empty())
@@ -76,7 +76,7 @@ public:
             return Failed("the start page " + project_.defaultTopic + " cannot be compiled: " +
                           StartRefusal(walk));
         if (Stopped(options_))
-            return {true, {}, warnings_};
+            return Halted();
 
         model_ = Model(walk);
         // The index is built for Windows-1251 text; under another code page
@@ -92,7 +92,7 @@ public:
                           (unfollowed_ == 1 ? " link was" : " links were") +
                           " not followed; with --strict no help file is written");
         if (Stopped(options_))
-            return {true, {}, warnings_};
+            return Halted();
         if (std::string error = AddHelpFiles(); !error.empty())
             return Failed(error);
         return Write();
@@ -100,6 +100,7 @@ public:
 
 private:
     CompileResult Failed(std::string error) const { return {false, std::move(error), warnings_}; }
+    CompileResult Halted() const { return {true, {}, warnings_}; }
 
     void Print(const std::string& line) const {
         if (output_)
@@ -243,7 +244,7 @@ private:
         };
         const std::string error = writer_.Finish(project_.compiledFile, write);
         if (error == chm::kStopped)
-            return {true, {}, warnings_};
+            return Halted();
         if (!error.empty())
             return Failed(error);
 

@@ -16,6 +16,7 @@
 #include "site/project.h"
 #include "support/chm_reader.h"
 #include "support/help_file_check.h"
+#include "support/options.h"
 #include "support/scripted_host.h"
 #include "support/temp_dir.h"
 
@@ -35,6 +36,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ReadFile;
+using test::SetOptions;
 using test::TempDir;
 using test::WriteFile;
 
@@ -87,14 +89,6 @@ void WriteAll(const fs::path& root, const std::map<std::string, std::string>& fi
 
 std::string Cp1251(std::string_view utf8) {
     return EncodeCp1251(utf8, Unmappable::Question);
-}
-
-void SetOptions(const RegHive& hive, const char* keyPath,
-                std::initializer_list<std::pair<const char*, const char*>> values) {
-    COptKey key;
-    ASSERT_EQ(key.OpenOrCreate(hive, keyPath), kErrorSuccess);
-    for (const auto& [name, text] : values)
-        ASSERT_EQ(key.SetText(name, text), kErrorSuccess);
 }
 
 class HhcTest : public ::testing::Test {
