@@ -10,6 +10,7 @@
 #include "chm/writer.h"
 #include "generated_site.h"
 #include "platform/process.h"
+#include "run_cost.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -19,7 +20,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -31,10 +31,7 @@ constexpr int kPages = 2000;
 
 struct Site {
     Site() {
-        std::string pattern = (fs::temp_directory_path() / "tomebox-bench-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp");
-        root = pattern;
+        root = tbx::bench::MakeTempRoot();
         tbx::bench::MakeSite(root / "site", kPages);
         for (const auto& entry : fs::recursive_directory_iterator(root / "site"))
             if (entry.is_regular_file())

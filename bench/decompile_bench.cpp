@@ -1,23 +1,22 @@
 // hh against chmlib's own extractor on the same help file: a generated site
-// of 2,000 pages of about 20 KB, compiled once by chmcmd, then extracted by
+// of 2,000 pages of about 20 KB, compiled once by hhc, then extracted by
 // "hh -decompile" and by extract_chmLib into a fresh folder each time, in
-// turn. Figures per page matter as well: extract_chmLib misses the pages of
-// the listing chunks that the header skips, so it writes fewer files.
+// turn. Figures per page matter as well, should one of them write fewer
+// files than the other.
 //
 // Then the memory hh needs for a 64 MB help file whose directory is full of
 // tiny entries (crafted here): its peak resident size.
 
 #include "chm/format.h"
-#include "chmcmd_help.h"
+#include "compiled_site.h"
 #include "platform/process.h"
+#include "run_cost.h"
 
 #include <benchmark/benchmark.h>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -25,29 +24,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace tbx::chm;
+using tbx::bench::Run;
+using tbx::bench::RunCost;
 
-const tbx::bench::ChmcmdHelpFile& TheHelpFile() {
-    static const tbx::bench::ChmcmdHelpFile help(2000);
+const tbx::bench::CompiledSite& TheHelpFile() {
+    static const tbx::bench::CompiledSite help(2000);
     return help;
-}
-
-// What one run of a program cost; ok is false when it failed.
-struct RunCost {
-    bool ok = false;
-    double cpuMs = 0;  // user and system time
-    double peakMb = 0; // peak resident size
-};
-
-RunCost Run(const std::string& program, const std::vector<std::string>& args) {
-    std::string error;
-    const pid_t pid = tbx::SpawnHidden(program, args, -1, error);
-    int status = 0;
-    rusage usage{};
-    if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid)
-        return {};
-    const auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
-    return {WIFEXITED(status) && WEXITSTATUS(status) == 0, ms(usage.ru_utime) + ms(usage.ru_stime),
-            usage.ru_maxrss / 1024.0};
 }
 
 int PagesBelow(const fs::path& folder) {
@@ -60,7 +42,7 @@ int PagesBelow(const fs::path& folder) {
 // Runs program with args into a fresh output folder per iteration.
 void Extract(benchmark::State& state, const std::string& program,
              std::vector<std::string> (*args)(const fs::path& out, const fs::path& chm)) {
-    const tbx::bench::ChmcmdHelpFile& help = TheHelpFile();
+    const tbx::bench::CompiledSite& help = TheHelpFile();
     const fs::path out = help.Root() / "out";
     double peak = 0, cpu = 0;
     for (auto _ : state) {
@@ -74,7 +56,7 @@ void Extract(benchmark::State& state, const std::string& program,
         if (!cost.ok)
             state.SkipWithError((program + " failed").c_str());
         peak = std::max(peak, cost.peakMb);
-        cpu += cost.cpuMs;
+        cpu += cost.cpuS * 1e3;
     }
     state.counters["child_cpu_ms"] = cpu / static_cast<double>(state.iterations());
     state.counters["peak_rss_mb"] = peak;
@@ -172,7 +154,7 @@ void BM_HhManyEntries(benchmark::State& state) {
         if (!cost.ok)
             state.SkipWithError("hh failed");
     }
-    state.counters["child_cpu_ms"] = cost.cpuMs;
+    state.counters["child_cpu_ms"] = cost.cpuS * 1e3;
     state.counters["peak_rss_mb"] = cost.peakMb;
     state.counters["file_mb"] = static_cast<double>(fs::file_size(chm)) / (1 << 20);
 }

@@ -1,4 +1,4 @@
-// Reading the help file chmcmd compiles from the generated 2,000-page site
+// Reading the help file hhc compiles from the generated 2,000-page site
 // (about 41 MB of Windows-1251 Russian prose): the LZX decoder alone over
 // the whole compressed stream, and the reader giving every compressed entry
 // in content order, as hh reads them. Speeds are in bytes of output.
@@ -6,7 +6,7 @@
 #include "chm/format.h"
 #include "chm/lzx_decoder.h"
 #include "chm/reader.h"
-#include "chmcmd_help.h"
+#include "compiled_site.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -17,8 +17,8 @@ namespace {
 
 using namespace tbx::chm;
 
-const tbx::bench::ChmcmdHelpFile& TheHelpFile() {
-    static const tbx::bench::ChmcmdHelpFile help(2000);
+const tbx::bench::CompiledSite& TheHelpFile() {
+    static const tbx::bench::CompiledSite help(2000);
     return help;
 }
 

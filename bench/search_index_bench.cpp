@@ -8,6 +8,7 @@
 #include "generated_site.h"
 #include "index/page_title.h"
 #include "platform/process.h"
+#include "run_cost.h"
 
 #include <benchmark/benchmark.h>
 #include <chm_lib.h>
@@ -15,7 +16,6 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -67,10 +67,7 @@ struct Page {
 
 struct Site {
     Site() {
-        std::string pattern = (fs::temp_directory_path() / "tomebox-bench-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp");
-        root = pattern;
+        root = tbx::bench::MakeTempRoot();
         MakeSite(root / "site", kPages);
         std::vector<std::string> names = {"index.htm"};
         for (int i = 0; i < kPages; ++i)

@@ -9,7 +9,7 @@ PACKAGES=(
   qt6-base-dev qt6-svg-dev libgl-dev fonts-dejavu-core
   qt6-translations-l10n xdg-utils
   libgtest-dev libbenchmark-dev
-  libchm-dev libchm-bin fp-utils
+  libchm-dev libchm-bin
   desktop-file-utils appstream dpkg-dev xvfb
   libmspack-dev p7zip-full python3-chm
 )

@@ -1,5 +1,6 @@
 #include "build/compile_job.h"
 
+#include "build/tool_output.h"
 #include "controls/path_helpers.h"
 #include "platform/files.h"
 #include "platform/shell.h"
@@ -8,10 +9,13 @@
 #include "settings/opt_store.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string_view>
 #include <sys/stat.h>
+#include <vector>
 
 namespace tbx {
 namespace {
@@ -70,6 +74,83 @@ private:
     std::string path_;
     std::string error_;
 };
+
+// How many of the links hhc did not follow the log pane names.
+constexpr std::size_t kUnfollowedShown = 5;
+
+// What hhc said beyond its progress: the links it did not follow and its
+// summary.
+struct CompilerReport {
+    std::vector<UnfollowedLink> shown; // the first kUnfollowedShown
+    std::size_t unfollowed = 0;
+    std::optional<CompileSummary> summary;
+
+    void Add(std::string_view line) {
+        if (auto link = ParseUnfollowedLine(line)) {
+            if (unfollowed++ < kUnfollowedShown)
+                shown.push_back(std::move(*link));
+        } else if (auto done = ParseSummaryLine(line)) {
+            summary = done;
+        }
+    }
+};
+
+// The message with %1, %2 ... replaced by the values, in one pass, so that
+// a value holding "%2" (a link may) stays as it is.
+std::string Fill(std::string_view message, std::initializer_list<std::string> values) {
+    std::string text;
+    for (std::size_t i = 0; i < message.size(); ++i) {
+        const std::size_t n = i + 1 < message.size() ? message[i + 1] - '1' : values.size();
+        if (message[i] == '%' && n < values.size()) {
+            text += values.begin()[n];
+            ++i;
+        } else {
+            text += message[i];
+        }
+    }
+    return text;
+}
+
+// "812 байт", "11,7 КБ", "11,7 МБ": a Russian reader's sizes.
+std::string SizeText(std::uint64_t bytes) {
+    if (bytes < 1024)
+        return std::to_string(bytes) + " байт";
+    const char* const units[] = {"КБ", "МБ", "ГБ", "ТБ"};
+    double value = static_cast<double>(bytes) / 1024;
+    std::size_t unit = 0;
+    while (value >= 1024 && unit + 1 < std::size(units)) {
+        value /= 1024;
+        ++unit;
+    }
+    char number[32];
+    std::snprintf(number, sizeof number, "%.1f", value);
+    std::string text = number;
+    if (const std::size_t dot = text.find('.'); dot != std::string::npos)
+        text[dot] = ',';
+    return text + " " + units[unit];
+}
+
+// Message 111 and what the build made: where, how many files and how
+// large, and the links that were not followed, so that missing pages are
+// never passed over in silence.
+std::string BuiltText(const std::string& output, std::uint64_t size,
+                      const CompilerReport& report) {
+    std::string text = LoadString(111) + "\n" + Fill(LoadString(kMsgBuiltFile), {output});
+    if (report.summary)
+        text += "\n" + Fill(LoadString(kMsgBuiltCounts),
+                            {std::to_string(report.summary->files), SizeText(size)});
+    if (report.unfollowed == 0)
+        return text;
+    text += "\n" + Fill(LoadString(kMsgUnfollowedCount), {std::to_string(report.unfollowed)});
+    for (const UnfollowedLink& link : report.shown)
+        text += "\n" + Fill(LoadString(link.page.empty() ? kMsgUnfollowedInProject
+                                                          : kMsgUnfollowedOnPage),
+                            {link.link, link.page, UnfollowedReasonText(link.why)});
+    if (report.unfollowed > report.shown.size())
+        text += "\n" + Fill(LoadString(kMsgUnfollowedMore),
+                            {std::to_string(report.unfollowed - report.shown.size())});
+    return text;
+}
 
 } // namespace
 
@@ -146,7 +227,9 @@ int CompileJobs::CompileThreadProc() {
 void CompileJobs::RunCompiler(const std::string& compiler, const std::string& project,
                               const std::string& output) {
     const FileStamp before = StampOf(output);
-    const ProcessOutcome run = RunChild(compiler, {project}, LoadString(112));
+    CompilerReport report;
+    const ProcessOutcome run = RunChild(compiler, {project}, LoadString(112),
+                                        [&](std::string_view line) { report.Add(line); });
     RemoveFile(project);
 
     const FileStamp after = StampOf(output);
@@ -161,7 +244,7 @@ void CompileJobs::RunCompiler(const std::string& compiler, const std::string& pr
         failure = LoadString(kMsgCompileStopped);
     // A window that is closing shows nothing and starts nothing more.
     if (!cancelled || stopped)
-        host_.ShowMessage(failure.empty() ? LoadString(111) : failure);
+        host_.ShowMessage(failure.empty() ? BuiltText(output, after.size, report) : failure);
     ReleaseLock();
     host_.StopBusy();
     if (!failure.empty() || cancelled)

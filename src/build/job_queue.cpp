@@ -1,6 +1,6 @@
 #include "build/job_queue.h"
 
-#include "build/progress_line.h"
+#include "build/tool_output.h"
 #include "res/strings.h"
 
 namespace tbx {
@@ -115,7 +115,8 @@ void JobQueue::ReleaseLock() {
 }
 
 ProcessOutcome JobQueue::RunChild(const std::string& program, const std::vector<std::string>& args,
-                                  const std::string& headline) {
+                                  const std::string& headline,
+                                  const OutputLineSink& onOtherLine) {
     ChildProcess child;
     {
         std::lock_guard lock(mutex_);
@@ -125,6 +126,8 @@ ProcessOutcome JobQueue::RunChild(const std::string& program, const std::vector<
     const ProcessOutcome run = child.Wait([&](std::string_view line) {
         if (const auto progress = ParseProgressLine(line))
             host_.ShowProgress(headline + "\n" + ProgressText(*progress));
+        else if (onOtherLine)
+            onOtherLine(line);
     });
     std::lock_guard lock(mutex_);
     children_.erase(&child);

@@ -51,9 +51,9 @@ protected:
     bool StoppedByUser() const;
     // Runs a program hidden and waits for it; a closing window or a stop
     // ends it. Each progress line it prints is shown under headline while
-    // it runs.
+    // it runs; every other line of its output goes to onOtherLine.
     ProcessOutcome RunChild(const std::string& program, const std::vector<std::string>& args,
-                            const std::string& headline);
+                            const std::string& headline, const OutputLineSink& onOtherLine = {});
 
     IJobHost& host_;
 

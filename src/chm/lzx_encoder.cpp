@@ -368,7 +368,8 @@ void LzxIntervalEncoder::Write(const std::vector<Block>& blocks, std::span<const
 }
 
 LzxStream LzxCompress(std::span<const std::uint8_t> data, unsigned windowBits, unsigned threads,
-                      const std::function<void(std::uint64_t)>& progress) {
+                      const std::function<void(std::uint64_t)>& progress,
+                      const std::atomic<bool>* stop) {
     assert(LzxWindowSupported(windowBits));
     const std::size_t intervalSize = std::size_t{1} << windowBits;
     const std::size_t coded = LzxFrameCount(data.size()) * kLzxFrameSize;
@@ -384,6 +385,7 @@ LzxStream LzxCompress(std::span<const std::uint8_t> data, unsigned windowBits, u
     std::vector<char> finished(tasks, 0);
     std::atomic<std::size_t> nextTask{0};
     std::atomic<bool> failed{false};
+    bool halted = false; // a worker saw the stop; guarded by mutex
     std::exception_ptr failure;
     std::mutex mutex;
     std::condition_variable changed;
@@ -392,6 +394,12 @@ LzxStream LzxCompress(std::span<const std::uint8_t> data, unsigned windowBits, u
         try {
             LzxIntervalEncoder encoder(windowBits);
             for (std::size_t task; !failed && (task = nextTask++) < tasks;) {
+                if (stop && *stop) {
+                    const std::lock_guard lock(mutex);
+                    halted = true;
+                    changed.notify_one();
+                    break;
+                }
                 const std::size_t begin = task * kIntervalsPerTask * intervalSize;
                 const std::size_t end = std::min(coded, begin + kIntervalsPerTask * intervalSize);
                 for (std::size_t at = begin; at < end; at += intervalSize) {
@@ -426,8 +434,8 @@ LzxStream LzxCompress(std::span<const std::uint8_t> data, unsigned windowBits, u
     for (std::size_t done = 0; done < tasks;) {
         {
             std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return failed || finished[done]; });
-            if (failed)
+            changed.wait(lock, [&] { return failed || halted || finished[done]; });
+            if (failed || halted)
                 break;
             while (done < tasks && finished[done])
                 ++done;
@@ -439,6 +447,8 @@ LzxStream LzxCompress(std::span<const std::uint8_t> data, unsigned windowBits, u
         thread.join();
     if (failure)
         std::rethrow_exception(failure);
+    if (halted)
+        return {};
 
     LzxStream stream;
     std::size_t total = 0;

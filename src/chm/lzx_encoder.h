@@ -5,6 +5,7 @@
 
 #include "chm/match_finder.h"
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <span>
@@ -67,9 +68,11 @@ private:
 // reset intervals on up to `threads` threads at once (0: one per core),
 // joined in order: the result is the same for any thread count. progress, when set, is called on
 // the calling thread with the number of leading input bytes whose compression is complete, each
-// time it grows.
+// time it grows. Once *stop (when given) is true, no further interval is begun and the result is
+// an empty stream.
 LzxStream LzxCompress(std::span<const std::uint8_t> data, unsigned windowBits = kDefaultWindowBits,
                       unsigned threads = 0,
-                      const std::function<void(std::uint64_t)>& progress = {});
+                      const std::function<void(std::uint64_t)>& progress = {},
+                      const std::atomic<bool>* stop = nullptr);
 
 } // namespace tbx::chm

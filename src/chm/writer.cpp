@@ -271,7 +271,10 @@ std::string Writer::Finish(const std::string& path, const WriteOptions& options)
         FileProgress progress(std::move(ends), options);
         const LzxStream content =
             LzxCompress(compressed_, options.windowBits, options.threads,
-                        [&](std::uint64_t bytes) { progress.BytesDone(bytes); });
+                        [&](std::uint64_t bytes) { progress.BytesDone(bytes); }, options.stop);
+        const auto stopped = [&] { return options.stop && *options.stop; };
+        if (stopped())
+            return std::string(kStopped);
         progress.AllDone();
 
         // Section 0: the name list first, the content blob last.
@@ -364,6 +367,9 @@ std::string Writer::Finish(const std::string& path, const WriteOptions& options)
             section0,
             stored_,
             {reinterpret_cast<const char*>(content.bytes.data()), content.bytes.size()}};
+        // The last chance to stop: past it the file is written whole.
+        if (stopped())
+            return std::string(kStopped);
         const std::string error = WriteFileAtomically(path, pieces);
         if (!error.empty())
             return "cannot write " + path + ": " + error;

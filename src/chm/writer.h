@@ -6,6 +6,7 @@
 #include "chm/format.h"
 #include "chm/lzx_encoder.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -28,7 +29,13 @@ struct WriteOptions {
     // Called on the thread that runs Finish each time more of the
     // compressed files are complete: (complete, all of them).
     std::function<void(std::size_t, std::size_t)> progress;
+    // When given, set from anywhere to stop: Finish then writes nothing and
+    // returns kStopped, unless the help file was already being written.
+    const std::atomic<bool>* stop = nullptr;
 };
+
+// What Finish returns when it was stopped.
+inline constexpr std::string_view kStopped = "stopped";
 
 class Writer {
 public:
@@ -39,6 +46,11 @@ public:
     // letter case.
     std::string Add(std::string_view name, std::string_view bytes,
                     Storage storage = Storage::Compressed);
+
+    // Makes room for that many bytes of compressed files to come, so that
+    // adding a large site does not copy what was added before, again and
+    // again.
+    void Reserve(std::uint64_t compressedBytes) { compressed_.reserve(compressedBytes); }
 
     // Writes every file added into the help file at path. It goes to a
     // temporary file beside path, flushed to disk and renamed into place

@@ -29,6 +29,23 @@ inline constexpr int kMsgProgressRead = 240;
 inline constexpr int kMsgProgressCompressed = 241;
 inline constexpr int kMsgProgressExtracted = 242;
 inline constexpr int kMsgStartFileMissing = 250;
+// What a finished build adds under message 111.
+inline constexpr int kMsgBuiltFile = 243;
+inline constexpr int kMsgBuiltCounts = 244;
+inline constexpr int kMsgUnfollowedCount = 245;
+inline constexpr int kMsgUnfollowedOnPage = 246;
+inline constexpr int kMsgUnfollowedInProject = 247;
+inline constexpr int kMsgUnfollowedMore = 248;
+// Why a link was not followed.
+inline constexpr int kMsgReasonOutsideRoot = 260;
+inline constexpr int kMsgReasonLinkOutsideRoot = 261;
+inline constexpr int kMsgReasonNotAFile = 262;
+inline constexpr int kMsgReasonMissing = 263;
+inline constexpr int kMsgReasonUnreadable = 264;
+inline constexpr int kMsgReasonNameClash = 265;
+inline constexpr int kMsgReasonHelpFile = 266;
+inline constexpr int kMsgReasonDrivePath = 267;
+inline constexpr int kMsgReasonReservedName = 268;
 
 // The caption of every message box.
 inline constexpr const char* kCaption = "Tomebox!";

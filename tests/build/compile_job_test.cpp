@@ -65,6 +65,11 @@ protected:
         jobs.CompileThreadProc();
     }
 
+    // Message 111 as a fake compiler that prints no summary gets it.
+    std::string Built() {
+        return LoadString(111) + "\nФайл справки: " + host.fields[kIdOutputEdit];
+    }
+
     bool NoProjectLeft() {
         for (const auto& entry : fs::directory_iterator(site.Path())) {
             const std::string name = entry.path().filename().string();
@@ -84,7 +89,7 @@ protected:
 TEST_F(CompileJobTest, SuccessfulBuildReportsOpensAndLeavesNoProject) {
     Compiler(kWritesHelpFile);
     RunJob();
-    EXPECT_EQ(host.messages, (std::vector<std::string>{LoadString(112), LoadString(111)}));
+    EXPECT_EQ(host.messages, (std::vector<std::string>{LoadString(112), Built()}));
     EXPECT_EQ(ReadFile(site / "start.chm"), "compiled");
     EXPECT_EQ(shell.opened, std::vector<std::string>{site / "start.chm"});
     EXPECT_EQ(host.busyStarts, 1);
@@ -106,7 +111,7 @@ TEST_F(CompileJobTest, TheProjectLivesInAPrivateFolderAndTheSiteIsOnlyRead) {
              "cp \"$1\" \"$log.hhp\"\n" +
              kWritesHelpFile);
     RunJob();
-    ASSERT_EQ(host.messages.back(), LoadString(111));
+    ASSERT_EQ(host.messages.back(), Built());
 
     const std::string uid = std::to_string(::geteuid());
     const std::string seen = ReadFile(program.Path() / "seen");
@@ -175,7 +180,7 @@ TEST_F(CompileJobTest, OverwriteAsksOnlyWithConsentOption) {
     host.answers = {true};
     RunJob();
     EXPECT_EQ(ReadFile(site / "start.chm"), "compiled");
-    EXPECT_EQ(host.messages.back(), LoadString(111));
+    EXPECT_EQ(host.messages.back(), Built());
 }
 
 TEST_F(CompileJobTest, CompilerFailuresAreReportedAndSkipTheAfterActions) {
@@ -202,7 +207,7 @@ TEST_F(CompileJobTest, CompilerFailuresAreReportedAndSkipTheAfterActions) {
     RunJob();
     EXPECT_EQ(host.messages.back(), LoadString(kMsgNoHelpFile) + "\n" + output);
 
-    EXPECT_EQ(host.Count(LoadString(111)), 0);
+    EXPECT_EQ(host.CountHeaded(LoadString(111)), 0);
     EXPECT_TRUE(shell.opened.empty());
     EXPECT_TRUE(host.endResults.empty());
     EXPECT_EQ(host.busyStarts, host.busyStops);
@@ -259,7 +264,7 @@ void RunQueuedJobs(ScriptedHost& host, CompileJobs& jobs, const TempDir& program
     WriteFile(program.Path() / "go", "");
     ASSERT_TRUE(WaitFor([&] { return jobs.Idle(); }));
     jobs.Join();
-    EXPECT_EQ(host.Count(LoadString(111)), count);
+    EXPECT_EQ(host.CountHeaded(LoadString(111)), count);
     EXPECT_FALSE(fs::exists(program.Path() / "overlap"));
 }
 
@@ -305,7 +310,7 @@ TEST_F(CompileJobTest, ShutdownStopsTheRunningCompilerAndDropsWaitingJobs) {
         jobs.Start(); // a press after closing starts nothing
         ASSERT_TRUE(WaitFor([&] { return jobs.Idle(); }));
     }
-    EXPECT_EQ(host.Count(LoadString(111)), 0);
+    EXPECT_EQ(host.CountHeaded(LoadString(111)), 0);
     EXPECT_EQ(host.Count(LoadString(112)), 1);
     EXPECT_TRUE(shell.opened.empty());
     EXPECT_TRUE(host.endResults.empty());
@@ -343,7 +348,38 @@ TEST_F(CompileJobTest, ProgressShowsUnderMessage112WhileTheCompilerRuns) {
                                         LoadString(112) + "\nСжато файлов: 1 из 3"}));
     WriteFile(program.Path() / "go", "");
     ASSERT_TRUE(WaitFor([&] { return jobs.Idle(); }));
-    EXPECT_EQ(host.messages, (std::vector<std::string>{LoadString(112), LoadString(111)}));
+    EXPECT_EQ(host.messages, (std::vector<std::string>{LoadString(112), Built()}));
+}
+
+// What the compiler said beyond its progress joins message 111: the help
+// file, its count and size, and the links it did not follow, the first five
+// of them with the reason in Russian (an unknown reason as it came).
+TEST_F(CompileJobTest, FinishedBuildNamesTheFileItsSizeAndTheLinksNotFollowed) {
+    Compiler("echo 'files read: 3'\n"
+             "echo 'not followed: \"a.htm\" in \"/start.htm\": does not exist'\n"
+             "printf '%s\\n' 'not followed: \"100%2 \\\"q\\\".htm\" in \"/start.htm\": "
+             "is a symbolic link to outside the site folder'\n"
+             "echo 'not followed: \"/x/p.htm\": leaves the site folder'\n"
+             "echo 'not followed: \"b.htm\" in \"/start.htm\": cannot be read (Permission denied)'\n"
+             "echo 'not followed: \"c.htm\" in \"/start.htm\": something new'\n"
+             "echo 'not followed: \"d.htm\" in \"/start.htm\": does not exist'\n"
+             "echo 'not followed: \"e.htm\" in \"/d.htm\": does not exist'\n"
+             "echo 'compiled: 3 files, 300 bytes in, 2150 bytes out, 0.01 s'\n"
+             "out=$(grep -a '^Compiled file=' \"$1\" | cut -d= -f2- | tr -d '\\r')\n"
+             "head -c 2150 /dev/zero > \"$out\"\n");
+    RunJob();
+    EXPECT_EQ(host.messages.back(),
+              Built() +
+                  "\nФайлов в справке: 3, размер: 2,1 КБ"
+                  "\nНе пройдено ссылок: 7. Эти файлы не вошли в справку:"
+                  "\n«a.htm» на странице /start.htm: такого файла нет"
+                  "\n«100%2 \"q\".htm» на странице /start.htm: символическая ссылка за пределы "
+                  "каталога сайта"
+                  "\n«/x/p.htm» в проекте: ведёт за пределы каталога сайта"
+                  "\n«b.htm» на странице /start.htm: файл не удалось прочитать (Permission denied)"
+                  "\n«c.htm» на странице /start.htm: something new"
+                  "\n... и ещё 2");
+    EXPECT_EQ(shell.opened, std::vector<std::string>{site / "start.chm"});
 }
 
 // The user's stop ends the running compiler and drops the jobs pressed
@@ -362,7 +398,7 @@ TEST_F(CompileJobTest, StopEndsTheRunningAndWaitingJobsButNotLaterOnes) {
 
     EXPECT_EQ(host.Count(LoadString(112)), 1);
     EXPECT_EQ(host.messages.back(), LoadString(kMsgCompileStopped));
-    EXPECT_EQ(host.Count(LoadString(111)), 0);
+    EXPECT_EQ(host.CountHeaded(LoadString(111)), 0);
     // The compiler is gone, reaped, and left nothing behind.
     EXPECT_EQ(::kill(compiler, 0), -1);
     EXPECT_FALSE(fs::exists(site / "start.chm"));
@@ -373,7 +409,7 @@ TEST_F(CompileJobTest, StopEndsTheRunningAndWaitingJobsButNotLaterOnes) {
 
     WriteFile(program.Path() / "go", "");
     jobs.Start();
-    ASSERT_TRUE(WaitFor([&] { return host.Count(LoadString(111)) == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return host.CountHeaded(LoadString(111)) == 1; }));
     EXPECT_EQ(ReadFile(site / "start.chm"), "compiled");
 }
 

@@ -521,7 +521,8 @@ TEST(ChmWriter, RefusesBadNames) {
     EXPECT_EQ(mspack.Names().size(), kStreams.size() + 2);
 }
 
-// A failed write leaves no temporary file and no change to what was there.
+// A failed or stopped write leaves no temporary file and no change to what
+// was there.
 TEST(ChmWriter, FailedWriteLeavesNothingBehind) {
     test::TempDir dir;
     const std::vector<File> files = {{"/a.htm", test::Prose(1, 300'000)}};
@@ -550,6 +551,24 @@ TEST(ChmWriter, FailedWriteLeavesNothingBehind) {
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_NE(error, "");
+    EXPECT_EQ(test::ReadFile(dir.Path() / "old.chm"), "earlier file");
+    EXPECT_EQ(entries(), (std::set<std::string>{"folder", "old.chm"}));
+
+    // Stopped as soon as the first file is compressed: nothing is written.
+    std::vector<File> many;
+    for (int i = 0; i < 20; ++i)
+        many.push_back({"/p" + std::to_string(i) + ".htm", test::Prose(i, 300'000)});
+    std::atomic<bool> stop{false};
+    WriteOptions stopping;
+    stopping.threads = 1;
+    stopping.stop = &stop;
+    std::size_t reported = 0;
+    stopping.progress = [&](std::size_t done, std::size_t) {
+        reported = done;
+        stop = true;
+    };
+    EXPECT_EQ(Write(dir / "old.chm", many, stopping), kStopped);
+    EXPECT_LT(reported, many.size());
     EXPECT_EQ(test::ReadFile(dir.Path() / "old.chm"), "earlier file");
     EXPECT_EQ(entries(), (std::set<std::string>{"folder", "old.chm"}));
 

@@ -62,6 +62,13 @@ public:
         std::lock_guard lock(mutex_);
         return static_cast<int>(std::count(messages.begin(), messages.end(), text));
     }
+    // Messages whose first line is firstLine.
+    int CountHeaded(const std::string& firstLine) {
+        std::lock_guard lock(mutex_);
+        return static_cast<int>(std::count_if(messages.begin(), messages.end(), [&](const auto& m) {
+            return m == firstLine || m.starts_with(firstLine + "\n");
+        }));
+    }
     std::vector<std::string> Progress() {
         std::lock_guard lock(mutex_);
         return progress;

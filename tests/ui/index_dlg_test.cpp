@@ -7,6 +7,7 @@
 #include "res/layouts.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
+#include "support/options.h"
 #include "support/temp_dir.h"
 
 #include <QApplication>
@@ -27,6 +28,7 @@ namespace fs = std::filesystem;
 using test::FakeShell;
 using test::ReadFile;
 using test::ScriptedDialogs;
+using test::SetOptions;
 using test::TempDir;
 using test::WriteFile;
 using Kind = ScriptedDialogs::Kind;
@@ -36,14 +38,6 @@ const QString kDeleteNoRow =
 
 QString Text(int id) {
     return QString::fromStdString(LoadString(id));
-}
-
-void SetOptions(const RegHive& hive, const char* keyPath,
-                std::initializer_list<std::pair<const char*, const char*>> values) {
-    COptKey key;
-    ASSERT_EQ(key.OpenOrCreate(hive, keyPath), kErrorSuccess);
-    for (const auto& [name, text] : values)
-        ASSERT_EQ(key.SetText(name, text), kErrorSuccess);
 }
 
 // Three pages and files that are not pages, in a folder of their own.

@@ -7,7 +7,8 @@
 
 #include "hh_extract.h"
 
-#include <chrono>
+#include "build/tool_output.h"
+
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -85,22 +86,19 @@ void RestrictWritesTo(const char* dir) {
 class ProgressLines {
 public:
     void Show(std::size_t written, std::size_t total) {
-        const auto now = std::chrono::steady_clock::now();
-        if (shown_ && now - last_ < std::chrono::milliseconds(100))
-            return;
-        shown_ = true;
-        last_ = now;
-        Print(written, total);
+        if (pacer_.Due())
+            Print(written, total);
     }
 
     static void Print(std::size_t written, std::size_t total) {
-        std::printf("files extracted: %zu of %zu\n", written, total);
+        const std::string line =
+            tbx::FormatProgressLine({tbx::ProgressKind::FilesExtracted, written, total});
+        std::printf("%s\n", line.c_str());
         std::fflush(stdout);
     }
 
 private:
-    bool shown_ = false;
-    std::chrono::steady_clock::time_point last_;
+    tbx::ProgressPacer pacer_;
 };
 
 } // namespace

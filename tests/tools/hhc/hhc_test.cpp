@@ -1,26 +1,34 @@
-// hhc run as the compile job runs it: one argument, the project the job
-// writes, chmcmd taken from PATH (a real one, or a script standing in for it).
+// hhc run as the compile job runs it: the project the job writes, or one
+// written by hand; the help file read back by every reader we trust.
 
+#include "bench/generated_site.h"
 #include "build/compile_job.h"
 #include "build/help_project.h"
+#include "build/tool_output.h"
+#include "chm/reader.h"
+#include "index/index_page.h"
+#include "index/page_list.h"
+#include "platform/process.h"
 #include "platform/shell.h"
 #include "res/cp1251.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
+#include "site/project.h"
+#include "support/chm_reader.h"
+#include "support/help_file_check.h"
+#include "support/options.h"
 #include "support/scripted_host.h"
 #include "support/temp_dir.h"
 
-#include <chm_lib.h>
-#include <chrono>
 #include <csignal>
-#include <fcntl.h>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
-#include <spawn.h>
+#include <set>
+#include <sstream>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace tbx {
@@ -28,348 +36,536 @@ namespace {
 
 namespace fs = std::filesystem;
 using test::ReadFile;
+using test::SetOptions;
 using test::TempDir;
 using test::WriteFile;
 
-struct Hhc {
-    pid_t pid = -1;
-    int errorPipe = -1;
+struct HhcRun {
+    ProcessOutcome outcome;
+    std::vector<std::string> lines; // standard output
+
+    bool Succeeded() const { return outcome.exited && outcome.exitCode == 0; }
+    std::vector<UnfollowedLink> Unfollowed() const {
+        std::vector<UnfollowedLink> found;
+        for (const std::string& line : lines) {
+            if (auto link = ParseUnfollowedLine(line))
+                found.push_back(*link);
+        }
+        return found;
+    }
 };
 
-struct HhcResult {
-    bool exited = false; // else killed by a signal
-    int code = -1;       // exit status
-    std::string errorOutput;
-};
-
-// Starts hhc with only PATH in its environment, its standard error captured.
-Hhc StartHhc(const std::vector<std::string>& args, const std::string& path) {
-    int pipeEnds[2];
-    if (pipe2(pipeEnds, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_adddup2(&files, pipeEnds[1], STDERR_FILENO);
-
-    std::vector<std::string> argStrings = {TBX_HHC_PATH};
-    argStrings.insert(argStrings.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& arg : argStrings)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    std::string pathEntry = "PATH=" + path;
-    char* envp[] = {pathEntry.data(), nullptr};
-
-    Hhc hhc;
-    const int error = posix_spawn(&hhc.pid, TBX_HHC_PATH, &files, nullptr, argv.data(), envp);
-    posix_spawn_file_actions_destroy(&files);
-    close(pipeEnds[1]);
-    if (error != 0) {
-        close(pipeEnds[0]);
-        throw std::runtime_error("cannot start hhc");
-    }
-    hhc.errorPipe = pipeEnds[0];
-    return hhc;
+HhcRun RunHhc(const std::vector<std::string>& args) {
+    HhcRun run;
+    ChildProcess child;
+    child.Start(TBX_HHC_PATH, args);
+    run.outcome = child.Wait([&](std::string_view line) { run.lines.emplace_back(line); });
+    return run;
 }
 
-HhcResult FinishHhc(const Hhc& hhc) {
-    HhcResult result;
-    char buffer[4096];
-    ssize_t got;
-    while ((got = read(hhc.errorPipe, buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR))
-        result.errorOutput.append(buffer, got > 0 ? static_cast<std::size_t>(got) : 0);
-    close(hhc.errorPipe);
-    int status = 0;
-    waitpid(hhc.pid, &status, 0);
-    result.exited = WIFEXITED(status);
-    result.code = result.exited ? WEXITSTATUS(status) : WTERMSIG(status);
-    return result;
+std::string Show(const HhcRun& run) {
+    std::string text = "exit " + std::to_string(run.outcome.exitCode) + "\n";
+    for (const std::string& line : run.lines)
+        text += line + "\n";
+    return text + run.outcome.errorOutput;
 }
 
-HhcResult RunHhc(const std::vector<std::string>& args, const std::string& path) {
-    return FinishHhc(StartHhc(args, path));
-}
-
-std::string SystemPath() {
-    const char* path = std::getenv("PATH");
-    return path ? path : "/usr/bin:/bin";
-}
-
-// Every file below folder, as paths relative to it, with its bytes.
-std::map<std::string, std::string> FilesBelow(const fs::path& folder) {
-    std::map<std::string, std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        if (entry.is_regular_file())
-            files[entry.path().lexically_relative(folder).generic_string()] =
-                ReadFile(entry.path());
-    }
-    return files;
-}
-
-std::vector<std::string> TemporaryLeftovers(const fs::path& folder) {
+// Our temporary files, anywhere below folder.
+std::vector<std::string> Leftovers(const fs::path& folder) {
     std::vector<std::string> found;
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        if (entry.path().filename().string().starts_with(".hhc-"))
+        if (entry.path().filename().string().starts_with(".tomebox-"))
             found.push_back(entry.path().string());
     }
     return found;
 }
 
-void WriteScript(const std::string& path, const std::string& body) {
-    // The script runs with hhc's PATH, which may hold nothing but itself.
-    WriteFile(path, "#!/bin/sh\nPATH=/usr/bin:/bin\n"
-                    "for arg in \"$@\"; do project=$arg; done\n"
-                    "out=$(sed -n 's/^Compiled file=//p' \"$project\" | tr -d '\\r')\n" +
-                        body);
-    fs::permissions(path, fs::perms::owner_all);
+void WriteAll(const fs::path& root, const std::map<std::string, std::string>& files) {
+    for (const auto& [name, bytes] : files) {
+        fs::create_directories((root / name.substr(1)).parent_path());
+        WriteFile(root / name.substr(1), bytes);
+    }
 }
 
-// A site whose folder names hold blanks and Cyrillic letters, its project
-// written by the compile job's own writer, and an output folder beside it.
+std::string Cp1251(std::string_view utf8) {
+    return EncodeCp1251(utf8, Unmappable::Question);
+}
+
 class HhcTest : public ::testing::Test {
 protected:
-    HhcTest() : hive(store.Path()) {
-        WriteFirstRunDefaults(hive);
-        fs::create_directories(site);
-        fs::create_directories(outFolder);
-        fs::create_directories(bin);
-        WriteFile(page, "<html><head><title>Начало</title></head><body>Текст</body></html>");
-    }
+    HhcTest() : hive(store.Path()) { WriteFirstRunDefaults(hive); }
 
-    std::string WriteProject() {
+    // The project the compile job writes for the start page and output.
+    std::string JobProject(const std::string& page, const std::string& output,
+                           const std::string& title = "Справка") {
         const HelpProjectResult project = WriteHelpProject(
-            hive, {page, output, "Справка «тест», один", {1024, 768}, root / "program/", site});
+            hive, {page, output, title, {1024, 768}, root / "program/", root.Path().string()});
         EXPECT_TRUE(project.Ok()) << project.error;
         return project.projectPath;
     }
 
-    void ExpectNoLeftovers() {
-        EXPECT_EQ(TemporaryLeftovers(root.Path()), std::vector<std::string>());
-    }
-
-    TempDir store;
-    TempDir root;
+    TempDir store, root;
     RegHive hive;
-    const std::string site = root / "мой сайт";
-    const std::string page = site + "/главная страница.htm";
-    const std::string outFolder = root / "готовые справки";
-    const std::string output = outFolder + "/моя справка.chm";
-    const std::string bin = root / "bin";
 };
 
-TEST_F(HhcTest, WrongArgumentsAndUnusableProjectsFailWithAMessage) {
-    HhcResult none = RunHhc({}, SystemPath());
-    EXPECT_TRUE(none.exited && none.code == 2) << none.code;
-    EXPECT_NE(none.errorOutput.find("usage"), std::string::npos) << none.errorOutput;
-    HhcResult two = RunHhc({"a.hhp", "b.hhp"}, SystemPath());
-    EXPECT_TRUE(two.exited && two.code == 2) << two.code;
-
-    const std::string missing = site + "/нет такого.hhp";
-    HhcResult absent = RunHhc({missing}, SystemPath());
-    EXPECT_TRUE(absent.exited && absent.code != 0);
-    EXPECT_NE(absent.errorOutput.find(missing), std::string::npos) << absent.errorOutput;
-
-    const std::string noOutput = site + "/p.hhp";
-    WriteFile(noOutput, "[OPTIONS]\r\nDefault topic=" + page + "\r\n");
-    HhcResult unnamed = RunHhc({noOutput}, SystemPath());
-    EXPECT_TRUE(unnamed.exited && unnamed.code != 0);
-    EXPECT_NE(unnamed.errorOutput.find("Compiled file"), std::string::npos) << unnamed.errorOutput;
-    ExpectNoLeftovers();
-}
-
-TEST_F(HhcTest, MissingChmcmdIsReportedAndNothingIsWritten) {
-    // An entry that is no executable does not count as the compiler.
-    const std::string notExecutable = root / "not executable";
-    fs::create_directories(notExecutable);
-    WriteFile(notExecutable + "/chmcmd", "#!/bin/sh\nexit 0\n");
-    const std::string project = WriteProject();
-
-    const HhcResult result = RunHhc({project}, bin + ":" + notExecutable);
-
-    EXPECT_TRUE(result.exited && result.code != 0);
-    EXPECT_NE(result.errorOutput.find("fp-utils"), std::string::npos) << result.errorOutput;
-    EXPECT_FALSE(fs::exists(output));
-    ExpectNoLeftovers();
-}
-
-TEST_F(HhcTest, FailingChmcmdLeavesThePreviousHelpFileWhole) {
-    WriteScript(bin + "/chmcmd", "printf 'half a help file' > \"$out\"\n"
-                                 "echo 'fake compiler: broken' >&2\nexit 3\n");
-    WriteFile(output, "previous help file");
-
-    const HhcResult result = RunHhc({WriteProject()}, bin);
-
-    EXPECT_TRUE(result.exited && result.code != 0);
-    EXPECT_NE(result.errorOutput.find("fake compiler: broken"), std::string::npos);
-    EXPECT_NE(result.errorOutput.find("exit status 3"), std::string::npos) << result.errorOutput;
-    EXPECT_EQ(ReadFile(output), "previous help file");
-    ExpectNoLeftovers();
-}
-
-TEST_F(HhcTest, ChmcmdThatSucceedsWithoutWritingIsAFailure) {
-    WriteScript(bin + "/chmcmd", "exit 0\n");
-
-    const HhcResult result = RunHhc({WriteProject()}, bin);
-
-    EXPECT_TRUE(result.exited && result.code != 0);
-    EXPECT_NE(result.errorOutput.find(output), std::string::npos) << result.errorOutput;
-    EXPECT_FALSE(fs::exists(output));
-    ExpectNoLeftovers();
-}
-
-TEST_F(HhcTest, ChmcmdGetsTheConvertedProjectAndItsOutputIsPutInPlace) {
-    const std::string seen = root / "seen";
-    WriteScript(bin + "/chmcmd", "cp \"$project\" '" + seen +
-                                     ".hhp'\n"
-                                     "echo \"$@\" > '" +
-                                     seen +
-                                     ".args'\n"
-                                     "echo 'fake compiler: writing'\n"
-                                     "printf 'compiled' > \"$out\"\n");
-    WriteFile(output, "previous help file");
-    const std::string project = WriteProject();
-    const std::string original = ReadFile(project);
-
-    const HhcResult result = RunHhc({project}, bin);
-
-    ASSERT_TRUE(result.exited && result.code == 0) << result.code << result.errorOutput;
-    EXPECT_EQ(ReadFile(output), "compiled");
-    // chmcmd's standard output reaches hhc's standard error.
-    EXPECT_NE(result.errorOutput.find("fake compiler: writing"), std::string::npos);
-    // Written for the user to read, not with the temporary file's 0600.
-    const mode_t mask = umask(0);
-    umask(mask);
-    EXPECT_EQ(fs::status(output).permissions(), static_cast<fs::perms>(0666 & ~mask));
-
-    const std::string handed = ReadFile(seen + ".hhp");
-    EXPECT_NE(handed.find("\r\nDefault topic=главная страница.htm\r\n"), std::string::npos)
-        << handed;
-    EXPECT_NE(handed.find("\r\n[FILES]\r\nглавная страница.htm\r\n"), std::string::npos);
-    EXPECT_NE(handed.find("\r\nCompiled file=" + outFolder + "/.hhc-"), std::string::npos);
-    const std::string window = original.substr(original.find("\r\n[WINDOWS]\r\n"));
-    EXPECT_TRUE(handed.ends_with(window)) << handed;
-    const std::string args = ReadFile(seen + ".args");
-    EXPECT_TRUE(args.starts_with("--html-scan " + site + "/.hhc-")) << args;
-    // The job's own project is left for the job to delete.
-    EXPECT_EQ(ReadFile(project), original);
-    ExpectNoLeftovers();
-}
-
-TEST_F(HhcTest, TerminationIsPassedToChmcmdAndCleansUp) {
-    const std::string pidFile = root / "chmcmd.pid";
-    WriteScript(bin + "/chmcmd", "printf 'half' > \"$out\"\n"
-                                 "echo $$ > '" +
-                                     pidFile +
-                                     ".tmp'\n"
-                                     "mv '" +
-                                     pidFile + ".tmp' '" + pidFile +
-                                     "'\n"
-                                     "exec sleep 30\n");
-    WriteFile(output, "previous help file");
-    const Hhc hhc = StartHhc({WriteProject()}, bin);
-    for (int i = 0; i < 1000 && !fs::exists(pidFile); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(fs::exists(pidFile));
-    const pid_t compiler = std::stoi(ReadFile(pidFile));
-
-    kill(hhc.pid, SIGTERM);
-    const auto start = std::chrono::steady_clock::now();
-    const HhcResult result = FinishHhc(hhc);
-
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
-    EXPECT_TRUE(result.exited && result.code == 128 + SIGTERM) << result.code;
-    // hhc waited for its child, so the process is gone, not left running.
-    const bool compilerGone = kill(compiler, 0) != 0 && errno == ESRCH;
-    EXPECT_TRUE(compilerGone);
-    if (!compilerGone)
-        kill(compiler, SIGKILL);
-    EXPECT_EQ(ReadFile(output), "previous help file");
-    ExpectNoLeftovers();
-}
-
-// Every file of the site is in the help file, byte for byte.
-void ExpectHelpFileHolds(const std::string& output,
-                         const std::map<std::string, std::string>& siteFiles) {
-    chmFile* help = chm_open(output.c_str());
-    ASSERT_NE(help, nullptr) << output;
-    for (const auto& [name, bytes] : siteFiles) {
-        chmUnitInfo unit{};
-        ASSERT_EQ(chm_resolve_object(help, ("/" + name).c_str(), &unit), CHM_RESOLVE_SUCCESS)
-            << name;
-        std::string stored(static_cast<std::size_t>(unit.length), '\0');
-        const LONGINT64 got = chm_retrieve_object(
-            help, &unit, reinterpret_cast<unsigned char*>(stored.data()), 0, unit.length);
-        EXPECT_EQ(got, static_cast<LONGINT64>(bytes.size())) << name;
-        EXPECT_EQ(stored, bytes) << name;
-    }
-    // The window caption reached the help file in Windows-1251, untouched.
-    chmUnitInfo strings{};
-    ASSERT_EQ(chm_resolve_object(help, "/#STRINGS", &strings), CHM_RESOLVE_SUCCESS);
-    std::string table(static_cast<std::size_t>(strings.length), '\0');
-    chm_retrieve_object(help, &strings, reinterpret_cast<unsigned char*>(table.data()), 0,
-                        strings.length);
-    EXPECT_NE(table.find(*EncodeCp1251Exact("Справка «тест»")), std::string::npos);
-    chm_close(help);
-}
-
-// A start page linking pages in a sub-folder, an image and a style sheet.
-std::map<std::string, std::string> WriteSite(const std::string& site) {
-    std::map<std::string, std::string> siteFiles = {
-        {"главная страница.htm",
-         "<html><head><title>Начало</title>"
-         "<link rel=\"stylesheet\" type=\"text/css\" href=\"стиль.css\"></head><body>"
-         "<a href=\"разделы/первая глава.htm\">1</a> <a href=\"разделы/second%20page.htm\">2</a>"
-         "<img src=\"картинки/рисунок 1.png\"></body></html>"},
-        {"разделы/первая глава.htm",
-         "<html><body>Один <a href=\"../главная страница.htm\">назад</a></body></html>"},
-        {"разделы/second page.htm", "<html><body>Two</body></html>"},
-        {"картинки/рисунок 1.png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)},
-        {"стиль.css", "body { color: #123456; }\n"},
+TEST_F(HhcTest, CommandLineIsCheckedAndHelpAndVersionAreNoFileNames) {
+    const std::string missing = root / "нет такого.hhp";
+    const std::string noOutput = root / "p.hhp";
+    WriteFile(noOutput, "[OPTIONS]\r\nDefault topic=a.htm\r\n");
+    const struct {
+        std::vector<std::string> args;
+        int exitCode;
+        std::string inOutput; // on standard output, or error when the run fails
+    } cases[] = {
+        {{"--help"}, 0, std::string(kCompilerLineForms)},
+        {{"--strict", "--help"}, 0, "--strict"},
+        {{"--version"}, 0, "hhc (Tomebox) "},
+        {{}, 2, "no project"},
+        {{"a.hhp", "b.hhp"}, 2, "one project"},
+        {{"--fast", "a.hhp"}, 2, "unknown option --fast"},
+        {{missing}, 1, missing},
+        {{"--", "--help"}, 1, "--help"}, // a project of that name
+        {{noOutput}, 1, "Compiled file"},
     };
-    for (const auto& [name, bytes] : siteFiles) {
-        fs::create_directories(fs::path(site + "/" + name).parent_path());
-        WriteFile(site + "/" + name, bytes);
+    for (const auto& c : cases) {
+        const HhcRun run = RunHhc(c.args);
+        EXPECT_TRUE(run.outcome.exited && run.outcome.exitCode == c.exitCode) << Show(run);
+        std::string output;
+        for (const std::string& line : run.lines)
+            output += line + "\n";
+        EXPECT_NE((c.exitCode == 0 ? output : run.outcome.errorOutput).find(c.inOutput),
+                  std::string::npos)
+            << Show(run);
     }
-    return siteFiles;
 }
 
-// The real compiler: every file the start page reaches is in the help file,
-// byte for byte, and the site folder holds nothing new but the job's project.
-TEST_F(HhcTest, RealChmcmdCompilesEverythingTheStartPageReaches) {
-    std::map<std::string, std::string> siteFiles = WriteSite(site);
-    const std::string project = WriteProject();
+// A site with a link of every kind the walk resolves, and every kind it
+// refuses. Every file a link reaches is inside, byte for byte, for every
+// reader; nothing else is; every refusal is named with its page and reason.
+TEST_F(HhcTest, EveryReachableFileIsInsideAndEveryRefusalIsNamed) {
+    const fs::path site = root.Path() / "мой сайт";
+    const std::string meta =
+        "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">";
+    const std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+    const std::map<std::string, std::string> inside = {
+        {"/главная.htm",
+         Cp1251("<html><head>" + meta +
+                "<title>Начало</title><link rel=\"stylesheet\" href=\"стиль.css\"></head><body>"
+                "<a href=\"Глава 1.htm\">сырые байты</a>"
+                "<a href=\"%D0%A0%D0%B0%D0%B7%D0%B4%D0%B5%D0%BB/page.htm\">UTF-8</a>"
+                "<a href=\"%C2%F2%EE%F0%E0%FF.htm\">Windows-1251</a>"
+                "<a href=\"&#1058;&#1088;&#1077;&#1090;&#1100;&#1103;.htm\">ссылки</a>"
+                "<a href=\"имя с пробелом.htm\">1</a><a href=\"a&amp;b.htm\">2</a>"
+                "<a href=\"c%23d.htm#part\">3</a><a href=\"100%25.htm\">4</a>"
+                "<a href=\"50%.htm\">5</a><a href=\"ГЛАВА 1.HTM?x=1\">регистр</a>"
+                "<img src=\"IMAGES/Logo.PNG\"><a href=\"frames.htm\">рамки</a>"
+                "<a href=\"broken.htm\">сломано</a><a href=\"../снаружи/secret.htm\">выше</a>"
+                "<a href=\"escape.htm\">наружу</a><a href=\"pipe.htm\">канал</a>"
+                "<a href=\"nothing.htm\">нет</a><a href=\"http://example.org/a.htm\">x</a>"
+                "<a href=\"mailto:a@example.org\">y</a></body></html>")},
+        {"/Глава 1.htm", "<html><title>Глава</title>глава</html>"},
+        {"/Раздел/page.htm", "<html>раздел</html>"},
+        {"/Вторая.htm", "<html>вторая</html>"},
+        {"/Третья.htm", "<html>третья</html>"},
+        {"/имя с пробелом.htm", "blank"},
+        {"/a&b.htm", "ampersand"},
+        {"/c#d.htm", "hash"},
+        {"/100%.htm", "percent"},
+        {"/50%.htm", "a percent that is no escape"},
+        {"/images/logo.png", png},
+        {"/стиль.css", "@import url(\"more.css\");\nbody { background: url('img/фон.png') }\n"},
+        {"/more.css", "p { background-image: url(img/more.png) }\n"},
+        {"/img/фон.png", png + "фон"},
+        {"/img/more.png", png + "more"},
+        {"/frames.htm", "<frameset cols=\"20%,*\"><frame src=\"left.htm\"><frame "
+                        "src=\"right.htm\"></frameset>"},
+        {"/left.htm", "left"},
+        {"/right.htm", "right"},
+        // One unescaped "<" before Cyrillic text must not lose the links after it.
+        {"/broken.htm", "<html><body><p>Введите <имя файла> <b>и <a href='after.htm'>далее</a>"},
+        {"/after.htm", "after"},
+    };
+    WriteAll(site, inside);
+    WriteFile(site / "unlinked.htm", "nobody links here");
+    WriteAll(root.Path(), {{"/снаружи/secret.htm", "outside"}});
+    fs::create_symlink("../снаружи/secret.htm", site / "escape.htm");
+    ASSERT_EQ(::mkfifo((site / "pipe.htm").c_str(), 0600), 0);
+    const std::string help = root / "справка.chm";
 
-    const HhcResult result = RunHhc({project}, SystemPath());
+    const HhcRun run = RunHhc({JobProject(site / "главная.htm", help)});
 
-    ASSERT_TRUE(result.exited && result.code == 0) << result.code << "\n" << result.errorOutput;
-    ExpectHelpFileHolds(output, siteFiles);
-    siteFiles["Tomebox!.hhp"] = ReadFile(project);
-    EXPECT_EQ(FilesBelow(site), siteFiles);
-    EXPECT_EQ(FilesBelow(outFolder).size(), 1u);
-    ExpectNoLeftovers();
+    ASSERT_TRUE(run.Succeeded()) << Show(run);
+    test::ExpectHelpFileHolds(help, inside);
+    const std::vector<UnfollowedLink> expected = {
+        {"../снаружи/secret.htm", "/главная.htm", "leaves the site folder"},
+        {"escape.htm", "/главная.htm", "is a symbolic link to outside the site folder"},
+        {"pipe.htm", "/главная.htm", "is not a regular file"},
+        {"nothing.htm", "/главная.htm", "does not exist"},
+    };
+    EXPECT_EQ(run.Unfollowed(), expected) << Show(run);
+    // Progress, then the refusals, then the summary of what went in.
+    ASSERT_GE(run.lines.size(), 3u);
+    EXPECT_EQ(run.lines.front().find("files read: "), 0u) << Show(run);
+    const auto summary = ParseSummaryLine(run.lines.back());
+    ASSERT_TRUE(summary) << Show(run);
+    EXPECT_EQ(summary->files, inside.size());
+    std::uint64_t bytes = 0;
+    for (const auto& [name, content] : inside)
+        bytes += content.size();
+    EXPECT_EQ(summary->bytesIn, bytes);
+    EXPECT_EQ(summary->bytesOut, fs::file_size(help));
+    EXPECT_EQ(run.lines.end()[-2], FormatProgressLine({ProgressKind::FilesCompressed,
+                                                       inside.size() + 5, inside.size() + 5}));
+    EXPECT_EQ(Leftovers(root.Path()), std::vector<std::string>{});
+
+    // With --strict the same refusals are a failure, and the earlier help
+    // file stays as it was.
+    const std::string before = ReadFile(help);
+    const HhcRun strict = RunHhc({"--strict", JobProject(site / "главная.htm", help)});
+    EXPECT_TRUE(strict.outcome.exited && strict.outcome.exitCode == 1) << Show(strict);
+    EXPECT_NE(strict.outcome.errorOutput.find("4 links were not followed"), std::string::npos);
+    EXPECT_EQ(strict.Unfollowed(), expected);
+    EXPECT_TRUE(ReadFile(help) == before);
+    EXPECT_EQ(Leftovers(root.Path()), std::vector<std::string>{});
+}
+
+// The index window's page over a folder of Cyrillic file names (one of
+// them in Windows-1251 bytes on disk) becomes a help file holding every
+// listed page.
+TEST_F(HhcTest, IndexPageOverCyrillicNamesBuildsEveryListedPageIn) {
+    const fs::path folder = root.Path() / "страницы";
+    const std::map<std::string, std::string> pages = {
+        {"Введение.htm", "<html><head><title>Введение</title></head>один</html>"},
+        {"глава 2 (черновик).html", "<title>Глава 2</title>два"},
+        {"Глава #3 & 100%.htm", "<title>Третья</title>три"},
+        {Cp1251("старая кодировка.htm"), Cp1251("<title>Старая</title>четыре")},
+        {"Zeta.HTM", "<html>без заголовка</html>"},
+    };
+    fs::create_directories(folder);
+    for (const auto& [name, bytes] : pages)
+        WriteFile(folder / name, bytes);
+    std::vector<IndexRow> rows;
+    for (const PageEntry& page : ListPages(folder.string() + "/"))
+        rows.push_back({page.title, page.name});
+    ASSERT_EQ(rows.size(), pages.size());
+    CIndexPageFile index;
+    WriteIndexPage(index, rows, "");
+    ASSERT_EQ(index.Commit(folder / kIndexPageName), "");
+    const std::string help = folder / kIndexChmName;
+
+    const HhcRun run = RunHhc({JobProject(folder / kIndexPageName, help, kIndexPageTitle)});
+
+    ASSERT_TRUE(run.Succeeded()) << Show(run);
+    EXPECT_EQ(run.Unfollowed(), std::vector<UnfollowedLink>{});
+    std::map<std::string, std::string> inside = {
+        {std::string("/") + kIndexPageName, index.Bytes()}};
+    for (const auto& [name, bytes] : pages)
+        inside["/" + DecodeLegacyText(name)] = bytes;
+    test::ExpectHelpFileHolds(help, inside);
+}
+
+// The little-endian number at offset, or 0 beyond the end.
+std::uint32_t U32(const std::string& bytes, std::size_t at) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 4; i-- > 0;)
+        value = value << 8 | (at + i < bytes.size() ? static_cast<unsigned char>(bytes[at + i]) : 0);
+    return value;
+}
+
+std::string ReadStored(const chm::ChmFile& file, const std::string& name) {
+    const auto index = file.Find(name);
+    if (!index)
+        return {};
+    const chm::ChmEntry entry = file.Entry(*index);
+    std::string bytes(static_cast<std::size_t>(entry.length), '\0');
+    chm::ChmCursor cursor(file);
+    cursor.Read(entry, 0, {reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()});
+    return bytes;
+}
+
+// The job's project with every option that reaches the window: #SYSTEM
+// holds the title, the language, the start page and the window's name, and
+// #WINDOWS every field of the window definition the project gives.
+TEST_F(HhcTest, SystemAndWindowsHoldTheTitleLanguageAndEveryWindowField) {
+    SetOptions(hive, kBtnOptsKey,
+               {{"UserLink", "1"},
+                {"UserLinkUrl", "http://пример.example/"},
+                {"UserLinkTitle", "Наш сайт"},
+                {"Home", "1"},
+                {"Options", "1"}});
+    SetOptions(hive, kNavOptsKey, {{"NavPanel", "1"}, {"NavSearch", "1"}, {"NavWidth", "250"}});
+    SetOptions(hive, kCmnOptsKey,
+               {{"AutoSize", "0"}, {"LSide", "-20"}, {"TSide", "10"}, {"Width", "800"},
+                {"Height", "600"}, {"SaveCHMWndPos", "1"}});
+    const fs::path site = root.Path() / "сайт";
+    WriteAll(site, {{"/начало.htm", "<title>Страница</title>текст"}});
+    const std::string help = root / "справка.chm";
+    const std::string projectPath = JobProject(site / "начало.htm", help, "Справка «тест»");
+    const site::ProjectResult project = site::ReadProject(projectPath);
+    ASSERT_TRUE(project.Ok()) << project.error;
+    ASSERT_EQ(project.project.windows.size(), 1u);
+    const chm::HelpWindow& window = project.project.windows[0];
+
+    const HhcRun run = RunHhc({projectPath});
+
+    ASSERT_TRUE(run.Succeeded()) << Show(run);
+    std::string error;
+    const auto file = chm::ChmFile::Open(help, error);
+    ASSERT_TRUE(file) << error;
+    const std::string system = ReadStored(*file, "/#SYSTEM");
+    std::map<std::uint16_t, std::string> records;
+    for (std::size_t at = 4; at + 4 <= system.size();) {
+        const std::uint16_t code = U32(system, at) & 0xFFFF, length = U32(system, at + 2) & 0xFFFF;
+        records[code] = system.substr(at + 4, length);
+        at += 4 + length;
+    }
+    EXPECT_EQ(records[3], Cp1251("Справка «тест»") + '\0'); // the caption, no Title key
+    EXPECT_EQ(U32(records[4], 0), 0x419u);
+    EXPECT_EQ(U32(records[4], 8), 1u); // full-text search
+    EXPECT_EQ(records[2], Cp1251("начало.htm") + '\0');
+    EXPECT_EQ(records[5], "Tomebox" + std::string(1, '\0'));
+    EXPECT_EQ(records[6], Cp1251("справка") + '\0');
+
+    const std::string windows = ReadStored(*file, "/#WINDOWS");
+    const std::string strings = ReadStored(*file, "/#STRINGS");
+    ASSERT_EQ(U32(windows, 0), 1u);
+    const auto text = [&](std::size_t field) {
+        const std::size_t at = U32(windows, 8 + field);
+        return DecodeCp1251(strings.substr(at, strings.find('\0', at) - at));
+    };
+    const auto number = [&](std::size_t field) {
+        return static_cast<std::int64_t>(static_cast<std::int32_t>(U32(windows, 8 + field)));
+    };
+    EXPECT_EQ(text(0x08), "Tomebox");
+    EXPECT_EQ(text(0x14), window.caption);
+    EXPECT_EQ(window.caption, "Справка «тест»");
+    EXPECT_EQ(text(0x60), window.contentsFile);
+    EXPECT_EQ(text(0x64), window.indexFile);
+    EXPECT_EQ(text(0x68), window.defaultFile);
+    EXPECT_EQ(text(0x6C), window.homeFile);
+    EXPECT_EQ(text(0xA4), window.jump1Url);
+    EXPECT_EQ(text(0x9C), window.jump1Text);
+    EXPECT_EQ(text(0xA8), window.jump2Url);
+    EXPECT_EQ(window.jump2Url, "http://пример.example/");
+    EXPECT_EQ(text(0xA0), window.jump2Text);
+    EXPECT_EQ(number(0x10), window.properties.value_or(0));
+    EXPECT_EQ(number(0x4C), window.navWidth.value_or(0));
+    EXPECT_EQ(number(0x70), window.buttons.value_or(0));
+    ASSERT_TRUE(window.rect);
+    EXPECT_EQ((chm::WindowRect{static_cast<std::int32_t>(number(0x20)),
+                               static_cast<std::int32_t>(number(0x24)),
+                               static_cast<std::int32_t>(number(0x28)),
+                               static_cast<std::int32_t>(number(0x2C))}),
+              *window.rect);
+    EXPECT_EQ(window.rect->left, -20);
+    EXPECT_EQ(number(0x18), window.styles.value_or(0));
+    EXPECT_EQ(number(0x1C), window.exStyles.value_or(0));
+    EXPECT_EQ(number(0x30), window.showState.value_or(0));
+    EXPECT_EQ(number(0x74), window.navClosed.value_or(0));
+    EXPECT_EQ(number(0x78), window.defaultTab.value_or(0));
+    EXPECT_EQ(number(0x7C), window.tabPosition.value_or(0));
+    EXPECT_EQ(number(0x80), window.notifyId.value_or(0));
+}
+
+// The search tab as the compile job asks for it: pychm, an independent
+// reader, finds each word on exactly the pages that hold it as text, in
+// whatever letter case the page writes it; words only in titles count,
+// words only in scripts and style sheets do not.
+TEST_F(HhcTest, PychmSearchFindsCyrillicWordsOnThePagesHoldingThem) {
+    constexpr const char* kPython = "/usr/bin/python3";
+    if (RunForOutput(kPython, {"-c", "import chm.chm; print('ok')"}) != "ok\n")
+        GTEST_SKIP() << "pychm (python3-chm) is not installed";
+    SetOptions(hive, kNavOptsKey, {{"NavPanel", "1"}, {"NavSearch", "1"}});
+    const fs::path site = root.Path() / "сайт";
+    const std::string meta1251 =
+        "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-1251\">";
+    std::map<std::string, std::string> pages = {
+        {"/index.htm",
+         "<html><head><title>Оглавление</title></head><body><a href=kolonna.htm>1</a>"
+         "<a href=latin.htm>2</a><a href=tretya.htm>3</a><a href=slova.htm>4</a></body>"},
+        {"/kolonna.htm", Cp1251("<html><head>" + meta1251 +
+                                "<title>Царговая колонна</title></head><body><p>"
+                                "Ректификационная колонна и царга.</p><script>var секрет;"
+                                "</script><p>ЦАРГА</p>")},
+        {"/latin.htm", "<html><head><title>Latin page</title></head><body><p>Hello WORLD "
+                       "hello, царга &#1094;&#1077;&#1093;</p>"},
+        {"/tretya.htm", "<html><head><meta charset=\"utf-8\"><title>Третья страница</title>"
+                        "<style>.стиль { color: red }</style></head><body><p>Отдельное "
+                        "слово: уникум</p>"},
+    };
+    // Enough words for several leaves, so that pychm goes through an index node.
+    std::string& many = pages["/slova.htm"] = "<title>Words</title>";
+    for (int i = 0; i < 3000; ++i)
+        many += " filler" + std::to_string(10000 + i);
+    WriteAll(site, pages);
+    const std::string help = root / "search.chm";
+    const std::string project = JobProject(site / "index.htm", help);
+    ASSERT_NE(ReadFile(project).find("Full-text search=Yes"), std::string::npos);
+
+    const HhcRun run = RunHhc({project});
+    ASSERT_TRUE(run.Succeeded()) << Show(run);
+
+    const std::map<std::string, std::set<std::string>> expected = {
+        {"царга", {"kolonna.htm", "latin.htm"}}, // also in upper case
+        {"царговая", {"kolonna.htm"}}, // in a title only
+        {"колонна", {"kolonna.htm"}},
+        {"ректификационная", {"kolonna.htm"}},
+        {"секрет", {}}, // in a script only
+        {"стиль", {}},  // in a style sheet only
+        {"hello", {"latin.htm"}},
+        {"world", {"latin.htm"}}, // written in upper case
+        {"цех", {"latin.htm"}}, // written as character references
+        {"уникум", {"tretya.htm"}},
+        {"оглавление", {"index.htm"}},
+        {"filler10000", {"slova.htm"}},
+        {"filler12999", {"slova.htm"}},
+    };
+    static const char* const kScript = R"(
+import sys, chm.chm
+help = chm.chm.CHMFile()
+if not help.LoadCHM(sys.argv[1].encode()):
+    sys.exit(2)
+for word in sys.argv[2:]:
+    result = help.Search(word.encode('cp1251'))
+    found = result[1] if result else {}
+    print(word + '\t' + ' '.join(url.decode('latin-1') for url in found.values()))
+)";
+    std::vector<std::string> args = {"-c", kScript, help};
+    for (const auto& [word, found] : expected)
+        args.push_back(word);
+    std::map<std::string, std::set<std::string>> found;
+    std::istringstream lines(RunForOutput(kPython, args));
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t tab = line.find('\t');
+        std::istringstream urls(line.substr(tab + 1));
+        std::set<std::string>& where = found[line.substr(0, tab)];
+        for (std::string url; urls >> url;)
+            where.insert(url);
+    }
+    EXPECT_EQ(found, expected);
+}
+
+// Failures say what is wrong on standard error, exit with 1 and leave an
+// earlier help file and the output folder as they were. What cannot be done
+// in a help file that is written is named too.
+TEST_F(HhcTest, FailuresLeaveTheEarlierHelpFileAndWhatCannotBeDoneIsNamed) {
+    const fs::path site = root.Path() / "site";
+    // Longer than a stored name may be, in folders of names a disk allows.
+    const std::string longName =
+        std::string(200, 'a') + "/" + std::string(200, 'b') + "/" + std::string(150, 'c') + ".png";
+    WriteAll(site, {{"/start.htm", "<title>Start</title><img src=\"" + longName +
+                                       "\"><a href=\"%23SYSTEM\">x</a>"},
+                    {"/" + longName, "long name"},
+                    {"/#SYSTEM", "a page whose name the help file keeps"}});
+    const fs::path out = root.Path() / "out";
+    fs::create_directories(out / "folder.chm");
+    const std::string help = (out / "help.chm").string();
+    WriteFile(help, "earlier help file");
+    const struct {
+        std::string project;
+        std::string error;
+    } cases[] = {
+        {"[OPTIONS]\nCompiled file=" + help + "\nDefault topic=" + (site / "missing.htm").string(),
+         "does not exist"},
+        {"[OPTIONS]\nCompiled file=" + help + "\nDefault topic=" + site.string(),
+         "is not a regular file"},
+        {"[OPTIONS]\nCompiled file=" + help + "\nDefault topic=C:\\site\\a.htm",
+         "Windows drive path"},
+        {"[OPTIONS]\nCompiled file=" + (out / "folder.chm").string() +
+             "\nDefault topic=" + (site / "start.htm").string(),
+         "cannot write"},
+        {"[OPTIONS]\nCompiled file=" + (out / "no/such/folder.chm").string() +
+             "\nDefault topic=" + (site / "start.htm").string(),
+         "cannot write"},
+        {"[OPTIONS]\nCompiled file=" + help + "\nDefault topic=" + (site / "start.htm").string() +
+             "\n[WINDOWS]\nmain=\"a\",,,,,,,,,x\n",
+         "window \"main\""},
+    };
+    for (const auto& c : cases) {
+        WriteFile(root / "p.hhp", c.project);
+        const HhcRun run = RunHhc({root / "p.hhp"});
+        EXPECT_TRUE(run.outcome.exited && run.outcome.exitCode == 1) << Show(run);
+        EXPECT_TRUE(run.outcome.errorOutput.starts_with("hhc: ")) << Show(run);
+        EXPECT_NE(run.outcome.errorOutput.find(c.error), std::string::npos) << Show(run);
+        EXPECT_TRUE(ReadFile(help) == "earlier help file");
+        EXPECT_EQ(Leftovers(root.Path()), std::vector<std::string>{});
+    }
+
+    // Files that cannot be stored under their names are named, and the rest
+    // is written; so is a search the language does not allow.
+    WriteFile(root / "p.hhp", "[OPTIONS]\nCompiled file=" + help + "\nDefault topic=" +
+                                  (site / "start.htm").string() +
+                                  "\nFull-text search=Yes\nLanguage=0x409 English\n");
+    const HhcRun run = RunHhc({root / "p.hhp"});
+    ASSERT_TRUE(run.Succeeded()) << Show(run);
+    EXPECT_NE(run.outcome.errorOutput.find("hhc: warning: no full-text search"), std::string::npos)
+        << Show(run);
+    EXPECT_EQ(test::ReadChmObject(help, "/$FIftiMain"), std::nullopt);
+    const std::vector<UnfollowedLink> unfollowed = run.Unfollowed();
+    ASSERT_EQ(unfollowed.size(), 2u) << Show(run);
+    EXPECT_EQ(unfollowed[0].link, "/" + longName);
+    EXPECT_NE(unfollowed[0].why.find("longer than 512"), std::string::npos);
+    EXPECT_EQ(unfollowed[1], (UnfollowedLink{"/#SYSTEM", "", std::string(
+                                  "has a name the help file keeps for its own data")}));
+    test::ExpectHelpFileHolds(help, {{"/start.htm", ReadFile(site / "start.htm")}});
+}
+
+// SIGTERM while hhc compresses a large site: it stops, says so, exits with
+// 128 + the signal, and the earlier help file and the folder are as they were.
+TEST_F(HhcTest, TerminationWhileCompressingLeavesNothingBehind) {
+    const fs::path start = bench::MakeSite(root.Path() / "site", 600);
+    const std::string help = root / "site.chm";
+    WriteFile(help, "earlier help file");
+    const std::string project = JobProject(start.string(), help);
+    ChildProcess hhc;
+    ASSERT_TRUE(hhc.Start(TBX_HHC_PATH, {project}));
+    bool signalled = false;
+    const ProcessOutcome outcome = hhc.Wait([&](std::string_view line) {
+        const auto progress = ParseProgressLine(line);
+        if (!signalled && progress && progress->kind == ProgressKind::FilesCompressed) {
+            signalled = true;
+            hhc.Terminate();
+        }
+    });
+    ASSERT_TRUE(signalled);
+    EXPECT_TRUE(outcome.exited && outcome.exitCode == 128 + SIGTERM) << outcome.errorOutput;
+    EXPECT_NE(outcome.errorOutput.find("stopped"), std::string::npos);
+    EXPECT_TRUE(ReadFile(help) == "earlier help file");
+    EXPECT_EQ(Leftovers(root.Path()), std::vector<std::string>{});
 }
 
 // The whole road of a build: the compile job checks the paths, creates the
 // missing output folders, writes the project, runs the real hhc from its
-// program folder, removes the project and opens the result.
-TEST_F(HhcTest, CompileJobBuildsARealHelpFile) {
-    const std::map<std::string, std::string> siteFiles = WriteSite(site);
-    const std::string nestedOutput = outFolder + "/новая папка/справка.chm";
+// program folder, removes the project, reports and opens the result.
+TEST_F(HhcTest, CompileJobBuildsARealHelpFileAndReportsIt) {
+    const fs::path site = root.Path() / "мой сайт";
+    const std::map<std::string, std::string> inside = {
+        {"/главная.htm", "<html><title>Начало</title><a href=\"разделы/первая.htm\">1</a>"
+                         "<a href=\"нет.htm\">нет</a></html>"},
+        {"/разделы/первая.htm", "<html><a href=\"../главная.htm\">назад</a></html>"},
+    };
+    WriteAll(site, inside);
+    const std::string output = root / "готовые/новая папка/справка.chm";
     test::ScriptedHost host;
-    host.fields = {
-        {kIdPageEdit, page}, {kIdOutputEdit, nestedOutput}, {kIdTitleEdit, "Справка «тест»"}};
+    host.fields = {{kIdPageEdit, (site / "главная.htm").string()},
+                   {kIdOutputEdit, output},
+                   {kIdTitleEdit, "Справка"}};
     test::RecordingShell shell;
     CompileJobs jobs(host, shell, hive, fs::path(TBX_HHC_PATH).parent_path().string() + "/");
 
     jobs.CompileThreadProc();
 
-    ASSERT_EQ(host.messages.back(), LoadString(111));
+    char size[32];
+    std::snprintf(size, sizeof size, "%.1f КБ", fs::file_size(output) / 1024.0);
+    *std::strchr(size, '.') = ',';
+    EXPECT_EQ(host.messages.back(), LoadString(111) + "\nФайл справки: " + output +
+                                        "\nФайлов в справке: 2, размер: " + size +
+                                        "\nНе пройдено ссылок: 1. Эти файлы не вошли в справку:"
+                                        "\n«нет.htm» на странице /главная.htm: такого файла нет");
     EXPECT_TRUE(host.endResults.empty());
-    ExpectHelpFileHolds(nestedOutput, siteFiles);
-    EXPECT_EQ(FilesBelow(site), siteFiles); // no project left beside the page
-    EXPECT_EQ(shell.opened, std::vector<std::string>{nestedOutput});
-    ExpectNoLeftovers();
+    test::ExpectHelpFileHolds(output, inside);
+    EXPECT_EQ(shell.opened, std::vector<std::string>{output});
+    EXPECT_EQ(Leftovers(root.Path()), std::vector<std::string>{});
 }
 
 } // namespace

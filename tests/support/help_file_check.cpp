@@ -1,0 +1,124 @@
+#include "support/help_file_check.h"
+
+#include "chm/reader.h"
+#include "platform/process.h"
+#include "support/chm_reader.h"
+#include "support/mspack_reader.h"
+#include "support/temp_dir.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <set>
+#include <vector>
+
+namespace tbx::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+bool SiteName(std::string_view name) {
+    return name.size() > 1 && name[0] == '/' && name[1] != '#' && name[1] != '$' &&
+           !name.ends_with('/');
+}
+
+std::set<std::string> SiteNames(const std::vector<std::string>& names) {
+    std::set<std::string> site;
+    for (const std::string& name : names) {
+        if (SiteName(name))
+            site.insert(name);
+    }
+    return site;
+}
+
+// The names that differ between what a reader found and what was expected.
+std::string Difference(const std::map<std::string, std::string>& found,
+                       const std::map<std::string, std::string>& expected) {
+    std::string text;
+    for (const auto& [name, bytes] : found) {
+        const auto wanted = expected.find(name);
+        if (wanted == expected.end())
+            text += " extra " + name + ";";
+        else if (wanted->second != bytes)
+            text += " different " + name + ";";
+    }
+    for (const auto& [name, bytes] : expected) {
+        if (!found.contains(name))
+            text += " missing " + name + ";";
+    }
+    return text;
+}
+
+void ExpectOwnReaderHolds(const std::string& chmPath,
+                          const std::map<std::string, std::string>& files) {
+    std::string error;
+    const std::unique_ptr<chm::ChmFile> file = chm::ChmFile::Open(chmPath, error);
+    ASSERT_TRUE(file) << error;
+    EXPECT_TRUE(file->Damage().empty());
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < file->Count(); ++i)
+        names.emplace_back(file->Entry(i).name);
+    chm::ChmCursor cursor(*file);
+    std::map<std::string, std::string> read;
+    for (const std::string& name : SiteNames(names)) {
+        const chm::ChmEntry entry = file->Entry(*file->Find(name));
+        std::string bytes(static_cast<std::size_t>(entry.length), '\0');
+        EXPECT_EQ(cursor.Read(entry, 0,
+                              {reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()}),
+                  "")
+            << name;
+        read[name] = std::move(bytes);
+    }
+    EXPECT_TRUE(read == files) << "our reader" << ":" << Difference(read, files);
+}
+
+void ExpectMspackHolds(const std::string& chmPath,
+                       const std::map<std::string, std::string>& files) {
+    MspackReader mspack(chmPath);
+    ASSERT_TRUE(mspack.Opened());
+    std::map<std::string, std::string> listed;
+    for (const std::string& name : SiteNames(mspack.Names()))
+        listed[name] = mspack.Read(name).value_or("(unreadable)");
+    EXPECT_TRUE(listed == files) << "libmspack's listing" << ":" << Difference(listed, files);
+    for (const auto& [name, bytes] : files) {
+        const std::optional<std::string> found = mspack.FindAndRead(name);
+        EXPECT_TRUE(found && *found == bytes) << "libmspack's lookup of " << name;
+    }
+    EXPECT_EQ(mspack.Messages(), std::vector<std::string>{});
+}
+
+void ExpectChmlibHolds(const std::string& chmPath,
+                       const std::map<std::string, std::string>& files) {
+    const std::set<std::string> names = SiteNames(ChmObjectNames(chmPath));
+    const std::vector<std::string> wanted(names.begin(), names.end());
+    const std::vector<std::optional<std::string>> bytes = ReadChmObjects(chmPath, wanted);
+    std::map<std::string, std::string> read;
+    for (std::size_t i = 0; i < wanted.size(); ++i)
+        read[wanted[i]] = bytes[i].value_or("(unreadable)");
+    EXPECT_TRUE(read == files) << "chmlib" << ":" << Difference(read, files);
+}
+
+void Expect7ZipHolds(const std::string& chmPath,
+                     const std::map<std::string, std::string>& files) {
+    const TempDir out;
+    const ProcessOutcome run = RunProcess("7z", {"x", "-y", "-o" + out.Path().string(), chmPath});
+    ASSERT_TRUE(run.exited && run.exitCode == 0) << "7z: " << run.errorOutput;
+    std::map<std::string, std::string> read;
+    for (const auto& entry : fs::recursive_directory_iterator(out.Path())) {
+        const std::string name = "/" + entry.path().lexically_relative(out.Path()).string();
+        if (entry.is_regular_file() && SiteName(name))
+            read[name] = ReadFile(entry.path());
+    }
+    EXPECT_TRUE(read == files) << "7-Zip" << ":" << Difference(read, files);
+}
+
+} // namespace
+
+void ExpectHelpFileHolds(const std::string& chmPath,
+                         const std::map<std::string, std::string>& files) {
+    ExpectOwnReaderHolds(chmPath, files);
+    ExpectMspackHolds(chmPath, files);
+    ExpectChmlibHolds(chmPath, files);
+    Expect7ZipHolds(chmPath, files);
+}
+
+} // namespace tbx::test

@@ -1,0 +1,281 @@
+#include "hhc/hhc_compile.h"
+
+#include "build/tool_output.h"
+#include "chm/internal_files.h"
+#include "chm/search_index.h"
+#include "chm/writer.h"
+#include "res/text_case.h"
+#include "site/project.h"
+#include "site/site_walk.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <ctime>
+#include <sys/stat.h>
+#include <utility>
+#include <vector>
+
+namespace tbx::hhc {
+namespace {
+
+constexpr std::string_view kReservedName = "has a name the help file keeps for its own data";
+
+bool Stopped(const CompileOptions& options) {
+    return options.stop && *options.stop;
+}
+
+// The help file's own data is stored under "/#..." and "/$..."; a site file
+// of such a name would be taken for it (and hh does not extract it).
+bool ReservedName(std::string_view name) {
+    return name.size() > 1 && (name[1] == '#' || name[1] == '$');
+}
+
+std::string Why(const site::Refusal& refusal) {
+    std::string why(site::DescribeRefusal(refusal.reason));
+    if (!refusal.detail.empty())
+        why += " (" + refusal.detail + ")";
+    return why;
+}
+
+// Seconds since 1970 for the help file's time stamp: SOURCE_DATE_EPOCH when
+// set, so that a build can be repeated byte for byte, else now.
+std::int64_t BuildTime() {
+    if (const char* fixed = std::getenv("SOURCE_DATE_EPOCH")) {
+        char* end = nullptr;
+        const long long value = std::strtoll(fixed, &end, 10);
+        if (end != fixed && *end == '\0' && value >= 0)
+            return value;
+    }
+    return static_cast<std::int64_t>(std::time(nullptr));
+}
+
+// The stored name as the project's own fields give it: without the "/".
+std::string LocalName(const std::string& stored) {
+    return stored.empty() ? stored : stored.substr(1);
+}
+
+class Compiler {
+public:
+    Compiler(const CompileOptions& options, const OutputSink& output)
+        : options_(options), output_(output), start_(std::chrono::steady_clock::now()) {}
+
+    CompileResult Run(const std::string& projectPath) {
+        const site::ProjectResult read = site::ReadProject(projectPath);
+        if (!read.Ok())
+            return Failed(read.error);
+        project_ = read.project;
+        if (Stopped(options_))
+            return Halted();
+
+        site::SiteWalk walk = Walk();
+        if (!walk.error.empty())
+            return Failed(walk.error);
+        for (const site::Refusal& refusal : walk.refusals)
+            NotFollowed({refusal.link, refusal.page, Why(refusal)});
+        if (walk.startNames.empty() || walk.startNames[0].empty())
+            return Failed("the start page " + project_.defaultTopic + " cannot be compiled: " +
+                          StartRefusal(walk));
+        if (Stopped(options_))
+            return Halted();
+
+        model_ = Model(walk);
+        // The index is built for Windows-1251 text; under another code page
+        // the viewer would fold its queries differently and find nothing.
+        search_ = project_.fullTextSearch && chm::CodePageOf(project_.language) ==
+                                                 static_cast<int>(chm::kSearchCodePage);
+        if (project_.fullTextSearch && !search_)
+            warnings_.push_back("no full-text search: it is built only for languages written "
+                                "in Windows-1251, such as 0x419 Russian");
+        AddSiteFiles(walk.files);
+        if (options_.strict && unfollowed_ > 0)
+            return Failed(std::to_string(unfollowed_) +
+                          (unfollowed_ == 1 ? " link was" : " links were") +
+                          " not followed; with --strict no help file is written");
+        if (Stopped(options_))
+            return Halted();
+        if (std::string error = AddHelpFiles(); !error.empty())
+            return Failed(error);
+        return Write();
+    }
+
+private:
+    CompileResult Failed(std::string error) const { return {false, std::move(error), warnings_}; }
+    CompileResult Halted() const { return {true, {}, warnings_}; }
+
+    void Print(const std::string& line) const {
+        if (output_)
+            output_(line);
+    }
+
+    void NotFollowed(const UnfollowedLink& unfollowed) {
+        ++unfollowed_;
+        Print(FormatUnfollowedLine(unfollowed));
+    }
+
+    site::SiteWalk Walk() {
+        site::WalkOptions walk;
+        walk.root = project_.siteRoot;
+        walk.starts.push_back(project_.defaultTopic);
+        walk.starts.insert(walk.starts.end(), project_.files.begin(), project_.files.end());
+        for (const std::string* file : {&project_.contentsFile, &project_.indexFile}) {
+            if (!file->empty())
+                walk.starts.push_back(*file);
+        }
+        walk.skip.push_back(project_.compiledFile);
+        ProgressPacer pacer;
+        std::size_t shown = 0;
+        walk.progress = [&](std::size_t read) {
+            if (pacer.Due())
+                Print(FormatProgressLine({ProgressKind::FilesRead, shown = read, 0}));
+        };
+        site::SiteWalk result = site::WalkSite(walk);
+        if (result.error.empty() && result.files.size() != shown)
+            Print(FormatProgressLine({ProgressKind::FilesRead, result.files.size(), 0}));
+        return result;
+    }
+
+    std::string StartRefusal(const site::SiteWalk& walk) const {
+        for (const site::Refusal& refusal : walk.refusals) {
+            if (refusal.page.empty() && refusal.link == project_.defaultTopic)
+                return Why(refusal);
+        }
+        return std::string(site::DescribeRefusal(site::RefusalReason::Missing));
+    }
+
+    // The stored name of the start at index, after the start page and [FILES].
+    static std::string StartName(const site::SiteWalk& walk, std::size_t index) {
+        return index < walk.startNames.size() ? walk.startNames[index] : std::string();
+    }
+
+    chm::HelpModel Model(const site::SiteWalk& walk) const {
+        chm::HelpModel model;
+        model.defaultTopic = walk.startNames[0];
+        model.compiledFile = project_.compiledFile;
+        model.language = project_.language;
+        model.timestamp = BuildTime();
+        std::size_t next = 1 + project_.files.size();
+        if (!project_.contentsFile.empty())
+            model.contentsFile = StartName(walk, next++);
+        if (!project_.indexFile.empty())
+            model.indexFile = StartName(walk, next++);
+        model.windows = project_.windows;
+        for (chm::HelpWindow& window : model.windows) {
+            if (EqualNoCase(window.name, project_.defaultWindow))
+                model.defaultWindow = window.name;
+            // The window shows the contents and index the help file carries.
+            if (window.contentsFile.empty())
+                window.contentsFile = LocalName(model.contentsFile);
+            if (window.indexFile.empty())
+                window.indexFile = LocalName(model.indexFile);
+        }
+        model.title = project_.title;
+        for (const chm::HelpWindow& window : model.windows) {
+            if (model.title.empty() && window.name == model.defaultWindow)
+                model.title = window.caption;
+        }
+        return model;
+    }
+
+    // Each file goes into the writer and, when it is a page, becomes a topic
+    // (and is indexed); then its bytes are let go, so the site is held in
+    // memory about once.
+    void AddSiteFiles(std::vector<site::SiteFile>& files) {
+        std::uint64_t size = 0;
+        for (const site::SiteFile& file : files)
+            size += file.bytes.size();
+        writer_.Reserve(size);
+        for (site::SiteFile& file : files) {
+            if (ReservedName(file.name)) {
+                NotFollowed({file.name, {}, std::string(kReservedName)});
+                continue;
+            }
+            if (std::string refused = writer_.Add(file.name, file.bytes); !refused.empty()) {
+                NotFollowed({file.name, {}, refused});
+                continue;
+            }
+            ++stored_;
+            ++compressed_;
+            bytesIn_ += file.bytes.size();
+            if (file.kind == site::FileKind::Page) {
+                if (search_)
+                    index_.AddTopic({static_cast<std::uint32_t>(model_.topics.size()),
+                                      file.bytes, chm::PageCharset::Detect, file.title});
+                model_.topics.push_back({file.name, file.title, true});
+            }
+            std::string().swap(file.bytes);
+        }
+    }
+
+    std::string AddHelpFiles() {
+        model_.fullTextSearch = search_;
+        const chm::HelpFiles help = chm::BuildHelpFiles(model_);
+        const std::pair<const char*, const std::string*> compressed[] = {
+            {"/#WINDOWS", &help.windows}, {"/#STRINGS", &help.strings},
+            {"/#TOPICS", &help.topics},   {"/#URLTBL", &help.urltbl},
+            {"/#URLSTR", &help.urlstr},
+        };
+        std::string error = writer_.Add("/#SYSTEM", help.system, chm::Storage::Uncompressed);
+        if (error.empty())
+            error = writer_.Add("/#ITBITS", help.itbits, chm::Storage::Uncompressed);
+        for (const auto& [name, bytes] : compressed) {
+            if (error.empty())
+                error = writer_.Add(name, *bytes);
+            compressed_ += 1;
+        }
+        if (search_ && error.empty()) {
+            error = writer_.Add("/$FIftiMain", index_.Finish());
+            if (error.empty())
+                error = writer_.Add("/$OBJINST", chm::BuildObjInst());
+            compressed_ += 2;
+        }
+        return error;
+    }
+
+    CompileResult Write() {
+        Print(FormatProgressLine({ProgressKind::FilesCompressed, 0, compressed_}));
+        chm::WriteOptions write;
+        write.threads = options_.threads;
+        write.stop = options_.stop;
+        ProgressPacer pacer;
+        pacer.Due(); // the line above was the first
+        write.progress = [&](std::size_t done, std::size_t all) {
+            if (pacer.Due() || done == all)
+                Print(FormatProgressLine({ProgressKind::FilesCompressed, done, all}));
+        };
+        const std::string error = writer_.Finish(project_.compiledFile, write);
+        if (error == chm::kStopped)
+            return Halted();
+        if (!error.empty())
+            return Failed(error);
+
+        struct stat info {};
+        const std::uint64_t size =
+            ::stat(project_.compiledFile.c_str(), &info) == 0 ? info.st_size : 0;
+        const std::chrono::duration<double> taken = std::chrono::steady_clock::now() - start_;
+        Print(FormatSummaryLine({stored_, bytesIn_, size, taken.count()}));
+        return {false, {}, warnings_};
+    }
+
+    const CompileOptions& options_;
+    const OutputSink& output_;
+    const std::chrono::steady_clock::time_point start_;
+    site::Project project_;
+    chm::HelpModel model_;
+    chm::Writer writer_;
+    bool search_ = false;
+    chm::SearchIndexBuilder index_;
+    std::vector<std::string> warnings_;
+    std::size_t unfollowed_ = 0;
+    std::uint64_t stored_ = 0;
+    std::uint64_t bytesIn_ = 0;
+    std::uint64_t compressed_ = 0; // files in the compressed section
+};
+
+} // namespace
+
+CompileResult Compile(const std::string& projectPath, const CompileOptions& options,
+                      const OutputSink& output) {
+    return Compiler(options, output).Run(projectPath);
+}
+
+} // namespace tbx::hhc
