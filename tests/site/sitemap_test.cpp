@@ -5,7 +5,8 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <regex>
+#include <map>
+#include <optional>
 
 namespace tbx::site {
 namespace {
@@ -26,21 +27,25 @@ struct ReadEntry {
     std::vector<ReadEntry> children;
 };
 
-std::string DecodeValue(const std::string& value) {
+std::string DecodeValue(std::string_view value) {
     std::string out;
-    static const std::regex reference("&(amp|quot|lt|gt|#[0-9]+);");
-    std::size_t from = 0;
-    for (auto it = std::sregex_iterator(value.begin(), value.end(), reference);
-         it != std::sregex_iterator(); ++it) {
-        out += value.substr(from, static_cast<std::size_t>(it->position()) - from);
-        const std::string ref = (*it)[1];
-        if (ref[0] == '#')
-            AppendUtf8(out, static_cast<char32_t>(std::stoul(ref.substr(1))));
-        else
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const std::size_t semicolon = value.find(';', i);
+        const std::string_view ref = value[i] == '&' && semicolon != std::string_view::npos
+                                         ? value.substr(i + 1, semicolon - i - 1)
+                                         : std::string_view();
+        if (ref.size() > 1 && ref[0] == '#' &&
+            ref.find_first_not_of("0123456789", 1) == std::string_view::npos) {
+            AppendUtf8(out, static_cast<char32_t>(std::stoul(std::string(ref.substr(1)))));
+        } else if (ref == "amp" || ref == "quot" || ref == "lt" || ref == "gt") {
             out += ref == "amp" ? '&' : ref == "quot" ? '"' : ref == "lt" ? '<' : '>';
-        from = static_cast<std::size_t>(it->position() + it->length());
+        } else {
+            out += value[i];
+            continue;
+        }
+        i = semicolon;
     }
-    return out + value.substr(from);
+    return out;
 }
 
 std::string Unpercent(const std::string& text) {
@@ -56,45 +61,69 @@ std::string Unpercent(const std::string& text) {
     return out;
 }
 
+struct ReadTag {
+    std::string name;
+    bool closing = false;
+    std::map<std::string, std::string> values; // name="value" attributes, decoded
+};
+
+// The tags of a sitemap. Its values are quoted and hold no ">", so a tag
+// ends at the first one.
+std::vector<ReadTag> TagsOf(const std::string& text) {
+    std::vector<ReadTag> tags;
+    for (std::size_t at = text.find('<'); at != std::string::npos; at = text.find('<', at + 1)) {
+        const std::size_t end = text.find('>', at);
+        if (end == std::string::npos)
+            break;
+        std::string_view body(text.data() + at + 1, end - at - 1);
+        ReadTag tag;
+        tag.closing = body.starts_with('/');
+        body.remove_prefix(tag.closing ? 1 : 0);
+        tag.name = body.substr(0, body.find_first_of(" \t\r\n"));
+        for (std::size_t eq = body.find("=\""); eq != std::string_view::npos;
+             eq = body.find("=\"", eq + 1)) {
+            const std::size_t nameStart = body.find_last_of(" \t", eq) + 1;
+            const std::size_t close = body.find('"', eq + 2);
+            if (close == std::string_view::npos)
+                break;
+            tag.values[std::string(body.substr(nameStart, eq - nameStart))] =
+                DecodeValue(body.substr(eq + 2, close - eq - 2));
+            eq = close;
+        }
+        tags.push_back(std::move(tag));
+    }
+    return tags;
+}
+
 // The entries of a sitemap: a <UL> holds entries, an <OBJECT> with its
 // <param>s is one, and a <UL> after an entry holds its children.
 std::vector<ReadEntry> ReadSitemap(const std::string& utf8) {
-    static const std::regex tag("<(/?)([A-Za-z]+)([^>]*)>");
-    static const std::regex attribute("([A-Za-z]+)=\"([^\"]*)\"");
     std::vector<ReadEntry> top;
     std::vector<std::vector<ReadEntry>*> lists;
     ReadEntry* current = nullptr;
-    for (auto it = std::sregex_iterator(utf8.begin(), utf8.end(), tag);
-         it != std::sregex_iterator(); ++it) {
-        const bool closing = (*it)[1] == "/";
-        const std::string name = (*it)[2];
-        const std::string attributes = (*it)[3];
-        std::map<std::string, std::string> values;
-        for (auto a = std::sregex_iterator(attributes.begin(), attributes.end(), attribute);
-             a != std::sregex_iterator(); ++a)
-            values[(*a)[1]] = DecodeValue((*a)[2]);
-        if (name == "UL" && !closing) {
+    for (ReadTag& tag : TagsOf(utf8)) {
+        if (tag.name == "UL" && !tag.closing) {
             if (lists.empty())
                 lists.push_back(&top);
             else if (lists.back()->empty())
                 ADD_FAILURE() << "a list before any entry";
             else
                 lists.push_back(&lists.back()->back().children);
-        } else if (name == "UL" && !lists.empty()) {
+        } else if (tag.name == "UL" && !lists.empty()) {
             lists.pop_back();
-        } else if (name == "OBJECT" && !closing && values["type"] == "text/sitemap") {
+        } else if (tag.name == "OBJECT" && !tag.closing && tag.values["type"] == "text/sitemap") {
             if (lists.empty()) {
                 ADD_FAILURE() << "an entry outside every list";
                 return top;
             }
             lists.back()->emplace_back();
             current = &lists.back()->back();
-        } else if (name == "param" && current) {
-            if (values["name"] == "Name")
-                current->name = values["value"];
-            else if (values["name"] == "Local")
-                current->local = Unpercent(values["value"]);
-        } else if (name == "OBJECT" && closing) {
+        } else if (tag.name == "param" && current) {
+            if (tag.values["name"] == "Name")
+                current->name = tag.values["value"];
+            else if (tag.values["name"] == "Local")
+                current->local = Unpercent(tag.values["value"]);
+        } else if (tag.name == "OBJECT" && tag.closing) {
             current = nullptr;
         }
     }
@@ -254,10 +283,10 @@ TEST(Sitemap, KeywordsListEveryPageByTitleInRussianOrder) {
 
 TEST(Sitemap, NamesAndAddressesSurviveEscapingInEitherCodePage) {
     const std::vector<SitemapEntry> entries = {
-        {"Кавычки \"и\" & <теги> ≈ «ёлки»", "папка/50% #1?.htm", "часть 2", {}},
+        {"Кавычки \"и\" & <теги> ≈ «ёлки» &amp;", "папка/50% #1?.htm", "часть 2", {}},
         {"Раздел", "", "", {{"Café", "a b.htm", "", {}}}},
     };
-    const std::string tree = "Кавычки \"и\" & <теги> ≈ «ёлки»=папка/50% #1?.htm#часть 2;"
+    const std::string tree = "Кавычки \"и\" & <теги> ≈ «ёлки» &amp;=папка/50% #1?.htm#часть 2;"
                              "Раздел{Café=a b.htm}";
     EXPECT_EQ(RoundTrip(entries), tree);
     EXPECT_NE(WriteSitemap(entries, 0x419).find(Cp1251("Кавычки")), std::string::npos);
