@@ -1,9 +1,11 @@
 // The walk over the generated 2,000-page Windows-1251 site: every page
-// read, its links scanned and resolved, the style sheet and images taken.
+// read, its links scanned and resolved, the style sheet and images taken;
+// then the contents and keyword sitemaps made from that walk and written.
 // The site lives in a temporary folder removed at exit.
 
 #include "generated_site.h"
 #include "site/site_walk.h"
+#include "site/sitemap.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>
@@ -41,6 +43,32 @@ void BM_WalkGeneratedSite(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * bytes));
 }
 BENCHMARK(BM_WalkGeneratedSite)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+std::size_t CountEntries(const std::vector<tbx::site::SitemapEntry>& entries) {
+    std::size_t count = entries.size();
+    for (const tbx::site::SitemapEntry& entry : entries)
+        count += CountEntries(entry.children);
+    return count;
+}
+
+void BM_SitemapsOfGeneratedSite(benchmark::State& state) {
+    const tbx::site::SiteWalk walk = Walk();
+    std::size_t entries = 0, bytes = 0;
+    for (auto _ : state) {
+        const auto contents = tbx::site::ContentsFromPage(walk, walk.startNames.front());
+        const auto keywords = tbx::site::KeywordsFromPages(walk);
+        const std::string hhc = tbx::site::WriteSitemap(contents, 0x419);
+        const std::string hhk = tbx::site::WriteSitemap(keywords, 0x419);
+        entries = CountEntries(contents) + keywords.size();
+        bytes = hhc.size() + hhk.size();
+        benchmark::DoNotOptimize(hhc.data());
+        benchmark::DoNotOptimize(hhk.data());
+    }
+    // Ten headings of 200 pages each, and every page in the index.
+    state.counters["entries"] = static_cast<double>(entries);
+    state.counters["KB"] = static_cast<double>(bytes) / 1e3;
+}
+BENCHMARK(BM_SitemapsOfGeneratedSite)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

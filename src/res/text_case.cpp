@@ -1,5 +1,6 @@
 #include "res/text_case.h"
 
+#include <algorithm>
 #include <string>
 
 namespace tbx {
@@ -73,7 +74,73 @@ int CompareFolded(std::string_view a, std::string_view b) {
     return (i < a.size()) - (j < b.size());
 }
 
+// ---- The order of an index ------------------------------------------------------
+
+// Weights of the index order, in the order the groups sort.
+constexpr char32_t kSeparatorWeight = 1;
+constexpr char32_t kNumberWeight = 0x100; // + the count of significant digits
+constexpr char32_t kCyrillicWeight = 0x10000;
+constexpr char32_t kLatinWeight = 0x20000;
+constexpr char32_t kOtherWeight = 0x30000; // + the code point
+
+bool IsAsciiDigit(char32_t c) {
+    return c >= U'0' && c <= U'9';
+}
+
+// Spaces, punctuation and symbols: what stands between words.
+bool IsSeparator(char32_t c) {
+    if (c < 0x80)
+        return !IsAsciiDigit(c) && !(c >= U'a' && c <= U'z') && !(c >= U'A' && c <= U'Z');
+    return c <= 0xBF || c == 0xD7 || c == 0xF7 || (c >= 0x2000 && c <= 0x206F) || c == 0x2116;
+}
+
 } // namespace
+
+std::u32string RussianSortKey(std::string_view text) {
+    std::u32string key;
+    key.reserve(text.size());
+    bool separated = false;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t start = at;
+        const char32_t c = NextCodePoint(text, at);
+        if (IsSeparator(c)) {
+            separated = true;
+            continue;
+        }
+        if (separated && !key.empty())
+            key.push_back(kSeparatorWeight);
+        separated = false;
+        if (IsAsciiDigit(c)) {
+            std::size_t end = start;
+            while (end < text.size() && IsAsciiDigit(static_cast<unsigned char>(text[end])))
+                ++end;
+            std::string_view digits = text.substr(start, end - start);
+            digits.remove_prefix(std::min(digits.find_first_not_of('0'), digits.size()));
+            const std::size_t cap = kCyrillicWeight - kNumberWeight - 1;
+            key.push_back(kNumberWeight + static_cast<char32_t>(std::min(digits.size(), cap)));
+            key.append(digits.begin(), digits.end());
+            at = end;
+            continue;
+        }
+        const char32_t lower = c < 0x110000 ? LowerCodePoint(c) : c;
+        if (lower == 0x451) // ё
+            key.push_back(kCyrillicWeight + (0x435 - 0x430));
+        else if (lower >= 0x430 && lower <= 0x44F) // а..я
+            key.push_back(kCyrillicWeight + (lower - 0x430));
+        else if (lower >= 0x400 && lower <= 0x52F) // the other Cyrillic letters, after я
+            key.push_back(kCyrillicWeight + lower);
+        else if (lower >= U'a' && lower <= U'z')
+            key.push_back(kLatinWeight + (lower - U'a'));
+        else
+            key.push_back(kOtherWeight + lower);
+    }
+    return key;
+}
+
+bool RussianLess(std::string_view a, std::string_view b) {
+    const std::u32string ka = RussianSortKey(a), kb = RussianSortKey(b);
+    return ka != kb ? ka < kb : NameLess(a, b);
+}
 
 bool NameLess(std::string_view a, std::string_view b) {
     const int folded = CompareFolded(a, b);

@@ -13,6 +13,18 @@ namespace tbx {
 // sorted list comes out the same every time.
 bool NameLess(std::string_view a, std::string_view b);
 
+// The order of an index for Russian readers, as in a Russian dictionary:
+// letter case ignored; "ё" counts as "е" (and follows it when nothing else
+// differs); numbers go by their value ("2" before "10"); digits come before
+// Cyrillic letters, Cyrillic before Latin, other letters last. Punctuation
+// and spaces before the first letter or digit are ignored ("«Мир»" files
+// under "М"), and between words they sort before any letter, so a word
+// comes before the longer words it begins. Texts equal under these rules
+// go by NameLess, so the order is total.
+bool RussianLess(std::string_view a, std::string_view b);
+// What RussianLess compares first, for sorting many texts with one key each.
+std::u32string RussianSortKey(std::string_view text);
+
 bool EqualNoCase(std::string_view a, std::string_view b);
 // A strict weak order in which names equal but for case are equivalent.
 bool LessNoCase(std::string_view a, std::string_view b);

@@ -87,16 +87,6 @@ std::string_view TrimSpace(std::string_view text) {
 
 // ---- Tags -----------------------------------------------------------------------
 
-struct Attribute {
-    std::string_view name;
-    std::string_view value;
-};
-
-struct Tag {
-    std::string_view name;
-    std::vector<Attribute> attributes;
-};
-
 // Reads the tag whose "<" is at pos; returns where scanning goes on. A "<"
 // outside a quoted value ends the tag there, and a quoted value that runs
 // over a ">" into another tag ends at that ">": the markup is broken, and
@@ -108,7 +98,7 @@ struct HtmlFinders {
     NextMatch doubleQuote, singleQuote, commentEnd, scriptEnd, styleEnd;
 };
 
-std::size_t ReadTag(std::string_view page, std::size_t pos, Tag& tag, HtmlFinders& find) {
+std::size_t ReadTag(std::string_view page, std::size_t pos, MarkupTag& tag, HtmlFinders& find) {
     const std::size_t n = page.size();
     std::size_t i = pos + 1;
     while (i < n && (IsAsciiLetter(page[i]) || IsAsciiDigit(page[i]) || page[i] == ':' ||
@@ -116,6 +106,7 @@ std::size_t ReadTag(std::string_view page, std::size_t pos, Tag& tag, HtmlFinder
         ++i;
     tag.name = page.substr(pos + 1, i - pos - 1);
     tag.attributes.clear();
+    tag.closing = false;
     for (;;) {
         while (i < n && (IsSpace(page[i]) || page[i] == '/'))
             ++i;
@@ -133,7 +124,7 @@ std::size_t ReadTag(std::string_view page, std::size_t pos, Tag& tag, HtmlFinder
             ++i;
             continue;
         }
-        Attribute attribute{page.substr(nameStart, i - nameStart), {}};
+        TagAttribute attribute{page.substr(nameStart, i - nameStart), {}};
         std::size_t j = i;
         while (j < n && IsSpace(page[j]))
             ++j;
@@ -169,14 +160,6 @@ std::size_t ReadTag(std::string_view page, std::size_t pos, Tag& tag, HtmlFinder
     }
 }
 
-const Attribute* Find(const Tag& tag, std::string_view lowerName) {
-    for (const Attribute& attribute : tag.attributes) {
-        if (SameIgnoringCase(attribute.name, lowerName))
-            return &attribute;
-    }
-    return nullptr;
-}
-
 // The text after "key=" in a <meta> content such as "text/html; charset=x"
 // or "0; url=page.htm", up to the end (or to a ";" for a charset).
 std::string_view ContentPart(std::string_view content, std::string_view lowerKey) {
@@ -193,11 +176,11 @@ std::string_view ContentPart(std::string_view content, std::string_view lowerKey
     return {};
 }
 
-void ReadMeta(const Tag& tag, HtmlScan& scan) {
-    const Attribute* equiv = Find(tag, "http-equiv");
-    const Attribute* content = Find(tag, "content");
+void ReadMeta(const MarkupTag& tag, HtmlScan& scan) {
+    const TagAttribute* equiv = tag.Find("http-equiv");
+    const TagAttribute* content = tag.Find("content");
     if (scan.charset.empty()) {
-        if (const Attribute* charset = Find(tag, "charset")) {
+        if (const TagAttribute* charset = tag.Find("charset")) {
             scan.charset = TrimSpace(charset->value);
         } else if (equiv && content && SameIgnoringCase(equiv->value, "content-type")) {
             const std::string_view name = ContentPart(content->value, "charset");
@@ -214,10 +197,10 @@ void ReadMeta(const Tag& tag, HtmlScan& scan) {
     }
 }
 
-void CollectLinks(const Tag& tag, HtmlScan& scan) {
-    const bool isBase = SameIgnoringCase(tag.name, "base");
-    const bool isObject = SameIgnoringCase(tag.name, "object");
-    for (const Attribute& a : tag.attributes) {
+void CollectLinks(const MarkupTag& tag, HtmlScan& scan) {
+    const bool isBase = tag.Is("base");
+    const bool isObject = tag.Is("object");
+    for (const TagAttribute& a : tag.attributes) {
         const std::string_view name = a.name;
         if ((SameIgnoringCase(name, "href") && !isBase) || SameIgnoringCase(name, "src") ||
             SameIgnoringCase(name, "background") || SameIgnoringCase(name, "lowsrc") ||
@@ -227,12 +210,12 @@ void CollectLinks(const Tag& tag, HtmlScan& scan) {
         else if (SameIgnoringCase(name, "style"))
             ScanCss(a.value, LinkContext::StyleAttribute, scan.links);
     }
-    if (SameIgnoringCase(tag.name, "meta")) {
+    if (tag.Is("meta")) {
         ReadMeta(tag, scan);
-    } else if (SameIgnoringCase(tag.name, "param")) {
+    } else if (tag.Is("param")) {
         // Contents and index files list their pages this way.
-        const Attribute* name = Find(tag, "name");
-        const Attribute* value = Find(tag, "value");
+        const TagAttribute* name = tag.Find("name");
+        const TagAttribute* value = tag.Find("value");
         if (name && value && SameIgnoringCase(TrimSpace(name->value), "local"))
             scan.links.push_back({value->value, LinkContext::Attribute});
     }
@@ -307,50 +290,106 @@ void ScanCss(std::string_view css, LinkContext context, std::vector<FoundLink>& 
     }
 }
 
-HtmlScan ScanHtml(std::string_view page) {
-    HtmlScan scan;
-    Tag tag;
+bool MarkupTag::Is(std::string_view lowerName) const {
+    return SameIgnoringCase(name, lowerName);
+}
+
+const TagAttribute* MarkupTag::Find(std::string_view lowerName) const {
+    for (const TagAttribute& attribute : attributes) {
+        if (SameIgnoringCase(attribute.name, lowerName))
+            return &attribute;
+    }
+    return nullptr;
+}
+
+void ScanMarkup(std::string_view page, MarkupVisitor& visitor) {
+    MarkupTag tag;
     HtmlFinders find(page);
-    bool tailScanned = false; // the page's end was scanned as a style sheet
     std::size_t pos = 0;
+    std::size_t textFrom = 0; // where the text not yet reported begins
+    const auto textUpTo = [&](std::size_t end) {
+        if (end > textFrom)
+            visitor.OnText(page.substr(textFrom, end - textFrom));
+    };
     while ((pos = page.find('<', pos)) != std::string_view::npos) {
         if (HasAt(page, pos, "<!--")) {
+            textUpTo(pos);
             const std::size_t end = find.commentEnd.From(pos + 4);
             // An unclosed comment hides nothing: scanning goes on after it.
-            pos = end == std::string_view::npos ? pos + 4 : end + 3;
+            pos = textFrom = end == std::string_view::npos ? pos + 4 : end + 3;
             continue;
         }
         const char next = pos + 1 < page.size() ? page[pos + 1] : '\0';
         if (next == '!' || next == '?' || next == '/') {
+            textUpTo(pos);
             const std::size_t end = page.find_first_of("<>", pos + 1);
-            if (end == std::string_view::npos)
+            if (end == std::string_view::npos) {
+                textFrom = page.size();
                 break;
-            pos = page[end] == '>' ? end + 1 : end;
+            }
+            if (next == '/') {
+                std::size_t i = pos + 2;
+                while (i < end && (IsAsciiLetter(page[i]) || IsAsciiDigit(page[i])))
+                    ++i;
+                tag.name = page.substr(pos + 2, i - pos - 2);
+                tag.attributes.clear();
+                tag.closing = true;
+                visitor.OnTag(tag);
+            }
+            pos = textFrom = page[end] == '>' ? end + 1 : end;
             continue;
         }
         if (!IsAsciiLetter(next)) { // "a < b", "<имя файла>": text, not a tag
             ++pos;
             continue;
         }
-        pos = ReadTag(page, pos, tag, find);
-        CollectLinks(tag, scan);
-        const bool script = SameIgnoringCase(tag.name, "script");
-        if (script || SameIgnoringCase(tag.name, "style")) {
-            // Raw text up to the closing tag. Without one, the rest is
-            // scanned as markup all the same, so nothing is lost; and as a
-            // style sheet, once, however many unclosed blocks it holds.
+        textUpTo(pos);
+        pos = textFrom = ReadTag(page, pos, tag, find);
+        visitor.OnTag(tag);
+        const bool script = tag.Is("script");
+        if (script || tag.Is("style")) {
             const std::size_t close = (script ? find.scriptEnd : find.styleEnd).From(pos);
-            if (!script && (close != std::string_view::npos || !tailScanned)) {
-                tailScanned = tailScanned || close == std::string_view::npos;
-                ScanCss(page.substr(pos, close == std::string_view::npos ? page.size() - pos
-                                                                         : close - pos),
-                        LinkContext::StyleSheet, scan.links);
-            }
-            if (close != std::string_view::npos)
-                pos = close;
+            const bool closed = close != std::string_view::npos;
+            visitor.OnRawText(tag, page.substr(pos, closed ? close - pos : page.size() - pos),
+                              closed);
+            if (closed)
+                pos = textFrom = close;
         }
     }
-    return scan;
+    textUpTo(page.size());
+}
+
+namespace {
+
+class LinkCollector final : public MarkupVisitor {
+public:
+    void OnTag(const MarkupTag& tag) override {
+        if (!tag.closing)
+            CollectLinks(tag, scan);
+    }
+
+    void OnRawText(const MarkupTag& tag, std::string_view text, bool closed) override {
+        // A style block without its end tag runs to the end of the page;
+        // that tail is read as a style sheet once, however many unclosed
+        // blocks it holds.
+        if (!tag.Is("style") || (!closed && tailScanned_))
+            return;
+        tailScanned_ = tailScanned_ || !closed;
+        ScanCss(text, LinkContext::StyleSheet, scan.links);
+    }
+
+    HtmlScan scan;
+
+private:
+    bool tailScanned_ = false;
+};
+
+} // namespace
+
+HtmlScan ScanHtml(std::string_view page) {
+    LinkCollector collector;
+    ScanMarkup(page, collector);
+    return std::move(collector.scan);
 }
 
 Charset CharsetNamed(std::string_view name) {
@@ -381,6 +420,26 @@ std::string DecodePageText(std::string_view bytes, Charset charset) {
         break;
     }
     return DecodeLegacyText(bytes);
+}
+
+std::string PlainText(std::string_view bytes, Charset charset) {
+    const std::string text = DecodeCharacterReferences(DecodePageText(bytes, charset));
+    std::string out;
+    out.reserve(text.size());
+    bool space = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool noBreak = text[i] == '\xC2' && i + 1 < text.size() && text[i + 1] == '\xA0';
+        if (IsSpace(text[i]) || noBreak) {
+            space = true;
+            i += noBreak ? 1 : 0;
+            continue;
+        }
+        if (space && !out.empty())
+            out += ' ';
+        space = false;
+        out += text[i];
+    }
+    return out;
 }
 
 std::string DecodeCharacterReferences(std::string_view text) {
@@ -510,6 +569,8 @@ LinkTarget DecodeLink(const FoundLink& link, Charset charset) {
         target.kind = LinkTarget::Kind::External;
         return target;
     }
+    if (const std::size_t hash = address.find('#'); hash != std::string::npos)
+        target.fragment = address.substr(hash + 1);
     if (const std::size_t cut = address.find_first_of("#?"); cut != std::string::npos)
         address.resize(cut);
     if (address.empty())

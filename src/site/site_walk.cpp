@@ -124,20 +124,10 @@ std::string ReadWhole(const std::string& path, std::string& bytes) {
     return error;
 }
 
-std::string PageTitle(const SiteFile& file, Charset charset) {
+std::string PageTitle(const SiteFile& file) {
     std::string title;
-    if (const auto tag = TitleTagText(file.bytes)) {
-        // One line of text: references decoded, white space run together.
-        for (char c : DecodeCharacterReferences(DecodePageText(*tag, charset))) {
-            const bool space = c == ' ' || c == '\t' || c == '\n' || c == '\r';
-            if (!space)
-                title += c;
-            else if (!title.empty() && title.back() != ' ')
-                title += ' ';
-        }
-        if (title.ends_with(' '))
-            title.pop_back();
-    }
+    if (const auto tag = TitleTagText(file.bytes))
+        title = PlainText(*tag, file.charset);
     return title.empty() ? file.name.substr(file.name.rfind('/') + 1) : title;
 }
 
@@ -209,19 +199,32 @@ private:
         }
         const std::string name = result_.files[index].name;
         const Components folder = *Lexical(name.substr(0, name.rfind('/')), {});
-        for (const FoundLink& link : links)
-            Follow(DecodeLink(link, charset), folder, name);
-        result_.files[index].bytes = std::move(bytes);
+        std::vector<ReachedFile> reached;
+        for (const FoundLink& link : links) {
+            const std::optional<std::size_t> target =
+                Follow(DecodeLink(link, charset), folder, name);
+            if (target && link.context == LinkContext::Attribute)
+                reached.push_back(
+                    {static_cast<std::size_t>(link.text.data() - bytes.data()), *target});
+        }
+        std::sort(reached.begin(), reached.end(),
+                  [](const ReachedFile& a, const ReachedFile& b) { return a.offset < b.offset; });
+        SiteFile& file = result_.files[index];
+        file.bytes = std::move(bytes);
+        file.charset = charset;
+        file.reached = std::move(reached);
         if (kind == FileKind::Page)
-            result_.files[index].title = PageTitle(result_.files[index], charset);
+            file.title = PageTitle(file);
     }
 
-    void Follow(const LinkTarget& target, const Components& folder, const std::string& page) {
+    // The file the link reached, if any.
+    std::optional<std::size_t> Follow(const LinkTarget& target, const Components& folder,
+                                      const std::string& page) {
         if (target.kind == LinkTarget::Kind::External || target.kind == LinkTarget::Kind::SamePage)
-            return;
+            return std::nullopt;
         if (target.kind == LinkTarget::Kind::DrivePath) {
             Report(Refused{RefusalReason::DrivePath, {}}, target.shown, page);
-            return;
+            return std::nullopt;
         }
         Outcome outcome = Resolve(target.path, folder);
         // "100%ab.htm" may mean its name as written, not an escape.
@@ -232,6 +235,9 @@ private:
                 outcome = literal;
         }
         Report(outcome, target.shown, page);
+        if (const auto* index = std::get_if<std::size_t>(&outcome))
+            return *index;
+        return std::nullopt;
     }
 
     Outcome Resolve(const std::string& path, const Components& folder) {
@@ -302,7 +308,10 @@ private:
             return Refused{RefusalReason::NameClash, other};
         }
 
-        SiteFile file{resolved, stored, {}, KindOf(stored), {}};
+        SiteFile file;
+        file.path = resolved;
+        file.name = stored;
+        file.kind = KindOf(stored);
         if (std::string error = ReadWhole(resolved, file.bytes); !error.empty())
             return Refused{RefusalReason::Unreadable, error};
         const std::size_t index = result_.files.size();

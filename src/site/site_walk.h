@@ -3,6 +3,8 @@
 // root, read once, and every link that was not followed with the page it
 // stands on and why.
 
+#include "site/link_scanner.h"
+
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -18,12 +20,21 @@ enum class FileKind {
     Other,      // images and everything else: stored as they are
 };
 
+struct ReachedFile {
+    std::size_t offset; // of the link's text as written, in the linking file's bytes
+    std::size_t file;   // the file it reached: an index into SiteWalk::files
+};
+
 struct SiteFile {
     std::string path;  // on disk
     std::string name;  // stored name below the root, UTF-8: "/dir/page.htm"
     std::string bytes; // the whole file
     FileKind kind = FileKind::Other;
     std::string title; // pages: the title text (UTF-8), else the file's name
+    Charset charset = Charset::Guess; // pages and sitemaps: how their bytes are read
+    // Pages and sitemaps: each link in an HTML attribute that reached a file,
+    // by where the link's text starts in bytes, in that order.
+    std::vector<ReachedFile> reached;
 };
 
 enum class RefusalReason {

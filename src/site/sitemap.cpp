@@ -1,0 +1,404 @@
+#include "site/sitemap.h"
+
+#include "chm/internal_files.h"
+#include "res/cp1251.h"
+#include "res/text_case.h"
+#include "site/link_scanner.h"
+
+#include <algorithm>
+
+namespace tbx::site {
+namespace {
+
+constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+// Lists nested deeper than this are not held apart: the tree stays within
+// what a viewer shows, its readers may recurse, and a page of endless <ul>
+// costs no memory for them.
+constexpr std::size_t kMaxDepth = 64;
+
+bool IsAnyOf(const MarkupTag& tag, std::initializer_list<std::string_view> lowerNames) {
+    return std::any_of(lowerNames.begin(), lowerNames.end(),
+                       [&](std::string_view name) { return tag.Is(name); });
+}
+
+// Tags that end an <a> left open: the next link, and the blocks and list
+// items it cannot reach across.
+bool EndsLinkText(const MarkupTag& tag) {
+    return IsAnyOf(tag, {"a",  "li", "ul",  "ol", "dl", "dt", "dd", "table", "tr", "td",
+                         "th", "p",  "div", "h1", "h2", "h3", "h4", "h5",    "h6", "body"});
+}
+
+// "[page.htm]" or "page.htm" names a file, not its content.
+bool NamesTheFile(std::string_view text, std::string_view path) {
+    if (text.size() >= 2 && ((text.front() == '[' && text.back() == ']') ||
+                             (text.front() == '(' && text.back() == ')')))
+        text = text.substr(1, text.size() - 2);
+    const std::string_view file = path.substr(path.rfind('/') + 1);
+    return EqualNoCase(text, path) || EqualNoCase(text, file);
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+// "12. Title" -> "Title": the number the index window puts before a title.
+std::string DropItemNumber(std::string text) {
+    std::size_t i = 0;
+    while (i < text.size() && IsDigit(text[i]))
+        ++i;
+    if (i > 0 && i < text.size() && (text[i] == '.' || text[i] == ')') &&
+        (i + 1 == text.size() || text[i + 1] == ' '))
+        text.erase(0, std::min(i + 2, text.size()));
+    return text;
+}
+
+class ContentsBuilder final : public MarkupVisitor {
+public:
+    ContentsBuilder(const SiteWalk& walk, const SiteFile& page) : walk_(walk), page_(page) {}
+
+    void OnTag(const MarkupTag& tag) override {
+        if (EndsLinkText(tag))
+            EndLink();
+        if (tag.Is("ul") || tag.Is("ol")) {
+            separated_ = true;
+            if (tag.closing)
+                CloseList(tag.Is("ol"));
+            else
+                OpenList(tag.Is("ol"));
+        } else if (tag.Is("li") && !tag.closing) {
+            // A new item: its first link owns the lists nested in it. The
+            // item's state lasts past "</li>", so a list written right after
+            // the item still belongs to it.
+            separated_ = true;
+            levels_.back().itemEntry = kNone;
+            levels_.back().itemText.clear();
+        } else if (tag.Is("tr") || tag.Is("table")) {
+            separated_ = true;
+            inRow_ = tag.Is("tr") && !tag.closing;
+            rowText_.clear();
+        } else if (tag.Is("br")) {
+            OnText(" ");
+        } else if (tag.Is("a") && !tag.closing) {
+            if (const TagAttribute* href = tag.Find("href"))
+                link_ = Link{true, href->value, {}, inRow_ ? rowText_ : std::string()};
+        }
+    }
+
+    void OnText(std::string_view text) override {
+        if (link_.open) {
+            link_.text += text;
+        } else {
+            if (inRow_)
+                rowText_ += text;
+            if (!separated_ && !PlainText(text, page_.charset).empty())
+                separated_ = true;
+        }
+        if (levels_.size() > 1)
+            levels_.back().itemText += text;
+    }
+
+    std::vector<SitemapEntry> Finish() {
+        EndLink();
+        // A parent always comes before its children, so the tree is put
+        // together from the end without recursion.
+        std::vector<SitemapEntry> top;
+        for (std::size_t i = nodes_.size(); i-- > 0;) {
+            SitemapEntry& entry = nodes_[i].entry;
+            std::reverse(entry.children.begin(), entry.children.end());
+            if (entry.local.empty() && entry.children.empty())
+                continue; // a heading over no page
+            const std::size_t parent = nodes_[i].parent;
+            (parent == kNone ? top : nodes_[parent].entry.children).push_back(std::move(entry));
+        }
+        std::reverse(top.begin(), top.end());
+        return top;
+    }
+
+private:
+    struct Node {
+        SitemapEntry entry; // its children gathered in Finish
+        std::size_t parent = kNone;
+        int nameRank = 0; // 2: its link's text, 1: its table row, 0: a title or a heading
+    };
+
+    // The page itself, then each list open around the current place.
+    struct Level {
+        bool ordered = false;
+        std::size_t parent = kNone;    // the node its entries go under
+        std::size_t itemEntry = kNone; // the first node of its current item
+        std::string itemText;          // the current item's text, as written
+    };
+
+    struct Link {
+        bool open = false;
+        std::string_view href;
+        std::string text;      // as written
+        std::string rowBefore; // the text of its table row before it, as written
+    };
+
+    void OpenList(bool ordered) {
+        if (levels_.size() > kMaxDepth) {
+            ++unheldLists_;
+            return;
+        }
+        std::size_t parent = kNone;
+        if (levels_.size() > 1) {
+            Level& outer = levels_.back();
+            if (outer.itemEntry == kNone) {
+                // An item with text but no link to a page heads the list.
+                std::string heading = PlainText(outer.itemText, page_.charset);
+                if (!heading.empty()) {
+                    outer.itemEntry = nodes_.size();
+                    nodes_.push_back({{std::move(heading), {}, {}, {}}, outer.parent, 0});
+                }
+            }
+            parent = outer.itemEntry != kNone ? outer.itemEntry : outer.parent;
+        }
+        levels_.push_back({ordered, parent, kNone, {}});
+    }
+
+    // Closes the innermost list of that kind and whatever is open inside
+    // it; an end tag with no such list open is ignored.
+    void CloseList(bool ordered) {
+        if (unheldLists_ > 0) {
+            --unheldLists_;
+            return;
+        }
+        for (std::size_t i = levels_.size(); i-- > 1;) {
+            if (levels_[i].ordered == ordered) {
+                levels_.resize(i);
+                return;
+            }
+        }
+    }
+
+    void EndLink() {
+        if (!link_.open)
+            return;
+        const Link link = std::move(link_);
+        link_ = Link{};
+        rowText_.clear(); // the next link of the row is named by what follows this one
+        const SiteFile* target = Reached(link.href);
+        if (!target || target->kind != FileKind::Page) {
+            if (!PlainText(link.text, page_.charset).empty())
+                separated_ = true;
+            return;
+        }
+        const LinkTarget address = DecodeLink({link.href, LinkContext::Attribute}, page_.charset);
+        Node node;
+        node.entry.local = target->name.substr(1);
+        node.entry.fragment = address.fragment;
+        node.parent = levels_.back().parent;
+        std::string text = PlainText(link.text, page_.charset);
+        std::string row = DropItemNumber(PlainText(link.rowBefore, page_.charset));
+        if (!text.empty() && !NamesTheFile(text, address.path)) {
+            node.entry.name = std::move(text);
+            node.nameRank = 2;
+        } else if (!row.empty()) {
+            node.entry.name = std::move(row);
+            node.nameRank = 1;
+        } else {
+            node.entry.name = target->title;
+        }
+        Add(std::move(node));
+    }
+
+    // The file the walk reached by the link whose text is this view into the page.
+    const SiteFile* Reached(std::string_view href) const {
+        const auto offset = static_cast<std::size_t>(href.data() - page_.bytes.data());
+        const auto found = std::lower_bound(
+            page_.reached.begin(), page_.reached.end(), offset,
+            [](const ReachedFile& reached, std::size_t at) { return reached.offset < at; });
+        if (found == page_.reached.end() || found->offset != offset)
+            return nullptr;
+        return &walk_.files[found->file];
+    }
+
+    void Add(Node node) {
+        if (!separated_ && lastNode_ != kNone) {
+            Node& last = nodes_[lastNode_];
+            if (last.parent == node.parent && last.entry.local == node.entry.local &&
+                last.entry.fragment == node.entry.fragment) {
+                if (node.nameRank > last.nameRank) {
+                    last.entry.name = std::move(node.entry.name);
+                    last.nameRank = node.nameRank;
+                }
+                return;
+            }
+        }
+        lastNode_ = nodes_.size();
+        nodes_.push_back(std::move(node));
+        separated_ = false;
+        if (levels_.back().itemEntry == kNone)
+            levels_.back().itemEntry = lastNode_;
+    }
+
+    const SiteWalk& walk_;
+    const SiteFile& page_;
+    std::vector<Node> nodes_;
+    std::vector<Level> levels_{Level{}};
+    std::size_t unheldLists_ = 0; // opened beyond kMaxDepth and not closed yet
+    Link link_;
+    bool inRow_ = false;
+    std::string rowText_; // text of the current table row since its last link, as written
+    // Whether anything but white space and tags stood since the last entry.
+    bool separated_ = true;
+    std::size_t lastNode_ = kNone;
+};
+
+// ---- Writing --------------------------------------------------------------------
+
+// UTF-8 in the code page, with a character reference for a character the
+// code page cannot hold.
+std::string Encode(std::string_view utf8, int codePage) {
+    std::string out;
+    out.reserve(utf8.size());
+    for (std::size_t pos = 0; pos < utf8.size();) {
+        if (static_cast<unsigned char>(utf8[pos]) < 0x80) {
+            out += utf8[pos++];
+            continue;
+        }
+        const std::size_t start = pos;
+        char32_t cp = 0;
+        if (!NextUtf8(utf8, pos, cp)) {
+            out += '?';
+            continue;
+        }
+        const std::string one = chm::EncodeForCodePage(utf8.substr(start, pos - start), codePage);
+        if (one == "?")
+            out += "&#" + std::to_string(static_cast<std::uint32_t>(cp)) + ";";
+        else
+            out += one;
+    }
+    return out;
+}
+
+// Text for a quoted attribute value; control characters become spaces.
+std::string EscapeAttribute(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '&':
+            out += "&amp;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        default:
+            out += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? ' ' : c;
+        }
+    }
+    return out;
+}
+
+// A stored name as an address: the characters that would end the name or
+// start an escape, and control characters, percent-encoded.
+std::string AddressOf(std::string_view name) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(name.size());
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '%' || c == '#' || c == '?' || byte < 0x20 || byte == 0x7F) {
+            out += '%';
+            out += kHex[byte >> 4];
+            out += kHex[byte & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+void WriteList(std::string& out, const std::vector<SitemapEntry>& entries, int codePage,
+               std::size_t depth) {
+    const std::string indent(depth, '\t');
+    out += indent + "<UL>\r\n";
+    for (const SitemapEntry& entry : entries) {
+        out += indent + "\t<LI> <OBJECT type=\"text/sitemap\">\r\n";
+        out += indent + "\t\t<param name=\"Name\" value=\"" +
+               Encode(EscapeAttribute(entry.name), codePage) + "\">\r\n";
+        if (!entry.local.empty()) {
+            std::string address = AddressOf(entry.local);
+            if (!entry.fragment.empty())
+                address += "#" + entry.fragment;
+            out += indent + "\t\t<param name=\"Local\" value=\"" +
+                   Encode(EscapeAttribute(address), codePage) + "\">\r\n";
+        }
+        out += indent + "\t\t</OBJECT>\r\n";
+        if (!entry.children.empty())
+            WriteList(out, entry.children, codePage, depth + 1);
+    }
+    out += indent + "</UL>\r\n";
+}
+
+} // namespace
+
+std::vector<SitemapEntry> ContentsFromPage(const SiteWalk& walk, std::string_view pageName) {
+    const auto page = std::find_if(walk.files.begin(), walk.files.end(), [&](const SiteFile& f) {
+        return f.name == pageName && f.kind == FileKind::Page;
+    });
+    if (page == walk.files.end())
+        return {};
+    ContentsBuilder builder(walk, *page);
+    ScanMarkup(page->bytes, builder);
+    return builder.Finish();
+}
+
+std::vector<SitemapEntry> KeywordsFromPages(const SiteWalk& walk) {
+    struct Keyword {
+        std::u32string key;
+        const SiteFile* page;
+    };
+    std::vector<Keyword> keywords;
+    for (const SiteFile& file : walk.files) {
+        if (file.kind == FileKind::Page)
+            keywords.push_back({RussianSortKey(file.title), &file});
+    }
+    // RussianLess, with each key made once; equal titles go by stored name.
+    std::sort(keywords.begin(), keywords.end(), [](const Keyword& a, const Keyword& b) {
+        if (a.key != b.key)
+            return a.key < b.key;
+        if (a.page->title != b.page->title)
+            return NameLess(a.page->title, b.page->title);
+        return a.page->name < b.page->name;
+    });
+    std::vector<SitemapEntry> entries;
+    entries.reserve(keywords.size());
+    for (const Keyword& keyword : keywords)
+        entries.push_back({keyword.page->title, keyword.page->name.substr(1), {}, {}});
+    return entries;
+}
+
+std::string WriteSitemap(const std::vector<SitemapEntry>& entries, std::uint32_t language) {
+    const int codePage = chm::CodePageOf(language);
+    std::string out = "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML//EN\">\r\n"
+                      "<HTML>\r\n<HEAD>\r\n"
+                      "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-" +
+                      std::to_string(codePage) + "\">\r\n</HEAD>\r\n<BODY>\r\n";
+    if (!entries.empty())
+        WriteList(out, entries, codePage, 0);
+    out += "</BODY>\r\n</HTML>\r\n";
+    return out;
+}
+
+std::string FreeStoredName(const SiteWalk& walk, std::string_view extension) {
+    const auto taken = [&](const std::string& name) {
+        return std::any_of(walk.files.begin(), walk.files.end(),
+                           [&](const SiteFile& file) { return EqualNoCase(file.name, name); });
+    };
+    std::string name = "/Tomebox" + std::string(extension);
+    for (int n = 2; taken(name); ++n)
+        name = "/Tomebox-" + std::to_string(n) + std::string(extension);
+    return name;
+}
+
+} // namespace tbx::site

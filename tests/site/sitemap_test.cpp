@@ -1,0 +1,304 @@
+#include "index/index_page.h"
+#include "res/cp1251.h"
+#include "site/sitemap.h"
+#include "support/temp_dir.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <map>
+#include <optional>
+
+namespace tbx::site {
+namespace {
+
+namespace fs = std::filesystem;
+using test::TempDir;
+using test::WriteFile;
+
+std::string Cp1251(std::string_view utf8) {
+    return EncodeCp1251(utf8, Unmappable::Question);
+}
+
+// ---- A sitemap reader of the tests' own --------------------------------------------
+
+struct ReadEntry {
+    std::string name;
+    std::optional<std::string> local;
+    std::vector<ReadEntry> children;
+};
+
+std::string DecodeValue(std::string_view value) {
+    std::string out;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const std::size_t semicolon = value.find(';', i);
+        const std::string_view ref = value[i] == '&' && semicolon != std::string_view::npos
+                                         ? value.substr(i + 1, semicolon - i - 1)
+                                         : std::string_view();
+        if (ref.size() > 1 && ref[0] == '#' &&
+            ref.find_first_not_of("0123456789", 1) == std::string_view::npos) {
+            AppendUtf8(out, static_cast<char32_t>(std::stoul(std::string(ref.substr(1)))));
+        } else if (ref == "amp" || ref == "quot" || ref == "lt" || ref == "gt") {
+            out += ref == "amp" ? '&' : ref == "quot" ? '"' : ref == "lt" ? '<' : '>';
+        } else {
+            out += value[i];
+            continue;
+        }
+        i = semicolon;
+    }
+    return out;
+}
+
+std::string Unpercent(const std::string& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size()) {
+            out += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+struct ReadTag {
+    std::string name;
+    bool closing = false;
+    std::map<std::string, std::string> values; // name="value" attributes, decoded
+};
+
+// The tags of a sitemap. Its values are quoted and hold no ">", so a tag
+// ends at the first one.
+std::vector<ReadTag> TagsOf(const std::string& text) {
+    std::vector<ReadTag> tags;
+    for (std::size_t at = text.find('<'); at != std::string::npos; at = text.find('<', at + 1)) {
+        const std::size_t end = text.find('>', at);
+        if (end == std::string::npos)
+            break;
+        std::string_view body(text.data() + at + 1, end - at - 1);
+        ReadTag tag;
+        tag.closing = body.starts_with('/');
+        body.remove_prefix(tag.closing ? 1 : 0);
+        tag.name = body.substr(0, body.find_first_of(" \t\r\n"));
+        for (std::size_t eq = body.find("=\""); eq != std::string_view::npos;
+             eq = body.find("=\"", eq + 1)) {
+            const std::size_t nameStart = body.find_last_of(" \t", eq) + 1;
+            const std::size_t close = body.find('"', eq + 2);
+            if (close == std::string_view::npos)
+                break;
+            tag.values[std::string(body.substr(nameStart, eq - nameStart))] =
+                DecodeValue(body.substr(eq + 2, close - eq - 2));
+            eq = close;
+        }
+        tags.push_back(std::move(tag));
+    }
+    return tags;
+}
+
+// The entries of a sitemap: a <UL> holds entries, an <OBJECT> with its
+// <param>s is one, and a <UL> after an entry holds its children.
+std::vector<ReadEntry> ReadSitemap(const std::string& utf8) {
+    std::vector<ReadEntry> top;
+    std::vector<std::vector<ReadEntry>*> lists;
+    ReadEntry* current = nullptr;
+    for (ReadTag& tag : TagsOf(utf8)) {
+        if (tag.name == "UL" && !tag.closing) {
+            if (lists.empty())
+                lists.push_back(&top);
+            else if (lists.back()->empty())
+                ADD_FAILURE() << "a list before any entry";
+            else
+                lists.push_back(&lists.back()->back().children);
+        } else if (tag.name == "UL" && !lists.empty()) {
+            lists.pop_back();
+        } else if (tag.name == "OBJECT" && !tag.closing && tag.values["type"] == "text/sitemap") {
+            if (lists.empty()) {
+                ADD_FAILURE() << "an entry outside every list";
+                return top;
+            }
+            lists.back()->emplace_back();
+            current = &lists.back()->back();
+        } else if (tag.name == "param" && current) {
+            if (tag.values["name"] == "Name")
+                current->name = tag.values["value"];
+            else if (tag.values["name"] == "Local")
+                current->local = Unpercent(tag.values["value"]);
+        } else if (tag.name == "OBJECT" && tag.closing) {
+            current = nullptr;
+        }
+    }
+    EXPECT_TRUE(lists.empty()) << "unclosed list";
+    return top;
+}
+
+// "name=local{child;child};name" — a heading has no "=local".
+std::string Compact(const std::vector<ReadEntry>& entries) {
+    std::string out;
+    for (const ReadEntry& entry : entries) {
+        if (!out.empty())
+            out += ";";
+        out += entry.name;
+        if (entry.local)
+            out += "=" + *entry.local;
+        if (!entry.children.empty())
+            out += "{" + Compact(entry.children) + "}";
+    }
+    return out;
+}
+
+// Written for a Russian help file, then read back.
+std::string RoundTrip(const std::vector<SitemapEntry>& entries) {
+    const std::string bytes = WriteSitemap(entries, 0x419);
+    EXPECT_TRUE(bytes.starts_with("<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML//EN\">\r\n"));
+    return Compact(ReadSitemap(DecodeCp1251(bytes)));
+}
+
+SiteWalk Walk(const fs::path& root, const std::string& start) {
+    WalkOptions options;
+    options.root = root.string() + "/";
+    options.starts = {(root / start).string()};
+    SiteWalk walk = WalkSite(options);
+    EXPECT_EQ(walk.error, "");
+    return walk;
+}
+
+// ---- Contents --------------------------------------------------------------------
+
+TEST(Sitemap, IndexPageBecomesTheContentsRowByRowWithItsTitles) {
+    TempDir dir;
+    const fs::path root = dir.Path() / "site";
+    fs::create_directories(root);
+    const std::vector<IndexRow> rows = {
+        {"Первая глава (правка)", "Глава 1.htm"}, // a title edited in the list
+        {"Введение", "Введение.htm"},
+        {"", "Приложение ≈.htm"}, // edited to nothing: the page's own title
+        {"Глава &amp; вторая", "Глава #2.htm"},
+        {"Меньше < больше", "zeta.htm"},
+    };
+    WriteFile(root / "Глава 1.htm", Cp1251("<title>Глава первая</title>"));
+    WriteFile(root / "Введение.htm", Cp1251("<title>Введение</title>"));
+    WriteFile(root / "Приложение ≈.htm", Cp1251("<title>Приложение</title>"));
+    WriteFile(root / "Глава #2.htm", Cp1251("<title>Глава &amp; вторая</title>"));
+    WriteFile(root / "zeta.htm", "<title>Zeta</title>");
+    CIndexPageFile page;
+    WriteIndexPage(page, rows, "");
+    WriteFile(root / kIndexPageName, page.Bytes());
+
+    const SiteWalk walk = Walk(root, kIndexPageName);
+    EXPECT_EQ(RoundTrip(ContentsFromPage(walk, std::string("/") + kIndexPageName)),
+              "Первая глава (правка)=Глава 1.htm;Введение=Введение.htm;"
+              "Приложение=Приложение ≈.htm;Глава & вторая=Глава #2.htm;"
+              "Меньше < больше=zeta.htm");
+}
+
+TEST(Sitemap, StartPageLinksAndListsBecomeTheTree) {
+    TempDir dir;
+    const fs::path root = dir.Path() / "site";
+    fs::create_directories(root / "sub");
+    WriteFile(dir.Path() / "out.htm", "<title>Outside</title>");
+    WriteFile(root / "a.htm", Cp1251("<title>Страница А</title>"));
+    WriteFile(root / "b.htm", Cp1251("<title>Страница Б</title>"));
+    WriteFile(root / "c.htm", "<p>no title</p>");
+    WriteFile(root / "sub/d.htm", "<title>D</title>");
+    WriteFile(root / "pic.gif", "GIF89a");
+    WriteFile(root / "style.css", "p {}");
+
+    struct Case {
+        std::string body; // UTF-8 here; written in Windows-1251 unless utf8
+        std::string tree;
+        bool utf8 = false;
+    };
+    const Case cases[] = {
+        // Only links to pages of the site, in document order.
+        {"<a href=\"b.htm\">Бэ</a> <a href=\"missing.htm\">m</a> <a href=\"../out.htm\">o</a>"
+         "<a href=\"http://example.com/a.htm\">w</a> <a href=\"pic.gif\">p</a>"
+         "<a href=\"#top\">t</a> <a href=\"style.css\">s</a> <a href=\"sub/d.htm\">Дэ</a>",
+         "Бэ=b.htm;Дэ=sub/d.htm"},
+        // ul in ul, ol, unclosed items, end tags with nothing open.
+        {"<ul><li><a href=a.htm>A</a><ol><li><a href=b.htm>B</a><li><a href=c.htm>C</a></ol>"
+         "<li><a href=sub/d.htm>D</a></ul></ul></ol><a href=a.htm>A2</a>",
+         "A=a.htm{B=b.htm;C=c.htm};D=sub/d.htm;A2=a.htm"},
+        // A list after "</li>" still belongs to its item; an unclosed one runs to the end.
+        {"<ul><li><a href=a.htm>A</a></li><ul><li><a href=b.htm>B</a></li></ul>"
+         "<li><a href=c.htm>C</a><ul><li><a href=sub/d.htm>D</a>",
+         "A=a.htm{B=b.htm};C=c.htm{D=sub/d.htm}"},
+        // An item without a link heads its list; one over no page is dropped.
+        {"<ul><li>Раздел <b>один</b><ul><li><a href=a.htm>A</a></ul>"
+         "<li>Пусто<ul><li><a href=missing.htm>M</a></ul>"
+         "<li><ul><li><a href=b.htm>B</a></ul></ul>",
+         "Раздел один{A=a.htm};B=b.htm"},
+        // Broken markup before a link costs nothing after it.
+        {"<p class=\"x>Введите <имя файла> и a < b <!-- unclosed\n"
+         "<script>document.write('<a href=\"c.htm\">')</script>"
+         "<a href=a.htm>Открытая<p><a href=\"b.htm\">Б</a>",
+         "Открытая=a.htm;Б=b.htm"},
+        // Names: text without tags, references and white space; else the title.
+        {"<a href=b.htm>  Глава&nbsp;1 &amp;\n <b>два</b><br>три </a>"
+         "<a href=a.htm></a>, <a href=a.htm>[a.htm]</a>, <a href=c.htm><img src=pic.gif></a>",
+         "Глава 1 & два три=b.htm;Страница А=a.htm;Страница А=a.htm;c.htm=c.htm"},
+        // A picture and a text linking one page make one entry; repeats elsewhere stay.
+        {"<a href=a.htm><img src=pic.gif></a> <a href=a.htm>Текст</a>"
+         "<ul><li><a href=b.htm>B</a><li><a href=b.htm>B</a></ul>"
+         "<a href=\"c.htm#part2\">C2</a><a href=\"c.htm#part3\">C3</a>",
+         "Текст=a.htm;B=b.htm;B=b.htm;C2=c.htm#part2;C3=c.htm#part3"},
+        {"<meta charset=\"utf-8\"><a href=\"a.htm\">Ёж ≈ ёжик</a>", "Ёж ≈ ёжик=a.htm", true},
+    };
+    for (const Case& c : cases) {
+        const std::string page = "<html><head><title>Старт</title></head><body>" + c.body;
+        WriteFile(root / "index.htm", c.utf8 ? page : Cp1251(page));
+        const SiteWalk walk = Walk(root, "index.htm");
+        EXPECT_EQ(RoundTrip(ContentsFromPage(walk, "/index.htm")), c.tree) << c.body;
+    }
+}
+
+// ---- Keywords and writing ---------------------------------------------------------
+
+SiteFile Page(std::string name, std::string title, FileKind kind = FileKind::Page) {
+    SiteFile file;
+    file.name = std::move(name);
+    file.title = std::move(title);
+    file.kind = kind;
+    return file;
+}
+
+TEST(Sitemap, KeywordsListEveryPageByTitleInRussianOrder) {
+    SiteWalk walk;
+    for (const char* title :
+         {"яблоко", "Ель", "Zebra", "Ёлка", "Глава 10", "ель", "apple", "«Война и мир»", "Еда",
+          "Глава 2", "10 задач", "Ж", "Воин", "2 задачи"})
+        walk.files.push_back(Page("/" + std::string(title) + ".htm", title));
+    walk.files.push_back(Page("/b/Еда.htm", "Еда"));
+    walk.files.push_back(Page("/style.css", "style.css", FileKind::StyleSheet));
+    walk.files.push_back(Page("/Tomebox.hhk", "Tomebox.hhk", FileKind::Sitemap));
+
+    EXPECT_EQ(RoundTrip(KeywordsFromPages(walk)),
+              "2 задачи=2 задачи.htm;10 задач=10 задач.htm;Воин=Воин.htm;"
+              "«Война и мир»=«Война и мир».htm;Глава 2=Глава 2.htm;Глава 10=Глава 10.htm;"
+              "Еда=b/Еда.htm;Еда=Еда.htm;Ёлка=Ёлка.htm;Ель=Ель.htm;ель=ель.htm;Ж=Ж.htm;"
+              "яблоко=яблоко.htm;apple=apple.htm;Zebra=Zebra.htm");
+    EXPECT_EQ(FreeStoredName(walk, ".hhc"), "/Tomebox.hhc");
+    walk.files.push_back(Page("/tomebox-2.HHK", "x", FileKind::Sitemap));
+    EXPECT_EQ(FreeStoredName(walk, ".hhk"), "/Tomebox-3.hhk");
+}
+
+TEST(Sitemap, NamesAndAddressesSurviveEscapingInEitherCodePage) {
+    const std::vector<SitemapEntry> entries = {
+        {"Кавычки \"и\" & <теги> ≈ «ёлки» &amp;", "папка/50% #1?.htm", "часть 2", {}},
+        {"Раздел", "", "", {{"Café", "a b.htm", "", {}}}},
+    };
+    const std::string tree = "Кавычки \"и\" & <теги> ≈ «ёлки» &amp;=папка/50% #1?.htm#часть 2;"
+                             "Раздел{Café=a b.htm}";
+    EXPECT_EQ(RoundTrip(entries), tree);
+    EXPECT_NE(WriteSitemap(entries, 0x419).find(Cp1251("Кавычки")), std::string::npos);
+
+    // A Western help file holds Cyrillic as references, and Latin-1 as itself.
+    const std::string western = WriteSitemap(entries, 0x409);
+    std::string latin1;
+    for (const char c : western)
+        AppendUtf8(latin1, static_cast<unsigned char>(c));
+    EXPECT_EQ(Compact(ReadSitemap(latin1)), tree);
+    EXPECT_NE(western.find("Caf\xE9"), std::string::npos);
+}
+
+} // namespace
+} // namespace tbx::site
