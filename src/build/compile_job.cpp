@@ -3,75 +3,10 @@
 #include "controls/path_helpers.h"
 #include "platform/files.h"
 #include "platform/shell.h"
-#include "platform/temp_files.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
 
-#include <cerrno>
-#include <cstring>
-#include <filesystem>
-#include <string_view>
-#include <sys/stat.h>
-
 namespace tbx {
-namespace {
-
-// What identifies one version of a file, to tell whether the compiler wrote it.
-struct FileStamp {
-    bool exists = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    timespec modified{};
-    off_t size = 0;
-
-    bool operator==(const FileStamp& o) const {
-        return exists == o.exists && device == o.device && inode == o.inode &&
-               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
-               size == o.size;
-    }
-};
-
-FileStamp StampOf(const std::string& path) {
-    FileStamp stamp;
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        stamp = {true, st.st_dev, st.st_ino, st.st_mtim, st.st_size};
-    return stamp;
-}
-
-// A folder of one job's own for its project, inside the program's private
-// folder, removed with everything in it when the job ends. Folders that
-// killed jobs left there go first.
-class ProjectFolder {
-public:
-    ProjectFolder() {
-        const std::string work = PrivateWorkFolder();
-        if (work.empty())
-            return;
-        RemoveStaleTemporaries(work, kPrefix);
-        path_ = CreateTempFolder(work, kPrefix);
-        if (path_.empty())
-            error_ = work + "\n" + std::strerror(errno);
-    }
-    ~ProjectFolder() {
-        std::error_code ec;
-        if (!path_.empty())
-            std::filesystem::remove_all(path_, ec);
-    }
-    ProjectFolder(const ProjectFolder&) = delete;
-    ProjectFolder& operator=(const ProjectFolder&) = delete;
-
-    const std::string& Path() const { return path_; }
-    // What the log pane says after message 203 when there is no folder.
-    const std::string& Error() const { return error_; }
-
-private:
-    static constexpr std::string_view kPrefix = "project-";
-    std::string path_;
-    std::string error_;
-};
-
-} // namespace
 
 CompileJobs::CompileJobs(IJobHost& host, IShell& shell, RegHive hive, std::string programFolder)
     : JobQueue(host), shell_(shell), hive_(std::move(hive)),
@@ -126,8 +61,7 @@ int CompileJobs::CompileThreadProc() {
     const ProjectFolder folder;
     HelpProjectResult project;
     if (folder.Path().empty()) {
-        project.error = LoadString(kMsgProjectWriteFailed) +
-                        (folder.Error().empty() ? "" : "\n" + folder.Error());
+        project.error = folder.Failure();
     } else {
         const HelpProjectInput input{page,           output,         host_.ReadField(kIdTitleEdit),
                                      host_.Screen(), programFolder_, folder.Path()};
