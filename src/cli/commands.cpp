@@ -66,6 +66,23 @@ ProcessOutcome RunTool(Environment& env, const std::string& program,
     return env.stop.Run(program, args, sink, sink);
 }
 
+// Puts the style sheet named on the command line into the index options: a
+// bare name is a sheet of css_dir beside the program, as the options sheet
+// offers them; a name with a "/" is a path. Empty, or why not.
+std::string SetStyleSheet(OptionsSnapshot& options, const std::string& style, bool copy,
+                          const std::string& cwd) {
+    std::string cssFolder = "Default", cssName = style;
+    if (style.find('/') != std::string::npos) {
+        const std::string sheet = AbsolutePath(style, cwd);
+        const std::size_t slash = sheet.rfind('/');
+        cssFolder = sheet.substr(0, slash + 1);
+        cssName = sheet.substr(slash + 1);
+    }
+    return options.Set(
+        kIndOptsKey,
+        {{"CSSPath", cssFolder}, {"CSSStyle", cssName}, {"CopyCSS", copy ? "1" : "0"}});
+}
+
 std::string Option(const CommandArgs& args, const std::string& name) {
     const auto it = args.options.find(name);
     return it == args.options.end() ? std::string() : it->second;
@@ -189,29 +206,17 @@ int Index(const CommandArgs& args, Environment& env) {
     // sheet the command line names.
     OptionsSnapshot options({});
     std::string optionsError = options.Error();
-    if (optionsError.empty() && args.Has("style")) {
-        // A bare name is a sheet of css_dir beside the program, as the
-        // options sheet offers them; anything with a "/" is a path.
-        std::string cssFolder = "Default", cssName = style;
-        if (const std::size_t slash = style.rfind('/'); slash != std::string::npos) {
-            const std::string sheet = AbsolutePath(style, env.cwd);
-            cssFolder = sheet.substr(0, sheet.rfind('/') + 1);
-            cssName = sheet.substr(sheet.rfind('/') + 1);
-        }
-        optionsError = options.Set(kIndOptsKey, {{"CSSPath", cssFolder},
-                                                 {"CSSStyle", cssName},
-                                                 {"CopyCSS", args.Has("copy-style") ? "1" : "0"}});
-        if (optionsError.empty() && !EqualNoCase(cssName, "nocss")) {
-            const StyleSheetChoice choice =
-                ChooseStyleSheet(options.Hive(), env.programFolder, folder);
-            const std::string source = choice.copyFrom.empty() ? choice.reference : choice.copyFrom;
-            std::error_code ec;
-            if (source.empty() || !std::filesystem::is_regular_file(source, ec))
-                return Fail(env, source.empty() ? style : source, "таблица стилей не найдена");
-        }
-    }
+    if (optionsError.empty() && args.Has("style"))
+        optionsError = SetStyleSheet(options, style, args.Has("copy-style"), env.cwd);
     if (!optionsError.empty())
         return Fail(env, "", "настройки не прочитаны: " + optionsError);
+    // The window links a sheet without looking; here a mistyped name is an error.
+    const StyleSheetChoice css = ChooseStyleSheet(options.Hive(), env.programFolder, folder);
+    const std::string cssSource = css.copyFrom.empty() ? css.reference : css.copyFrom;
+    std::error_code ec;
+    if (args.Has("style") && !EqualNoCase(FileTitle(style), "nocss") &&
+        (cssSource.empty() || !std::filesystem::is_regular_file(cssSource, ec)))
+        return Fail(env, cssSource.empty() ? style : cssSource, "таблица стилей не найдена");
 
     CIndexPageFile page;
     const IndexOutcome outcome = WriteIndex(page, options.Hive(), env.programFolder, folder, rows);
