@@ -1,4 +1,5 @@
 #include "chm/format.h"
+#include "chm/reader.h"
 #include "chm/writer.h"
 #include "chm_test_data.h"
 #include "platform/process.h"
@@ -287,7 +288,36 @@ private:
     std::map<std::string, Listed> listed_;
 };
 
-// ---- Reading back with the independent readers ------------------------------------
+// ---- Reading back with our own reader and the independent ones ---------------------
+
+// Every name our reader lists, and an entry's bytes by name through its lookup.
+class OurReader {
+public:
+    explicit OurReader(const std::string& path) : file_(ChmFile::Open(path, error_)) {}
+    const std::string& Error() const { return error_; }
+    std::vector<std::string> Names() const {
+        std::vector<std::string> names;
+        for (std::size_t i = 0; file_ && i < file_->Count(); ++i)
+            names.emplace_back(file_->Entry(i).name);
+        return names;
+    }
+    std::optional<std::string> Read(const std::string& name) const {
+        const std::optional<std::size_t> index = file_ ? file_->Find(name) : std::nullopt;
+        if (!index)
+            return std::nullopt;
+        const ChmEntry entry = file_->Entry(*index);
+        std::string bytes(entry.length, '\0');
+        ChmCursor cursor(*file_);
+        const std::span out(reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size());
+        if (!cursor.Read(entry, 0, out).empty())
+            return std::nullopt;
+        return bytes;
+    }
+
+private:
+    std::string error_;
+    std::unique_ptr<ChmFile> file_;
+};
 
 void ExpectReadBack(const test::TempDir& dir, const std::string& path,
                     const std::vector<File>& files) {
@@ -304,6 +334,12 @@ void ExpectReadBack(const test::TempDir& dir, const std::string& path,
         for (const std::string& folder : FoldersOf(file.name))
             if (folded.insert(Folded(folder)).second)
                 withFolders.insert(folder);
+
+    const OurReader ours(path);
+    ASSERT_EQ(ours.Error(), "");
+    EXPECT_EQ(NameDifference(ours.Names(), withFolders), "") << "our reader";
+    for (const File& file : files)
+        EXPECT_EQ(Difference(ours.Read(file.name), file.bytes), "") << "our reader " << file.name;
 
     test::MspackReader mspack(path);
     ASSERT_TRUE(mspack.Opened());
