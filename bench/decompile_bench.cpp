@@ -6,9 +6,15 @@
 //
 // Then the memory hh needs for a 64 MB help file whose directory is full of
 // tiny entries (crafted here): its peak resident size.
+//
+// Last, what the decompile job's check for files it would replace costs
+// before hh runs: into an empty folder (only the names are looked at) and
+// into a folder that already holds every file with the same bytes (each
+// one read and compared).
 
 #include "chm/format.h"
 #include "compiled_site.h"
+#include "decompile/extract_conflicts.h"
 #include "platform/process.h"
 #include "run_cost.h"
 
@@ -159,6 +165,24 @@ void BM_HhManyEntries(benchmark::State& state) {
     state.counters["file_mb"] = static_cast<double>(fs::file_size(chm)) / (1 << 20);
 }
 
+void BM_ExtractCheck(benchmark::State& state) {
+    const tbx::bench::CompiledSite& help = TheHelpFile();
+    const fs::path out = help.Root() / "check-out";
+    fs::remove_all(out);
+    fs::create_directories(out);
+    const bool filled = state.range(0) == 1;
+    if (filled &&
+        Run(TOMEBOX_TOOLS_DIR "/hh", {"-decompile", out.string() + "/", help.Chm().string()}).ok ==
+            false)
+        state.SkipWithError("hh failed");
+    std::size_t conflicts = 0;
+    for (auto _ : state)
+        conflicts = tbx::FindExtractConflicts(help.Chm().string(), out.string() + "/").count;
+    if (conflicts != 0)
+        state.SkipWithError("the extracted files differ from the help file");
+    state.counters["pages"] = PagesBelow(out);
+}
+
 } // namespace
 
 // The two run in turns: file creation slows down as deleted inodes pile up
@@ -175,6 +199,12 @@ int main(int argc, char** argv) {
             ->UseRealTime()
             ->Iterations(10);
     }
+    benchmark::RegisterBenchmark("BM_ExtractCheck", BM_ExtractCheck)
+        ->Arg(0)
+        ->Arg(1)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(5);
     benchmark::RegisterBenchmark("BM_HhManyEntries", BM_HhManyEntries)
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime()

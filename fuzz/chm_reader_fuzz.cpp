@@ -1,7 +1,9 @@
 // The help-file reader and the LZX decoder on a whole file: opened from
-// memory as a file, listed, every name looked up, every entry read.
+// memory as a file, listed, every name looked up and classified, every
+// entry read.
 
 #include "chm/reader.h"
+#include "chm/stored_name.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -33,6 +35,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < file->Count() && budget > 0; ++i) {
         const tbx::chm::ChmEntry entry = file->Entry(i);
         file->Find(entry.name);
+        // A name that may be written below a folder never climbs out of it.
+        const tbx::chm::StoredName stored = tbx::chm::ClassifyStoredName(entry.name);
+        for (const std::string& part : stored.parts) {
+            if (part.empty() || part == "." || part == ".." || part.find('/') != std::string::npos)
+                __builtin_trap();
+        }
         const std::size_t head =
             static_cast<std::size_t>(std::min<std::uint64_t>({entry.length, 256 << 10, budget}));
         buffer.resize(head);

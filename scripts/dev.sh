@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Sets up a Debian 12 machine for Tomebox (installs what is missing), builds
-# it out of tree, then starts the program ("run") or runs every test ("test").
+# it out of tree, then starts the program ("run") or runs every test
+# ("test"); "cli" builds only tomebox-cli and its tools, with no windows, in
+# build-cli/ (for pipelines).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -49,8 +51,14 @@ test)
   build build-asan -DTOMEBOX_SANITIZE=ON -DTOMEBOX_UI=OFF -DTOMEBOX_BENCH=OFF
   (cd build-asan && ctest --output-on-failure -j 2)
   ;;
+cli)
+  install_missing
+  cmake -S . -B build-cli -G Ninja -DTOMEBOX_UI=OFF -DTOMEBOX_BENCH=OFF >/dev/null
+  cmake --build build-cli -j 2 --target tomebox-cli hhc hh
+  echo "$PWD/build-cli/bin/tomebox-cli"
+  ;;
 *)
-  echo "usage: $0 run|test" >&2
+  echo "usage: $0 run|test|cli" >&2
   exit 2
   ;;
 esac

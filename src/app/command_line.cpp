@@ -1,18 +1,11 @@
 #include "app/command_line.h"
 
+#include "controls/path_helpers.h"
 #include "platform/files.h"
 #include "res/text_case.h"
 
-#include <filesystem>
-
 namespace tbx {
 namespace {
-
-std::string Absolute(const std::string& path, const std::string& cwd) {
-    if (path.starts_with('/'))
-        return path;
-    return (std::filesystem::path(cwd) / path).lexically_normal().string();
-}
 
 CommandLine JustAction(CommandLine::Action action) {
     CommandLine line;
@@ -46,7 +39,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, const std::st
             line.action = CommandLine::Action::Error;
             line.error = "Указано пустое имя файла";
         } else {
-            line.file = Absolute(arg, cwd);
+            line.file = AbsolutePath(arg, cwd);
         }
     }
     return line;

@@ -4,76 +4,17 @@
 #include "controls/path_helpers.h"
 #include "platform/files.h"
 #include "platform/shell.h"
-#include "platform/temp_files.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <string_view>
-#include <sys/stat.h>
 #include <vector>
 
 namespace tbx {
 namespace {
-
-// What identifies one version of a file, to tell whether the compiler wrote it.
-struct FileStamp {
-    bool exists = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-    timespec modified{};
-    off_t size = 0;
-
-    bool operator==(const FileStamp& o) const {
-        return exists == o.exists && device == o.device && inode == o.inode &&
-               modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
-               size == o.size;
-    }
-};
-
-FileStamp StampOf(const std::string& path) {
-    FileStamp stamp;
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
-        stamp = {true, st.st_dev, st.st_ino, st.st_mtim, st.st_size};
-    return stamp;
-}
-
-// A folder of one job's own for its project, inside the program's private
-// folder, removed with everything in it when the job ends. Folders that
-// killed jobs left there go first.
-class ProjectFolder {
-public:
-    ProjectFolder() {
-        const std::string work = PrivateWorkFolder();
-        if (work.empty())
-            return;
-        RemoveStaleTemporaries(work, kPrefix);
-        path_ = CreateTempFolder(work, kPrefix);
-        if (path_.empty())
-            error_ = work + "\n" + std::strerror(errno);
-    }
-    ~ProjectFolder() {
-        std::error_code ec;
-        if (!path_.empty())
-            std::filesystem::remove_all(path_, ec);
-    }
-    ProjectFolder(const ProjectFolder&) = delete;
-    ProjectFolder& operator=(const ProjectFolder&) = delete;
-
-    const std::string& Path() const { return path_; }
-    // What the log pane says after message 203 when there is no folder.
-    const std::string& Error() const { return error_; }
-
-private:
-    static constexpr std::string_view kPrefix = "project-";
-    std::string path_;
-    std::string error_;
-};
 
 // How many of the links hhc did not follow the log pane names.
 constexpr std::size_t kUnfollowedShown = 5;
@@ -94,22 +35,6 @@ struct CompilerReport {
         }
     }
 };
-
-// The message with %1, %2 ... replaced by the values, in one pass, so that
-// a value holding "%2" (a link may) stays as it is.
-std::string Fill(std::string_view message, std::initializer_list<std::string> values) {
-    std::string text;
-    for (std::size_t i = 0; i < message.size(); ++i) {
-        const std::size_t n = i + 1 < message.size() ? message[i + 1] - '1' : values.size();
-        if (message[i] == '%' && n < values.size()) {
-            text += values.begin()[n];
-            ++i;
-        } else {
-            text += message[i];
-        }
-    }
-    return text;
-}
 
 // "812 байт", "11,7 КБ", "11,7 МБ": a Russian reader's sizes.
 std::string SizeText(std::uint64_t bytes) {
@@ -135,20 +60,20 @@ std::string SizeText(std::uint64_t bytes) {
 // never passed over in silence.
 std::string BuiltText(const std::string& output, std::uint64_t size,
                       const CompilerReport& report) {
-    std::string text = LoadString(111) + "\n" + Fill(LoadString(kMsgBuiltFile), {output});
+    std::string text = LoadString(111) + "\n" + FillString(kMsgBuiltFile, {output});
     if (report.summary)
-        text += "\n" + Fill(LoadString(kMsgBuiltCounts),
-                            {std::to_string(report.summary->files), SizeText(size)});
+        text += "\n" + FillString(kMsgBuiltCounts,
+                                  {std::to_string(report.summary->files), SizeText(size)});
     if (report.unfollowed == 0)
         return text;
-    text += "\n" + Fill(LoadString(kMsgUnfollowedCount), {std::to_string(report.unfollowed)});
+    text += "\n" + FillString(kMsgUnfollowedCount, {std::to_string(report.unfollowed)});
     for (const UnfollowedLink& link : report.shown)
-        text += "\n" + Fill(LoadString(link.page.empty() ? kMsgUnfollowedInProject
-                                                          : kMsgUnfollowedOnPage),
-                            {link.link, link.page, UnfollowedReasonText(link.why)});
+        text += "\n" + FillString(link.page.empty() ? kMsgUnfollowedInProject
+                                                    : kMsgUnfollowedOnPage,
+                                  {link.link, link.page, UnfollowedReasonText(link.why)});
     if (report.unfollowed > report.shown.size())
-        text += "\n" + Fill(LoadString(kMsgUnfollowedMore),
-                            {std::to_string(report.unfollowed - report.shown.size())});
+        text += "\n" + FillString(kMsgUnfollowedMore,
+                                  {std::to_string(report.unfollowed - report.shown.size())});
     return text;
 }
 
@@ -207,8 +132,7 @@ int CompileJobs::CompileThreadProc() {
     const ProjectFolder folder;
     HelpProjectResult project;
     if (folder.Path().empty()) {
-        project.error = LoadString(kMsgProjectWriteFailed) +
-                        (folder.Error().empty() ? "" : "\n" + folder.Error());
+        project.error = folder.Failure();
     } else {
         const HelpProjectInput input{page,           output,         host_.ReadField(kIdTitleEdit),
                                      host_.Screen(), programFolder_, folder.Path()};

@@ -1,10 +1,14 @@
 #include "build/help_project.h"
 
 #include "platform/files.h"
+#include "platform/temp_files.h"
 #include "res/cp1251.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -31,6 +35,8 @@ constexpr ButtonFlag kButtonFlags[] = {
     {"ShowHide", 0x2}, {"Options", 0x1000}, {"Back", 0x4},  {"Forward", 0x8},
     {"Stop", 0x10},    {"Refresh", 0x20},   {"Home", 0x40}, {"Print", 0x2000},
 };
+
+constexpr std::string_view kProjectFolderPrefix = "project-";
 
 // How many alternative project names to try when the usual ones are taken.
 constexpr int kProjectNameAttempts = 100;
@@ -164,6 +170,26 @@ HelpProjectResult PlaceProject(const std::string& folder, const std::string& byt
 }
 
 } // namespace
+
+ProjectFolder::ProjectFolder() {
+    const std::string work = PrivateWorkFolder();
+    if (work.empty())
+        return;
+    RemoveStaleTemporaries(work, kProjectFolderPrefix);
+    path_ = CreateTempFolder(work, kProjectFolderPrefix);
+    if (path_.empty())
+        error_ = work + "\n" + std::strerror(errno);
+}
+
+ProjectFolder::~ProjectFolder() {
+    std::error_code ec;
+    if (!path_.empty())
+        std::filesystem::remove_all(path_, ec);
+}
+
+std::string ProjectFolder::Failure() const {
+    return LoadString(kMsgProjectWriteFailed) + (error_.empty() ? "" : "\n" + error_);
+}
 
 std::string ReadOptionText(const COptKey& key, std::string_view name) {
     return COptReg().ReadText(key, name);

@@ -34,6 +34,26 @@ struct HelpProjectResult {
     bool Ok() const { return error.empty(); }
 };
 
+// A folder of one build's own for its project, inside the program's private
+// work folder, so the site is only read; removed with everything in it when
+// the build ends. Folders that killed builds left there go first.
+class ProjectFolder {
+public:
+    ProjectFolder();
+    ~ProjectFolder();
+    ProjectFolder(const ProjectFolder&) = delete;
+    ProjectFolder& operator=(const ProjectFolder&) = delete;
+
+    // Empty when no folder could be made.
+    const std::string& Path() const { return path_; }
+    // Then message 203, with where and why when known.
+    std::string Failure() const;
+
+private:
+    std::string path_;
+    std::string error_;
+};
+
 // Writes the project into input.projectFolder under a working name and moves
 // it to its final name, so the final file never exists half-written. Never
 // replaces or merges into a file it did not create. The project names every

@@ -26,13 +26,6 @@ bool TakePrefix(std::string_view& text, std::string_view prefix) {
     return true;
 }
 
-std::string Replace(std::string text, std::string_view mark, const std::string& value) {
-    const std::size_t at = text.find(mark);
-    if (at != std::string::npos)
-        text.replace(at, mark.size(), value);
-    return text;
-}
-
 
 // Longest text of one field: keeps every line well below what the jobs read
 // as one line (4 KiB), whatever a page holds.
@@ -150,8 +143,7 @@ std::string ProgressText(const ProgressLine& progress) {
     const int id = progress.kind == ProgressKind::FilesRead         ? kMsgProgressRead
                    : progress.kind == ProgressKind::FilesCompressed ? kMsgProgressCompressed
                                                                     : kMsgProgressExtracted;
-    const std::string text = Replace(LoadString(id), "%1", std::to_string(progress.done));
-    return Replace(text, "%2", std::to_string(progress.total));
+    return FillString(id, {std::to_string(progress.done), std::to_string(progress.total)});
 }
 
 namespace {

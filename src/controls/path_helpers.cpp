@@ -3,6 +3,7 @@
 #include "platform/files.h"
 
 #include <cerrno>
+#include <filesystem>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -54,6 +55,12 @@ void AssignFolderPath(std::string& target, const std::string& source) {
     const std::size_t slash = target.rfind('/');
     if (slash != std::string::npos)
         target.resize(slash + 1);
+}
+
+std::string AbsolutePath(const std::string& path, const std::string& cwd) {
+    if (path.starts_with('/'))
+        return path;
+    return (std::filesystem::path(cwd) / path).lexically_normal().string();
 }
 
 std::string PickerStartFolder(const std::string& fieldPath) {

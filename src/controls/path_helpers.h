@@ -14,6 +14,10 @@ bool CreateDirPath(const std::string& path);
 // folder. A text without "/" stays whole.
 void AssignFolderPath(std::string& target, const std::string& source);
 
+// path made absolute: a relative one starts from cwd, and "." and ".."
+// parts are resolved by name alone.
+std::string AbsolutePath(const std::string& path, const std::string& cwd);
+
 // Where a picker for the path in a field opens: the path itself when it is
 // a folder, else its nearest existing parent folder, ending with "/". Empty
 // for an empty or relative path, or when nothing but the root is left of a

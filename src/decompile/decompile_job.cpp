@@ -1,6 +1,7 @@
 #include "decompile/decompile_job.h"
 
 #include "controls/path_helpers.h"
+#include "decompile/extract_conflicts.h"
 #include "platform/files.h"
 #include "platform/shell.h"
 #include "res/strings.h"
@@ -41,6 +42,15 @@ int DecompileJobs::RunDecompileJob() {
     const std::string helpFile = host_.ReadField(kIdDecInputEdit);
     if (!helpFile.starts_with('/') || !PathExists(helpFile) || IsFolder(helpFile)) {
         host_.ShowMessage(LoadString(117));
+        ReleaseLock();
+        return 0;
+    }
+    // The help file's own folder is, after a build, the site itself: its
+    // edited pages must not be replaced without the user's word.
+    const ExtractConflicts conflicts = FindExtractConflicts(helpFile, m_strOutFolder);
+    if (conflicts.count > 0 &&
+        !host_.AskYesNo(ConflictReport(conflicts) + "\n" + LoadString(kMsgReplaceQuestion))) {
+        host_.ShowMessage(LoadString(kMsgNothingExtracted));
         ReleaseLock();
         return 0;
     }

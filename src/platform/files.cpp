@@ -50,6 +50,14 @@ bool IsFolder(const std::string& path) {
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+FileStamp StampOf(const std::string& path) {
+    FileStamp stamp;
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+        stamp = {true, st.st_dev, st.st_ino, st.st_mtim, st.st_size};
+    return stamp;
+}
+
 std::string ProgramFolder() {
     char buffer[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);

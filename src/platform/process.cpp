@@ -161,12 +161,14 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
     return true;
 }
 
-ProcessOutcome ChildProcess::Wait(const OutputLineSink& onOutputLine) {
+ProcessOutcome ChildProcess::Wait(const OutputLineSink& onOutputLine,
+                                  const OutputLineSink& onErrorLine) {
     if (pid_ <= 0 || reaped_)
         return outcome_;
     // Both pipes are read as data comes, so a child that fills one of them
     // never blocks, and its progress is seen while it runs.
     LineSplitter lines(onOutputLine);
+    LineSplitter errorLines(onErrorLine);
     std::string tail;
     std::string chunk;
     pollfd fds[2] = {{outPipe_, POLLIN, 0}, {errPipe_, POLLIN, 0}};
@@ -186,6 +188,7 @@ ProcessOutcome ChildProcess::Wait(const OutputLineSink& onOutputLine) {
             if (&p == &fds[0]) {
                 lines.Add(chunk);
             } else {
+                errorLines.Add(chunk);
                 tail += chunk;
                 if (tail.size() > kErrorOutputLimit)
                     tail.erase(0, tail.size() - kErrorOutputLimit);
@@ -193,6 +196,7 @@ ProcessOutcome ChildProcess::Wait(const OutputLineSink& onOutputLine) {
         }
     }
     lines.Finish();
+    errorLines.Finish();
     int status = 0;
     while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
     }

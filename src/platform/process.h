@@ -35,9 +35,11 @@ public:
     bool Start(const std::string& program, const std::vector<std::string>& args);
     // Waits for the end while reading the child's output: each line of
     // standard output goes to onOutputLine as it arrives (a line longer than
-    // 4 KiB is dropped), the tail of standard error is kept for the outcome.
-    // Returns at once when Start failed.
-    ProcessOutcome Wait(const OutputLineSink& onOutputLine = {});
+    // 4 KiB is dropped), and each line of standard error to onErrorLine; the
+    // tail of standard error is also kept for the outcome. Returns at once
+    // when Start failed.
+    ProcessOutcome Wait(const OutputLineSink& onOutputLine = {},
+                        const OutputLineSink& onErrorLine = {});
     // Asks the process to end (SIGTERM); nothing when it has already ended.
     void Terminate();
 

@@ -50,6 +50,10 @@ const std::map<int, const char*> kStrings = {
     {211, "Программа извлечения файлов завершилась с ошибкой. Извлечены не все файлы."},
     {212, "Файлы извлечены, но открыть каталог с ними не удалось:"},
     {213, "Извлечение файлов остановлено. Уже извлечённые файлы остались в каталоге:"},
+    // %1: how many files would be replaced; their first names follow, one a line.
+    {214, "В выходном каталоге уже есть файлы с другим содержимым, которые извлечение заменит. Всего таких файлов: %1, среди них:"},
+    {215, "Заменить их?"},
+    {216, "Файлы не извлечены, в выходном каталоге ничего не изменено."},
     {220, "Каталог для индексного файла не выбран. Нажмите на кнопку 'Обзор ...' и укажите каталог с HTM файлами."},
     {221, "Не удалось записать индексный файл. Прежний файл, если он был, не изменён:"},
     {222, "Индексный файл записан, но таблицу стилей не удалось скопировать рядом с ним:"},
@@ -87,6 +91,22 @@ const std::map<int, const char*> kStrings = {
 std::string LoadString(int id) {
     const auto it = kStrings.find(id);
     return it == kStrings.end() ? std::string() : std::string(it->second);
+}
+
+std::string FillString(int id, const std::vector<std::string>& values) {
+    // One pass, so that a value holding "%2" (a link may) stays as it is.
+    const std::string message = LoadString(id);
+    std::string text;
+    for (std::size_t i = 0; i < message.size(); ++i) {
+        const std::size_t n = i + 1 < message.size() ? message[i + 1] - '1' : values.size();
+        if (message[i] == '%' && n < values.size()) {
+            text += values[n];
+            ++i;
+        } else {
+            text += message[i];
+        }
+    }
+    return text;
 }
 
 } // namespace tbx

@@ -2,11 +2,14 @@
 // The program's string table, ids 101 to 132, in UTF-8.
 
 #include <string>
+#include <vector>
 
 namespace tbx {
 
 // The text of a string id; the empty text for an id the table lacks.
 std::string LoadString(int id);
+// The text of a string id with "%1", "%2" ... replaced by values[0], values[1] ...
+std::string FillString(int id, const std::vector<std::string>& values);
 
 // Ids of our own messages, beyond the table's 101 to 132.
 inline constexpr int kMsgPagePathNotFull = 201;
@@ -20,6 +23,9 @@ inline constexpr int kMsgViewerNotStarted = 210;
 inline constexpr int kMsgViewerFailed = 211;
 inline constexpr int kMsgFolderNotOpened = 212;
 inline constexpr int kMsgDecompileStopped = 213;
+inline constexpr int kMsgExtractWouldReplace = 214;
+inline constexpr int kMsgReplaceQuestion = 215;
+inline constexpr int kMsgNothingExtracted = 216;
 inline constexpr int kMsgIndexNoFolder = 220;
 inline constexpr int kMsgIndexWriteFailed = 221;
 inline constexpr int kMsgIndexCssCopyFailed = 222;

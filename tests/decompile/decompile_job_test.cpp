@@ -1,7 +1,9 @@
 // The decompile job against a scripted window and fake viewers: shell
 // scripts standing where the job looks for hh.
 
+#include "chm/writer.h"
 #include "decompile/decompile_job.h"
+#include "decompile/extract_conflicts.h"
 #include "platform/shell.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
@@ -144,6 +146,42 @@ TEST_F(DecompileJobTest, ViewerFailuresAreReportedAndSkipTheAfterActions) {
     EXPECT_TRUE(shell.opened.empty());
     EXPECT_TRUE(host.endResults.empty());
     EXPECT_EQ(DecompileQuitFlag, 0);
+}
+
+// The help file's own folder after a build is the site: edited pages there
+// are replaced only when the user says so, and "No" writes nothing at all.
+TEST_F(DecompileJobTest, ReplacingChangedFilesIsAskedOnceBeforeHhRuns) {
+    Viewer();
+    chm::Writer writer;
+    for (const char* name : {"/index.htm", "/a.htm", "/b.htm"})
+        ASSERT_EQ(writer.Add(name, std::string("stored ") + name), "");
+    ASSERT_EQ(writer.Finish(helpFile), "");
+    const std::string out = files / "out/";
+    fs::create_directories(out);
+    WriteFile(out + "index.htm", "stored /index.htm"); // the same: no reason to ask
+    const std::string oneRun = "-decompile\n" + out + "\n" + helpFile + "\n";
+
+    RunJob();
+    EXPECT_TRUE(host.questions.empty());
+    EXPECT_EQ(Calls(), oneRun);
+
+    WriteFile(out + "a.htm", "edited since the build");
+    WriteFile(out + "b.htm", "edited too");
+    const std::string question = FillString(kMsgExtractWouldReplace, {"2"}) + "\na.htm\nb.htm\n" +
+                                 LoadString(kMsgReplaceQuestion);
+    host.answers = {false};
+    RunJob();
+    EXPECT_EQ(host.questions, std::vector<std::string>{question});
+    EXPECT_EQ(host.messages.back(), LoadString(kMsgNothingExtracted));
+    EXPECT_EQ(Calls(), oneRun); // hh did not run again
+    EXPECT_EQ(ReadFile(out + "a.htm"), "edited since the build");
+    EXPECT_EQ(shell.opened.size(), 1u);
+
+    host.answers = {true};
+    RunJob();
+    EXPECT_EQ(host.questions.size(), 2u);
+    EXPECT_EQ(Calls(), oneRun + oneRun);
+    EXPECT_EQ(host.messages.back(), LoadString(119));
 }
 
 TEST_F(DecompileJobTest, PostActionsFollowTheOptions) {

@@ -25,6 +25,16 @@ done
 [ -f "$folder/about.htm" ] || fail "about.htm is missing beside the program"
 ls "$folder"css_dir/*.css >/dev/null 2>&1 || fail "css_dir holds no style sheet"
 
+# tomebox-cli is linked the same way, finds the same folder, and works
+# without a display.
+[ "$(readlink "$prefix/bin/tomebox-cli")" = ../lib/tomebox/tomebox-cli ] || fail "bin/tomebox-cli is not the relative link"
+cli_folder=$(env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/tomebox-cli" --version | sed -n 's/^.*css_dir: //p')
+[ "$cli_folder" = "$private/" ] || fail "the installed tomebox-cli looks for its tools in '$cli_folder'"
+mkdir -p "$work/pages"
+printf '<html><head><title>Одна</title></head></html>' >"$work/pages/one.htm"
+page=$(env -u DISPLAY -u WAYLAND_DISPLAY "$prefix/bin/tomebox-cli" index "$work/pages" --style blue.css --copy-style) || fail "installed tomebox-cli index"
+[ "$page" = "$work/pages/index_tbx.html" ] && cmp -s "$work/pages/blue.css" "$private/css_dir/blue.css" || fail "installed tomebox-cli index wrote '$page' without its style sheet"
+
 # The installed tools work: a hand-written project in, the same page out.
 mkdir -p "$work/site" "$work/out"
 printf '<html><head><title>Проверка</title></head><body>Страница</body></html>' >"$work/site/index.htm"

@@ -10,8 +10,8 @@
 #include <gtest/gtest.h>
 #include <string_view>
 #include <thread>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 namespace tbx {
 namespace {
@@ -85,19 +85,22 @@ TEST(Process, OutputLinesArriveWhileTheChildRuns) {
                                     "head -c 5000 /dev/zero | tr '\\0' x; echo\n"
                                     "echo two\n"
                                     "while [ ! -e \"$1\" ]; do sleep 0.01; done\n"
-                                    "echo err >&2\nprintf 'last'\n");
+                                    "echo err >&2\nprintf 'last'\nprintf 'end' >&2\n");
     ChildProcess child;
     ASSERT_TRUE(child.Start(tool, {go}));
-    std::vector<std::string> lines;
-    const ProcessOutcome run = child.Wait([&](std::string_view line) {
-        lines.emplace_back(line);
-        if (line == "two")
-            test::WriteFile(go, "");
-    });
+    std::vector<std::string> lines, errorLines;
+    const ProcessOutcome run = child.Wait(
+        [&](std::string_view line) {
+            lines.emplace_back(line);
+            if (line == "two")
+                test::WriteFile(go, "");
+        },
+        [&](std::string_view line) { errorLines.emplace_back(line); });
     EXPECT_TRUE(run.exited);
-    EXPECT_EQ(run.errorOutput, "err\n");
+    EXPECT_EQ(run.errorOutput, "err\nend");
     // The 5,000-byte line is dropped; an unterminated last line still counts.
     EXPECT_EQ(lines, (std::vector<std::string>{"one\r", "", "two", "last"}));
+    EXPECT_EQ(errorLines, (std::vector<std::string>{"err", "end"}));
 }
 
 TEST(InstanceLock, SecondHolderIsRefusedUntilTheFirstReleases) {

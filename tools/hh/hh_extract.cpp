@@ -1,6 +1,7 @@
 #include "hh_extract.h"
 
 #include "chm/reader.h"
+#include "chm/stored_name.h"
 
 #include <algorithm>
 #include <atomic>
@@ -17,6 +18,10 @@
 
 namespace hh {
 namespace {
+
+using tbx::chm::ClassifyStoredName;
+using tbx::chm::NameKind;
+using tbx::chm::StoredName;
 
 // Content is copied in pieces of this size, so that a damaged length can
 // neither exhaust memory nor hold off a stop request for long.
@@ -220,37 +225,6 @@ private:
 };
 
 } // namespace
-
-StoredName ClassifyStoredName(std::string_view name) {
-    StoredName stored;
-    if (name.starts_with("::"))
-        return {NameKind::Internal, {}};
-    if (!name.starts_with('/'))
-        return stored;
-    name.remove_prefix(1);
-    const bool folder = name.empty() || name.ends_with('/');
-    if (folder && !name.empty())
-        name.remove_suffix(1);
-    while (!name.empty()) {
-        const std::size_t slash = name.find('/');
-        const std::string_view part = name.substr(0, slash);
-        // An empty part would make the rest absolute; "." and ".." climb.
-        if (part.empty() || part == "." || part == "..")
-            return {NameKind::Refused, {}};
-        stored.parts.emplace_back(part);
-        if (slash == std::string_view::npos)
-            break;
-        name.remove_prefix(slash + 1);
-        // "a/" inside a name leaves an empty last part.
-        if (name.empty())
-            return {NameKind::Refused, {}};
-    }
-    if (!stored.parts.empty() &&
-        (stored.parts[0].starts_with('#') || stored.parts[0].starts_with('$')))
-        return {NameKind::Internal, {}};
-    stored.kind = folder ? NameKind::Folder : NameKind::File;
-    return stored;
-}
 
 ExtractResult Decompile(const std::string& outDir, const std::string& helpFile,
                         const ExtractListener& listener, const volatile std::sig_atomic_t* stop) {

@@ -8,27 +8,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <string_view>
-#include <vector>
 
 namespace hh {
-
-enum class NameKind {
-    Internal, // a stream of the file format itself: not extracted
-    Folder,   // a folder entry: created
-    File,     // a file: written
-    Refused,  // would land outside DIR, or is no name of the help file at all
-};
-
-struct StoredName {
-    NameKind kind = NameKind::Refused;
-    std::vector<std::string> parts; // path below DIR, one folder or file name each
-};
-
-// What a stored name means below DIR. Every name of the help file's own
-// files starts with "/", its root; "#" and "$" streams and "::" names
-// belong to the format.
-StoredName ClassifyStoredName(std::string_view name);
 
 struct ExtractResult {
     std::size_t files = 0;    // files written

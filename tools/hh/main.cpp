@@ -26,6 +26,20 @@
 
 namespace {
 
+constexpr const char* kHelp =
+    "usage: hh -decompile DIR FILE\n"
+    "Writes every file of the compiled help file FILE into the existing folder DIR,\n"
+    "keeping its sub-folders; the help file's own internal streams are left out.\n"
+    "Nothing is written outside DIR. Progress goes to standard output as lines\n"
+    "\"files extracted: K of M\"; problems go to standard error.\n"
+    "\n"
+    "  -h, --help   show this text\n"
+    "  --version    show the version\n"
+    "\n"
+    "Exit status: 0 every file written; 1 the help file is damaged, a name was\n"
+    "refused or a file could not be written; 2 wrong command line; 128+N stopped\n"
+    "by signal N.\n";
+
 // Set by the stop signals; the extraction looks at it between two pieces.
 volatile std::sig_atomic_t g_stop = 0;
 
@@ -104,8 +118,16 @@ private:
 } // namespace
 
 int main(int argc, char* argv[]) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("hh (Tomebox!) %s\n", TOMEBOX_VERSION);
+        return 0;
+    }
     if (argc != 4 || std::strcmp(argv[1], "-decompile") != 0) {
-        std::fprintf(stderr, "usage: hh -decompile DIR FILE\n");
+        std::fprintf(stderr, "usage: hh -decompile DIR FILE (hh --help tells more)\n");
         return 2;
     }
     InstallStopHandlers();

@@ -122,26 +122,6 @@ protected:
     std::map<std::string, std::string> siteFiles;
 };
 
-TEST(HhNames, StoredNamesMapBelowTheOutputFolderOrAreRefused) {
-    using hh::NameKind;
-    const hh::StoredName file = hh::ClassifyStoredName("/разделы/глава 1.htm");
-    EXPECT_EQ(file.kind, NameKind::File);
-    EXPECT_EQ(file.parts, (std::vector<std::string>{"разделы", "глава 1.htm"}));
-    EXPECT_EQ(hh::ClassifyStoredName("/a/b/").kind, NameKind::Folder);
-    EXPECT_EQ(hh::ClassifyStoredName("/a/b/").parts, (std::vector<std::string>{"a", "b"}));
-    EXPECT_EQ(hh::ClassifyStoredName("/").kind, NameKind::Folder);
-    EXPECT_TRUE(hh::ClassifyStoredName("/").parts.empty());
-    // A "#" deeper down is an ordinary name.
-    EXPECT_EQ(hh::ClassifyStoredName("/img/#1.png").kind, NameKind::File);
-
-    for (const char* internal : {"/#SYSTEM", "/#TOPICS", "/$FIftiMain", "/$WWKeywordLinks/",
-                                 "::DataSpace/Storage/MSCompressed/Content", "::"})
-        EXPECT_EQ(hh::ClassifyStoredName(internal).kind, NameKind::Internal) << internal;
-    for (const char* refused : {"../x", "x.htm", "", "/..", "/../x", "/a/../../x", "/a/..",
-                                "//etc/passwd", "/a//b", "/./x", "/a/./", "/a/b//"})
-        EXPECT_EQ(hh::ClassifyStoredName(refused).kind, NameKind::Refused) << refused;
-}
-
 TEST_F(HhTest, WrongCommandLineIsRefused) {
     for (const std::vector<std::string>& args : {std::vector<std::string>{},
                                                  {"-decompile", root / ""},
