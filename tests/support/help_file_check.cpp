@@ -30,14 +30,22 @@ std::set<std::string> SiteNames(const std::vector<std::string>& names) {
     return site;
 }
 
+// The contents and keyword sitemaps hhc makes when the project names none.
+bool GeneratedSitemap(std::string_view name) {
+    return name.starts_with("/Tomebox") && name.find('/', 1) == std::string_view::npos &&
+           (name.ends_with(".hhc") || name.ends_with(".hhk"));
+}
+
 // The names that differ between what a reader found and what was expected.
 std::string Difference(const std::map<std::string, std::string>& found,
                        const std::map<std::string, std::string>& expected) {
     std::string text;
     for (const auto& [name, bytes] : found) {
         const auto wanted = expected.find(name);
-        if (wanted == expected.end())
-            text += " extra " + name + ";";
+        if (wanted == expected.end()) {
+            if (!GeneratedSitemap(name))
+                text += " extra " + name + ";";
+        }
         else if (wanted->second != bytes)
             text += " different " + name + ";";
     }
@@ -68,7 +76,7 @@ void ExpectOwnReaderHolds(const std::string& chmPath,
             << name;
         read[name] = std::move(bytes);
     }
-    EXPECT_TRUE(read == files) << "our reader" << ":" << Difference(read, files);
+    EXPECT_EQ(Difference(read, files), "") << "our reader";
 }
 
 void ExpectMspackHolds(const std::string& chmPath,
@@ -78,7 +86,7 @@ void ExpectMspackHolds(const std::string& chmPath,
     std::map<std::string, std::string> listed;
     for (const std::string& name : SiteNames(mspack.Names()))
         listed[name] = mspack.Read(name).value_or("(unreadable)");
-    EXPECT_TRUE(listed == files) << "libmspack's listing" << ":" << Difference(listed, files);
+    EXPECT_EQ(Difference(listed, files), "") << "libmspack's listing";
     for (const auto& [name, bytes] : files) {
         const std::optional<std::string> found = mspack.FindAndRead(name);
         EXPECT_TRUE(found && *found == bytes) << "libmspack's lookup of " << name;
@@ -94,7 +102,7 @@ void ExpectChmlibHolds(const std::string& chmPath,
     std::map<std::string, std::string> read;
     for (std::size_t i = 0; i < wanted.size(); ++i)
         read[wanted[i]] = bytes[i].value_or("(unreadable)");
-    EXPECT_TRUE(read == files) << "chmlib" << ":" << Difference(read, files);
+    EXPECT_EQ(Difference(read, files), "") << "chmlib";
 }
 
 void Expect7ZipHolds(const std::string& chmPath,
@@ -108,7 +116,7 @@ void Expect7ZipHolds(const std::string& chmPath,
         if (entry.is_regular_file() && SiteName(name))
             read[name] = ReadFile(entry.path());
     }
-    EXPECT_TRUE(read == files) << "7-Zip" << ":" << Difference(read, files);
+    EXPECT_EQ(Difference(read, files), "") << "7-Zip";
 }
 
 } // namespace

@@ -9,8 +9,9 @@
 namespace tbx::test {
 
 // files: stored name ("/dir/page.htm", UTF-8) -> bytes. The help file's own
-// data ("/#...", "/$...", "::...") and folder entries are left out of the
-// comparison.
+// data ("/#...", "/$...", "::..."), the sitemaps hhc generates
+// ("/Tomebox.hhc" ...) unless files names them, and folder entries are left
+// out of the comparison.
 void ExpectHelpFileHolds(const std::string& chmPath, const std::map<std::string, std::string>& files);
 
 } // namespace tbx::test

@@ -7,6 +7,7 @@
 #include "res/text_case.h"
 #include "site/project.h"
 #include "site/site_walk.h"
+#include "site/sitemap.h"
 
 #include <chrono>
 #include <cstdlib>
@@ -147,7 +148,17 @@ private:
         return index < walk.startNames.size() ? walk.startNames[index] : std::string();
     }
 
-    chm::HelpModel Model(const site::SiteWalk& walk) const {
+    // A project that names no contents or index file gets one made from the
+    // site: the contents tree as the start page lists it, and every page by
+    // title. Must run while the walk still holds the pages' bytes.
+    std::string GeneratedSitemap(const site::SiteWalk& walk, std::string_view extension,
+                                 const std::vector<site::SitemapEntry>& entries) {
+        std::string name = site::FreeStoredName(walk, extension);
+        sitemaps_.emplace_back(name, site::WriteSitemap(entries, project_.language));
+        return name;
+    }
+
+    chm::HelpModel Model(const site::SiteWalk& walk) {
         chm::HelpModel model;
         model.defaultTopic = walk.startNames[0];
         model.compiledFile = project_.compiledFile;
@@ -156,8 +167,13 @@ private:
         std::size_t next = 1 + project_.files.size();
         if (!project_.contentsFile.empty())
             model.contentsFile = StartName(walk, next++);
+        else
+            model.contentsFile = GeneratedSitemap(
+                walk, ".hhc", site::ContentsFromPage(walk, model.defaultTopic));
         if (!project_.indexFile.empty())
             model.indexFile = StartName(walk, next++);
+        else
+            model.indexFile = GeneratedSitemap(walk, ".hhk", site::KeywordsFromPages(walk));
         model.windows = project_.windows;
         for (chm::HelpWindow& window : model.windows) {
             if (EqualNoCase(window.name, project_.defaultWindow))
@@ -222,6 +238,11 @@ private:
                 error = writer_.Add(name, *bytes);
             compressed_ += 1;
         }
+        for (const auto& [name, bytes] : sitemaps_) {
+            if (error.empty())
+                error = writer_.Add(name, bytes);
+            compressed_ += 1;
+        }
         if (search_ && error.empty()) {
             error = writer_.Add("/$FIftiMain", index_.Finish());
             if (error.empty())
@@ -264,6 +285,7 @@ private:
     chm::Writer writer_;
     bool search_ = false;
     chm::SearchIndexBuilder index_;
+    std::vector<std::pair<std::string, std::string>> sitemaps_; // stored name, bytes
     std::vector<std::string> warnings_;
     std::size_t unfollowed_ = 0;
     std::uint64_t stored_ = 0;

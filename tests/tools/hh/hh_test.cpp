@@ -8,6 +8,7 @@
 #include "platform/process.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
+#include "support/chm_reader.h"
 #include "support/scripted_host.h"
 #include "support/temp_dir.h"
 #include "tools/hh/chm_bytes.h"
@@ -57,6 +58,16 @@ std::set<std::string> NamesBelow(const fs::path& folder) {
     return names;
 }
 
+// What hhc adds beside the site, read with chmlib: the contents and keyword
+// sitemaps it makes for a project that names none. They come back too.
+void AddGeneratedSitemaps(const std::string& help, std::map<std::string, std::string>& files) {
+    for (const char* name : {"Tomebox.hhc", "Tomebox.hhk"}) {
+        const std::optional<std::string> bytes = test::ReadChmObject(help, std::string("/") + name);
+        ASSERT_TRUE(bytes) << name;
+        files[name] = *bytes;
+    }
+}
+
 // A site whose names hold blanks and Cyrillic letters, compiled by the real hhc.
 class HhTest : public ::testing::Test {
 protected:
@@ -89,6 +100,7 @@ protected:
         const ProcessOutcome compiled = RunProcess(TBX_HHC_PATH, {project.projectPath});
         EXPECT_TRUE(compiled.exited && compiled.exitCode == 0) << compiled.errorOutput;
         fs::remove(project.projectPath);
+        AddGeneratedSitemaps(help, helpFiles = siteFiles);
     }
 
     // hh ended by itself, with a failure status and a message unless
@@ -120,6 +132,7 @@ protected:
     const std::string site = root / "мой сайт";
     const std::string help = root / "моя справка.chm";
     std::map<std::string, std::string> siteFiles;
+    std::map<std::string, std::string> helpFiles; // siteFiles and hhc's sitemaps
 };
 
 TEST_F(HhTest, WrongCommandLineIsRefused) {
@@ -147,25 +160,25 @@ TEST_F(HhTest, RoundTripGivesBackEverySiteFile) {
     const ProcessOutcome run = RunHh(out + "/", help);
 
     ASSERT_TRUE(run.exited && run.exitCode == 0) << run.exitCode << run.errorOutput;
-    EXPECT_TRUE(FilesBelow(out) == siteFiles);
-    EXPECT_EQ(NamesBelow(out).size(), siteFiles.size() + 2); // and the two sub-folders
+    EXPECT_TRUE(FilesBelow(out) == helpFiles);
+    EXPECT_EQ(NamesBelow(out).size(), helpFiles.size() + 2); // and the two sub-folders
 
     // A second run over the first replaces the files in place, and says
     // how far it got on standard output.
     WriteFile(out + "/стиль.css", "changed");
     std::istringstream progress(RunForOutput(TBX_HH_PATH, {"-decompile", out + "/", help}));
-    EXPECT_TRUE(FilesBelow(out) == siteFiles);
+    EXPECT_TRUE(FilesBelow(out) == helpFiles);
     std::string line, last;
     std::size_t before = 0;
     while (std::getline(progress, line)) {
         std::size_t written = 0, total = 0;
         ASSERT_EQ(std::sscanf(line.c_str(), "files extracted: %zu of %zu", &written, &total), 2)
             << line;
-        EXPECT_TRUE(written >= before && written <= total && total == siteFiles.size()) << line;
+        EXPECT_TRUE(written >= before && written <= total && total == helpFiles.size()) << line;
         before = written;
         last = line;
     }
-    EXPECT_EQ(last, "files extracted: 5 of 5");
+    EXPECT_EQ(last, "files extracted: 7 of 7"); // the site's five and the two sitemaps
 }
 
 // The whole road: the job creates the folder chain and runs the real hh
@@ -180,7 +193,7 @@ TEST_F(HhTest, DecompileJobExtractsARealHelpFile) {
     jobs.RunDecompileJob();
 
     EXPECT_EQ(host.messages, (std::vector<std::string>{LoadString(120), LoadString(119)}));
-    EXPECT_TRUE(FilesBelow(out) == siteFiles);
+    EXPECT_TRUE(FilesBelow(out) == helpFiles);
     EXPECT_EQ(shell.opened, std::vector<std::string>{out + "/"});
 }
 
@@ -302,7 +315,8 @@ TEST_F(HhTest, NamesThatWouldLeaveTheFolderAreRefused) {
     EXPECT_EQ(NamesBelow(folder),
               (std::set<std::string>{"help.chm", "out", "out/inner",
                                      "out/inner/главная страница.htm",
-                                     "out/inner/картинки", "out/inner/разделы"}));
+                                     "out/inner/картинки", "out/inner/разделы",
+                                     "out/inner/Tomebox.hhc", "out/inner/Tomebox.hhk"}));
     EXPECT_EQ(ReadFile(folder + "/out/inner/главная страница.htm"),
               siteFiles["главная страница.htm"]);
 }
@@ -374,6 +388,7 @@ TEST(HhLargeHelpFile, EveryPageOfA2000PageSiteComesBack) {
     const ProcessOutcome compiled = RunProcess(TBX_HHC_PATH, {project.projectPath});
     ASSERT_TRUE(compiled.exited && compiled.exitCode == 0) << compiled.errorOutput;
     fs::remove(project.projectPath);
+    AddGeneratedSitemaps(help, pages);
     std::string bytes = ReadFile(help);
     const std::uint64_t directory = test::ReadLe(bytes, 0x48, 8);
     ASSERT_GT(test::ReadLe(bytes, directory + 0x24, 4), 0u) << "one listing chunk only";

@@ -18,6 +18,7 @@
 #include "support/help_file_check.h"
 #include "support/options.h"
 #include "support/scripted_host.h"
+#include "support/sitemap_reader.h"
 #include "support/temp_dir.h"
 
 #include <csignal>
@@ -214,8 +215,9 @@ TEST_F(HhcTest, EveryReachableFileIsInsideAndEveryRefusalIsNamed) {
         bytes += content.size();
     EXPECT_EQ(summary->bytesIn, bytes);
     EXPECT_EQ(summary->bytesOut, fs::file_size(help));
+    // Five files of the help file's own data and the two generated sitemaps.
     EXPECT_EQ(run.lines.end()[-2], FormatProgressLine({ProgressKind::FilesCompressed,
-                                                       inside.size() + 5, inside.size() + 5}));
+                                                       inside.size() + 7, inside.size() + 7}));
     EXPECT_EQ(Leftovers(root.Path()), std::vector<std::string>{});
 
     // With --strict the same refusals are a failure, and the earlier help
@@ -229,9 +231,37 @@ TEST_F(HhcTest, EveryReachableFileIsInsideAndEveryRefusalIsNamed) {
     EXPECT_EQ(Leftovers(root.Path()), std::vector<std::string>{});
 }
 
+// The little-endian number at offset, or 0 beyond the end.
+std::uint32_t U32(const std::string& bytes, std::size_t at) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 4; i-- > 0;)
+        value = value << 8 | (at + i < bytes.size() ? static_cast<unsigned char>(bytes[at + i]) : 0);
+    return value;
+}
+
+std::string ReadStored(const chm::ChmFile& file, const std::string& name) {
+    const auto index = file.Find(name);
+    if (!index)
+        return {};
+    const chm::ChmEntry entry = file.Entry(*index);
+    std::string bytes(static_cast<std::size_t>(entry.length), '\0');
+    chm::ChmCursor cursor(file);
+    cursor.Read(entry, 0, {reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()});
+    return bytes;
+}
+
+// A sitemap stored in a Russian help file, read back as "name=local{...};...".
+std::string StoredTree(const std::string& help, const std::string& name) {
+    std::string error;
+    const auto file = chm::ChmFile::Open(help, error);
+    EXPECT_TRUE(file) << error;
+    return file ? test::Compact(test::ReadSitemap(DecodeCp1251(ReadStored(*file, name)))) : "";
+}
+
 // The index window's page over a folder of Cyrillic file names (one of
 // them in Windows-1251 bytes on disk) becomes a help file holding every
-// listed page.
+// listed page, whose contents pane is the list as it stands and whose
+// keyword index names every page by title.
 TEST_F(HhcTest, IndexPageOverCyrillicNamesBuildsEveryListedPageIn) {
     const fs::path folder = root.Path() / "страницы";
     const std::map<std::string, std::string> pages = {
@@ -262,25 +292,17 @@ TEST_F(HhcTest, IndexPageOverCyrillicNamesBuildsEveryListedPageIn) {
     for (const auto& [name, bytes] : pages)
         inside["/" + DecodeLegacyText(name)] = bytes;
     test::ExpectHelpFileHolds(help, inside);
-}
-
-// The little-endian number at offset, or 0 beyond the end.
-std::uint32_t U32(const std::string& bytes, std::size_t at) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 4; i-- > 0;)
-        value = value << 8 | (at + i < bytes.size() ? static_cast<unsigned char>(bytes[at + i]) : 0);
-    return value;
-}
-
-std::string ReadStored(const chm::ChmFile& file, const std::string& name) {
-    const auto index = file.Find(name);
-    if (!index)
-        return {};
-    const chm::ChmEntry entry = file.Entry(*index);
-    std::string bytes(static_cast<std::size_t>(entry.length), '\0');
-    chm::ChmCursor cursor(file);
-    cursor.Read(entry, 0, {reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()});
-    return bytes;
+    std::string rowByRow;
+    for (const IndexRow& row : rows) {
+        const std::string stored = DecodeLegacyText(row.file);
+        rowByRow += (rowByRow.empty() ? "" : ";") + (row.title.empty() ? stored : row.title) +
+                    "=" + stored;
+    }
+    EXPECT_EQ(StoredTree(help, "/Tomebox.hhc"), rowByRow);
+    EXPECT_EQ(StoredTree(help, "/Tomebox.hhk"),
+              "Введение=Введение.htm;Глава 2=глава 2 (черновик).html;"
+              "Старая=старая кодировка.htm;Третья=Глава #3 & 100%.htm;" +
+                  std::string(kIndexPageTitle) + "=" + kIndexPageName + ";Zeta.HTM=Zeta.HTM");
 }
 
 // The job's project with every option that reaches the window: #SYSTEM
@@ -339,8 +361,13 @@ TEST_F(HhcTest, SystemAndWindowsHoldTheTitleLanguageAndEveryWindowField) {
     EXPECT_EQ(text(0x08), "Tomebox");
     EXPECT_EQ(text(0x14), window.caption);
     EXPECT_EQ(window.caption, "Справка «тест»");
-    EXPECT_EQ(text(0x60), window.contentsFile);
-    EXPECT_EQ(text(0x64), window.indexFile);
+    // The job's window names no contents or index: it gets the generated ones.
+    EXPECT_EQ(window.contentsFile, "");
+    EXPECT_EQ(window.indexFile, "");
+    EXPECT_EQ(text(0x60), "Tomebox.hhc");
+    EXPECT_EQ(text(0x64), "Tomebox.hhk");
+    EXPECT_EQ(records[0], "Tomebox.hhc" + std::string(1, '\0'));
+    EXPECT_EQ(records[1], "Tomebox.hhk" + std::string(1, '\0'));
     EXPECT_EQ(text(0x68), window.defaultFile);
     EXPECT_EQ(text(0x6C), window.homeFile);
     EXPECT_EQ(text(0xA4), window.jump1Url);
@@ -365,6 +392,45 @@ TEST_F(HhcTest, SystemAndWindowsHoldTheTitleLanguageAndEveryWindowField) {
     EXPECT_EQ(number(0x78), window.defaultTab.value_or(0));
     EXPECT_EQ(number(0x7C), window.tabPosition.value_or(0));
     EXPECT_EQ(number(0x80), window.notifyId.value_or(0));
+}
+
+// A project written by hand that names its own contents and index files
+// gets those stored and named, byte for byte, and none generated.
+TEST_F(HhcTest, ContentsAndIndexFilesTheProjectNamesAreTheOnesUsed) {
+    const std::map<std::string, std::string> inside = {
+        {"/start.htm", "<title>Start</title><a href=\"other.htm\">other</a>"},
+        {"/other.htm", "<title>Other</title>"},
+        {"/nav/toc.hhc", "<UL><LI><OBJECT type=\"text/sitemap\"></OBJECT></UL>"},
+        {"/nav/idx.hhk", "<UL></UL>"},
+    };
+    WriteAll(root.Path(), inside);
+    const std::string help = root / "own.chm";
+    WriteFile(root / "own.hhp", "[OPTIONS]\nCompiled file=own.chm\nDefault topic=start.htm\n"
+                                "Contents file=nav\\toc.hhc\nIndex file=nav/idx.hhk\n"
+                                "Default Window=main\n[WINDOWS]\n"
+                                "main=\"Own\",,\"nav/other.hhk\",\"start.htm\"\n");
+
+    const HhcRun run = RunHhc({root / "own.hhp"});
+
+    ASSERT_TRUE(run.Succeeded()) << Show(run);
+    test::ExpectHelpFileHolds(help, inside);
+    for (const std::string& name : test::ChmObjectNames(help))
+        EXPECT_FALSE(name.starts_with("/Tomebox")) << name;
+    std::string error;
+    const auto file = chm::ChmFile::Open(help, error);
+    ASSERT_TRUE(file) << error;
+    const std::string system = ReadStored(*file, "/#SYSTEM");
+    EXPECT_NE(system.find(std::string("nav/toc.hhc\0", 12)), std::string::npos);
+    EXPECT_NE(system.find(std::string("nav/idx.hhk\0", 12)), std::string::npos);
+    // The window's empty contents field takes the project's; its own index stays.
+    const std::string windows = ReadStored(*file, "/#WINDOWS");
+    const std::string strings = ReadStored(*file, "/#STRINGS");
+    const auto text = [&](std::size_t field) {
+        const std::size_t at = U32(windows, 8 + field);
+        return strings.substr(at, strings.find('\0', at) - at);
+    };
+    EXPECT_EQ(text(0x60), "nav/toc.hhc");
+    EXPECT_EQ(text(0x64), "nav/other.hhk");
 }
 
 // The search tab as the compile job asks for it: pychm, an independent
