@@ -444,6 +444,29 @@ bool SearchIndexBuilder::AddTopic(const SearchTopic& topic) {
     return true;
 }
 
+bool SearchIndexBuilder::Append(SearchIndexBuilder& later) {
+    WordTable& mine = *words_;
+    WordTable& theirs = *later.words_;
+    if (theirs.topics.empty())
+        return true;
+    if (!mine.topics.empty() && theirs.topics.front().number <= mine.topics.back().number)
+        return false;
+    std::vector<std::uint32_t> renumbered(theirs.WordCount());
+    for (std::uint32_t word = 0; word < renumbered.size(); ++word)
+        renumbered[word] = mine.Find(theirs.Text(word));
+    const std::size_t shift = mine.occurrences.size();
+    mine.occurrences.reserve(shift + theirs.occurrences.size());
+    for (const std::uint32_t entry : theirs.occurrences)
+        mine.occurrences.push_back(2 * renumbered[entry / 2] + (entry & 1));
+    for (WordTable::Topic topic : theirs.topics) {
+        topic.titleStart += shift;
+        topic.bodyStart += shift;
+        mine.topics.push_back(topic);
+    }
+    *later.words_ = WordTable{};
+    return true;
+}
+
 std::string SearchIndexBuilder::Finish() {
     const WordTable words = std::move(*words_);
     *words_ = WordTable{};

@@ -47,6 +47,13 @@ public:
     // with nothing indexed, for any other number.
     bool AddTopic(const SearchTopic& topic);
 
+    // Takes over the topics of a builder that gathered later ones (its first
+    // number above every number here), so that pages can be indexed by
+    // several builders at once; the index comes out as if one builder had
+    // taken every topic. False, with neither builder changed, when the
+    // numbers do not follow on; later is empty afterwards.
+    bool Append(SearchIndexBuilder& later);
+
     // The bytes of /$FIftiMain. The builder is empty afterwards.
     std::string Finish();
 

@@ -248,7 +248,16 @@ TEST(SearchIndexTest, EveryWordOfALargeIndexDecodesAsItWasAdded) {
     std::vector<SearchTopic> topics;
     for (std::uint32_t t = 0; t < kTopics; ++t)
         topics.push_back({t * 3, html[t], PageCharset::Utf8, titles[t]});
-    const FtsReader index(BuildFullTextIndex(topics));
+    const std::string whole = BuildFullTextIndex(topics);
+    const FtsReader index(whole);
+
+    // Built in three parts at once and appended, it is the same index.
+    SearchIndexBuilder parts[3];
+    for (std::uint32_t t = 0; t < kTopics; ++t)
+        parts[t * 3 / kTopics].AddTopic(topics[t]);
+    EXPECT_TRUE(parts[1].Append(parts[2]));
+    EXPECT_TRUE(parts[0].Append(parts[1]));
+    EXPECT_TRUE(parts[0].Finish() == whole);
 
     ASSERT_GE(index.Header(0x18, 2), 3u) << "too few words to test the index nodes";
     // The chain of leaves from the first: every entry in byte order, the
@@ -304,9 +313,17 @@ TEST(SearchIndexTest, TopicsOutOfOrderAreRefusedAndAnEmptyIndexIsValid) {
     EXPECT_FALSE(builder.AddTopic({4, "четыре", PageCharset::Utf8, ""}));
     EXPECT_FALSE(builder.AddTopic({0x80000000u, "много", PageCharset::Utf8, ""}));
     EXPECT_TRUE(builder.AddTopic({9, "девять", PageCharset::Utf8, ""}));
+    SearchIndexBuilder earlier, later;
+    earlier.AddTopic({7, "семь", PageCharset::Utf8, ""});
+    later.AddTopic({12, "двенадцать пять", PageCharset::Utf8, ""});
+    EXPECT_FALSE(builder.Append(earlier)); // 7 does not follow 9: neither changes
+    EXPECT_TRUE(builder.Append(later));
+    EXPECT_TRUE(builder.Append(later)); // emptied: nothing more to take
+    EXPECT_EQ(FtsReader(earlier.Finish()).Find("семь").at(0).topics, (Occurrences{{7, {0}}}));
     const FtsReader index(builder.Finish());
-    EXPECT_EQ(index.Header(0x04), 2u);
-    EXPECT_EQ(index.Find("пять").at(0).topics, (Occurrences{{5, {0}}}));
+    EXPECT_EQ(index.Header(0x04), 3u);
+    EXPECT_EQ(index.Find("пять").at(0).topics, (Occurrences{{5, {0}}, {12, {1}}}));
+    EXPECT_TRUE(index.Find("семь").empty());
     EXPECT_TRUE(index.Find("снова").empty());
     EXPECT_TRUE(index.Find("четыре").empty());
 
