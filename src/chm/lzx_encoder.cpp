@@ -230,7 +230,7 @@ void LzxIntervalEncoder::Encode(std::span<const std::uint8_t> data, std::size_t 
         freq.main.assign(mainSymbols_, 0);
         freq.length.fill(0);
         freq.aligned.fill(0);
-        freq.extraBits = 0;
+        std::uint64_t extraBitsSum = 0;
         for (std::size_t i = frameStarts_[f], end = ItemEnd(f); i < end; ++i) {
             // Without a branch on the kind of item: half are literals, in no
             // order a predictor could learn. The repeated offsets (slots 0
@@ -243,18 +243,24 @@ void LzxIntervalEncoder::Encode(std::span<const std::uint8_t> data, std::size_t 
             const std::uint32_t extra = (item.value - kLzxPositionBase[slot]) & matchMask;
             const std::uint32_t matchSymbol = kLzxNumChars + slot * 8 + header;
             const std::uint32_t main = item.value ^ ((item.value ^ matchSymbol) & matchMask);
-            const std::uint32_t length = item.length >= kLzxMinMatch + kLzxPrimaryLengths
-                                             ? item.length - kLzxMinMatch - kLzxPrimaryLengths
-                                             : kNoLengthSymbol;
-            const std::uint32_t aligned = extraBits >= 3 ? extra & 7 : kNoAlignedSymbol;
+            // (Selections by mask: the compiler makes branches of ?: here.)
+            const std::uint32_t longMask =
+                0u - std::uint32_t{item.length >= kLzxMinMatch + kLzxPrimaryLengths};
+            const std::uint32_t length =
+                kNoLengthSymbol +
+                ((item.length - kLzxMinMatch - kLzxPrimaryLengths - kNoLengthSymbol) & longMask);
+            const std::uint32_t alignedMask = 0u - std::uint32_t{extraBits >= 3};
+            const std::uint32_t aligned =
+                kNoAlignedSymbol + (((extra & 7) - kNoAlignedSymbol) & alignedMask);
             coded_[i] = {static_cast<std::uint16_t>(main), static_cast<std::uint16_t>(length),
                          extra, static_cast<std::uint8_t>(extraBits),
                          static_cast<std::uint8_t>(aligned)};
             ++freq.main[main];
             ++freq.length[length];
             ++freq.aligned[aligned];
-            freq.extraBits += extraBits;
+            extraBitsSum += extraBits;
         }
+        freq.extraBits = extraBitsSum;
     }
 
     std::vector<Block> blocks;
@@ -385,7 +391,7 @@ void LzxIntervalEncoder::Write(const std::vector<Block>& blocks, std::span<const
                 bits.Put(std::uint32_t{t.mainCodes[c.main]} << lengthBits | t.lengthCodes[c.length],
                          t.mainLengths[c.main] + lengthBits);
                 if (t.aligned) {
-                    const unsigned low = c.aligned == kNoAlignedSymbol ? 0 : 3;
+                    const unsigned low = 3 * unsigned{c.aligned != kNoAlignedSymbol};
                     const unsigned alignedBits = t.alignedLengths[c.aligned];
                     bits.Put((c.extra >> low) << alignedBits | t.alignedCodes[c.aligned],
                              c.extraBits - low + alignedBits);
