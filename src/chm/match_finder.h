@@ -42,13 +42,22 @@ inline unsigned LzxPositionSlot(std::uint32_t codedOffset) {
 
 class LazyMatchFinder {
 public:
-    // Tuning: how many chain entries to visit, the length at which a match
-    // is good enough to stop looking, the length above which the lazy look
-    // ahead is shortened, and how much better a match two bytes on must be
-    // to pay for two literals.
+    // Tuning: how many chain entries to visit, and how many in the look
+    // ahead for a short and for a good match; the length at which a match
+    // is good enough to stop looking, the length from which the look ahead
+    // is shortened, the length from which it looks only one position on, and
+    // how much better a match two bytes on must be to pay for two literals.
+    // The look ahead takes half the searches, and its long walks are what
+    // a short chain there saves: on text, a chain of 8 rather than 12 costs
+    // under 0.1 % of output for about 7 % of the time, and looking two on
+    // only for matches under 6 bytes (they win there 8 to 15 % of the time,
+    // above it 1 to 4 %) 0.05 % for 2 %.
     static constexpr unsigned kMaxChain = 24;
+    static constexpr unsigned kShortLookAheadChain = 8;
+    static constexpr unsigned kGoodLookAheadChain = 6;
     static constexpr unsigned kNiceLength = 64;
     static constexpr unsigned kGoodLength = 8;
+    static constexpr unsigned kTwoAheadBelow = 6;
     static constexpr int kTwoLiteralsMargin = 6;
 
     // Parses data[0, size) (one reset interval, offsets at most
@@ -77,10 +86,11 @@ public:
             Best(pos, frameEnd, rep, kMaxChain, 2, best);
             // Lazy: while one of the next two positions offers a better
             // (and longer) match, the bytes before it go out as literals. The
-            // look ahead walks shorter chains, shorter still and only one
-            // position on when the match in hand is good.
+            // look ahead walks shorter chains, shorter still when the match
+            // in hand is good, and only one position on when it is not short.
             while (best.length != 0 && best.length < kNiceLength && pos + 1 < frameEnd) {
-                const unsigned chain = best.length >= kGoodLength ? kMaxChain / 4 : kMaxChain / 2;
+                const unsigned chain =
+                    best.length >= kGoodLength ? kGoodLookAheadChain : kShortLookAheadChain;
                 Best(pos + 1, frameEnd, rep, chain, best.length, next);
                 if (next.score > best.score) {
                     items.push_back({0, data[pos]});
@@ -88,7 +98,7 @@ public:
                     best = next;
                     continue;
                 }
-                if (pos + 2 >= frameEnd || best.length <= 2 || best.length >= kGoodLength)
+                if (pos + 2 >= frameEnd || best.length <= 2 || best.length >= kTwoAheadBelow)
                     break;
                 Best(pos + 2, frameEnd, rep, chain, best.length, next);
                 if (next.score <= best.score + kTwoLiteralsMargin)
