@@ -19,8 +19,11 @@ public:
         pendingBits_ += count;
         if (pendingBits_ >= 32) {
             pendingBits_ -= 32;
-            PutWord(static_cast<std::uint16_t>(pending_ >> (pendingBits_ + 16)));
-            PutWord(static_cast<std::uint16_t>(pending_ >> pendingBits_));
+            const auto word = static_cast<std::uint32_t>(pending_ >> pendingBits_);
+            const std::uint8_t bytes[4] = {
+                static_cast<std::uint8_t>(word >> 16), static_cast<std::uint8_t>(word >> 24),
+                static_cast<std::uint8_t>(word), static_cast<std::uint8_t>(word >> 8)};
+            out_.insert(out_.end(), bytes, bytes + 4);
         }
     }
 

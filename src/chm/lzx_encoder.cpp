@@ -18,7 +18,12 @@ namespace {
 
 constexpr unsigned kPretreeMaxLength = 15; // lengths are sent in 4 bits
 constexpr unsigned kAlignedMaxLength = 7;  // and in 3 bits
-constexpr std::uint16_t kNoLengthSymbol = 0xFFFF;
+// A match of at most 8 bytes has no length symbol and a footer of under 3
+// bits has no aligned symbol: they count and send these spare symbols,
+// which always have no bits, so that every pass over the parse runs
+// without a branch per item.
+constexpr std::uint16_t kNoLengthSymbol = kLzxLengthSymbols;
+constexpr std::uint8_t kNoAlignedSymbol = kLzxAlignedSymbols;
 constexpr unsigned kMainSplit = kLzxNumChars; // the main tree goes in two parts
 
 // The largest compressed frame the strictest reader accepts.
@@ -90,13 +95,14 @@ void PutCodedLengths(BitWriter& bits, const CodedLengths& coded) {
     }
 }
 
+} // namespace
+
 // How often each symbol occurs in a stretch of the parse.
-struct Frequencies {
+struct LzxIntervalEncoder::Frequencies {
     std::vector<std::uint32_t> main;
-    std::array<std::uint32_t, kLzxLengthSymbols> length{};
-    std::array<std::uint32_t, kLzxAlignedSymbols> aligned{};
-    std::uint64_t extraBits = 0;      // footer bits sent as they are in a verbatim block
-    std::uint64_t alignedFooters = 0; // footers whose low 3 bits an aligned block codes
+    std::array<std::uint32_t, kLzxLengthSymbols + 1> length{};
+    std::array<std::uint32_t, kLzxAlignedSymbols + 1> aligned{};
+    std::uint64_t extraBits = 0; // footer bits sent as they are in a verbatim block
 
     void Add(const Frequencies& other) {
         for (std::size_t s = 0; s < main.size(); ++s)
@@ -106,9 +112,18 @@ struct Frequencies {
         for (std::size_t s = 0; s < aligned.size(); ++s)
             aligned[s] += other.aligned[s];
         extraBits += other.extraBits;
-        alignedFooters += other.alignedFooters;
+    }
+
+    // Footers whose low 3 bits an aligned block codes.
+    std::uint64_t AlignedFooters() const {
+        std::uint64_t n = 0;
+        for (unsigned s = 0; s < kLzxAlignedSymbols; ++s)
+            n += aligned[s];
+        return n;
     }
 };
+
+namespace {
 
 std::uint64_t CostOf(std::span<const std::uint32_t> frequencies,
                      std::span<const std::uint8_t> lengths) {
@@ -129,16 +144,18 @@ struct LzxIntervalEncoder::Coded {
     std::uint16_t length; // length-tree symbol, or kNoLengthSymbol
     std::uint32_t extra;  // footer bits of the offset
     std::uint8_t extraBits;
+    std::uint8_t aligned; // the low 3 footer bits, or kNoAlignedSymbol
 };
 
 // The trees of a compressed block, ready to be sent.
 struct LzxIntervalEncoder::Trees {
     std::vector<std::uint8_t> mainLengths;
     std::vector<std::uint16_t> mainCodes;
-    std::array<std::uint8_t, kLzxLengthSymbols> lengthLengths{};
-    std::array<std::uint16_t, kLzxLengthSymbols> lengthCodes{};
-    std::array<std::uint8_t, kLzxAlignedSymbols> alignedLengths{};
-    std::array<std::uint16_t, kLzxAlignedSymbols> alignedCodes{};
+    // Each with the spare symbol last, of no bits.
+    std::array<std::uint8_t, kLzxLengthSymbols + 1> lengthLengths{};
+    std::array<std::uint16_t, kLzxLengthSymbols + 1> lengthCodes{};
+    std::array<std::uint8_t, kLzxAlignedSymbols + 1> alignedLengths{};
+    std::array<std::uint16_t, kLzxAlignedSymbols + 1> alignedCodes{};
     CodedLengths mainLow, mainHigh, lengthTree;
     bool aligned = false;
     std::uint64_t headerBits = 0; // block header and trees
@@ -147,16 +164,20 @@ struct LzxIntervalEncoder::Trees {
     // Builds the trees for the frequencies, coded against the previous
     // block's lengths, and picks verbatim or aligned by size.
     void Build(const Frequencies& f, const std::vector<std::uint8_t>& previousMain,
-               const std::array<std::uint8_t, kLzxLengthSymbols>& previousLength) {
+               const std::array<std::uint8_t, kLzxLengthSymbols + 1>& previousLength) {
         const std::size_t mainSymbols = f.main.size();
         mainLengths.resize(mainSymbols);
         mainCodes.resize(mainSymbols);
+        const auto lengthPart = std::span(lengthLengths).first<kLzxLengthSymbols>();
+        const auto alignedPart = std::span(alignedLengths).first<kLzxAlignedSymbols>();
         BuildCodeLengths(f.main, kLzxMaxCodeLength, mainLengths);
-        BuildCodeLengths(f.length, kLzxMaxCodeLength, lengthLengths);
-        BuildCodeLengths(f.aligned, kAlignedMaxLength, alignedLengths);
+        BuildCodeLengths(std::span(f.length).first<kLzxLengthSymbols>(), kLzxMaxCodeLength,
+                         lengthPart);
+        BuildCodeLengths(std::span(f.aligned).first<kLzxAlignedSymbols>(), kAlignedMaxLength,
+                         alignedPart);
         AssignCanonicalCodes(mainLengths, mainCodes);
-        AssignCanonicalCodes(lengthLengths, lengthCodes);
-        AssignCanonicalCodes(alignedLengths, alignedCodes);
+        AssignCanonicalCodes(lengthPart, std::span(lengthCodes).first<kLzxLengthSymbols>());
+        AssignCanonicalCodes(alignedPart, std::span(alignedCodes).first<kLzxAlignedSymbols>());
         CodeLengths(previousMain.data(), mainLengths.data(), kMainSplit, mainLow);
         CodeLengths(previousMain.data() + kMainSplit, mainLengths.data() + kMainSplit,
                     mainSymbols - kMainSplit, mainHigh);
@@ -166,7 +187,8 @@ struct LzxIntervalEncoder::Trees {
         const std::uint64_t verbatim =
             header + CostOf(f.main, mainLengths) + CostOf(f.length, lengthLengths) + f.extraBits;
         const std::uint64_t withAligned = verbatim + kLzxAlignedSymbols * 3 +
-                                          CostOf(f.aligned, alignedLengths) - 3 * f.alignedFooters;
+                                          CostOf(f.aligned, alignedLengths) -
+                                          3 * f.AlignedFooters();
         aligned = withAligned < verbatim;
         bits = aligned ? withAligned : verbatim;
         headerBits = header + (aligned ? kLzxAlignedSymbols * 3 : 0);
@@ -199,22 +221,46 @@ void LzxIntervalEncoder::Encode(std::span<const std::uint8_t> data, std::size_t 
     }
     finder_.Parse(interval.data(), interval.size(), (1u << windowBits_) - 3, items_, frameStarts_);
 
+    // The coded items and the symbol counts of every frame.
+    const std::size_t frames = frameStarts_.size();
     coded_.resize(items_.size());
-    for (std::size_t i = 0; i < items_.size(); ++i) {
-        const LzxItem& item = items_[i];
-        Coded& c = coded_[i];
-        if (item.length == 0) {
-            c = {static_cast<std::uint16_t>(item.value), kNoLengthSymbol, 0, 0};
-            continue;
+    frameFrequencies_.resize(frames);
+    for (std::size_t f = 0; f < frames; ++f) {
+        Frequencies& freq = frameFrequencies_[f];
+        freq.main.assign(mainSymbols_, 0);
+        freq.length.fill(0);
+        freq.aligned.fill(0);
+        std::uint64_t extraBitsSum = 0;
+        for (std::size_t i = frameStarts_[f], end = ItemEnd(f); i < end; ++i) {
+            // Without a branch on the kind of item: half are literals, in no
+            // order a predictor could learn. The repeated offsets (slots 0
+            // to 2) have no footer bits and their base is their own code.
+            const LzxItem item = items_[i];
+            const std::uint32_t matchMask = 0u - std::uint32_t{item.length != 0};
+            const unsigned slot = LzxPositionSlot(item.value);
+            const unsigned header = std::min(item.length - kLzxMinMatch, kLzxPrimaryLengths);
+            const std::uint32_t extraBits = kLzxExtraBits[slot] & matchMask;
+            const std::uint32_t extra = (item.value - kLzxPositionBase[slot]) & matchMask;
+            const std::uint32_t matchSymbol = kLzxNumChars + slot * 8 + header;
+            const std::uint32_t main = item.value ^ ((item.value ^ matchSymbol) & matchMask);
+            // (Selections by mask: the compiler makes branches of ?: here.)
+            const std::uint32_t longMask =
+                0u - std::uint32_t{item.length >= kLzxMinMatch + kLzxPrimaryLengths};
+            const std::uint32_t length =
+                kNoLengthSymbol +
+                ((item.length - kLzxMinMatch - kLzxPrimaryLengths - kNoLengthSymbol) & longMask);
+            const std::uint32_t alignedMask = 0u - std::uint32_t{extraBits >= 3};
+            const std::uint32_t aligned =
+                kNoAlignedSymbol + (((extra & 7) - kNoAlignedSymbol) & alignedMask);
+            coded_[i] = {static_cast<std::uint16_t>(main), static_cast<std::uint16_t>(length),
+                         extra, static_cast<std::uint8_t>(extraBits),
+                         static_cast<std::uint8_t>(aligned)};
+            ++freq.main[main];
+            ++freq.length[length];
+            ++freq.aligned[aligned];
+            extraBitsSum += extraBits;
         }
-        const unsigned slot = LzxPositionSlot(item.value);
-        const unsigned header = std::min(item.length - kLzxMinMatch, kLzxPrimaryLengths);
-        c.main = static_cast<std::uint16_t>(kLzxNumChars + slot * 8 + header);
-        c.length = header == kLzxPrimaryLengths
-                       ? static_cast<std::uint16_t>(item.length - kLzxMinMatch - kLzxPrimaryLengths)
-                       : kNoLengthSymbol;
-        c.extraBits = slot < 3 ? 0 : kLzxExtraBits[slot];
-        c.extra = slot < 3 ? 0 : item.value - kLzxPositionBase[slot];
+        freq.extraBits = extraBitsSum;
     }
 
     std::vector<Block> blocks;
@@ -222,49 +268,34 @@ void LzxIntervalEncoder::Encode(std::span<const std::uint8_t> data, std::size_t 
     Write(blocks, interval, out);
 }
 
-std::size_t LzxIntervalEncoder::FrameBits(const Trees& trees, bool aligned, std::size_t first,
-                                          std::size_t last) const {
+std::size_t LzxIntervalEncoder::ItemEnd(std::size_t frame) const {
+    return frame + 1 < frameStarts_.size() ? frameStarts_[frame + 1] : coded_.size();
+}
+
+std::size_t LzxIntervalEncoder::FrameBits(const Trees& trees, std::size_t frame) const {
+    // An aligned block sends the low 3 footer bits by their own tree.
+    std::array<int, kLzxAlignedSymbols + 1> alignedDelta{};
+    if (trees.aligned)
+        for (unsigned s = 0; s < kLzxAlignedSymbols; ++s)
+            alignedDelta[s] = trees.alignedLengths[s] - 3;
     std::size_t bits = 0;
-    for (std::size_t i = first; i < last; ++i) {
+    for (std::size_t i = frameStarts_[frame], end = ItemEnd(frame); i < end; ++i) {
         const Coded& c = coded_[i];
-        bits += trees.mainLengths[c.main] + c.extraBits;
-        if (c.length != kNoLengthSymbol)
-            bits += trees.lengthLengths[c.length];
-        if (aligned && c.extraBits >= 3)
-            bits += trees.alignedLengths[c.extra & 7] - 3u;
+        bits += trees.mainLengths[c.main] + trees.lengthLengths[c.length] + c.extraBits +
+                alignedDelta[c.aligned];
     }
     return bits;
 }
 
 void LzxIntervalEncoder::Plan(std::vector<Block>& blocks) {
     const std::size_t frames = frameStarts_.size();
-    const auto itemEnd = [&](std::size_t frame) {
-        return frame + 1 < frames ? frameStarts_[frame + 1] : coded_.size();
-    };
-    std::vector<Frequencies> perFrame(frames);
-    for (std::size_t f = 0; f < frames; ++f) {
-        Frequencies& freq = perFrame[f];
-        freq.main.assign(mainSymbols_, 0);
-        for (std::size_t i = frameStarts_[f]; i < itemEnd(f); ++i) {
-            const Coded& c = coded_[i];
-            ++freq.main[c.main];
-            if (c.length != kNoLengthSymbol)
-                ++freq.length[c.length];
-            freq.extraBits += c.extraBits;
-            if (c.extraBits >= 3) {
-                ++freq.aligned[c.extra & 7];
-                ++freq.alignedFooters;
-            }
-        }
-    }
-
     // One block per frame, each compressed or stored, whichever is smaller.
     std::vector<std::uint8_t> previousMain(mainSymbols_, 0);
-    std::array<std::uint8_t, kLzxLengthSymbols> previousLength{};
+    std::array<std::uint8_t, kLzxLengthSymbols + 1> previousLength{};
     std::uint64_t perFrameBits = 0;
     for (std::size_t f = 0; f < frames; ++f) {
         Block block{LzxBlockType::Uncompressed, f, f + 1, {}};
-        block.trees.Build(perFrame[f], previousMain, previousLength);
+        block.trees.Build(frameFrequencies_[f], previousMain, previousLength);
         if (block.trees.bits < kUncompressedFrameBits) {
             block.type = block.trees.aligned ? LzxBlockType::Aligned : LzxBlockType::Verbatim;
             previousMain = block.trees.mainLengths;
@@ -280,33 +311,29 @@ void LzxIntervalEncoder::Plan(std::vector<Block>& blocks) {
 
     // One block over the whole interval saves the trees of every frame but
     // the first; it is taken when smaller and no frame outgrows the limit.
-    Frequencies all = perFrame[0];
+    Frequencies all = frameFrequencies_[0];
     for (std::size_t f = 1; f < frames; ++f)
-        all.Add(perFrame[f]);
+        all.Add(frameFrequencies_[f]);
     Block whole{LzxBlockType::Verbatim, 0, frames, {}};
     whole.trees.Build(all, std::vector<std::uint8_t>(mainSymbols_, 0), {});
     if (whole.trees.bits >= perFrameBits)
         return;
     for (std::size_t f = 0; f < frames; ++f)
-        if (FrameBits(whole.trees, whole.trees.aligned, frameStarts_[f], itemEnd(f)) +
-                (f == 0 ? whole.trees.headerBits : 0) >
-            kMaxFrameBits)
+        if (FrameBits(whole.trees, f) + (f == 0 ? whole.trees.headerBits : 0) > kMaxFrameBits)
             return;
     whole.type = whole.trees.aligned ? LzxBlockType::Aligned : LzxBlockType::Verbatim;
     blocks.clear();
     blocks.push_back(std::move(whole));
 }
 
-void LzxIntervalEncoder::Write(const std::vector<Block>& blocks, std::span<const std::uint8_t> data,
-                               LzxStream& out) {
-    const std::size_t frames = frameStarts_.size();
-    // The repeated offsets at the start of each frame, which an
-    // uncompressed block must hand to the reader.
-    std::vector<std::array<std::uint32_t, 3>> frameReps(frames);
+// The repeated offsets at the start of each frame, which an uncompressed
+// block must hand to the reader.
+std::vector<std::array<std::uint32_t, 3>> LzxIntervalEncoder::FrameReps() const {
+    std::vector<std::array<std::uint32_t, 3>> frameReps(frameStarts_.size());
     std::array<std::uint32_t, 3> rep = {1, 1, 1};
-    for (std::size_t f = 0, i = 0; f < frames; ++f) {
+    for (std::size_t f = 0, i = 0; f < frameStarts_.size(); ++f) {
         frameReps[f] = rep;
-        for (; i < (f + 1 < frames ? frameStarts_[f + 1] : items_.size()); ++i) {
+        for (; i < ItemEnd(f); ++i) {
             const LzxItem& item = items_[i];
             if (item.length == 0 || item.value == 0)
                 continue;
@@ -316,6 +343,16 @@ void LzxIntervalEncoder::Write(const std::vector<Block>& blocks, std::span<const
                 rep = {item.value - 2, rep[0], rep[1]};
         }
     }
+    return frameReps;
+}
+
+void LzxIntervalEncoder::Write(const std::vector<Block>& blocks, std::span<const std::uint8_t> data,
+                               LzxStream& out) {
+    const std::size_t frames = frameStarts_.size();
+    std::vector<std::array<std::uint32_t, 3>> frameReps;
+    for (const Block& block : blocks)
+        if (block.type == LzxBlockType::Uncompressed && frameReps.empty())
+            frameReps = FrameReps();
 
     BitWriter bits(out.bytes);
     out.frameOffsets.push_back(out.bytes.size());
@@ -340,21 +377,24 @@ void LzxIntervalEncoder::Write(const std::vector<Block>& blocks, std::span<const
         }
         const Trees& t = block.trees;
         if (t.aligned)
-            for (const std::uint8_t length : t.alignedLengths)
-                bits.Put(length, 3);
+            for (unsigned s = 0; s < kLzxAlignedSymbols; ++s)
+                bits.Put(t.alignedLengths[s], 3);
         PutCodedLengths(bits, t.mainLow);
         PutCodedLengths(bits, t.mainHigh);
         PutCodedLengths(bits, t.lengthTree);
         for (std::size_t f = block.firstFrame; f < block.endFrame; ++f) {
-            const std::size_t end = f + 1 < frames ? frameStarts_[f + 1] : coded_.size();
-            for (std::size_t i = frameStarts_[f]; i < end; ++i) {
+            // The main and length codes (16 bits at most each) go out
+            // together; a missing length code or aligned code has no bits.
+            for (std::size_t i = frameStarts_[f], end = ItemEnd(f); i < end; ++i) {
                 const Coded& c = coded_[i];
-                bits.Put(t.mainCodes[c.main], t.mainLengths[c.main]);
-                if (c.length != kNoLengthSymbol)
-                    bits.Put(t.lengthCodes[c.length], t.lengthLengths[c.length]);
-                if (t.aligned && c.extraBits >= 3) {
-                    bits.Put(c.extra >> 3, c.extraBits - 3u);
-                    bits.Put(t.alignedCodes[c.extra & 7], t.alignedLengths[c.extra & 7]);
+                const unsigned lengthBits = t.lengthLengths[c.length];
+                bits.Put(std::uint32_t{t.mainCodes[c.main]} << lengthBits | t.lengthCodes[c.length],
+                         t.mainLengths[c.main] + lengthBits);
+                if (t.aligned) {
+                    const unsigned low = 3 * unsigned{c.aligned != kNoAlignedSymbol};
+                    const unsigned alignedBits = t.alignedLengths[c.aligned];
+                    bits.Put((c.extra >> low) << alignedBits | t.alignedCodes[c.aligned],
+                             c.extraBits - low + alignedBits);
                 } else {
                     bits.Put(c.extra, c.extraBits);
                 }

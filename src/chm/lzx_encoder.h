@@ -5,6 +5,7 @@
 
 #include "chm/match_finder.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -47,10 +48,12 @@ public:
 
 private:
     struct Coded;
+    struct Frequencies;
     struct Block;
     struct Trees;
-    std::size_t FrameBits(const Trees& trees, bool aligned, std::size_t first,
-                          std::size_t last) const;
+    std::size_t ItemEnd(std::size_t frame) const;
+    std::size_t FrameBits(const Trees& trees, std::size_t frame) const;
+    std::vector<std::array<std::uint32_t, 3>> FrameReps() const;
     void Plan(std::vector<Block>& blocks);
     void Write(const std::vector<Block>& blocks, std::span<const std::uint8_t> data,
                LzxStream& out);
@@ -62,6 +65,7 @@ private:
     std::vector<LzxItem> items_;
     std::vector<std::size_t> frameStarts_;
     std::vector<Coded> coded_;
+    std::vector<Frequencies> frameFrequencies_;
 };
 
 // Compresses a whole stream into LzxFrameCount(data.size()) frames, its

@@ -47,5 +47,20 @@ TEST(LzxEncoder, StreamIsTheSameOnAnyThreadCountAndFramesStayBounded) {
     }
 }
 
+// The slot of every coded offset up to the largest window: 0 to 2 for the
+// repeated offsets, else the one whose range holds the offset.
+TEST(LzxEncoder, PositionSlotHoldsEveryCodedOffset) {
+    for (std::uint32_t coded = 0; coded < (1u << kLzxMaxWindowBits) + 2; ++coded) {
+        const unsigned slot = LzxPositionSlot(coded);
+        if (coded < 3) {
+            ASSERT_EQ(slot, coded);
+            continue;
+        }
+        ASSERT_LT(slot, kLzxMaxPositionSlots) << coded;
+        ASSERT_LE(kLzxPositionBase[slot], coded) << coded;
+        ASSERT_LT(coded - kLzxPositionBase[slot], 1u << kLzxExtraBits[slot]) << coded;
+    }
+}
+
 } // namespace
 } // namespace tbx::chm
