@@ -146,16 +146,16 @@ std::optional<std::string> Parse(const Command& command, const std::vector<std::
         } else {
             return "неизвестный параметр " + arg;
         }
-        const auto spec =
+        const auto known =
             std::find_if(command.options.begin(), command.options.end(), [&](auto& o) {
                 return o.name == name || (name.size() == 1 && o.shortName == name[0]);
             });
-        if (spec == command.options.end())
+        if (known == command.options.end())
             return "неизвестный параметр " + arg;
-        const std::string key(spec->name);
+        const std::string key(known->name);
         if (parsed.Has(key))
             return "параметр --" + key + " указан дважды";
-        if (!spec->takesValue) {
+        if (!known->takesValue) {
             if (joined)
                 return "параметр --" + key + " не принимает значения";
             parsed.options[key];
