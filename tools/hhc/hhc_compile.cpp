@@ -195,8 +195,9 @@ private:
     }
 
     // Each file goes into the writer and, when it is a page, becomes a topic
-    // (and is indexed); then its bytes are let go, so the site is held in
-    // memory about once beside the writer's copy.
+    // (and is indexed); then its bytes are let go (a page's once it is
+    // indexed), so the site is held in memory about once beside the writer's
+    // copy.
     void AddSiteFiles(std::vector<site::SiteFile>& files) {
         std::uint64_t size = 0;
         for (const site::SiteFile& file : files)
@@ -242,7 +243,8 @@ private:
         chm::SearchIndexBuilder later;
         std::thread helper;
         try {
-            helper = std::thread(index, std::ref(later), half, pages.size());
+            if (half < pages.size())
+                helper = std::thread(index, std::ref(later), half, pages.size());
         } catch (const std::system_error&) {
             index(later, half, pages.size()); // no thread to be had: in turn
         }
