@@ -60,20 +60,22 @@ std::string SizeText(std::uint64_t bytes) {
 // never passed over in silence.
 std::string BuiltText(const std::string& output, std::uint64_t size,
                       const CompilerReport& report) {
-    std::string text = LoadString(111) + "\n" + FillString(kMsgBuiltFile, {output});
+    std::string text = LoadString(111);
+    const auto line = [&text](int id, const std::vector<std::string>& values) {
+        text += '\n';
+        text += FillString(id, values);
+    };
+    line(kMsgBuiltFile, {output});
     if (report.summary)
-        text += "\n" + FillString(kMsgBuiltCounts,
-                                  {std::to_string(report.summary->files), SizeText(size)});
+        line(kMsgBuiltCounts, {std::to_string(report.summary->files), SizeText(size)});
     if (report.unfollowed == 0)
         return text;
-    text += "\n" + FillString(kMsgUnfollowedCount, {std::to_string(report.unfollowed)});
+    line(kMsgUnfollowedCount, {std::to_string(report.unfollowed)});
     for (const UnfollowedLink& link : report.shown)
-        text += "\n" + FillString(link.page.empty() ? kMsgUnfollowedInProject
-                                                    : kMsgUnfollowedOnPage,
-                                  {link.link, link.page, UnfollowedReasonText(link.why)});
+        line(link.page.empty() ? kMsgUnfollowedInProject : kMsgUnfollowedOnPage,
+             {link.link, link.page, UnfollowedReasonText(link.why)});
     if (report.unfollowed > report.shown.size())
-        text += "\n" + FillString(kMsgUnfollowedMore,
-                                  {std::to_string(report.unfollowed - report.shown.size())});
+        line(kMsgUnfollowedMore, {std::to_string(report.unfollowed - report.shown.size())});
     return text;
 }
 
