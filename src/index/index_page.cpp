@@ -3,6 +3,7 @@
 #include "index/page_title.h"
 #include "platform/files.h"
 #include "res/cp1251.h"
+#include "res/html_escape.h"
 #include "res/text_case.h"
 #include "settings/opt_store.h"
 #include "settings/option_pages_logic.h"
@@ -21,29 +22,6 @@ std::string g_strIndexChm;
 std::string g_strIndexTitle;
 
 namespace {
-
-// A file name is text, not markup: the few characters HTML would read
-// otherwise become entities.
-std::string EscapeText(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        default:
-            out += c;
-        }
-    }
-    return out;
-}
 
 std::string ReadWholeFile(const std::string& path, std::string& error) {
     std::ifstream in(path, std::ios::binary);
@@ -118,7 +96,7 @@ void WriteIndexPage(CIndexPageFile& file, const std::vector<IndexRow>& rows,
     for (const IndexRow& row : rows) {
         ++number;
         // Old pages may carry Windows-1251 names: show them readably.
-        const std::string shownName = EscapeText(DecodeLegacyText(row.file));
+        const std::string shownName = EscapeHtml(DecodeLegacyText(row.file), HtmlContext::Text);
         file.WriteHtmlLine("<tr>", "", "");
         file.WriteHtmlLine("<td class=\"yourstring\">", std::to_string(number) + ". " + row.title,
                            "</td>");

@@ -2,6 +2,7 @@
 
 #include "chm/internal_files.h"
 #include "res/cp1251.h"
+#include "res/html_escape.h"
 #include "res/text_case.h"
 #include "site/link_scanner.h"
 
@@ -274,31 +275,6 @@ std::string Encode(std::string_view utf8, int codePage) {
     return out;
 }
 
-// Text for a quoted attribute value; control characters become spaces.
-std::string EscapeAttribute(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char c : text) {
-        switch (c) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        default:
-            out += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? ' ' : c;
-        }
-    }
-    return out;
-}
-
 // A stored name as an address: the characters that would end the name or
 // start an escape, and control characters, percent-encoded.
 std::string AddressOf(std::string_view name) {
@@ -325,13 +301,13 @@ void WriteList(std::string& out, const std::vector<SitemapEntry>& entries, int c
     for (const SitemapEntry& entry : entries) {
         out += indent + "\t<LI> <OBJECT type=\"text/sitemap\">\r\n";
         out += indent + "\t\t<param name=\"Name\" value=\"" +
-               Encode(EscapeAttribute(entry.name), codePage) + "\">\r\n";
+               Encode(EscapeHtml(entry.name, HtmlContext::Attribute), codePage) + "\">\r\n";
         if (!entry.local.empty()) {
             std::string address = AddressOf(entry.local);
             if (!entry.fragment.empty())
                 address += "#" + entry.fragment;
             out += indent + "\t\t<param name=\"Local\" value=\"" +
-                   Encode(EscapeAttribute(address), codePage) + "\">\r\n";
+                   Encode(EscapeHtml(address, HtmlContext::Attribute), codePage) + "\">\r\n";
         }
         out += indent + "\t\t</OBJECT>\r\n";
         if (!entry.children.empty())
