@@ -219,7 +219,11 @@ void LzxIntervalEncoder::Encode(std::span<const std::uint8_t> data, std::size_t 
         padded_.resize(length, 0);
         interval = padded_;
     }
-    finder_.Parse(interval.data(), interval.size(), (1u << windowBits_) - 3, items_, frameStarts_);
+    const std::uint32_t maxDistance = (1u << windowBits_) - 3;
+    if (windowBits_ <= 16)
+        smallFinder_.Parse(interval.data(), interval.size(), maxDistance, items_, frameStarts_);
+    else
+        largeFinder_.Parse(interval.data(), interval.size(), maxDistance, items_, frameStarts_);
 
     // The coded items and the symbol counts of every frame.
     const std::size_t frames = frameStarts_.size();

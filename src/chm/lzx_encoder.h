@@ -60,7 +60,8 @@ private:
 
     unsigned windowBits_;
     unsigned mainSymbols_;
-    LazyMatchFinder finder_;
+    LazyMatchFinder<std::uint16_t> smallFinder_; // for windows of 64 KiB
+    LazyMatchFinder<std::uint32_t> largeFinder_;
     std::vector<std::uint8_t> padded_;
     std::vector<LzxItem> items_;
     std::vector<std::size_t> frameStarts_;
