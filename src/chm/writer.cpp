@@ -243,12 +243,25 @@ private:
 
 } // namespace
 
-std::string Writer::Add(std::string_view name, std::string_view bytes, Storage storage) {
+std::string Writer::Refusal(std::string_view name) {
     std::string refusal = RefusalOf(name);
     if (refusal.empty() && !names_.emplace(name).second)
         refusal = "a file of that name was already added";
     if (!refusal.empty())
         return "cannot add \"" + std::string(name) + "\" to the help file: " + refusal;
+    return {};
+}
+
+std::string Writer::AddLater(std::string_view name, std::function<std::string()> bytes) {
+    std::string refusal = Refusal(name);
+    if (refusal.empty())
+        later_.push_back({std::string(name), std::move(bytes)});
+    return refusal;
+}
+
+std::string Writer::Add(std::string_view name, std::string_view bytes, Storage storage) {
+    if (std::string refusal = Refusal(name); !refusal.empty())
+        return refusal;
     if (storage == Storage::Compressed) {
         entries_.push_back({std::string(name), storage, compressed_.size(), bytes.size()});
         compressed_.insert(compressed_.end(), bytes.begin(), bytes.end());
@@ -276,6 +289,13 @@ std::string Writer::Finish(const std::string& path, const WriteOptions& options)
         if (stopped())
             return std::string(kStopped);
         progress.AllDone();
+        // The files made meanwhile follow the other stored ones.
+        std::vector<std::string> later;
+        std::uint64_t laterSize = 0;
+        for (const Later& file : later_) {
+            later.push_back(file.bytes());
+            laterSize += later.back().size();
+        }
 
         // Section 0: the name list first, the content blob last.
         std::vector<DirEntry> dir;
@@ -294,14 +314,19 @@ std::string Writer::Finish(const std::string& path, const WriteOptions& options)
         addStream(kTransformList, transforms);
         addStream(kResetTable, ResetTable(content, compressed_.size()));
         const std::uint64_t storedBase = section0.size();
-        dir.push_back({std::string(kContent), kUncompressedSection, storedBase + stored_.size(),
-                       content.bytes.size()});
+        dir.push_back({std::string(kContent), kUncompressedSection,
+                       storedBase + stored_.size() + laterSize, content.bytes.size()});
         for (const Entry& entry : entries_)
             dir.push_back(
                 {entry.name,
                  entry.storage == Storage::Compressed ? kCompressedSection : kUncompressedSection,
                  entry.storage == Storage::Compressed ? entry.offset : storedBase + entry.offset,
                  entry.length});
+        std::uint64_t laterOffset = storedBase + stored_.size();
+        for (std::size_t i = 0; i < later.size(); ++i) {
+            dir.push_back({later_[i].name, kUncompressedSection, laterOffset, later[i].size()});
+            laterOffset += later[i].size();
+        }
 
         // A folder entry for every folder on the way to a name, once in any
         // letter case.
@@ -339,7 +364,7 @@ std::string Writer::Finish(const std::string& path, const WriteOptions& options)
         const std::uint64_t directoryLength = itsp.size() + directory.chunks.size();
         const std::uint64_t contentOffset = directoryOffset + directoryLength;
         const std::uint64_t fileSize =
-            contentOffset + section0.size() + stored_.size() + content.bytes.size();
+            contentOffset + section0.size() + stored_.size() + laterSize + content.bytes.size();
 
         std::string header;
         header += "ITSF";
@@ -360,13 +385,10 @@ std::string Writer::Finish(const std::string& path, const WriteOptions& options)
         AppendLe(header, fileSize, 8);
         AppendLe(header, 0, 8);
 
-        const std::string_view pieces[] = {
-            header,
-            itsp,
-            directory.chunks,
-            section0,
-            stored_,
-            {reinterpret_cast<const char*>(content.bytes.data()), content.bytes.size()}};
+        std::vector<std::string_view> pieces = {header, itsp, directory.chunks, section0, stored_};
+        pieces.insert(pieces.end(), later.begin(), later.end());
+        pieces.emplace_back(reinterpret_cast<const char*>(content.bytes.data()),
+                            content.bytes.size());
         // The last chance to stop: past it the file is written whole.
         if (stopped())
             return std::string(kStopped);

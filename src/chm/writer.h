@@ -47,6 +47,12 @@ public:
     std::string Add(std::string_view name, std::string_view bytes,
                     Storage storage = Storage::Compressed);
 
+    // Adds a file stored uncompressed whose bytes are still being made:
+    // Finish compresses the other files meanwhile and only then calls
+    // bytes, on its own thread (not at all once stopped). A throw from it
+    // fails Finish. Names are refused as by Add.
+    std::string AddLater(std::string_view name, std::function<std::string()> bytes);
+
     // Makes room for that many bytes of compressed files to come, so that
     // adding a large site does not copy what was added before, again and
     // again.
@@ -65,6 +71,11 @@ private:
         std::uint64_t offset; // in its section's data
         std::uint64_t length;
     };
+    struct Later {
+        std::string name;
+        std::function<std::string()> bytes;
+    };
+    std::string Refusal(std::string_view name);
     // The readers' order, in which names that differ only in the case of
     // ASCII letters are the same.
     struct NameOrder {
@@ -77,6 +88,7 @@ private:
     std::set<std::string, NameOrder> names_;
     std::vector<std::uint8_t> compressed_; // the compressed files, before compression
     std::string stored_;                   // the uncompressed files
+    std::vector<Later> later_;             // stored after them
 };
 
 } // namespace tbx::chm

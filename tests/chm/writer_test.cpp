@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <set>
+#include <stdexcept>
 #include <sys/resource.h>
 
 namespace tbx::chm {
@@ -24,6 +25,7 @@ struct File {
     std::string name;
     std::string bytes;
     Storage storage = Storage::Compressed;
+    bool later = false; // added by AddLater (then stored uncompressed)
 };
 
 const std::vector<std::string_view> kStreams = {kNameList, kControlData,   kSpanInfo,
@@ -33,7 +35,9 @@ std::string Write(const std::string& path, const std::vector<File>& files,
                   const WriteOptions& options = {}) {
     Writer writer;
     for (const File& file : files) {
-        const std::string error = writer.Add(file.name, file.bytes, file.storage);
+        const std::string error =
+            file.later ? writer.AddLater(file.name, [&file] { return file.bytes; })
+                       : writer.Add(file.name, file.bytes, file.storage);
         if (!error.empty())
             return error;
     }
@@ -418,6 +422,11 @@ TEST(ChmWriter, ReadersReadEveryFileBackByteForByte) {
          {{"/runs.bin", test::Runs(18, 600'000)}, {"/zeros", std::string(200'000, '\0')}}},
         {"nested Cyrillic folders", NestedCyrillicFiles()},
         {"only stored files", {{"/#SYSTEM", "abc", Storage::Uncompressed}}},
+        {"stored files made later",
+         {{"/#SYSTEM", "abc", Storage::Uncompressed},
+          {"/$FIftiMain", test::Prose(22, 100'000), Storage::Uncompressed, true},
+          {"/a.htm", test::Prose(23, 70'000)},
+          {"/$OBJINST", "", Storage::Uncompressed, true}}},
         {"name of 512 bytes",
          {{"/" + std::string(250, 'n') + "/" + std::string(250, 'm') + "/" + std::string(5, 'o') +
                ".htm",
@@ -569,6 +578,16 @@ TEST(ChmWriter, FailedWriteLeavesNothingBehind) {
     };
     EXPECT_EQ(Write(dir / "old.chm", many, stopping), kStopped);
     EXPECT_LT(reported, many.size());
+    EXPECT_EQ(test::ReadFile(dir.Path() / "old.chm"), "earlier file");
+    EXPECT_EQ(entries(), (std::set<std::string>{"folder", "old.chm"}));
+
+    // A file made later that cannot be made fails the write.
+    Writer failing;
+    ASSERT_EQ(failing.Add("/a.htm", files[0].bytes), "");
+    ASSERT_EQ(failing.AddLater("/$FIftiMain",
+                               []() -> std::string { throw std::runtime_error("no index"); }),
+              "");
+    EXPECT_NE(failing.Finish(dir / "old.chm").find("no index"), std::string::npos);
     EXPECT_EQ(test::ReadFile(dir.Path() / "old.chm"), "earlier file");
     EXPECT_EQ(entries(), (std::set<std::string>{"folder", "old.chm"}));
 

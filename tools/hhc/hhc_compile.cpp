@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
+#include <future>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
@@ -278,8 +279,13 @@ private:
         if (search_ && error.empty()) {
             // The index is dense already: LZX takes a twelfth off it for
             // about a third of the time the search costs, so it is stored as
-            // it is (every reader reads either section).
-            error = writer_.Add("/$FIftiMain", index_.Finish(), chm::Storage::Uncompressed);
+            // it is (every reader reads either section). Stored, it can be
+            // finished on a thread of its own while the rest is compressed.
+            const auto policy =
+                options_.threads == 1 ? std::launch::deferred
+                                      : std::launch::async | std::launch::deferred;
+            finishedIndex_ = std::async(policy, [this] { return index_.Finish(); });
+            error = writer_.AddLater("/$FIftiMain", [this] { return finishedIndex_.get(); });
             if (error.empty())
                 error = writer_.Add("/$OBJINST", chm::BuildObjInst());
             compressed_ += 1;
@@ -320,6 +326,7 @@ private:
     chm::Writer writer_;
     bool search_ = false;
     chm::SearchIndexBuilder index_;
+    std::future<std::string> finishedIndex_; // of index_, which it must not outlive
     std::vector<std::pair<std::string, std::string>> sitemaps_; // stored name, bytes
     std::vector<std::string> warnings_;
     std::size_t unfollowed_ = 0;
