@@ -206,7 +206,8 @@ private:
             return;
         const std::uint32_t length = MatchLength(pos, static_cast<std::size_t>(from), limit);
         if (length > longest) {
-            Consider(best, length, static_cast<std::uint32_t>(pos - static_cast<std::size_t>(from)));
+            Consider(best, length,
+                     static_cast<std::uint32_t>(pos - static_cast<std::size_t>(from)));
             longest = std::max(longest, best.length);
         }
     }
@@ -241,7 +242,8 @@ private:
         }
         const std::uint64_t bytes = Load64(pos);
         const auto first = static_cast<std::uint32_t>(bytes);
-        const std::int64_t lowest = pos > maxDistance_ ? static_cast<std::int64_t>(pos - maxDistance_) : 0;
+        const std::int64_t lowest =
+            pos > maxDistance_ ? static_cast<std::int64_t>(pos - maxDistance_) : 0;
         std::uint32_t longest = std::max({best.length, atLeast, 2u});
         // The last places with the same four and three bytes: short
         // matches only pay when near, and the last is the nearest.
