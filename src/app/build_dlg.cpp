@@ -146,19 +146,17 @@ void CBuildDlg::FillFromPage(const QString& page, const QString& fileName, bool 
     const bool fillTitle = !keepTyped || m_editTitle->text() == filledTitle_;
     const QString folder = fillOutput ? AskOutputFolder() : QString();
     m_editInput->setText(page);
-    if (fillOutput)
+    filledPage_ = page;
+    if (fillOutput) {
         m_editOutput->setText(Q(ChmPathFor(S(page), S(folder))));
+        filledOutput_ = m_editOutput->text();
+    }
     const QString typedTitle = m_editTitle->text();
     m_log->SetMessage(ReadPageTitleAndReport(page, fileName));
-    if (!fillTitle)
+    if (fillTitle)
+        filledTitle_ = m_editTitle->text();
+    else
         m_editTitle->setText(typedTitle);
-    RememberFilled();
-}
-
-void CBuildDlg::RememberFilled() {
-    filledPage_ = m_editInput->text();
-    filledOutput_ = m_editOutput->text();
-    filledTitle_ = m_editTitle->text();
 }
 
 void CBuildDlg::OnPageEdited() {
@@ -284,7 +282,9 @@ void CBuildDlg::OpenIndexWindow(const QString& folder) {
     if (!folderPicked.isEmpty())
         m_editOutput->setText(folderPicked + QString::fromUtf8(kIndexChmName));
     ClearIndexHandOff();
-    RememberFilled();
+    filledPage_ = m_editInput->text();
+    filledOutput_ = m_editOutput->text();
+    filledTitle_ = m_editTitle->text();
 }
 
 void CBuildDlg::OnExit() {

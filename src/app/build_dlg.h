@@ -67,8 +67,6 @@ private:
     // and title fields are filled only while they hold what was filled in
     // for the previous page.
     void FillFromPage(const QString& page, const QString& fileName, bool keepTyped = false);
-    // Notes the fields as filled in for their page.
-    void RememberFilled();
     // The index window, listing folder unless it is empty; then the hand-off.
     void OpenIndexWindow(const QString& folder);
 
