@@ -93,9 +93,13 @@ int RunOpener(const std::string& target, std::optional<std::chrono::milliseconds
     return kLaunchOk;
 }
 
-// The first entry of what xdg-mime printed: up to a line end, blank or ";".
+// The first entry of what xdg-mime printed: up to a line end or ";",
+// without trailing blanks.
 std::string FirstWord(const std::string& output) {
-    return output.substr(0, output.find_first_of("\n\r ;"));
+    std::string word = output.substr(0, output.find_first_of("\n\r;"));
+    while (!word.empty() && (word.back() == ' ' || word.back() == '\t'))
+        word.pop_back();
+    return word;
 }
 
 } // namespace
