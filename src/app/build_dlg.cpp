@@ -16,8 +16,8 @@
 
 #include <QAction>
 #include <QDropEvent>
-#include <QFocusEvent>
 #include <QFileInfo>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>

@@ -183,11 +183,16 @@ bool HasNavWidth(const HelpWindow& w) {
 std::uint32_t ValidMembers(const HelpWindow& w) {
     std::uint32_t valid = 0;
     const std::pair<bool, std::uint32_t> fields[] = {
-        {w.properties.has_value(), kValidProperties}, {w.styles.has_value(), kValidStyles},
-        {w.exStyles.has_value(), kValidExStyles},     {w.rect.has_value(), kValidRect},
-        {HasNavWidth(w), kValidNavWidth},     {w.showState.has_value(), kValidShowState},
-        {w.buttons.has_value(), kValidButtons},       {w.navClosed.has_value(), kValidExpansion},
-        {w.tabPosition.has_value(), kValidTabPosition}, {w.defaultTab.has_value(), kValidCurrentTab},
+        {w.properties.has_value(), kValidProperties},
+        {w.styles.has_value(), kValidStyles},
+        {w.exStyles.has_value(), kValidExStyles},
+        {w.rect.has_value(), kValidRect},
+        {HasNavWidth(w), kValidNavWidth},
+        {w.showState.has_value(), kValidShowState},
+        {w.buttons.has_value(), kValidButtons},
+        {w.navClosed.has_value(), kValidExpansion},
+        {w.tabPosition.has_value(), kValidTabPosition},
+        {w.defaultTab.has_value(), kValidCurrentTab},
     };
     for (const auto& [set, bit] : fields)
         valid |= set ? bit : 0;

@@ -85,7 +85,6 @@ private:
     // in a folder of thousands of pages.
     QHash<QString, QIcon> iconCache_;
     int templateWidth_ = 0; // the title column takes what the window gains
-
 };
 
 } // namespace tbx

@@ -25,8 +25,7 @@ constexpr LayoutControl Line(int id, int x, int y, int w, std::uint32_t flags = 
     return {id, K::EtchedLine, {}, x, y, w, 1, 0, 0, flags};
 }
 
-constexpr LayoutControl Bitmap(int id, int image, int x, int y, int w, int h,
-                               std::uint32_t flags) {
+constexpr LayoutControl Bitmap(int id, int image, int x, int y, int w, int h, std::uint32_t flags) {
     return {id, K::Bitmap, {}, x, y, w, h, 0, image, flags};
 }
 

@@ -37,10 +37,10 @@ enum ControlFlag : std::uint32_t {
     // windows that may be resized): its right or bottom edge moves with the
     // window's, and unless its left or top edge is fixed, the whole control
     // moves along.
-    kGrowX = 1u << 4,     // wider by what the window gained
-    kGrowY = 1u << 5,     // taller by what the window gained
-    kFollowX = 1u << 6,   // moved right by what the window gained
-    kFollowY = 1u << 7,   // moved down by what the window gained
+    kGrowX = 1u << 4,   // wider by what the window gained
+    kGrowY = 1u << 5,   // taller by what the window gained
+    kFollowX = 1u << 6, // moved right by what the window gained
+    kFollowY = 1u << 7, // moved down by what the window gained
 };
 
 // Static controls that nothing refers to carry negative ids, unique within

@@ -43,8 +43,8 @@ bool NamesTheFile(std::string_view text, std::string_view path) {
 
 // Elements that hold nothing, so a class on them opens no block.
 bool IsVoidElement(const MarkupTag& tag) {
-    return IsAnyOf(tag, {"area", "base", "br", "col", "embed", "hr", "img", "input", "link",
-                         "meta", "param", "source", "track", "wbr"});
+    return IsAnyOf(tag, {"area", "base", "br", "col", "embed", "hr", "img", "input", "link", "meta",
+                         "param", "source", "track", "wbr"});
 }
 
 bool HasClass(const MarkupTag& tag, std::initializer_list<std::string_view> names) {
@@ -122,8 +122,8 @@ public:
             OnText(" ");
         } else if (tag.Is("a") && !tag.closing) {
             if (const TagAttribute* href = tag.Find("href"))
-                link_ = Link{true, href->value, {}, inRow_ ? rowText_ : std::string(),
-                             !navigation_.empty()};
+                link_ = Link{
+                    true, href->value, {}, inRow_ ? rowText_ : std::string(), !navigation_.empty()};
         }
     }
 
@@ -252,10 +252,8 @@ private:
                 std::string heading = PlainText(outer.itemText, page_.charset);
                 if (!heading.empty()) {
                     outer.itemEntry = nodes_.size();
-                    nodes_.push_back({{std::move(heading), {}, {}, {}},
-                                      outer.parent,
-                                      0,
-                                      !navigation_.empty()});
+                    nodes_.push_back(
+                        {{std::move(heading), {}, {}, {}}, outer.parent, 0, !navigation_.empty()});
                 }
             }
             parent = outer.itemEntry != kNone ? outer.itemEntry : outer.parent;

@@ -16,8 +16,8 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <mutex>
-#include <signal.h>
 #include <optional>
+#include <signal.h>
 #include <thread>
 #include <unistd.h>
 
@@ -215,7 +215,8 @@ TEST_F(CompileJobTest, AnotherSitesHelpFileIsAskedAboutEvenWithoutConsent) {
     const Case cases[] = {
         {"this page and title", "start.htm", "Справка «X»", false, ""},
         {"another start page", "index.htm", "Справка «X»", false,
-         question109 + "\nВ нём справка другого сайта: «Справка «X»», начальная страница index.htm."},
+         question109 +
+             "\nВ нём справка другого сайта: «Справка «X»», начальная страница index.htm."},
         {"another title", "start.htm", "Другая", false,
          question109 + "\nВ нём справка другого сайта: «Другая», начальная страница start.htm."},
         {"this page and title, with consent", "start.htm", "Справка «X»", true, question109},

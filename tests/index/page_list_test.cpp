@@ -56,7 +56,8 @@ TEST(PageListTest, ListsOnlyPagesSortedWithTheirTitles) {
 
     const std::vector<PageEntry> pages = ListPages(dir.Path().string() + "/");
 
-    ASSERT_EQ(Names(pages), (std::vector<std::string>{"a.htm", "B.HTML", "c.htm", "folder.htm", "Index_Tbx.html"}));
+    ASSERT_EQ(Names(pages), (std::vector<std::string>{"a.htm", "B.HTML", "c.htm", "folder.htm",
+                                                      "Index_Tbx.html"}));
     EXPECT_EQ(pages[0].title, "a.htm");  // no title tag: the file title
     EXPECT_EQ(pages[1].title, "Вторая"); // Windows-1251 page
     EXPECT_EQ(pages[2].title, "Третья"); // UTF-8 page

@@ -123,7 +123,8 @@ TEST(Sitemap, StartPageLinksAndListsBecomeTheTree) {
         // Navigation is left out, nesting kept around it; Sphinx's bars as
         // its pages write them.
         {"<div class=\"related\" role=\"navigation\"><h3>Navigation</h3><ul>"
-         "<li class=\"right\"><a href=sub/d.htm>modules</a></li><li><a href=c.htm>next</a></ul></div>"
+         "<li class=\"right\"><a href=sub/d.htm>modules</a></li>"
+         "<li><a href=c.htm>next</a></ul></div>"
          "<nav><ul><li><a href=a.htm>Home</a></ul></nav>"
          "<div class=body><ul><li><a href=a.htm>A</a><ul><li><a href=b.htm>B</a></ul>"
          "<div><p>still text</p></div><li><a href=c.htm>C</a></ul></div>"

@@ -82,6 +82,18 @@ protected:
         return Q(files / name);
     }
 
+    // Starts a build of slow.htm whose compiler takes its time, so that the
+    // job is still running when the test acts.
+    void StartSlowBuild() {
+        const fs::path hhc = programDir.Path() / "hhc";
+        WriteFile(hhc, "#!/bin/sh\nexec sleep 30\n");
+        fs::permissions(hhc, fs::perms::owner_all);
+        Browse(Page("slow.htm", "<title>S</title>"));
+        dialog->show();
+        Click(kIdBuildButton);
+        ASSERT_TRUE(WaitFor([&] { return Animation()->IsPlaying(); }));
+    }
+
     // Browses to page, answering the output-folder question when asked.
     void Browse(const QString& page) {
         dialogs.ExpectOpenFile(page);
@@ -518,15 +530,8 @@ TEST_F(BuildDlgTest, ClosingWhileAJobWaitsOnItsQuestionDoesNotHang) {
 
 // While a build runs, Escape stops it as "Остановить" does; the window stays.
 TEST_F(BuildDlgTest, EscapeStopsARunningBuild) {
-    const fs::path hhc = programDir.Path() / "hhc";
-    WriteFile(hhc, "#!/bin/sh\nexec sleep 30\n");
-    fs::permissions(hhc, fs::perms::owner_all);
-    Browse(Page("slow.htm", "<title>S</title>"));
-    dialog->show();
     ASSERT_TRUE(dialog->actions().contains(dialog->StopAction()));
-
-    Click(kIdBuildButton);
-    ASSERT_TRUE(WaitFor([&] { return Animation()->IsPlaying(); }));
+    StartSlowBuild();
     QTest::keyClick(Field(kIdBuildPageEdit), Qt::Key_Escape);
     ASSERT_TRUE(WaitFor([&] { return !Animation()->IsPlaying(); }));
     EXPECT_EQ(LogText(), Q(LoadString(kMsgCompileStopped)));
@@ -535,15 +540,7 @@ TEST_F(BuildDlgTest, EscapeStopsARunningBuild) {
 }
 
 TEST_F(BuildDlgTest, ExitWhileAJobRunsShowsNothingAndWaitsForIt) {
-    // A compiler that takes its time, so the job is still running at exit.
-    const fs::path hhc = programDir.Path() / "hhc";
-    WriteFile(hhc, "#!/bin/sh\nexec sleep 30\n");
-    fs::permissions(hhc, fs::perms::owner_all);
-    Browse(Page("slow.htm", "<title>S</title>"));
-    dialog->show();
-
-    Click(kIdBuildButton);
-    ASSERT_TRUE(WaitFor([&] { return Animation()->IsPlaying(); }));
+    StartSlowBuild();
     const QString running = LogText();
     const auto started = std::chrono::steady_clock::now();
     Click(kIdExitButton);
