@@ -151,12 +151,12 @@ void CBuildDlg::FillFromPage(const QString& page, const QString& fileName, bool 
         m_editOutput->setText(Q(ChmPathFor(S(page), S(folder))));
         filledOutput_ = m_editOutput->text();
     }
-    const QString typedTitle = m_editTitle->text();
-    m_log->SetMessage(ReadPageTitleAndReport(page, fileName));
-    if (fillTitle)
+    if (fillTitle) {
+        m_log->SetMessage(ReadPageTitleAndReport(page, fileName));
         filledTitle_ = m_editTitle->text();
-    else
-        m_editTitle->setText(typedTitle);
+    } else {
+        m_log->SetMessage(Q(PageReport(S(fileName))));
+    }
 }
 
 void CBuildDlg::OnPageEdited() {

@@ -219,15 +219,11 @@ std::string CompileJobs::ShowHelpFile(const std::string& output) {
     // that it is running already.
     if (shell_.DefaultHandlerFor(output) == kOwnDesktopEntry)
         return LoadString(kMsgReasonViewerIsTomebox);
-    switch (const int result = shell_.Open(output); result) {
-    case kLaunchFileNotFound:
-    case kLaunchPathNotFound:
-        return LoadString(kMsgReasonHelpFileGone);
-    case kLaunchNoAssociation:
-        return LoadString(kMsgReasonNoViewer);
-    default:
-        return result > 32 ? std::string() : LoadString(kMsgReasonNoViewer);
-    }
+    const int result = shell_.Open(output);
+    if (result > 32)
+        return {};
+    const bool gone = result == kLaunchFileNotFound || result == kLaunchPathNotFound;
+    return LoadString(gone ? kMsgReasonHelpFileGone : kMsgReasonNoViewer);
 }
 
 } // namespace tbx
