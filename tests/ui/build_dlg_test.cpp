@@ -1,4 +1,6 @@
 #include "app/build_dlg.h"
+#include "chm/internal_files.h"
+#include "chm/writer.h"
 #include "controls/busy_animation.h"
 #include "controls/dialog_builder.h"
 #include "controls/log_pane.h"
@@ -503,6 +505,33 @@ TEST_F(BuildDlgTest, BuildRunsTheJobAndItsQuitOptionEndsTheWindow) {
     EXPECT_EQ(shell.Opened(), std::vector<std::string>{files / "index.chm"});
     ASSERT_EQ(finished.size(), 1);
     EXPECT_EQ(finished[0][0].toInt(), 1);
+}
+
+// With "ask before overwriting" off, as it is by default, the help file of
+// another site still brings the question, and "Нет" keeps it.
+TEST_F(BuildDlgTest, AnotherSitesHelpFileBringsTheQuestionAndNoKeepsIt) {
+    InstallFakeCompiler(programDir.Path());
+    SetOption("OpenAfterCompile", "0");
+    Browse(Page("index.htm", "<title>Новый сайт</title>"));
+    chm::HelpModel other;
+    other.defaultTopic = "/index.htm";
+    other.title = "Старый сайт";
+    chm::Writer writer;
+    ASSERT_EQ(writer.Add("/#SYSTEM", chm::BuildHelpFiles(other).system, chm::Storage::Uncompressed),
+              "");
+    ASSERT_EQ(writer.Finish(files / "index.chm"), "");
+    const std::string old = test::ReadFile(files.Path() / "index.chm");
+    dialog->show();
+
+    dialogs.ExpectYesNo(false);
+    Click(kIdBuildButton);
+    ASSERT_TRUE(WaitFor([&] { return dialogs.ScriptDone(); }));
+    EXPECT_EQ(dialogs.Calls().back().text,
+              QStringLiteral("Компилируемый CHM файл уже существует. Перезаписать его?\n"
+                             "В нём справка другого сайта: «Старый сайт», начальная страница "
+                             "index.htm."));
+    dialog.reset(); // waits for the job to end
+    EXPECT_EQ(test::ReadFile(files.Path() / "index.chm"), old);
 }
 
 TEST_F(BuildDlgTest, ClosingWhileAJobWaitsOnItsQuestionDoesNotHang) {
