@@ -221,9 +221,9 @@ void LzxIntervalEncoder::Encode(std::span<const std::uint8_t> data, std::size_t 
     }
     const std::uint32_t maxDistance = (1u << windowBits_) - 3;
     if (windowBits_ <= 16)
-        smallFinder_.Parse(interval.data(), interval.size(), maxDistance, items_, frameStarts_);
+        smallParser_.Parse(interval.data(), interval.size(), maxDistance, items_, frameStarts_);
     else
-        largeFinder_.Parse(interval.data(), interval.size(), maxDistance, items_, frameStarts_);
+        largeParser_.Parse(interval.data(), interval.size(), maxDistance, items_, frameStarts_);
 
     // The coded items and the symbol counts of every frame.
     const std::size_t frames = frameStarts_.size();
@@ -332,20 +332,14 @@ void LzxIntervalEncoder::Plan(std::vector<Block>& blocks) {
 
 // The repeated offsets at the start of each frame, which an uncompressed
 // block must hand to the reader.
-std::vector<std::array<std::uint32_t, 3>> LzxIntervalEncoder::FrameReps() const {
-    std::vector<std::array<std::uint32_t, 3>> frameReps(frameStarts_.size());
-    std::array<std::uint32_t, 3> rep = {1, 1, 1};
+std::vector<LzxRepeatQueue> LzxIntervalEncoder::FrameReps() const {
+    std::vector<LzxRepeatQueue> frameReps(frameStarts_.size());
+    LzxRepeatQueue rep;
     for (std::size_t f = 0, i = 0; f < frameStarts_.size(); ++f) {
         frameReps[f] = rep;
-        for (; i < ItemEnd(f); ++i) {
-            const LzxItem& item = items_[i];
-            if (item.length == 0 || item.value == 0)
-                continue;
-            if (item.value < 3)
-                std::swap(rep[0], rep[item.value]);
-            else
-                rep = {item.value - 2, rep[0], rep[1]};
-        }
+        for (; i < ItemEnd(f); ++i)
+            if (items_[i].length != 0)
+                rep.Apply(items_[i].value);
     }
     return frameReps;
 }
@@ -353,7 +347,7 @@ std::vector<std::array<std::uint32_t, 3>> LzxIntervalEncoder::FrameReps() const 
 void LzxIntervalEncoder::Write(const std::vector<Block>& blocks, std::span<const std::uint8_t> data,
                                LzxStream& out) {
     const std::size_t frames = frameStarts_.size();
-    std::vector<std::array<std::uint32_t, 3>> frameReps;
+    std::vector<LzxRepeatQueue> frameReps;
     for (const Block& block : blocks)
         if (block.type == LzxBlockType::Uncompressed && frameReps.empty())
             frameReps = FrameReps();
