@@ -2,16 +2,11 @@
 
 #include "chm/bit_writer.h"
 #include "chm/huffman.h"
+#include "chm/interval_pool.h"
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cassert>
-#include <condition_variable>
-#include <exception>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 namespace tbx::chm {
 namespace {
@@ -415,77 +410,26 @@ LzxStream LzxCompress(std::span<const std::uint8_t> data, unsigned windowBits, u
     // A task is a few intervals: enough to keep every thread busy to the end.
     constexpr std::size_t kIntervalsPerTask = 4;
     const std::size_t tasks = (intervals + kIntervalsPerTask - 1) / kIntervalsPerTask;
-    if (threads == 0)
-        threads = std::max(1u, std::thread::hardware_concurrency());
-    const std::size_t workers = std::min<std::size_t>(threads, tasks);
 
     std::vector<LzxStream> results(tasks);
-    std::vector<char> finished(tasks, 0);
-    std::atomic<std::size_t> nextTask{0};
-    std::atomic<bool> failed{false};
-    bool halted = false; // a worker saw the stop; guarded by mutex
-    std::exception_ptr failure;
-    std::mutex mutex;
-    std::condition_variable changed;
-
-    const auto work = [&] {
-        try {
-            LzxIntervalEncoder encoder(windowBits);
-            for (std::size_t task; !failed && (task = nextTask++) < tasks;) {
-                if (stop && *stop) {
-                    const std::lock_guard lock(mutex);
-                    halted = true;
-                    changed.notify_one();
-                    break;
-                }
-                const std::size_t begin = task * kIntervalsPerTask * intervalSize;
-                const std::size_t end = std::min(coded, begin + kIntervalsPerTask * intervalSize);
-                for (std::size_t at = begin; at < end; at += intervalSize) {
-                    const std::size_t length = std::min(intervalSize, end - at);
-                    const std::size_t from = std::min(at, data.size());
-                    encoder.Encode(data.subspan(from, std::min(length, data.size() - from)), length,
-                                   results[task]);
-                }
-                const std::lock_guard lock(mutex);
-                finished[task] = 1;
-                changed.notify_one();
+    const auto makeWorker = [&]() -> TaskWorker {
+        return [&, encoder = LzxIntervalEncoder(windowBits)](std::size_t task) mutable {
+            const std::size_t begin = task * kIntervalsPerTask * intervalSize;
+            const std::size_t end = std::min(coded, begin + kIntervalsPerTask * intervalSize);
+            for (std::size_t at = begin; at < end; at += intervalSize) {
+                const std::size_t length = std::min(intervalSize, end - at);
+                const std::size_t from = std::min(at, data.size());
+                encoder.Encode(data.subspan(from, std::min(length, data.size() - from)), length,
+                               results[task]);
             }
-        } catch (...) {
-            const std::lock_guard lock(mutex);
-            if (!failed)
-                failure = std::current_exception();
-            failed = true;
-            changed.notify_one();
-        }
+        };
     };
-    std::vector<std::thread> pool;
-    try {
-        for (std::size_t i = 0; i < workers; ++i)
-            pool.emplace_back(work);
-    } catch (const std::system_error&) {
-        // Out of threads: the ones started do the work, or this one does.
-        if (pool.empty())
-            work();
-    }
-
-    // Report the leading tasks as they complete, in order.
-    for (std::size_t done = 0; done < tasks;) {
-        {
-            std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return failed || halted || finished[done]; });
-            if (failed || halted)
-                break;
-            while (done < tasks && finished[done])
-                ++done;
-        }
+    const auto finished = [&](std::size_t leading) {
         if (progress)
-            progress(std::min<std::uint64_t>(data.size(), done * kIntervalsPerTask * intervalSize));
-    }
-    for (std::thread& thread : pool)
-        thread.join();
-    if (failure)
-        std::rethrow_exception(failure);
-    if (halted)
+            progress(
+                std::min<std::uint64_t>(data.size(), leading * kIntervalsPerTask * intervalSize));
+    };
+    if (!RunIntervalTasks(tasks, threads, makeWorker, finished, stop))
         return {};
 
     LzxStream stream;
