@@ -325,16 +325,17 @@ void LzxIntervalEncoder::Plan(std::vector<Block>& blocks) {
     blocks.push_back(std::move(whole));
 }
 
-// The repeated offsets at the start of each frame, which an uncompressed
-// block must hand to the reader.
+// The repeated offsets the parse holds at the start of each frame and at
+// the end of the interval. An uncompressed block must hand the reader
+// those of its end: it sends no matches, but the parse went on through it,
+// and the blocks after it repeat the offsets of the matches it met there.
 std::vector<LzxRepeatQueue> LzxIntervalEncoder::FrameReps() const {
-    std::vector<LzxRepeatQueue> frameReps(frameStarts_.size());
-    LzxRepeatQueue rep;
+    std::vector<LzxRepeatQueue> frameReps(frameStarts_.size() + 1);
     for (std::size_t f = 0, i = 0; f < frameStarts_.size(); ++f) {
-        frameReps[f] = rep;
+        frameReps[f + 1] = frameReps[f];
         for (; i < ItemEnd(f); ++i)
             if (items_[i].length != 0)
-                rep.Apply(items_[i].value);
+                frameReps[f + 1].Apply(items_[i].value);
     }
     return frameReps;
 }
@@ -356,12 +357,13 @@ void LzxIntervalEncoder::Write(const std::vector<Block>& blocks, std::span<const
         bits.Put(static_cast<std::uint32_t>(size >> 8), 16);
         bits.Put(static_cast<std::uint32_t>(size & 0xFF), 8);
         if (block.type == LzxBlockType::Uncompressed) {
-            // 1 to 16 bits of padding, then R0..R2 and the bytes as they are.
+            // 1 to 16 bits of padding, R0..R2 as they stand after the block,
+            // then the bytes as they are.
             bits.Put(0, 16 - bits.PendingBits());
             bits.Align();
             std::uint8_t header[12];
             for (int r = 0; r < 3; ++r)
-                PutLe(header + 4 * r, 4, frameReps[block.firstFrame][r]);
+                PutLe(header + 4 * r, 4, frameReps[block.endFrame][r]);
             bits.PutBytes(header, sizeof header);
             bits.PutBytes(data.data() + block.firstFrame * kLzxFrameSize, size);
             if (block.endFrame < frames)
