@@ -194,14 +194,4 @@ bool HuffmanDecoder::Build(std::span<const std::uint8_t> lengths, bool allowEmpt
     return true;
 }
 
-unsigned HuffmanDecoder::DecodeLong(BitReader& in) const {
-    // The code is complete, so some length up to 16 always matches.
-    const std::uint32_t bits = in.Peek(16);
-    unsigned length = kFastBits + 1;
-    while (length < 16 && bits >= limit_[length])
-        ++length;
-    in.Skip(length);
-    return sorted_[firstIndex_[length] + (bits >> (16 - length)) - firstCode_[length]];
-}
-
 } // namespace tbx::chm
