@@ -412,6 +412,7 @@ TEST(ChmWriter, ReadersReadEveryFileBackByteForByte) {
           {"/2.htm", test::Prose(11, 1'300'001)},
           {"/3.htm", test::Prose(12, 77)}}},
         {"incompressible", {{"/noise.png", test::RandomBytes(13, 300'000)}}},
+        {"a stored frame, then a compressed one", {{"/noise.png", test::RandomBytes(5, 45'000)}}},
         {"incompressible between text",
          {{"/a.htm", test::Prose(14, 40'000)},
           {"/b.png", test::RandomBytes(15, 50'000)},
