@@ -12,7 +12,9 @@
 #include "support/scripted_host.h"
 #include "support/temp_dir.h"
 #include "tools/hh/chm_bytes.h"
+#include "tools/hh/crafted_chm.h"
 
+#include <algorithm>
 #include <chm_lib.h>
 #include <csignal>
 #include <cstdio>
@@ -22,6 +24,9 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -307,8 +312,13 @@ TEST_F(HhTest, NamesThatWouldLeaveTheFolderAreRefused) {
     const ProcessOutcome run = RunHh(folder + "/out/inner/", folder + "/help.chm");
 
     EXPECT_TRUE(run.exited && run.exitCode == 1) << run.exitCode;
+    // A name without the leading "/" is said to be no file of the tree.
     for (const auto& [original, name] : crafted)
-        EXPECT_NE(run.errorOutput.find("refused, would land outside the output folder: " + name),
+        EXPECT_NE(run.errorOutput.find((name.starts_with('/')
+                                            ? "refused, would land outside the output folder: "
+                                            : "does not start with \"/\", so it is no file of "
+                                              "the help file's folder tree: ") +
+                                       name),
                   std::string::npos)
             << run.errorOutput;
     // The folder entries are still made, inside DIR.
@@ -445,6 +455,222 @@ TEST(HhLargeHelpFile, EveryPageOfA2000PageSiteComesBack) {
         ASSERT_TRUE(pages.count(name)) << name;
         EXPECT_EQ(bytes, pages[name]) << name;
     }
+}
+
+} // namespace
+} // namespace tbx
+
+namespace tbx {
+namespace {
+
+using test::CraftedChm;
+using test::CraftedEntry;
+using test::CraftedLzx;
+
+struct ChildRun {
+    bool exited = false;
+    int code = -1; // exit status, or the signal
+    std::string out, err;
+    long peakKb = 0; // the child's peak resident memory
+};
+
+std::string ReadBack(int fd) {
+    std::string text;
+    char buffer[65536];
+    ::lseek(fd, 0, SEEK_SET);
+    for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(got));
+    ::close(fd);
+    return text;
+}
+
+// hh in a child of its own, with at most files descriptors when not 0.
+ChildRun RunHhChild(const std::string& outDir, const std::string& helpFile, rlim_t files = 0) {
+    const int out = ::memfd_create("hh-out", MFD_CLOEXEC);
+    const int err = ::memfd_create("hh-err", MFD_CLOEXEC);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out, 1);
+        ::dup2(err, 2);
+        const rlimit limit{files, files};
+        if (files == 0 || ::setrlimit(RLIMIT_NOFILE, &limit) == 0)
+            ::execl(TBX_HH_PATH, "hh", "-decompile", outDir.c_str(), helpFile.c_str(), nullptr);
+        ::_exit(127);
+    }
+    ChildRun run;
+    int status = 0;
+    rusage usage{};
+    if (pid > 0 && ::wait4(pid, &status, 0, &usage) == pid) {
+        run.exited = WIFEXITED(status);
+        run.code = run.exited ? WEXITSTATUS(status) : WTERMSIG(status);
+        run.peakKb = usage.ru_maxrss;
+    }
+    run.out = ReadBack(out);
+    run.err = ReadBack(err);
+    return run;
+}
+
+std::size_t Lines(const std::string& text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// Names of hh's temporary files anywhere below folder.
+std::vector<std::string> TempsBelow(const fs::path& folder) {
+    std::vector<std::string> temps;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        if (entry.path().filename().string().starts_with(".hh-"))
+            temps.push_back(entry.path());
+    return temps;
+}
+
+// Sizes far beyond the file, in sparse files of a few kilobytes on disk.
+// hh ends with a message and status 1 and still writes the page it can
+// read, holds well under 300 MB whatever the claim, reports a run of
+// damaged chunks once, and leaves no temporary file.
+TEST(HhCraftedFiles, HugeClaimedSizesEndWithAMessageNotAnAbort) {
+    constexpr std::uint64_t kGiB = std::uint64_t{1} << 30;
+    struct Case {
+        const char* name;
+        std::uint32_t chunks;   // claimed directory chunks, 0: one
+        std::uint64_t interval; // bytes of the one reset interval, 0: none
+        const char* message;
+    };
+    const Case cases[] = {
+        {"16 GB directory", 4u << 20, 0, "directory chunks 1 to 4194303 are damaged (4194303 chunks)"},
+        {"4 GB directory", 1u << 20, 0, "directory chunks 1 to 1048575 are damaged (1048575 chunks)"},
+        {"3 GB interval", 0, 3 * kGiB, "big.htm: damaged content"},
+        {"4 GB interval", 0, 4 * kGiB, "big.htm: damaged content"},
+        {"32 GB interval", 0, 32 * kGiB, "big.htm: damaged content"},
+    };
+    TempDir root;
+    for (const Case& c : cases) {
+        const fs::path folder = root / c.name;
+        fs::create_directories(folder / "out");
+        CraftedChm help;
+        help.section0 = "<html>page</html>";
+        help.entries = {{"/page.htm", 0, 0, help.section0.size()}};
+        help.claimedChunks = c.chunks;
+        const CraftedLzx lzx{c.interval / chm::kLzxFrameSize, c.interval, c.interval};
+        if (c.interval) {
+            help.lzx = &lzx;
+            help.entries.push_back({"/big.htm", 1, 0, 1 << 20});
+        }
+        help.WriteTo(folder / "help.chm");
+
+        const ChildRun run = RunHhChild(folder / "out/", folder / "help.chm");
+
+        EXPECT_TRUE(run.exited && run.code == 1) << c.name << ": " << run.code << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.name << ": " << run.err;
+        EXPECT_LE(Lines(run.err), 4u) << c.name << ": " << run.err.substr(0, 2000);
+        EXPECT_LT(run.peakKb, 300 * 1024) << c.name;
+        EXPECT_EQ(ReadFile(folder / "out/page.htm"), help.section0) << c.name;
+        EXPECT_EQ(TempsBelow(folder / "out"), std::vector<std::string>{}) << c.name;
+    }
+}
+
+// Takes apart a chain of folders named "d" in folder from the top, moving
+// the second up in place of the first each time, so that no path grows
+// long: removing it by paths would take minutes.
+void RemoveDeepChain(const fs::path& folder) {
+    const int at = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    while (::renameat(at, "d/d", at, "next") == 0 && ::unlinkat(at, "d", AT_REMOVEDIR) == 0 &&
+           ::renameat(at, "next", at, "d") == 0) {
+    }
+    ::close(at);
+    fs::remove_all(folder);
+}
+
+// One entry thousands of folders deep, with 64 descriptors: created
+// without one descriptor a level, and its file written at the bottom.
+// In memory where it can be: removing thousands of folders from a disk
+// mounted with discard takes a minute.
+TEST(HhCraftedFiles, DeepFoldersNeedFewDescriptors) {
+    TempDir disk;
+    char memory[] = "/dev/shm/tomebox-deep-XXXXXX";
+    const fs::path root = ::mkdtemp(memory) ? fs::path(memory) : disk.Path();
+    for (const int depth : {300, 5000, 12000}) {
+        const fs::path folder = root / std::to_string(depth);
+        fs::create_directories(folder / "out");
+        std::string name = "/";
+        for (int i = 0; i < depth; ++i)
+            name += "d/";
+        CraftedChm help;
+        help.chunkSize = 0x8000;
+        help.section0 = "deep";
+        help.entries = {{name + "page.htm", 0, 0, 4}, {"/top.htm", 0, 0, 4}};
+        help.WriteTo(folder / "help.chm");
+
+        const ChildRun run = RunHhChild(folder / "out/", folder / "help.chm", 64);
+
+        EXPECT_TRUE(run.exited && run.code == 0) << depth << ": " << run.code << run.err;
+        // Down the chain by descriptor: the path is longer than any path
+        // the system takes.
+        int at = ::open((folder / "out").c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        for (int i = 0; i < depth && at >= 0; ++i) {
+            const int next = ::openat(at, "d", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            ::close(at);
+            at = next;
+        }
+        ASSERT_GE(at, 0) << depth;
+        const int file = ::openat(at, "page.htm", O_RDONLY | O_CLOEXEC);
+        ::close(at);
+        ASSERT_GE(file, 0) << depth;
+        EXPECT_EQ(ReadBack(file), "deep") << depth;
+        // The segments the chain was made in are all moved into place.
+        std::set<std::string> top;
+        for (const auto& entry : fs::directory_iterator(folder / "out"))
+            top.insert(entry.path().filename());
+        EXPECT_EQ(top, (std::set<std::string>{"d", "top.htm"})) << depth;
+        RemoveDeepChain(folder / "out");
+    }
+    fs::remove_all(root);
+}
+
+// Stored names are outside input: control bytes come out escaped, a name
+// without the leading "/" is said to be what it is, and a name stored
+// twice is reported, its first entry written.
+TEST(HhCraftedFiles, StoredNamesInMessagesAreEscapedAndExplained) {
+    struct Case {
+        std::string name;
+        std::string message; // "" for a name that is extracted without a word
+    };
+    const std::vector<Case> cases = {
+        {"/ok.htm", ""},
+        {"/title\x1b]0;owned\x07.htm", "title\\x1B]0;owned\\x07.htm"},
+        {"/line\rhh: all is well.htm", "line\\x0Dhh: all is well.htm"},
+        {"/tab\there.htm", "tab\\x09here.htm"},
+        {"relative.htm", "the name does not start with \"/\", so it is no file of the help "
+                         "file's folder tree: relative.htm"},
+        {"/dup.htm", "/dup.htm: stored more than once; only its first entry is extracted"},
+    };
+    TempDir root;
+    fs::create_directories(root / "out");
+    CraftedChm help;
+    help.section0 = "firstsecond";
+    for (const Case& c : cases)
+        help.entries.push_back({c.name, 0, 0, 5});
+    help.entries.push_back({"/dup.htm", 0, 5, 6});
+    // A name no file can have, so that every escaped one is in a message.
+    for (CraftedEntry& entry : help.entries)
+        if (entry.name.find_first_of("\x1b\r\t") != std::string::npos)
+            entry.length = 1000;
+    help.WriteTo(root / "help.chm");
+
+    const ChildRun run = RunHhChild(root / "out/", root / "help.chm");
+
+    EXPECT_TRUE(run.exited && run.code == 1) << run.code;
+    for (const Case& c : cases) {
+        if (!c.message.empty()) {
+            EXPECT_NE(run.err.find(c.message), std::string::npos) << c.message << "\n" << run.err;
+        }
+    }
+    EXPECT_EQ(run.err.find("would land outside"), std::string::npos) << run.err;
+    EXPECT_EQ(std::count_if(run.err.begin(), run.err.end(),
+                            [](char c) { return (c >= 0 && c < 0x20 && c != '\n') || c == 0x7F; }),
+              0)
+        << run.err;
+    EXPECT_EQ(ReadFile(root / "out/ok.htm"), "first");
+    EXPECT_EQ(ReadFile(root / "out/dup.htm"), "first");
 }
 
 } // namespace
