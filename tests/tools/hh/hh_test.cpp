@@ -13,6 +13,9 @@
 #include "support/temp_dir.h"
 #include "tools/hh/chm_bytes.h"
 #include "tools/hh/crafted_chm.h"
+#include "chm/chm_test_data.h"
+#include "chm/format.h"
+#include "chm/reader.h"
 
 #include <algorithm>
 #include <chm_lib.h>
@@ -27,6 +30,7 @@
 #include <sys/mman.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -356,6 +360,62 @@ TEST_F(HhTest, SymbolicLinksOnTheWayAreNotFollowed) {
     EXPECT_EQ(ReadFile(out + "/картинки/рисунок 1.png"), siteFiles["картинки/рисунок 1.png"]);
 }
 
+// What stands where a file is to go and is not a file, a FIFO or a device,
+// stays as it is; the other files are written. Temporary files and folders
+// of our naming whose process is gone are removed from the folders written
+// into; those of a live process and other names stay.
+TEST_F(HhTest, SpecialFilesAtTargetsStayAndStaleTemporariesGo) {
+    const std::string out = root / "out";
+    fs::create_directories(out + "/разделы");
+    struct Case {
+        std::string path; // below out
+        mode_t type;
+        const char* kind;
+    };
+    const Case cases[] = {
+        {"стиль.css", S_IFIFO, "a FIFO"},
+        {"разделы/second page.htm", S_IFCHR, "a device"},
+    };
+    std::vector<const Case*> made;
+    for (const Case& c : cases) {
+        // A device needs root; where there is none, the FIFO still counts.
+        if (::mknod((out + "/" + c.path).c_str(), c.type | 0666, ::makedev(1, 3)) == 0)
+            made.push_back(&c);
+    }
+    ASSERT_FALSE(made.empty());
+    const pid_t gone = ::fork();
+    if (gone == 0)
+        ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    const std::string dead = ".hh-" + std::to_string(gone);
+    const std::string alive = ".hh-" + std::to_string(::getpid()) + "-0.tmp";
+    WriteFile(out + "/" + dead + "-0.tmp", "stale");
+    WriteFile(out + "/разделы/" + dead + "-1.tmp", "stale");
+    fs::create_directories(out + "/" + dead + "-0.dir/d/d");
+    WriteFile(out + "/" + alive, "in use");
+    WriteFile(out + "/.hh-other.tmp", "not ours");
+
+    const ProcessOutcome run = RunHh(out + "/", help);
+
+    EXPECT_TRUE(run.exited && run.exitCode == 1) << run.exitCode;
+    for (const Case* c : made) {
+        const std::string name = fs::path(c->path).filename();
+        EXPECT_NE(run.errorOutput.find("not replaced: " + name + " is " + c->kind + ", not a file"),
+                  std::string::npos)
+            << run.errorOutput;
+        struct stat st;
+        ASSERT_EQ(::lstat((out + "/" + c->path).c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & S_IFMT, c->type) << c->path;
+    }
+    EXPECT_EQ(ReadFile(out + "/главная страница.htm"), siteFiles["главная страница.htm"]);
+    EXPECT_EQ(ReadFile(out + "/картинки/рисунок 1.png"), siteFiles["картинки/рисунок 1.png"]);
+    EXPECT_FALSE(fs::exists(out + "/" + dead + "-0.tmp"));
+    EXPECT_FALSE(fs::exists(out + "/разделы/" + dead + "-1.tmp"));
+    EXPECT_FALSE(fs::exists(out + "/" + dead + "-0.dir"));
+    EXPECT_TRUE(fs::exists(out + "/" + alive));
+    EXPECT_TRUE(fs::exists(out + "/.hh-other.tmp"));
+}
+
 } // namespace
 } // namespace tbx
 
@@ -372,11 +432,29 @@ int CountPages(chmFile*, chmUnitInfo* unit, void* context) {
 // way some compilers write it: the first-listing field skips the first
 // chunk. Every page must still come back, and hh says what the header alone
 // would have given.
-TEST(HhLargeHelpFile, EveryPageOfA2000PageSiteComesBack) {
-    TempDir store, root;
+// Compiles pages (name: bytes) with the real hhc into help, and adds to
+// pages the sitemaps hhc makes: what an extraction gives back.
+void CompilePages(const TempDir& root, std::map<std::string, std::string>& pages,
+                  const std::string& help) {
+    TempDir store;
     const RegHive hive(store.Path());
     WriteFirstRunDefaults(hive);
     const std::string site = root / "site";
+    for (const auto& [name, bytes] : pages) {
+        fs::create_directories(fs::path(site + "/" + name).parent_path());
+        WriteFile(site + "/" + name, bytes);
+    }
+    const HelpProjectResult project = WriteHelpProject(
+        hive, {site + "/index.htm", help, "Site", {1024, 768}, root / "program/", site});
+    ASSERT_TRUE(project.Ok()) << project.error;
+    const ProcessOutcome compiled = RunProcess(TBX_HHC_PATH, {project.projectPath});
+    ASSERT_TRUE(compiled.exited && compiled.exitCode == 0) << compiled.errorOutput;
+    fs::remove(project.projectPath);
+    AddGeneratedSitemaps(help, pages);
+}
+
+TEST(HhLargeHelpFile, EveryPageOfA2000PageSiteComesBack) {
+    TempDir root;
     std::map<std::string, std::string> pages;
     std::string index = "<html><head><title>Site</title></head><body>\n";
     for (int i = 0; i < 2000; ++i) {
@@ -387,18 +465,8 @@ TEST(HhLargeHelpFile, EveryPageOfA2000PageSiteComesBack) {
         index += "<a href=\"" + name + "\">" + name + "</a><br>\n";
     }
     pages["index.htm"] = index + "</body></html>\n";
-    for (const auto& [name, bytes] : pages) {
-        fs::create_directories(fs::path(site + "/" + name).parent_path());
-        WriteFile(site + "/" + name, bytes);
-    }
     const std::string help = root / "big.chm";
-    const HelpProjectResult project = WriteHelpProject(
-        hive, {site + "/index.htm", help, "Big", {1024, 768}, root / "program/", site});
-    ASSERT_TRUE(project.Ok()) << project.error;
-    const ProcessOutcome compiled = RunProcess(TBX_HHC_PATH, {project.projectPath});
-    ASSERT_TRUE(compiled.exited && compiled.exitCode == 0) << compiled.errorOutput;
-    fs::remove(project.projectPath);
-    AddGeneratedSitemaps(help, pages);
+    CompilePages(root, pages, help);
     std::string bytes = ReadFile(help);
     const std::uint64_t directory = test::ReadLe(bytes, 0x48, 8);
     ASSERT_GT(test::ReadLe(bytes, directory + 0x24, 4), 0u) << "one listing chunk only";
@@ -451,10 +519,14 @@ TEST(HhLargeHelpFile, EveryPageOfA2000PageSiteComesBack) {
     EXPECT_TRUE(WIFEXITED(status) &&
                 (WEXITSTATUS(status) == 128 + SIGTERM || WEXITSTATUS(status) == 0))
         << status;
-    for (const auto& [name, bytes] : FilesBelow(stopped)) {
+    const std::map<std::string, std::string> whole = FilesBelow(stopped);
+    for (const auto& [name, bytes] : whole) {
         ASSERT_TRUE(pages.count(name)) << name;
         EXPECT_EQ(bytes, pages[name]) << name;
     }
+    // The count said last is the count of files on disk.
+    const std::size_t last = output.rfind("files extracted: ");
+    EXPECT_EQ(std::stoul(output.substr(last + 17)), whole.size()) << output.substr(last);
 }
 
 } // namespace
@@ -563,7 +635,9 @@ TEST(HhCraftedFiles, HugeClaimedSizesEndWithAMessageNotAnAbort) {
         EXPECT_NE(run.err.find(c.message), std::string::npos) << c.name << ": " << run.err;
         EXPECT_LE(Lines(run.err), 4u) << c.name << ": " << run.err.substr(0, 2000);
         EXPECT_LT(run.peakKb, 300 * 1024) << c.name;
-        EXPECT_EQ(ReadFile(folder / "out/page.htm"), help.section0) << c.name;
+        EXPECT_TRUE(fs::exists(folder / "out/page.htm") &&
+                    ReadFile(folder / "out/page.htm") == help.section0)
+            << c.name;
         EXPECT_EQ(TempsBelow(folder / "out"), std::vector<std::string>{}) << c.name;
     }
 }
@@ -671,6 +745,148 @@ TEST(HhCraftedFiles, StoredNamesInMessagesAreEscapedAndExplained) {
         << run.err;
     EXPECT_EQ(ReadFile(root / "out/ok.htm"), "first");
     EXPECT_EQ(ReadFile(root / "out/dup.htm"), "first");
+}
+
+} // namespace
+} // namespace tbx
+
+namespace tbx {
+namespace {
+
+// A chmlib count for comparison: the files it reads back whole and right.
+std::size_t ChmlibReadsBack(const std::string& help,
+                            const std::map<std::string, std::string>& files) {
+    chmFile* opened = chm_open(help.c_str());
+    if (!opened)
+        return 0;
+    std::size_t right = 0;
+    for (const auto& [name, bytes] : files) {
+        chmUnitInfo unit;
+        if (chm_resolve_object(opened, ("/" + name).c_str(), &unit) != CHM_RESOLVE_SUCCESS)
+            continue;
+        std::string got(bytes.size(), '\0');
+        if (unit.length == bytes.size() &&
+            chm_retrieve_object(opened, &unit, reinterpret_cast<unsigned char*>(got.data()), 0,
+                                static_cast<LONGINT64>(got.size())) ==
+                static_cast<LONGINT64>(got.size()) &&
+            got == bytes)
+            ++right;
+    }
+    chm_close(opened);
+    return right;
+}
+
+// A help file cut short, or with a bad entry in a listing chunk: every file
+// whose bytes are still there comes back, the count says how many of how
+// many, each lost name is said, and the status is 1. Which files the bytes
+// still hold is worked out from the whole file's reset table.
+TEST(HhDamagedFiles, EveryFileWhoseBytesArePresentComesBack) {
+    TempDir root;
+    std::map<std::string, std::string> files;
+    std::string index = "<html><body>\n";
+    for (int i = 0; i < 300; ++i) {
+        const std::string name = "pages/page" + std::to_string(i) + ".htm";
+        files[name] = "<html><body><p>" + test::Prose(static_cast<std::uint64_t>(i), 1500) +
+                      "</p></body></html>\n";
+        index += "<a href=\"" + name + "\">" + std::to_string(i) + "</a>\n";
+    }
+    files["index.htm"] = index + "</body></html>\n";
+    const std::string help = root / "whole.chm";
+    CompilePages(root, files, help);
+    const std::string good = ReadFile(help);
+
+    // Where the bytes of each file end in the whole file: for a compressed
+    // one, where the frame holding its last byte ends.
+    std::string error;
+    const std::unique_ptr<chm::ChmFile> whole = chm::ChmFile::Open(help, error);
+    ASSERT_TRUE(whole) << error;
+    const std::uint64_t section0 = test::ReadLe(good, 0x58, 8);
+    const chm::ChmEntry content = whole->Entry(*whole->Find(chm::kContent));
+    const chm::ChmEntry table = whole->Entry(*whole->Find(chm::kResetTable));
+    const std::uint64_t tableAt = section0 + table.offset;
+    const std::uint64_t frames = test::ReadLe(good, tableAt + 4, 4);
+    const int entrySize = static_cast<int>(test::ReadLe(good, tableAt + 8, 4));
+    const std::uint64_t firstEntry = tableAt + test::ReadLe(good, tableAt + 12, 4);
+    std::map<std::string, std::uint64_t> endOf;
+    for (std::size_t i = 0; i < whole->Count(); ++i) {
+        const chm::ChmEntry entry = whole->Entry(i);
+        const std::string name(entry.name.substr(1));
+        if (!files.count(name))
+            continue;
+        if (entry.section == 0) {
+            endOf[name] = section0 + entry.offset + entry.length;
+            continue;
+        }
+        const std::uint64_t next = (entry.offset + entry.length - 1) / chm::kLzxFrameSize + 1;
+        endOf[name] = section0 + content.offset +
+                      (next < frames ? test::ReadLe(good, firstEntry + next * entrySize, entrySize)
+                                     : content.length);
+    }
+    ASSERT_EQ(endOf.size(), files.size());
+    ASSERT_GT(frames, 8u) << "too few frames to cut between";
+    // The file starts with the directory and the section's own streams.
+    ASSERT_LT(std::max(tableAt + table.length, section0 + content.offset), good.size() * 3 / 10);
+
+    // A bad entry: the name of one page blanked, or given a zero byte.
+    const ChmDirectory dir(good);
+    std::uint32_t listing = 0;
+    while (!dir.IsListing(good, listing))
+        ++listing;
+    const auto badName = [&](const std::string& name, std::string& lost) {
+        std::string bytes = good;
+        std::vector<ChmEntry> entries = dir.Entries(bytes, listing);
+        ChmEntry& entry = entries[entries.size() / 2];
+        lost = entry.name.substr(1);
+        entry.name = name;
+        dir.Rewrite(bytes, listing, entries);
+        return bytes;
+    };
+
+    struct Case {
+        std::string name;
+        std::string bytes;
+        std::string lost;    // the file whose entry is bad, if any
+        std::string message; // what is said of the damage
+    };
+    std::vector<Case> cases = {
+        {"last 100 bytes cut", good.substr(0, good.size() - 100), "", "cut short"},
+        {"90 % kept", good.substr(0, good.size() * 9 / 10), "", "cut short"},
+        {"60 % kept", good.substr(0, good.size() * 6 / 10), "", "cut short"},
+        {"30 % kept", good.substr(0, good.size() * 3 / 10), "", "cut short"},
+        {"blank name", "", "", "skipped, its name is blank"},
+        {"zero byte in a name", "", "", "skipped, its name holds a zero byte"},
+    };
+    cases[4].bytes = badName("", cases[4].lost);
+    cases[5].bytes = badName(std::string("/pa\0ge.htm", 10), cases[5].lost);
+
+    for (const Case& c : cases) {
+        const fs::path folder = root / c.name;
+        fs::create_directories(folder / "out");
+        WriteFile(folder / "help.chm", c.bytes);
+        std::map<std::string, std::string> expected;
+        for (const auto& [name, bytes] : files)
+            if (endOf[name] <= c.bytes.size() && name != c.lost)
+                expected[name] = bytes;
+
+        const ChildRun run = RunHhChild(folder / "out/", folder / "help.chm");
+
+        EXPECT_TRUE(run.exited && run.code == 1) << c.name << ": " << run.code;
+        EXPECT_TRUE(FilesBelow(folder / "out") == expected)
+            << c.name << ": " << FilesBelow(folder / "out").size() << " files, "
+            << expected.size() << " expected\n"
+            << run.err.substr(0, 3000);
+        const std::string count = "files extracted: " + std::to_string(expected.size()) +
+                                  " of " + std::to_string(files.size()) + "\n";
+        EXPECT_TRUE(run.out.ends_with(count)) << c.name << ": " << run.out;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.name << ": " << run.err;
+        for (const auto& [name, bytes] : files) {
+            if (!expected.count(name) && name != c.lost) {
+                EXPECT_NE(run.err.find("hh: /" + name + ": "), std::string::npos)
+                    << c.name << ": " << name;
+            }
+        }
+        EXPECT_GE(expected.size(), ChmlibReadsBack(folder / "help.chm", files)) << c.name;
+    }
 }
 
 } // namespace
