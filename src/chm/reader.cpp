@@ -152,7 +152,7 @@ bool ChmFile::ReadListing(const std::uint8_t* chunk, std::size_t size, std::uint
     // The entries end where the free space at the chunk's end begins.
     const std::uint64_t freeSpace = Le32(chunk + 4);
     if (freeSpace > size - kPmglHeaderSize) {
-        ChunkDamaged(number);
+        ChunkDamaged(number, 1);
         return false;
     }
     EndDamagedRun();
@@ -202,14 +202,14 @@ bool ChmFile::ReadListing(const std::uint8_t* chunk, std::size_t size, std::uint
 }
 
 // Chunks damaged one after another are reported as one run.
-void ChmFile::ChunkDamaged(std::uint64_t number) {
-    if (damagedRunCount_ > 0 && damagedRunFirst_ + damagedRunCount_ == number) {
-        ++damagedRunCount_;
+void ChmFile::ChunkDamaged(std::uint64_t first, std::uint64_t count) {
+    if (damagedRunCount_ > 0 && damagedRunFirst_ + damagedRunCount_ == first) {
+        damagedRunCount_ += count;
         return;
     }
     EndDamagedRun();
-    damagedRunFirst_ = number;
-    damagedRunCount_ = 1;
+    damagedRunFirst_ = first;
+    damagedRunCount_ = count;
 }
 
 void ChmFile::EndDamagedRun() {
@@ -222,13 +222,14 @@ void ChmFile::EndDamagedRun() {
     damagedRunCount_ = 0;
 }
 
-// True when [offset, offset + length) is a hole of a sparse file: all zero
-// bytes, known without reading them.
-bool ChmFile::IsHole(std::uint64_t offset, std::uint64_t length) const {
-    const off_t data = ::lseek(fd_, static_cast<off_t>(offset), SEEK_DATA);
+// How many chunks from chunk first on lie wholly in a hole of a sparse
+// file, where every byte is zero, found without reading them.
+std::uint64_t ChmFile::HoleChunks(std::uint64_t chunksAt, std::uint64_t chunkSize,
+                                  std::uint64_t first, std::uint64_t chunks) const {
+    const off_t data = ::lseek(fd_, static_cast<off_t>(chunksAt + first * chunkSize), SEEK_DATA);
     if (data < 0)
-        return errno == ENXIO; // no data from offset to the end
-    return static_cast<std::uint64_t>(data) >= offset + length;
+        return errno == ENXIO ? chunks - first : 0; // ENXIO: no data up to the end
+    return std::min(chunks, (static_cast<std::uint64_t>(data) - chunksAt) / chunkSize) - first;
 }
 
 std::string ChmFile::ReadDirectory() {
@@ -259,21 +260,28 @@ std::string ChmFile::ReadDirectory() {
 
     // Nothing is reserved by what the header claims: the chunks are checked
     // against the file's size, but a sparse file is large and costs nothing.
-    // What each listing chunk holds and links to, for the header's chain.
-    std::vector<std::uint32_t> entriesOf(chunks, 0);
-    std::vector<std::uint32_t> nextOf(chunks, kNoChunk);
-    std::vector<bool> listing(chunks, false);
+    // What each listing chunk holds and links to, for the header's chain:
+    // kept for the listing chunks read, so that chunks claimed but not
+    // there cost nothing.
+    struct Listing {
+        std::uint64_t number;
+        std::uint64_t entries;
+        std::uint64_t next;
+    };
+    std::vector<Listing> listings;
     std::vector<std::uint8_t> batch;
     const std::uint64_t chunksAt = dirOffset + headerLength;
-    for (std::uint64_t first = 0; first < chunks; first += kChunksAtOnce) {
-        const std::uint64_t count = std::min<std::uint64_t>(kChunksAtOnce, chunks - first);
-        batch.resize(static_cast<std::size_t>(count * chunkSize));
-        // Zero bytes are no chunk: a hole is damage, known without a read.
-        if (IsHole(chunksAt + first * chunkSize, batch.size())) {
-            for (std::uint64_t i = 0; i < count; ++i)
-                ChunkDamaged(first + i);
+    for (std::uint64_t first = 0; first < chunks;) {
+        // Zero bytes are no chunk: the chunks wholly inside a hole are
+        // damage, known without a read.
+        const std::uint64_t holed = HoleChunks(chunksAt, chunkSize, first, chunks);
+        if (holed > 0) {
+            ChunkDamaged(first, holed);
+            first += holed;
             continue;
         }
+        const std::uint64_t count = std::min<std::uint64_t>(kChunksAtOnce, chunks - first);
+        batch.resize(static_cast<std::size_t>(count * chunkSize));
         if (!ReadAt(chunksAt + first * chunkSize, batch.data(), batch.size()))
             return "the directory cannot be read";
         for (std::uint64_t i = 0; i < count; ++i) {
@@ -284,31 +292,33 @@ std::string ChmFile::ReadDirectory() {
                 continue;
             }
             if (std::memcmp(chunk, "PMGL", 4) != 0) {
-                ChunkDamaged(number);
+                ChunkDamaged(number, 1);
                 continue;
             }
             const std::size_t before = records_.size();
             if (!ReadListing(chunk, static_cast<std::size_t>(chunkSize), number) &&
                 records_.size() == before)
                 continue;
-            listing[number] = true;
-            entriesOf[number] = static_cast<std::uint32_t>(records_.size() - before);
-            nextOf[number] = static_cast<std::uint32_t>(Le32(chunk + 0x10));
+            listings.push_back({number, records_.size() - before, Le32(chunk + 0x10)});
         }
+        first += count;
     }
     EndDamagedRun();
 
-    std::vector<bool> visited(chunks, false);
-    std::uint64_t reached = 0, listings = 0, chainEntries = 0;
-    for (std::uint64_t i = 0; i < chunks; ++i)
-        listings += listing[i];
-    for (std::uint64_t at = firstListing; at < chunks && listing[at] && !visited[at];
-         at = nextOf[at]) {
-        visited[at] = true;
-        chainEntries += entriesOf[at];
+    // Along the chain from the header's first listing chunk; a chain longer
+    // than the listing chunks has a loop.
+    std::uint64_t reached = 0, chainEntries = 0;
+    for (std::uint64_t at = firstListing; reached < listings.size();) {
+        const auto it = std::lower_bound(
+            listings.begin(), listings.end(), at,
+            [](const Listing& listing, std::uint64_t number) { return listing.number < number; });
+        if (it == listings.end() || it->number != at)
+            break;
+        chainEntries += it->entries;
         ++reached;
+        at = it->next;
     }
-    headerChainEntries_ = reached == listings ? 0 : chainEntries;
+    headerChainEntries_ = reached == listings.size() ? 0 : chainEntries;
 
     for (std::size_t i = 1; i < records_.size() && sorted_; ++i)
         sorted_ = CompareNames(Entry(i - 1).name, Entry(i).name) <= 0;

@@ -79,9 +79,10 @@ private:
     ChmFile(int fd, std::uint64_t size);
     std::string ReadDirectory();
     bool ReadListing(const std::uint8_t* chunk, std::size_t size, std::uint64_t number);
-    void ChunkDamaged(std::uint64_t number);
+    void ChunkDamaged(std::uint64_t first, std::uint64_t count);
     void EndDamagedRun();
-    bool IsHole(std::uint64_t offset, std::uint64_t length) const;
+    std::uint64_t HoleChunks(std::uint64_t chunksAt, std::uint64_t chunkSize, std::uint64_t first,
+                             std::uint64_t chunks) const;
     void SetUpCompressed();
     bool ReadAt(std::uint64_t offset, void* out, std::size_t size) const;
 

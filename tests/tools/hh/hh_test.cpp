@@ -807,7 +807,9 @@ TEST(HhDamagedFiles, EveryFileWhoseBytesArePresentComesBack) {
     const std::uint64_t frames = test::ReadLe(good, tableAt + 4, 4);
     const int entrySize = static_cast<int>(test::ReadLe(good, tableAt + 8, 4));
     const std::uint64_t firstEntry = tableAt + test::ReadLe(good, tableAt + 12, 4);
-    std::map<std::string, std::uint64_t> endOf;
+    // chmlib decodes the frame the cut falls in as far as its bytes go, so
+    // it may read files that end in that frame too; hh reads whole frames.
+    std::map<std::string, std::uint64_t> endOf, frameOf;
     for (std::size_t i = 0; i < whole->Count(); ++i) {
         const chm::ChmEntry entry = whole->Entry(i);
         const std::string name(entry.name.substr(1));
@@ -817,10 +819,14 @@ TEST(HhDamagedFiles, EveryFileWhoseBytesArePresentComesBack) {
             endOf[name] = section0 + entry.offset + entry.length;
             continue;
         }
-        const std::uint64_t next = (entry.offset + entry.length - 1) / chm::kLzxFrameSize + 1;
-        endOf[name] = section0 + content.offset +
-                      (next < frames ? test::ReadLe(good, firstEntry + next * entrySize, entrySize)
-                                     : content.length);
+        const std::uint64_t last = (entry.offset + entry.length - 1) / chm::kLzxFrameSize;
+        const auto frameAt = [&](std::uint64_t frame) {
+            return section0 + content.offset +
+                   (frame < frames ? test::ReadLe(good, firstEntry + frame * entrySize, entrySize)
+                                   : content.length);
+        };
+        frameOf[name] = frameAt(last);
+        endOf[name] = frameAt(last + 1);
     }
     ASSERT_EQ(endOf.size(), files.size());
     ASSERT_GT(frames, 8u) << "too few frames to cut between";
@@ -885,7 +891,11 @@ TEST(HhDamagedFiles, EveryFileWhoseBytesArePresentComesBack) {
                     << c.name << ": " << name;
             }
         }
-        EXPECT_GE(expected.size(), ChmlibReadsBack(folder / "help.chm", files)) << c.name;
+        std::size_t cutFrame = 0;
+        for (const auto& [name, end] : endOf)
+            cutFrame += frameOf[name] < c.bytes.size() && c.bytes.size() < end;
+        EXPECT_GE(expected.size() + cutFrame, ChmlibReadsBack(folder / "help.chm", files))
+            << c.name;
     }
 }
 
