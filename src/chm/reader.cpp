@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +22,8 @@ constexpr std::size_t kControlDataMinSize = 0x18;
 // Chunk sizes beyond this cannot be addressed by the chunks' own 16-bit
 // fields; real files use 4 KiB.
 constexpr std::uint64_t kMaxChunkSize = 0x10000;
+// Lines of damage said of one directory; the rest only counted.
+constexpr std::size_t kDamageLines = 100;
 // Directory chunks read with one call.
 constexpr std::size_t kChunksAtOnce = 64;
 // Compressed bytes are read this much at a time, whatever an interval
@@ -160,10 +163,11 @@ bool ChmFile::ReadListing(const std::uint8_t* chunk, std::size_t size, std::uint
     const std::uint8_t* const end = chunk + size - freeSpace;
     for (std::size_t read = 0; at < end; ++read) {
         const auto lost = [&](const char* why) {
-            damage_.push_back(where + " is damaged after its entry " + std::to_string(read) +
-                              " (" + why + "); the rest of it is lost");
+            NoteDamage(where + " is damaged after its entry " + std::to_string(read) + " (" + why +
+                   "); the rest of it is lost");
             return false;
         };
+        const std::uint8_t* const entry = at;
         std::uint64_t nameLength = 0, section = 0, offset = 0, length = 0;
         if (!GetEncInt(at, end, nameLength) || nameLength > static_cast<std::uint64_t>(end - at))
             return lost("a name longer than the chunk");
@@ -172,11 +176,18 @@ bool ChmFile::ReadListing(const std::uint8_t* chunk, std::size_t size, std::uint
         if (!GetEncInt(at, end, section) || !GetEncInt(at, end, offset) ||
             !GetEncInt(at, end, length))
             return lost("an entry cut off");
+        // Zero bytes to the end of the entries are no entries: the chunk's
+        // free space is wrong.
+        if (nameLength == 0 && std::all_of(entry, end, [](std::uint8_t b) { return b == 0; })) {
+            NoteDamage(where + " is damaged after its entry " + std::to_string(read) +
+                   " (zero bytes where its entries go on)");
+            return false;
+        }
         // A zero byte would cut the name short wherever it is used as a path.
         if (nameLength == 0 || std::memchr(name, '\0', nameLength)) {
             ++skippedEntries_;
-            damage_.push_back(where + ": entry " + std::to_string(read) + " skipped, its name " +
-                              (nameLength == 0 ? "is blank" : "holds a zero byte"));
+            NoteDamage(where + ": entry " + std::to_string(read) + " skipped, its name " +
+                   (nameLength == 0 ? "is blank" : "holds a zero byte"));
             continue;
         }
         if (names_.size() > std::numeric_limits<std::uint32_t>::max() - nameLength)
@@ -214,12 +225,20 @@ void ChmFile::ChunkDamaged(std::uint64_t first, std::uint64_t count) {
 
 void ChmFile::EndDamagedRun() {
     if (damagedRunCount_ == 1)
-        damage_.push_back("directory chunk " + std::to_string(damagedRunFirst_) + " is damaged");
+        NoteDamage("directory chunk " + std::to_string(damagedRunFirst_) + " is damaged");
     else if (damagedRunCount_ > 1)
-        damage_.push_back("directory chunks " + std::to_string(damagedRunFirst_) + " to " +
-                          std::to_string(damagedRunFirst_ + damagedRunCount_ - 1) +
-                          " are damaged (" + std::to_string(damagedRunCount_) + " chunks)");
+        NoteDamage("directory chunks " + std::to_string(damagedRunFirst_) + " to " +
+               std::to_string(damagedRunFirst_ + damagedRunCount_ - 1) + " are damaged (" +
+               std::to_string(damagedRunCount_) + " chunks)");
     damagedRunCount_ = 0;
+}
+
+// However damaged the directory, the lines that say so stay few.
+void ChmFile::NoteDamage(std::string line) {
+    if (damage_.size() < kDamageLines)
+        damage_.push_back(std::move(line));
+    else
+        ++moreDamage_;
 }
 
 // How many chunks from chunk first on lie wholly in a hole of a sparse
@@ -304,6 +323,9 @@ std::string ChmFile::ReadDirectory() {
         first += count;
     }
     EndDamagedRun();
+    if (moreDamage_ > 0)
+        damage_.push_back("and " + std::to_string(moreDamage_) +
+                          " more damaged places in the directory");
 
     // Along the chain from the header's first listing chunk; a chain longer
     // than the listing chunks has a loop.

@@ -51,7 +51,8 @@ public:
     std::optional<std::size_t> Find(std::string_view name) const;
 
     // Listing chunks, or the rest of them, that could not be read, and
-    // entries skipped, each with why; a run of damaged chunks is one line.
+    // entries skipped, each with why; a run of damaged chunks is one line,
+    // and past a hundred lines the rest is only counted.
     const std::vector<std::string>& Damage() const { return damage_; }
     // Entries whose fields could be read but whose name could not (blank,
     // or holding a zero byte): skipped, and counted here.
@@ -81,6 +82,7 @@ private:
     bool ReadListing(const std::uint8_t* chunk, std::size_t size, std::uint64_t number);
     void ChunkDamaged(std::uint64_t first, std::uint64_t count);
     void EndDamagedRun();
+    void NoteDamage(std::string line);
     std::uint64_t HoleChunks(std::uint64_t chunksAt, std::uint64_t chunkSize, std::uint64_t first,
                              std::uint64_t chunks) const;
     void SetUpCompressed();
@@ -96,6 +98,7 @@ private:
     std::vector<std::string> damage_;
     std::uint64_t damagedRunFirst_ = 0, damagedRunCount_ = 0; // chunks damaged in a row
     std::uint64_t skippedEntries_ = 0;
+    std::uint64_t moreDamage_ = 0; // damage beyond the lines kept
     std::uint64_t headerChainEntries_ = 0;
     std::unique_ptr<Compressed> lzx_;
 };
