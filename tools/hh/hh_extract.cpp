@@ -497,6 +497,9 @@ ExtractResult Decompile(const std::string& outDir, const std::string& helpFile,
         return result;
     }
     result.headerChainEntries = help->HeaderChainEntries();
+    // Chains of folders are made in DIR itself: what a killed hh left of
+    // them goes first, whether or not a file is written there.
+    RemoveStaleTemps(root);
 
     // Folders and files to write, as entry numbers; an entry costs four
     // bytes here, whatever the size of the directory.
