@@ -32,6 +32,7 @@ struct CraftedChm {
     std::vector<CraftedEntry> entries;  // one listing chunk, in this order
     std::size_t chunkSize = chm::kChunkSize;
     std::uint32_t claimedChunks = 0;    // more than the one written: the rest is a hole
+    bool noFreeSpace = false;           // the chunk claims no free space: zeros after the entries
     std::string section0;               // the uncompressed section
     const CraftedLzx* lzx = nullptr;
 
@@ -75,7 +76,7 @@ struct CraftedChm {
             chunk.replace(at, body.size(), body);
             at += body.size();
         }
-        Put(chunk, 0x04, 4, chunkSize - at);
+        Put(chunk, 0x04, 4, noFreeSpace ? 0 : chunkSize - at);
         const std::uint64_t chunks = claimedChunks ? claimedChunks : 1;
 
         std::string itsp(chm::kItspHeaderSize, '\0');

@@ -607,6 +607,7 @@ TEST(HhCraftedFiles, HugeClaimedSizesEndWithAMessageNotAnAbort) {
         std::uint32_t chunks;   // claimed directory chunks, 0: one
         std::uint64_t interval; // bytes of the one reset interval, 0: none
         const char* message;
+        bool noFreeSpace = false; // zero bytes where the listing chunk's entries go on
     };
     const Case cases[] = {
         {"16 GB directory", 4u << 20, 0, "directory chunks 1 to 4194303 are damaged (4194303 chunks)"},
@@ -614,6 +615,7 @@ TEST(HhCraftedFiles, HugeClaimedSizesEndWithAMessageNotAnAbort) {
         {"3 GB interval", 0, 3 * kGiB, "big.htm: damaged content"},
         {"4 GB interval", 0, 4 * kGiB, "big.htm: damaged content"},
         {"32 GB interval", 0, 32 * kGiB, "big.htm: damaged content"},
+        {"4 KB of blank entries", 0, 0, "(zero bytes where its entries go on)", true},
     };
     TempDir root;
     // What hh holds for a help file of one small page: the bound is above
@@ -629,6 +631,7 @@ TEST(HhCraftedFiles, HugeClaimedSizesEndWithAMessageNotAnAbort) {
         fs::create_directories(folder / "out");
         CraftedChm help = small;
         help.claimedChunks = c.chunks;
+        help.noFreeSpace = c.noFreeSpace;
         const CraftedLzx lzx{c.interval / chm::kLzxFrameSize, c.interval, c.interval};
         if (c.interval) {
             help.lzx = &lzx;
