@@ -168,6 +168,10 @@ constexpr struct {
 
 } // namespace
 
+std::string EscapeForLine(std::string_view text) {
+    return Escape(text, false);
+}
+
 std::string FormatUnfollowedLine(const UnfollowedLink& unfollowed) {
     std::string line = std::string(kUnfollowed) + Escape(unfollowed.link, true) + "\"";
     if (!unfollowed.page.empty())

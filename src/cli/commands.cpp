@@ -147,6 +147,22 @@ int Build(const CommandArgs& args, Environment& env) {
     return kExitDone;
 }
 
+namespace {
+
+// The folders that creating folder makes, deepest first.
+std::vector<std::string> MissingFolders(std::string folder) {
+    std::vector<std::string> missing;
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    while (folder.size() > 1 && !PathExists(folder)) {
+        missing.push_back(folder);
+        folder = std::filesystem::path(folder).parent_path().string();
+    }
+    return missing;
+}
+
+} // namespace
+
 int Extract(const CommandArgs& args, Environment& env) {
     // The help file first, so a mistyped name creates no folder.
     const std::string helpFile = AbsolutePath(args.positional[0], env.cwd);
@@ -162,8 +178,17 @@ int Extract(const CommandArgs& args, Environment& env) {
                               "у имени " + helpFile + " нет расширения: укажите каталог DIR");
     }
     folder = NormaliseOutFolder(folder);
+    const std::vector<std::string> created = MissingFolders(folder);
     if (!IsFolder(folder) && !CreateDirPath(folder))
         return Fail(env, folder, LoadString(118));
+    // A failed extraction takes back the folders it made, if still empty.
+    const auto fail = [&](const std::string& what, const std::string& why) {
+        for (const std::string& made : created) {
+            std::error_code ignored;
+            std::filesystem::remove(made, ignored);
+        }
+        return Fail(env, what, why);
+    };
     if (!args.Has("overwrite")) {
         const ExtractConflicts conflicts = FindExtractConflicts(helpFile, folder);
         if (conflicts.count > 0)
@@ -176,11 +201,11 @@ int Extract(const CommandArgs& args, Environment& env) {
     const std::string viewer = env.programFolder + "hh";
     const ProcessOutcome run = RunTool(env, viewer, {"-decompile", folder, helpFile});
     if (env.stop.Signal())
-        return Fail(env, folder, LoadString(kMsgDecompileStopped));
+        return fail(folder, LoadString(kMsgDecompileStopped));
     if (!run.started)
-        return Fail(env, viewer, LoadString(kMsgViewerNotStarted) + " " + run.error);
+        return fail(viewer, LoadString(kMsgViewerNotStarted) + " " + run.error);
     if (!run.exited || run.exitCode != 0)
-        return Fail(env, helpFile, LoadString(kMsgViewerFailed));
+        return fail(helpFile, LoadString(kMsgViewerFailed));
     env.out << folder << "\n";
     return kExitDone;
 }

@@ -294,6 +294,15 @@ TEST_F(CliTest, ExtractRoundTripsAndReplacesChangedFilesOnlyWhenAsked) {
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find(dir / "нет.chm"), std::string::npos) << missing.err;
     EXPECT_FALSE(fs::exists(dir / "нет"));
+
+    // A file that is no help file: hh fails, and the folders made for it,
+    // two levels of them, are taken back.
+    WriteFile(dir / "текст.chm", "just text, no help file");
+    const CliRun notHelp = Run({"extract", "текст.chm", dir / "новая/папка"});
+    EXPECT_EQ(notHelp.status, 1);
+    EXPECT_FALSE(fs::exists(dir / "новая")) << notHelp.err;
+    EXPECT_EQ(Run({"extract", "текст.chm"}).status, 1);
+    EXPECT_FALSE(fs::exists(dir / "текст"));
 }
 
 } // namespace
