@@ -9,6 +9,7 @@
 #include <set>
 #include <sys/stat.h>
 #include <tuple>
+#include <unistd.h>
 
 namespace tbx::site {
 namespace {
@@ -142,8 +143,18 @@ TEST_F(SiteWalkTest, FilesKeepTheirBytesKindAndTitle) {
     const auto files = FilesOf(walk);
 
     ASSERT_TRUE(files.contains("/pics/logo.gif") && files.contains("/index.htm"));
+    // A file that is not scanned is not held, but read again as the very file taken.
     const SiteFile& logo = *files.at("/pics/logo.gif");
-    EXPECT_EQ(logo.bytes, test::ReadFile(root / "pics/logo.gif"));
+    EXPECT_EQ(logo.bytes, "");
+    EXPECT_EQ(logo.size, test::ReadFile(root / "pics/logo.gif").size());
+    std::string error;
+    const int fd = OpenSiteFile(walk, logo, error);
+    ASSERT_GE(fd, 0) << error;
+    ::close(fd);
+    fs::rename(root / "pics/logo.gif", root / "pics/old.gif");
+    WriteFile(root / "pics/logo.gif", test::ReadFile(root / "pics/old.gif"));
+    EXPECT_EQ(OpenSiteFile(walk, logo, error), -1);
+    EXPECT_EQ(error, "changed since the site was walked");
     EXPECT_EQ(logo.kind, FileKind::Other);
     EXPECT_EQ(logo.path, fs::canonical(root / "pics/logo.gif").string());
     EXPECT_EQ(files.at("/style.css")->kind, FileKind::StyleSheet);
