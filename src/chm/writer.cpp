@@ -569,12 +569,17 @@ private:
     std::unique_ptr<FileSource> source_;
 };
 
-std::string Writer::Refusal(std::string_view name) {
+std::string Writer::NameRefusal(std::string_view name) const {
     std::string refusal = RefusalOf(name);
-    if (refusal.empty() && !names_.emplace(name).second)
+    if (refusal.empty() && names_.contains(name))
         refusal = "a file of that name was already added";
-    if (!refusal.empty())
+    return refusal;
+}
+
+std::string Writer::Refusal(std::string_view name) {
+    if (std::string refusal = NameRefusal(name); !refusal.empty())
         return "cannot add \"" + std::string(name) + "\" to the help file: " + refusal;
+    names_.emplace(name);
     return {};
 }
 

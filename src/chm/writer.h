@@ -66,6 +66,10 @@ public:
     std::string Add(std::string_view name, std::string_view bytes,
                     Storage storage = Storage::Compressed);
 
+    // Why Add would refuse the name, in a few words without the name
+    // ("the name is longer than 512 bytes"); empty when it would not.
+    std::string NameRefusal(std::string_view name) const;
+
     // Adds a compressed file of length bytes that open gives when Finish
     // comes to it (once); a source that gives another length fails Finish.
     // Names are refused as by Add.
@@ -119,6 +123,7 @@ private:
     // The readers' order, in which names that differ only in the case of
     // ASCII letters are the same.
     struct NameOrder {
+        using is_transparent = void;
         bool operator()(std::string_view a, std::string_view b) const {
             return CompareNames(a, b) < 0;
         }

@@ -279,9 +279,12 @@ private:
             Outcome literal = Resolve(target.literal, folder);
             if (std::holds_alternative<std::size_t>(literal))
                 outcome = literal;
-            else if (target.literal.find('\\') != std::string::npos)
-                outcome = Refused{RefusalReason::Backslash, {}};
         }
+        // A backslash is read as "/" (Windows paths): say so when that finds nothing.
+        if (const auto* refused = std::get_if<Refused>(&outcome);
+            refused && refused->reason == RefusalReason::Missing &&
+            target.shown.find('\\') != std::string::npos)
+            outcome = Refused{RefusalReason::Backslash, {}};
         Report(outcome, target.shown, page);
         if (const auto* index = std::get_if<std::size_t>(&outcome))
             return *index;
@@ -439,9 +442,9 @@ std::string_view DescribeRefusal(RefusalReason reason) {
     case RefusalReason::Missing:
         return "does not exist";
     case RefusalReason::Backslash:
-        return "does not exist, with its backslashes taken as \"/\" or as they are";
+        return "does not exist, with its backslashes read as \"/\"";
     case RefusalReason::TooLong:
-        return "has a path longer than the system takes";
+        return "has a name or path longer than the system takes";
     case RefusalReason::Unenterable:
         return "is in a folder that cannot be entered";
     case RefusalReason::Unreadable:

@@ -277,6 +277,11 @@ private:
                 NotFollowed({file.name, {}, std::string(kReservedName)});
                 continue;
             }
+            // The name is not repeated in the reason: the line names it.
+            if (std::string why = writer_.NameRefusal(file.name); !why.empty()) {
+                NotFollowed({file.name, {}, why});
+                continue;
+            }
             const std::string refused = file.kind == site::FileKind::Other
                                             ? writer_.AddFrom(file.name, file.size, Opener(file))
                                             : writer_.Add(file.name, file.bytes);
