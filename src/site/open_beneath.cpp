@@ -104,9 +104,13 @@ Beneath OpenBeneath(int rootFd, const std::string& rootReal, const std::string& 
     const std::string resolved = real;
     std::free(real);
     const std::string prefix = rootReal == "/" ? "/" : rootReal + "/";
-    if (!resolved.starts_with(prefix) || resolved.size() == prefix.size())
+    if (!resolved.starts_with(prefix))
         return {Beneath::Status::Outside, -1, EXDEV};
-    return OpenFile(rootFd, resolved.substr(prefix.size()), false, lookup);
+    opened = OpenFile(rootFd, resolved.substr(prefix.size()), false, lookup);
+    if (opened.status == Beneath::Status::Failed &&
+        (opened.error == ELOOP || opened.error == ENOTDIR))
+        opened.status = Beneath::Status::Changed;
+    return opened;
 }
 
 } // namespace tbx::site

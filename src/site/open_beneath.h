@@ -17,6 +17,7 @@ struct Beneath {
         Opened,   // fd is the file, open for reading
         NotAFile, // a folder, pipe, device or socket: not opened
         Outside,  // a symbolic link on the way leads out of the folder
+        Changed,  // a link appeared on the way while it was looked up
         Failed,   // error is the errno value
     };
     Status status = Status::Failed;

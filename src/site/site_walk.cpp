@@ -322,6 +322,11 @@ private:
     Outcome Locate(const Components& parts) {
         if (parts.empty())
             return Refused{RefusalReason::NotAFile, {}};
+        // Said as such: the lookup would stop at the first name not there.
+        if (rootPrefix_.size() + Join(parts).size() >= PATH_MAX ||
+            std::any_of(parts.begin(), parts.end(),
+                        [](const std::string& part) { return part.size() > NAME_MAX; }))
+            return Refused{RefusalReason::TooLong, {}};
         std::string disk; // below the root, as on disk
         std::string stored;
         for (const std::string& part : parts) {
@@ -348,6 +353,8 @@ private:
             return Refused{RefusalReason::LinkOutsideRoot, {}};
         case Beneath::Status::NotAFile:
             return Refused{RefusalReason::NotAFile, {}};
+        case Beneath::Status::Changed:
+            return Refused{RefusalReason::Unreadable, "it changed while it was looked up"};
         case Beneath::Status::Failed: {
             // A file that cannot be read is said to be so, not a folder on the way.
             const FailureReason why = opened.error == EACCES
@@ -478,7 +485,8 @@ int OpenSiteFile(const SiteWalk& walk, const SiteFile& file, std::string& error)
         return opened.fd;
     if (opened.fd >= 0)
         ::close(opened.fd);
-    error = opened.status == Beneath::Status::Failed && opened.error != ENOENT
+    error = opened.status == Beneath::Status::Failed && opened.error != ENOENT &&
+                    opened.error != ELOOP && opened.error != ENOTDIR
                 ? std::string("cannot be read again: ") + std::strerror(opened.error)
                 : "changed since the site was walked";
     return -1;
