@@ -474,30 +474,6 @@ std::string ItsfHeader(std::uint64_t directoryLength, std::uint64_t contentOffse
     return header;
 }
 
-// A folder entry for every folder on the way to a name, once in any letter
-// case; then all in the readers' order.
-template <class NameOrder> void AddFoldersAndSort(std::vector<DirEntry>& dir) {
-    std::set<std::string, NameOrder> folders;
-    const std::size_t files = dir.size();
-    for (std::size_t i = 0; i < files; ++i) {
-        const std::string name = dir[i].name;
-        for (std::size_t slash = name.find('/'); slash != std::string::npos;
-             slash = name.find('/', slash + 1)) {
-            const std::string folder = name.substr(0, slash + 1);
-            if (folders.insert(folder).second)
-                dir.push_back({folder, kUncompressedSection, 0, 0});
-        }
-    }
-    std::sort(dir.begin(), dir.end(), [](const DirEntry& a, const DirEntry& b) {
-        return CompareNames(a.name, b.name) < 0;
-    });
-}
-
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash + 1);
-}
-
 } // namespace
 
 // ---- Writer -------------------------------------------------------------------------
@@ -652,12 +628,27 @@ std::vector<DirEntry> Writer::DirectoryEntries(const Section0& section0,
         dir.push_back({later_[i].name, kUncompressedSection, laterOffset, later[i].size()});
         laterOffset += later[i].size();
     }
-    AddFoldersAndSort<NameOrder>(dir);
+    // A folder entry for every folder on the way to a name, once in any
+    // letter case.
+    std::set<std::string, NameOrder> folders;
+    const std::size_t files = dir.size();
+    for (std::size_t i = 0; i < files; ++i) {
+        const std::string name = dir[i].name;
+        for (std::size_t slash = name.find('/'); slash != std::string::npos;
+             slash = name.find('/', slash + 1)) {
+            const std::string folder = name.substr(0, slash + 1);
+            if (folders.insert(folder).second)
+                dir.push_back({folder, kUncompressedSection, 0, 0});
+        }
+    }
+    std::sort(dir.begin(), dir.end(), [](const DirEntry& a, const DirEntry& b) {
+        return CompareNames(a.name, b.name) < 0;
+    });
     return dir;
 }
 
 std::string Writer::Write(const std::string& path, const WriteOptions& options) const {
-    SpillBuffer content(FolderOf(path), options.memoryLimit);
+    SpillBuffer content(path, options.memoryLimit);
     std::vector<std::uint64_t> frameOffsets;
     if (!Compress(content, frameOffsets, options))
         return std::string(kStopped);

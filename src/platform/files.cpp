@@ -116,8 +116,8 @@ OutputFile ResolveOutputFile(const std::string& path) {
     return out;
 }
 
-SpillBuffer::SpillBuffer(std::string folder, std::uint64_t memoryLimit)
-    : folder_(std::move(folder)), limit_(memoryLimit) {}
+SpillBuffer::SpillBuffer(const std::string& beside, std::uint64_t memoryLimit)
+    : folder_(FolderOf(beside)), limit_(memoryLimit) {}
 
 SpillBuffer::~SpillBuffer() {
     if (fd_ >= 0)

@@ -46,11 +46,12 @@ struct OutputFile {
 };
 OutputFile ResolveOutputFile(const std::string& path);
 
-// Bytes held in memory up to a limit, then in an unnamed file in a folder
-// (gone once closed, even after a kill): for what is too large to hold.
+// Bytes held in memory up to a limit, then in an unnamed file in the folder
+// of beside (gone once closed, even after a kill): for what is too large to
+// hold.
 class SpillBuffer {
 public:
-    SpillBuffer(std::string folder, std::uint64_t memoryLimit);
+    SpillBuffer(const std::string& beside, std::uint64_t memoryLimit);
     ~SpillBuffer();
     SpillBuffer(const SpillBuffer&) = delete;
     SpillBuffer& operator=(const SpillBuffer&) = delete;

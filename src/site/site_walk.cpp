@@ -392,9 +392,10 @@ private:
         file.inode = info.st_ino;
         if (file.kind != FileKind::Other) {
             reading_ = file.path;
-            if (std::string error = ReadWhole(fd, file.size, file.bytes); !error.empty())
-                return Refused{RefusalReason::Unreadable, error};
+            const std::string error = ReadWhole(fd, file.size, file.bytes);
             reading_.clear();
+            if (!error.empty())
+                return Refused{RefusalReason::Unreadable, error};
             file.size = file.bytes.size();
         }
         const std::size_t index = result_.files.size();

@@ -29,7 +29,7 @@ struct ReachedFile {
 };
 
 struct SiteFile {
-    std::string path;  // on disk
+    std::string path;  // on disk: the site folder's real path, then the names as found
     std::string name;  // stored name below the root, UTF-8: "/dir/page.htm"
     // The whole file for the kinds that are scanned; any other is read only
     // when the help file is written (OpenSiteFile), never held whole.
