@@ -2,6 +2,7 @@
 
 #include "platform/temp_files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -125,9 +126,20 @@ SpillBuffer::~SpillBuffer() {
 }
 
 void SpillBuffer::Append(const std::uint8_t* bytes, std::size_t size) {
+    constexpr std::size_t kBlock = std::size_t{1} << 20;
     if (fd_ < 0 && size_ + size <= limit_) {
-        memory_.insert(memory_.end(), bytes, bytes + size);
         size_ += size;
+        while (size > 0) {
+            if (memory_.empty() || memory_.back().size() == kBlock) {
+                memory_.emplace_back();
+                memory_.back().reserve(kBlock);
+            }
+            std::vector<std::uint8_t>& block = memory_.back();
+            const std::size_t n = std::min(size, kBlock - block.size());
+            block.insert(block.end(), bytes, bytes + n);
+            bytes += n;
+            size -= n;
+        }
         return;
     }
     if (fd_ < 0) {
@@ -141,10 +153,12 @@ void SpillBuffer::Append(const std::uint8_t* bytes, std::size_t size) {
         }
         if (fd_ < 0)
             throw std::runtime_error(SystemError(errno));
-        const std::string_view held(reinterpret_cast<const char*>(memory_.data()), memory_.size());
-        if (const int err = WriteBytes(fd_, held))
-            throw std::runtime_error(SystemError(err));
-        std::vector<std::uint8_t>().swap(memory_);
+        for (const std::vector<std::uint8_t>& block : memory_) {
+            if (const int err = WriteBytes(fd_, {reinterpret_cast<const char*>(block.data()),
+                                                 block.size()}))
+                throw std::runtime_error(SystemError(err));
+        }
+        std::vector<std::vector<std::uint8_t>>().swap(memory_);
     }
     if (const int err = WriteBytes(fd_, {reinterpret_cast<const char*>(bytes), size}))
         throw std::runtime_error(SystemError(err));
@@ -152,8 +166,14 @@ void SpillBuffer::Append(const std::uint8_t* bytes, std::size_t size) {
 }
 
 int SpillBuffer::CopyTo(int fd) const {
-    if (fd_ < 0)
-        return WriteBytes(fd, {reinterpret_cast<const char*>(memory_.data()), memory_.size()});
+    if (fd_ < 0) {
+        for (const std::vector<std::uint8_t>& block : memory_) {
+            if (const int err =
+                    WriteBytes(fd, {reinterpret_cast<const char*>(block.data()), block.size()}))
+                return err;
+        }
+        return 0;
+    }
     loff_t from = 0;
     while (static_cast<std::uint64_t>(from) < size_) {
         const ssize_t n = ::copy_file_range(fd_, &from, fd, nullptr,

@@ -66,7 +66,8 @@ private:
     std::string folder_;
     std::uint64_t limit_;
     std::uint64_t size_ = 0;
-    std::vector<std::uint8_t> memory_;
+    // In blocks, so that growing never copies what is held.
+    std::vector<std::vector<std::uint8_t>> memory_;
     int fd_ = -1;
 };
 
