@@ -487,6 +487,23 @@ struct Writer::Section0 {
         entries.push_back({std::string(name), kUncompressedSection, bytes.size(), stream.size()});
         bytes += stream;
     }
+
+    // The streams describing a compressed section of that many bytes.
+    static Section0 Describing(unsigned windowBits, std::uint64_t uncompressed,
+                               const std::vector<std::uint64_t>& frameOffsets,
+                               std::uint64_t compressed) {
+        Section0 section0;
+        section0.Add(kNameList, NameList());
+        section0.Add(kControlData, ControlData(windowBits));
+        std::string spanInfo;
+        AppendLe(spanInfo, uncompressed, 8);
+        section0.Add(kSpanInfo, spanInfo);
+        std::string transforms;
+        AppendUtf16(transforms, "{7FC28940-9D31-11D0");
+        section0.Add(kTransformList, transforms);
+        section0.Add(kResetTable, ResetTable(frameOffsets, uncompressed, compressed));
+        return section0;
+    }
 };
 
 // The compressed files' bytes one after another, each source opened when
@@ -657,17 +674,8 @@ std::string Writer::Write(const std::string& path, const WriteOptions& options) 
     for (const Later& file : later_)
         later.push_back(file.bytes());
 
-    Section0 section0;
-    section0.Add(kNameList, NameList());
-    section0.Add(kControlData, ControlData(options.windowBits));
-    std::string spanInfo;
-    AppendLe(spanInfo, compressedSize_, 8);
-    section0.Add(kSpanInfo, spanInfo);
-    std::string transforms;
-    AppendUtf16(transforms, "{7FC28940-9D31-11D0");
-    section0.Add(kTransformList, transforms);
-    section0.Add(kResetTable, ResetTable(frameOffsets, compressedSize_, content.Size()));
-
+    const Section0 section0 =
+        Section0::Describing(options.windowBits, compressedSize_, frameOffsets, content.Size());
     const Directory directory = BuildDirectory(DirectoryEntries(section0, later, content.Size()));
     const std::string itsp = ItspHeader(directory, options.lcid);
     const std::uint64_t directoryLength = itsp.size() + directory.chunks.size();
