@@ -638,6 +638,18 @@ TEST_F(HhcTest, CompileJobBuildsARealHelpFileAndReportsIt) {
     test::ExpectHelpFileHolds(output, inside);
     EXPECT_EQ(shell.opened, std::vector<std::string>{output});
     EXPECT_EQ(Leftovers(root.Path()), std::vector<std::string>{});
+
+    // An output that is a page of the site: the window says why not, from hhc.
+    const std::string page = site / "разделы/первая.htm";
+    host.fields[kIdOutputEdit] = page;
+    host.answers = {true}; // replace the file that is there
+    jobs.CompileThreadProc();
+    EXPECT_EQ(host.messages.back(), LoadString(kMsgCompilerFailed) +
+                                        "\nhhc: cannot write the help file " + page +
+                                        ": it is \"разделы/первая.htm\" in \"/главная.htm\", a "
+                                        "file the build reads");
+    EXPECT_EQ(ReadFile(page), inside.at("/разделы/первая.htm"));
+    EXPECT_EQ(shell.opened, std::vector<std::string>{output});
 }
 
 } // namespace
