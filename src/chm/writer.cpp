@@ -521,8 +521,8 @@ public:
                 EndPiece(entry);
                 continue;
             }
-            const auto want =
-                static_cast<std::size_t>(std::min<std::uint64_t>(size - filled, entry.length - done_));
+            const auto want = static_cast<std::size_t>(
+                std::min<std::uint64_t>(size - filled, entry.length - done_));
             std::size_t got = want;
             if (!piece.open) {
                 std::memcpy(into + filled, writer_.held_.data() + piece.held + done_, want);
@@ -634,8 +634,8 @@ std::vector<DirEntry> Writer::DirectoryEntries(const Section0& section0,
     std::uint64_t laterSize = 0;
     for (const std::string& bytes : later)
         laterSize += bytes.size();
-    dir.push_back({std::string(kContent), kUncompressedSection, laterOffset + laterSize,
-                   contentSize});
+    dir.push_back(
+        {std::string(kContent), kUncompressedSection, laterOffset + laterSize, contentSize});
     for (const Entry& entry : entries_) {
         const bool compressed = entry.storage == Storage::Compressed;
         dir.push_back({entry.name, compressed ? kCompressedSection : kUncompressedSection,
@@ -680,12 +680,14 @@ std::string Writer::Write(const std::string& path, const WriteOptions& options) 
     const std::string itsp = ItspHeader(directory, options.lcid);
     const std::uint64_t directoryLength = itsp.size() + directory.chunks.size();
     const std::uint64_t contentOffset = kItsfHeaderSize + kHeaderSection0Size + directoryLength;
-    std::uint64_t fileSize = contentOffset + section0.bytes.size() + stored_.size() + content.Size();
+    std::uint64_t fileSize =
+        contentOffset + section0.bytes.size() + stored_.size() + content.Size();
     for (const std::string& bytes : later)
         fileSize += bytes.size();
     const std::string header = ItsfHeader(directoryLength, contentOffset, fileSize, options.lcid);
 
-    std::vector<std::string_view> pieces = {header, itsp, directory.chunks, section0.bytes, stored_};
+    std::vector<std::string_view> pieces = {header, itsp, directory.chunks, section0.bytes,
+                                            stored_};
     pieces.insert(pieces.end(), later.begin(), later.end());
     // The last chance to stop: past it the file is written whole.
     if (options.stop && *options.stop)

@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
-#include <cstring>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -154,8 +154,8 @@ void SpillBuffer::Append(const std::uint8_t* bytes, std::size_t size) {
         if (fd_ < 0)
             throw std::runtime_error(SystemError(errno));
         for (const std::vector<std::uint8_t>& block : memory_) {
-            if (const int err = WriteBytes(fd_, {reinterpret_cast<const char*>(block.data()),
-                                                 block.size()}))
+            if (const int err =
+                    WriteBytes(fd_, {reinterpret_cast<const char*>(block.data()), block.size()}))
                 throw std::runtime_error(SystemError(err));
         }
         std::vector<std::vector<std::uint8_t>>().swap(memory_);
@@ -176,14 +176,13 @@ int SpillBuffer::CopyTo(int fd) const {
     }
     loff_t from = 0;
     while (static_cast<std::uint64_t>(from) < size_) {
-        const ssize_t n = ::copy_file_range(fd_, &from, fd, nullptr,
-                                            static_cast<std::size_t>(size_ - from), 0);
+        const ssize_t n =
+            ::copy_file_range(fd_, &from, fd, nullptr, static_cast<std::size_t>(size_ - from), 0);
         if (n > 0)
             continue;
         if (n < 0 && errno == EINTR)
             continue;
-        if (n == 0 || (errno != EXDEV && errno != ENOSYS && errno != EINVAL &&
-                       errno != EOPNOTSUPP))
+        if (n == 0 || (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP))
             return n == 0 ? EIO : errno;
         // Between file systems that cannot copy in the kernel: by hand.
         std::vector<char> buffer(1 << 20);

@@ -38,9 +38,9 @@ int OpenFolder(int root, const std::string& relative, bool links, Lookup& lookup
         return ::fcntl(root, F_DUPFD_CLOEXEC, 0);
     const std::uint64_t flags = O_PATH | O_DIRECTORY | O_CLOEXEC;
     if (lookup == Lookup::Best) {
-        const int fd = Openat2(root, relative.c_str(), flags,
-                               RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS |
-                                   (links ? 0 : RESOLVE_NO_SYMLINKS));
+        const int fd =
+            Openat2(root, relative.c_str(), flags,
+                    RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS | (links ? 0 : RESOLVE_NO_SYMLINKS));
         if (fd >= 0 || errno != ENOSYS)
             return fd;
         lookup = Lookup::NameByName;
@@ -73,8 +73,8 @@ Beneath OpenFile(int root, const std::string& relative, bool links, Lookup& look
         return {Beneath::Status::Failed, -1, ELOOP};
     if (!S_ISREG(info.st_mode))
         return {Beneath::Status::NotAFile, -1, 0};
-    const int fd =
-        ::openat(parent.fd, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = ::openat(parent.fd, name.c_str(),
+                            O_RDONLY | O_NONBLOCK | O_NOCTTY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return {Beneath::Status::Failed, -1, errno};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {

@@ -8,8 +8,8 @@
 namespace tbx::site {
 
 enum class Lookup {
-    Best,        // openat2 with RESOLVE_BENEATH where the kernel has it
-    NameByName,  // one name at a time with O_NOFOLLOW, as on older kernels
+    Best,       // openat2 with RESOLVE_BENEATH where the kernel has it
+    NameByName, // one name at a time with O_NOFOLLOW, as on older kernels
 };
 
 struct Beneath {

@@ -357,10 +357,10 @@ private:
             return Refused{RefusalReason::Unreadable, "it changed while it was looked up"};
         case Beneath::Status::Failed: {
             // A file that cannot be read is said to be so, not a folder on the way.
-            const FailureReason why = opened.error == EACCES
-                                          ? FailureReason{RefusalReason::Unreadable,
-                                                          std::strerror(EACCES)}
-                                          : ReasonOf(opened.error);
+            const FailureReason why =
+                opened.error == EACCES
+                    ? FailureReason{RefusalReason::Unreadable, std::strerror(EACCES)}
+                    : ReasonOf(opened.error);
             return Refused{why.reason, why.detail};
         }
         case Beneath::Status::Opened:

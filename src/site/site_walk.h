@@ -10,8 +10,8 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <sys/types.h>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 namespace tbx::site {
@@ -85,7 +85,7 @@ struct SiteWalk {
     // Stored name of each start, in the order given (the start page first);
     // empty for a start that was refused.
     std::vector<std::string> startNames;
-    std::string error;     // the root cannot be used, or memory ran out; nothing was walked
+    std::string error; // the root cannot be used, or memory ran out; nothing was walked
     std::shared_ptr<const SiteRoot> root;
 };
 

@@ -55,10 +55,10 @@ std::string Write(const std::string& path, const std::vector<File>& files,
     Writer writer;
     for (const File& file : files) {
         const auto open = [&file] { return std::make_unique<PiecesSource>(file.bytes); };
-        const std::string error =
-            file.later    ? writer.AddLater(file.name, [&file] { return file.bytes; })
-            : file.source ? writer.AddFrom(file.name, file.bytes.size(), open)
-                          : writer.Add(file.name, file.bytes, file.storage);
+        const std::string error = file.later
+                                      ? writer.AddLater(file.name, [&file] { return file.bytes; })
+                                  : file.source ? writer.AddFrom(file.name, file.bytes.size(), open)
+                                                : writer.Add(file.name, file.bytes, file.storage);
         if (!error.empty())
             return error;
     }
@@ -509,8 +509,11 @@ TEST(ChmWriter, SameFileOnAnyThreadCountWithProgress) {
         unsigned threads;
         bool sources;
         std::uint64_t memoryLimit;
-    } cases[] = {{1, false, WriteOptions{}.memoryLimit}, {2, false, 0}, {5, true, 0},
-                 {2, true, 100'000}, {1, true, WriteOptions{}.memoryLimit}};
+    } cases[] = {{1, false, WriteOptions{}.memoryLimit},
+                 {2, false, 0},
+                 {5, true, 0},
+                 {2, true, 100'000},
+                 {1, true, WriteOptions{}.memoryLimit}};
     for (const auto& [threads, sources, limit] : cases) {
         for (std::size_t i = 1; i < files.size(); ++i)
             files[i].source = sources && i % 3 != 0;

@@ -211,11 +211,14 @@ TEST_F(CliTest, BuildSaysWhatIsWrongWithThePageOrTheOutput) {
     } cases[] = {
         {{"build", ""}, 2, "tomebox-cli: имя стартовой страницы пусто\n"},
         {{"build", "site/index.htm", "-o", ""}, 2, "tomebox-cli: имя файла справки пусто\n"},
-        {{"build", "site"}, 1,
+        {{"build", "site"},
+         1,
          "tomebox-cli: " + dir / "site" + ": это каталог, а не стартовая страница"},
-        {{"build", "site/index.htm", "--no-settings", "-o", "fifo.chm"}, 1,
+        {{"build", "site/index.htm", "--no-settings", "-o", "fifo.chm"},
+         1,
          "fifo.chm: it is not a regular file but a pipe, device or socket\n"},
-        {{"build", "site/index.htm", "--no-settings", "-o", "site/s.css"}, 1,
+        {{"build", "site/index.htm", "--no-settings", "-o", "site/s.css"},
+         1,
          "s.css: it is \"s.css\" in \"/index.htm\", a file the build reads\n"},
     };
     for (const auto& c : cases) {

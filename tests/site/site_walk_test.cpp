@@ -219,11 +219,16 @@ TEST(OpenBeneath, EitherLookupFollowsLinksInsideOnlyAndOpensOnlyFiles) {
         S status;
         int error;
     } cases[] = {
-        {"real/page.htm", S::Opened, 0},   {"rel/page.htm", S::Opened, 0},
-        {"abs/page.htm", S::Opened, 0},    {"last.htm", S::Opened, 0},
-        {"up/page.htm", S::Outside, 0},    {"absup/page.htm", S::Outside, 0},
-        {"lastup.htm", S::Outside, 0},     {"fifo", S::NotAFile, 0},
-        {"real", S::NotAFile, 0},          {"nothing.htm", S::Failed, ENOENT},
+        {"real/page.htm", S::Opened, 0},
+        {"rel/page.htm", S::Opened, 0},
+        {"abs/page.htm", S::Opened, 0},
+        {"last.htm", S::Opened, 0},
+        {"up/page.htm", S::Outside, 0},
+        {"absup/page.htm", S::Outside, 0},
+        {"lastup.htm", S::Outside, 0},
+        {"fifo", S::NotAFile, 0},
+        {"real", S::NotAFile, 0},
+        {"nothing.htm", S::Failed, ENOENT},
         {"real/page.htm/x", S::Failed, ENOTDIR},
     };
     for (const Lookup lookup : {Lookup::Best, Lookup::NameByName}) {

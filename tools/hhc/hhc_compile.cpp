@@ -41,9 +41,9 @@ std::string ReplacesProjectText(const std::string& output) {
 }
 std::string ReplacesInputText(const std::string& output, const std::string& link,
                               const std::string& page) {
-    return CannotWriteText(output, "it is " + (page.empty() ? "\"" + link + "\" of the project"
-                                                            : "\"" + link + "\" in \"" + page +
-                                                                  "\"") +
+    return CannotWriteText(output, "it is " +
+                                       (page.empty() ? "\"" + link + "\" of the project"
+                                                     : "\"" + link + "\" in \"" + page + "\"") +
                                        ", a file the build reads");
 }
 

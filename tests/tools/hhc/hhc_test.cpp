@@ -27,12 +27,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
 #include <sstream>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -699,19 +699,20 @@ TEST_F(HhcOutputTest, OutputOverAnInputOrNotAFileIsRefusedAndALinkIsFollowed) {
         std::string output;
         std::string error; // after "cannot write the help file OUTPUT: "
     } cases[] = {
-        {site / "start.htm", "it is \"" + (site / "start.htm").string() +
-                                 "\" of the project, a file the build reads"},
-        {site / "extra.htm", "it is \"" + (site / "extra.htm").string() +
-                                 "\" of the project, a file the build reads"},
-        {site / "toc.hhc", "it is \"" + (site / "toc.hhc").string() +
-                               "\" of the project, a file the build reads"},
-        {site / "idx.hhk", "it is \"" + (site / "idx.hhk").string() +
-                               "\" of the project, a file the build reads"},
+        {site / "start.htm",
+         "it is \"" + (site / "start.htm").string() + "\" of the project, a file the build reads"},
+        {site / "extra.htm",
+         "it is \"" + (site / "extra.htm").string() + "\" of the project, a file the build reads"},
+        {site / "toc.hhc",
+         "it is \"" + (site / "toc.hhc").string() + "\" of the project, a file the build reads"},
+        {site / "idx.hhk",
+         "it is \"" + (site / "idx.hhk").string() + "\" of the project, a file the build reads"},
         {site / "page.htm", "it is \"page.htm\" in \"/site/start.htm\", a file the build reads"},
         {site / "style.css", "it is \"style.css\" in \"/site/start.htm\", a file the build reads"},
         {site / "pic.png", "it is \"pic.png\" in \"/site/start.htm\", a file the build reads"},
         {root / "hard.chm", "it is \"page.htm\" in \"/site/start.htm\", a file the build reads"},
-        {root / "to-style.chm", "it is \"style.css\" in \"/site/start.htm\", a file the build reads"},
+        {root / "to-style.chm",
+         "it is \"style.css\" in \"/site/start.htm\", a file the build reads"},
         {project, "it is the project itself"},
         {root / "fifo.chm", "it is not a regular file but a pipe, device or socket"},
         {root / "folder.chm", "it is a folder"},
@@ -850,8 +851,8 @@ TEST_F(HhcTest, OutOfMemoryIsAMessageAndAStoredFileIsStreamed) {
     };
     const ProcessOutcome page = limited("start.htm");
     EXPECT_TRUE(page.exited && page.exitCode == 1) << page.exitCode << page.errorOutput;
-    EXPECT_EQ(page.errorOutput, "hhc: not enough memory to read " +
-                                    fs::canonical(site / "big.htm").string() + "\n");
+    EXPECT_EQ(page.errorOutput,
+              "hhc: not enough memory to read " + fs::canonical(site / "big.htm").string() + "\n");
     EXPECT_FALSE(fs::exists(root / "out.chm"));
 
     const ProcessOutcome stored = limited("stored.htm");
@@ -879,8 +880,10 @@ TEST_F(HhcTest, NotFollowedLinesSayWhatIsWrongAndKeepTheirReason) {
     WriteFile(site / "start.htm", "<title>S</title><a href=\"" + longPage + "\">l</a>");
     WriteFile(site / longPage, "<a href=\"sub\\page.htm\">b</a><a href=\"" + controls +
                                    "\">c</a><a href=\"" + tooLong + "x.htm\">t</a><a href=\"" +
-                                   tooLongName + "\">n</a><a href=\"closed/page.htm\">e</a>"
-                                   "<img src=\"" + storedTooLong + "\">");
+                                   tooLongName +
+                                   "\">n</a><a href=\"closed/page.htm\">e</a>"
+                                   "<img src=\"" +
+                                   storedTooLong + "\">");
     fs::create_directories((site / storedTooLong).parent_path());
     WriteFile(site / storedTooLong, "stored");
     const bool root_ = ::geteuid() == 0; // root enters every folder
