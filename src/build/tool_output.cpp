@@ -4,6 +4,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 
 namespace tbx {
 namespace {
@@ -32,27 +33,29 @@ bool TakePrefix(std::string_view& text, std::string_view prefix) {
 constexpr std::size_t kFieldLimit = 1000;
 
 // The field with backslash, the quote and control bytes escaped, cut to
-// kFieldLimit bytes on a character boundary.
+// kFieldLimit bytes of escaped text on a character boundary.
 std::string Escape(std::string_view text, bool quoted) {
-    if (text.size() > kFieldLimit) {
-        std::size_t cut = kFieldLimit;
-        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
-            --cut;
-        text = text.substr(0, cut);
-    }
     std::string out;
+    std::size_t whole = 0; // of out, up to the last whole character
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
+        const bool continuation = (byte & 0xC0) == 0x80;
+        char piece[5] = {c, '\0'};
         if (c == '\\' || (quoted && c == '"')) {
-            out += '\\';
-            out += c;
+            piece[0] = '\\';
+            piece[1] = c;
+            piece[2] = '\0';
         } else if (byte < 0x20 || byte == 0x7F) {
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-            out += hex;
-        } else {
-            out += c;
+            std::snprintf(piece, sizeof piece, "\\x%02X", byte);
         }
+        const std::size_t size = std::strlen(piece);
+        if (out.size() + size > kFieldLimit) {
+            out.resize(continuation ? whole : out.size());
+            break;
+        }
+        if (!continuation)
+            whole = out.size();
+        out.append(piece, size);
     }
     return out;
 }
@@ -158,7 +161,11 @@ constexpr struct {
     {"leaves the site folder", kMsgReasonOutsideRoot},
     {"is a symbolic link to outside the site folder", kMsgReasonLinkOutsideRoot},
     {"is not a regular file", kMsgReasonNotAFile},
+    // Before "does not exist", which it starts with.
+    {"does not exist, with its backslashes read as \"/\"", kMsgReasonBackslash},
     {"does not exist", kMsgReasonMissing},
+    {"has a name or path longer than the system takes", kMsgReasonTooLong},
+    {"is in a folder that cannot be entered", kMsgReasonUnenterable},
     {"cannot be read", kMsgReasonUnreadable},
     {"differs only in letter case from a file already taken", kMsgReasonNameClash},
     {"is the help file being written", kMsgReasonHelpFile},

@@ -202,6 +202,8 @@ LzxIntervalEncoder::LzxIntervalEncoder(unsigned windowBits)
     assert(LzxWindowSupported(windowBits));
 }
 
+LzxIntervalEncoder::~LzxIntervalEncoder() = default;
+
 void LzxIntervalEncoder::Encode(std::span<const std::uint8_t> data, std::size_t length,
                                 LzxStream& out) {
     assert(length % kLzxFrameSize == 0 && length <= (std::size_t{1} << windowBits_) &&

@@ -40,6 +40,7 @@ constexpr std::uint64_t LzxFrameCount(std::uint64_t size) {
 class LzxIntervalEncoder {
 public:
     explicit LzxIntervalEncoder(unsigned windowBits = kDefaultWindowBits);
+    ~LzxIntervalEncoder(); // out of line: usable where its parts are not known
 
     // Appends the compressed form of one interval of length bytes (whole
     // frames, at most a window) to out, with its frame offsets counted from

@@ -20,6 +20,13 @@
 namespace tbx::cli {
 namespace {
 
+// The build command's own messages, together.
+constexpr std::string_view kEmptyPageName = "имя стартовой страницы пусто";
+constexpr std::string_view kEmptyOutputName = "имя файла справки пусто";
+constexpr std::string_view kPageIsFolder =
+    "это каталог, а не стартовая страница: укажите её HTML-файл";
+constexpr std::string_view kOutputIsPage = "файл справки заменил бы стартовую страницу";
+
 // No display to measure: a help window of automatic size is made for the
 // smallest screen still in common use, so it fits every reader's screen.
 constexpr ScreenSize kScreen{1024, 768};
@@ -91,14 +98,23 @@ std::string Option(const CommandArgs& args, const std::string& name) {
 } // namespace
 
 int Build(const CommandArgs& args, Environment& env) {
+    // An empty name would be taken for the current folder.
+    if (args.positional[0].empty())
+        return UsageError(env, "build", std::string(kEmptyPageName));
+    if (args.Has("output") && Option(args, "output").empty())
+        return UsageError(env, "build", std::string(kEmptyOutputName));
     // The page first: a mistyped page must not leave an output folder behind.
     const std::string page = AbsolutePath(args.positional[0], env.cwd);
-    if (!PathExists(page) || IsFolder(page))
+    if (IsFolder(page))
+        return Fail(env, page, std::string(kPageIsFolder));
+    if (!PathExists(page))
         return Fail(env, page, LoadString(110));
     const std::string output =
         args.Has("output") ? AbsolutePath(Option(args, "output"), env.cwd) : ChmPathFor(page, "");
+    // The compiler refuses any file the build reads; this one is caught
+    // before a project is written.
     if (output == page)
-        return Fail(env, output, "файл справки заменил бы стартовую страницу");
+        return Fail(env, output, std::string(kOutputIsPage));
     if (IsFolder(output))
         return Fail(env, output, LoadString(115));
     if (!PathExists(output)) {

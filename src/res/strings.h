@@ -58,6 +58,9 @@ inline constexpr int kMsgReasonNameClash = 265;
 inline constexpr int kMsgReasonHelpFile = 266;
 inline constexpr int kMsgReasonDrivePath = 267;
 inline constexpr int kMsgReasonReservedName = 268;
+inline constexpr int kMsgReasonBackslash = 269;
+inline constexpr int kMsgReasonTooLong = 270;
+inline constexpr int kMsgReasonUnenterable = 271;
 
 // The caption of every message box.
 inline constexpr const char* kCaption = "Tomebox!";

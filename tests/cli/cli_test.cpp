@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace tbx {
 namespace {
@@ -195,6 +196,39 @@ TEST_F(CliTest, StrictBuildFailsOnALinkNotFollowed) {
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find(dir / "nowhere/page.htm"), std::string::npos) << missing.err;
     EXPECT_FALSE(fs::exists(dir / "nowhere"));
+}
+
+// A start page or output that cannot be is named with what is wrong, and
+// whatever the compiler refuses it says why; nothing is written.
+TEST_F(CliTest, BuildSaysWhatIsWrongWithThePageOrTheOutput) {
+    Place({{"site/index.htm", "<title>S</title><link rel=stylesheet href=\"s.css\">"},
+           {"site/s.css", "body {}"}});
+    ASSERT_EQ(::mkfifo((dir / "fifo.chm").c_str(), 0600), 0);
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string error; // in standard error
+    } cases[] = {
+        {{"build", ""}, 2, "tomebox-cli: имя стартовой страницы пусто\n"},
+        {{"build", "site/index.htm", "-o", ""}, 2, "tomebox-cli: имя файла справки пусто\n"},
+        {{"build", "site"},
+         1,
+         "tomebox-cli: " + dir / "site" + ": это каталог, а не стартовая страница"},
+        {{"build", "site/index.htm", "--no-settings", "-o", "fifo.chm"},
+         1,
+         "fifo.chm: it is not a regular file but a pipe, device or socket\n"},
+        {{"build", "site/index.htm", "--no-settings", "-o", "site/s.css"},
+         1,
+         "s.css: it is \"s.css\" in \"/index.htm\", a file the build reads\n"},
+    };
+    for (const auto& c : cases) {
+        const CliRun run = Run(c.args);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+    EXPECT_EQ(ReadFile(dir / "site/s.css"), "body {}");
+    EXPECT_EQ(fs::status(dir / "fifo.chm").type(), fs::file_type::fifo);
 }
 
 // The index page of a folder is the very page the window writes for its
