@@ -14,6 +14,7 @@ PACKAGES=(
   libchm-dev libchm-bin
   desktop-file-utils appstream dpkg-dev xvfb
   libmspack-dev p7zip-full python3-chm
+  libicu-dev
 )
 
 install_missing() {

@@ -1,7 +1,8 @@
 #include "chm/internal_files.h"
 
-#include "res/cp1251.h"
-#include "res/text_case.h"
+#include "text/charset.h"
+#include "text/language.h"
+#include "text/text_case.h"
 
 #include <algorithm>
 #include <array>
@@ -29,32 +30,10 @@ std::string_view Local(std::string_view name) {
 
 // ---- Code pages --------------------------------------------------------------
 
-// Code points of Windows-1252 bytes 0x80..0x9F; 0 where the byte is unused.
-constexpr std::array<char16_t, 32> kCp1252High = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, // 80
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,      // 88
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 90
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178, // 98
-};
-
-std::string EncodeCp1252(std::string_view utf8) {
-    std::string out;
-    out.reserve(utf8.size());
-    for (std::size_t pos = 0; pos < utf8.size();) {
-        char32_t cp = 0;
-        char byte = '?';
-        if (NextUtf8(utf8, pos, cp)) {
-            if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
-                byte = static_cast<char>(cp);
-            } else {
-                const auto* at = std::find(kCp1252High.begin(), kCp1252High.end(), cp);
-                if (cp != 0 && at != kCp1252High.end())
-                    byte = static_cast<char>(0x80 + (at - kCp1252High.begin()));
-            }
-        }
-        out += byte;
-    }
-    return out;
+// The help file's texts in the code page; a character it cannot hold takes
+// its nearest form (the viewer has no way to show it as it is).
+std::string EncodeForCodePage(std::string_view utf8, int codePage) {
+    return text::Encode(utf8, codePage, text::Unmappable::Nearest);
 }
 
 // ---- #STRINGS -------------------------------------------------------------------
@@ -291,27 +270,6 @@ TopicTables BuildTopicTables(const std::vector<HelpTopic>& topics, StringTable& 
 
 } // namespace
 
-int CodePageOf(std::uint32_t language) {
-    const std::uint32_t primary = language & 0x3FF;
-    // Russian, Ukrainian, Belarusian, Bulgarian, Macedonian, Kazakh, Kyrgyz,
-    // Tatar, Mongolian, Tajik, Bashkir, Yakut.
-    constexpr std::uint32_t kCyrillic[] = {0x19, 0x22, 0x23, 0x02, 0x2F, 0x3F,
-                                           0x40, 0x44, 0x50, 0x28, 0x6D, 0x85};
-    if (std::find(std::begin(kCyrillic), std::end(kCyrillic), primary) != std::end(kCyrillic))
-        return 1251;
-    // Serbian and Bosnian share their primary language with Croatian; only
-    // their Cyrillic forms use 1251.
-    constexpr std::uint32_t kCyrillicSerbian[] = {0x0C1A, 0x1C1A, 0x201A, 0x281A, 0x301A};
-    if (std::find(std::begin(kCyrillicSerbian), std::end(kCyrillicSerbian), language) !=
-        std::end(kCyrillicSerbian))
-        return 1251;
-    return 1252;
-}
-
-std::string EncodeForCodePage(std::string_view utf8, int codePage) {
-    return codePage == 1251 ? EncodeCp1251(utf8, Unmappable::Question) : EncodeCp1252(utf8);
-}
-
 std::uint32_t UrlHash(std::string_view url) {
     std::uint32_t hash = 0;
     for (char c : url) {
@@ -324,7 +282,7 @@ std::uint32_t UrlHash(std::string_view url) {
 }
 
 HelpFiles BuildHelpFiles(const HelpModel& model) {
-    const int codePage = CodePageOf(model.language);
+    const int codePage = text::AnsiCodePage(model.language);
     StringTable strings(codePage);
     HelpFiles files;
     files.system = SystemFile(model, codePage);

@@ -5,7 +5,7 @@
 
 #include "chm/byte_string.h"
 #include "chm/search_index.h"
-#include "res/cp1251.h"
+#include "text/charset.h"
 
 #include <algorithm>
 #include <array>

@@ -2,7 +2,7 @@
 
 #include "chm/format.h"
 #include "platform/files.h"
-#include "res/cp1251.h"
+#include "text/charset.h"
 
 #include <algorithm>
 #include <array>

@@ -1,9 +1,9 @@
 #include "site/site_walk.h"
 
-#include "index/page_title.h"
-#include "res/cp1251.h"
-#include "res/text_case.h"
 #include "site/link_scanner.h"
+#include "text/charset.h"
+#include "text/page_title.h"
+#include "text/text_case.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -74,13 +74,13 @@ struct Entry {
     std::string text;
 };
 
-std::vector<Entry> ListFolder(const std::string& folder) {
+std::vector<Entry> ListFolder(const std::string& folder, Charset legacy) {
     std::vector<Entry> entries;
     if (DIR* dir = ::opendir(folder.c_str())) {
         while (const dirent* e = ::readdir(dir)) {
             const std::string_view name = e->d_name;
             if (name != "." && name != "..")
-                entries.push_back({std::string(name), DecodeLegacyText(name)});
+                entries.push_back({std::string(name), text::DecodeLegacyText(name, legacy)});
         }
         ::closedir(dir);
     }
@@ -124,9 +124,9 @@ std::string ReadWhole(const std::string& path, std::string& bytes) {
     return error;
 }
 
-std::string PageTitle(const SiteFile& file) {
+std::string PageTitle(const SiteFile& file, std::optional<std::string_view> tag) {
     std::string title;
-    if (const auto tag = TitleTagText(file.bytes))
+    if (tag && tag->size() <= kMaxTitleBytes)
         title = PlainText(*tag, file.charset);
     return title.empty() ? file.name.substr(file.name.rfind('/') + 1) : title;
 }
@@ -188,12 +188,16 @@ private:
         // scanning may move the vector, so the bytes are borrowed meanwhile.
         std::string bytes = std::move(result_.files[index].bytes);
         const FileKind kind = result_.files[index].kind;
-        Charset charset = Charset::Guess;
+        // The one decision of the page's charset: its links, title and
+        // words are all read in it.
+        Charset charset = options_.legacy;
         std::vector<FoundLink> links;
+        std::optional<std::string_view> title;
         if (kind == FileKind::Page || kind == FileKind::Sitemap) {
             HtmlScan scan = ScanHtml(bytes);
-            charset = CharsetNamed(scan.charset);
+            charset = text::DecidePageCharset(bytes, scan.charset, options_.legacy);
             links = std::move(scan.links);
+            title = scan.title;
         } else if (kind == FileKind::StyleSheet) {
             ScanCss(bytes, LinkContext::StyleSheet, links);
         }
@@ -202,7 +206,7 @@ private:
         std::vector<ReachedFile> reached;
         for (const FoundLink& link : links) {
             const std::optional<std::size_t> target =
-                Follow(DecodeLink(link, charset), folder, name);
+                Follow(DecodeLink(link, charset, options_.legacy), folder, name);
             if (target && link.context == LinkContext::Attribute)
                 reached.push_back(
                     {static_cast<std::size_t>(link.text.data() - bytes.data()), *target});
@@ -214,7 +218,7 @@ private:
         file.charset = charset;
         file.reached = std::move(reached);
         if (kind == FileKind::Page)
-            file.title = PageTitle(file);
+            file.title = PageTitle(file, title);
     }
 
     // The file the link reached, if any.
@@ -233,6 +237,13 @@ private:
             Outcome literal = Resolve(target.literal, folder);
             if (std::holds_alternative<std::size_t>(literal))
                 outcome = literal;
+        }
+        // A name on disk in other bytes than the page's charset reads.
+        if (!target.raw.empty() && std::holds_alternative<Refused>(outcome) &&
+            std::get<Refused>(outcome).reason == RefusalReason::Missing) {
+            Outcome raw = Resolve(target.raw, folder);
+            if (std::holds_alternative<std::size_t>(raw))
+                outcome = raw;
         }
         Report(outcome, target.shown, page);
         if (const auto* index = std::get_if<std::size_t>(&outcome))
@@ -326,7 +337,7 @@ private:
     const Entry* FindNoCase(const std::string& folder, const std::string& name) {
         auto listed = listings_.find(folder);
         if (listed == listings_.end())
-            listed = listings_.emplace(folder, ListFolder(folder)).first;
+            listed = listings_.emplace(folder, ListFolder(folder, options_.legacy)).first;
         for (const Entry& entry : listed->second) {
             if (EqualNoCase(entry.text, name))
                 return &entry;

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "index/page_title.h"
 #include "res/strings.h"
 #include "support/temp_dir.h"
+#include "text/page_title.h"
 
 namespace tbx {
 namespace {

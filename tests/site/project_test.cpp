@@ -1,8 +1,8 @@
 #include "build/help_project.h"
-#include "res/cp1251.h"
 #include "settings/opt_store.h"
 #include "site/project.h"
 #include "support/temp_dir.h"
+#include "text/charset.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -145,7 +145,7 @@ TEST(ProjectReader, HandWrittenProjectsUseRelativePathsAndEitherEncoding) {
     const std::string cp1251 = EncodeCp1251("[options]\r\ncompiled file=Справка.chm\r\n"
                                             "default topic=/site/Начало.htm\r\n"
                                             "Title=Справка\r\nLanguage=1049\r\n",
-                                            Unmappable::Question);
+                                            Unmappable::Nearest);
     const ProjectResult legacy = ParseProject(cp1251, "/elsewhere/p.hhp");
     ASSERT_TRUE(legacy.Ok()) << legacy.error;
     EXPECT_EQ(legacy.project.title, "Справка");

@@ -1,4 +1,4 @@
-#include "res/cp1251.h"
+#include "text/charset.h"
 #include "site/site_walk.h"
 #include "support/temp_dir.h"
 
@@ -18,7 +18,7 @@ using test::TempDir;
 using test::WriteFile;
 
 std::string Cp1251(std::string_view utf8) {
-    return EncodeCp1251(utf8, Unmappable::Question);
+    return EncodeCp1251(utf8, Unmappable::Nearest);
 }
 
 using Refused = std::tuple<std::string, std::string, RefusalReason>; // link, page, why

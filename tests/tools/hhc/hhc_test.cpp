@@ -10,7 +10,6 @@
 #include "index/page_list.h"
 #include "platform/process.h"
 #include "platform/shell.h"
-#include "res/cp1251.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
 #include "site/project.h"
@@ -20,6 +19,7 @@
 #include "support/scripted_host.h"
 #include "support/sitemap_reader.h"
 #include "support/temp_dir.h"
+#include "text/charset.h"
 
 #include <csignal>
 #include <cstdio>
@@ -89,7 +89,7 @@ void WriteAll(const fs::path& root, const std::map<std::string, std::string>& fi
 }
 
 std::string Cp1251(std::string_view utf8) {
-    return EncodeCp1251(utf8, Unmappable::Question);
+    return EncodeCp1251(utf8, Unmappable::Nearest);
 }
 
 class HhcTest : public ::testing::Test {

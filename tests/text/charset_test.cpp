@@ -1,4 +1,4 @@
-#include "res/cp1251.h"
+#include "text/charset.h"
 
 #include <cerrno>
 #include <gtest/gtest.h>
@@ -91,14 +91,14 @@ TEST(Cp1251Test, UnmappableCharactersFollowThePolicy) {
     const std::string grinning = "\xF0\x9F\x98\x80"; // U+1F600, four bytes
     const std::string text = "a" + almostEqual + "б" + grinning + "z";
 
-    EXPECT_EQ(EncodeCp1251(text, Unmappable::Question), "a?\xE1?z");
+    EXPECT_EQ(EncodeCp1251(text, Unmappable::Nearest), "a?\xE1?z");
     EXPECT_EQ(EncodeCp1251(text, Unmappable::CharRef), "a&#8776;\xE1&#128512;z");
     EXPECT_EQ(EncodeCp1251Exact(text), std::nullopt);
     EXPECT_EQ(EncodeCp1251Exact(almostEqual), std::nullopt);
     EXPECT_EQ(EncodeCp1251Exact(grinning), std::nullopt);
     // A replacement character is a character like any other.
     EXPECT_EQ(EncodeCp1251(kReplacement, Unmappable::CharRef), "&#65533;");
-    EXPECT_EQ(EncodeCp1251(kReplacement, Unmappable::Question), "?");
+    EXPECT_EQ(EncodeCp1251(kReplacement, Unmappable::Nearest), "?");
     EXPECT_EQ(EncodeCp1251Exact(kReplacement), std::nullopt);
     EXPECT_EQ(EncodeCp1251Exact(""), "");
 }
@@ -106,7 +106,7 @@ TEST(Cp1251Test, UnmappableCharactersFollowThePolicy) {
 TEST(Cp1251Test, InvalidUtf8IsUnmappableButKeepsWhatFollows) {
     for (const std::string& bad : {"\xFF"s, "\x80"s, "\xC0\xAF"s, "\xED\xA0\x80"s, "\xD0"s}) {
         SCOPED_TRACE("input " + bad);
-        const std::string question = EncodeCp1251("a" + bad + "b", Unmappable::Question);
+        const std::string question = EncodeCp1251("a" + bad + "b", Unmappable::Nearest);
         const std::string charRef = EncodeCp1251("a" + bad + "b", Unmappable::CharRef);
         // No code point to refer to: both policies write question marks.
         EXPECT_EQ(question, charRef);
@@ -119,7 +119,7 @@ TEST(Cp1251Test, InvalidUtf8IsUnmappableButKeepsWhatFollows) {
     // A broken sequence does not swallow the valid letter after it.
     EXPECT_EQ(EncodeCp1251("\xD0"
                            "\xD0\xB0",
-                           Unmappable::Question),
+                           Unmappable::Nearest),
               "?\xE0");
 }
 
