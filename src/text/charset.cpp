@@ -249,6 +249,16 @@ public:
         return 0;
     }
 
+    // Writes what the converter still holds: a letter of Windows-1255 or
+    // -1258 waits for the accents that may follow it.
+    void Flush(std::string& out) {
+        char buffer[64];
+        char* to = buffer;
+        std::size_t toLeft = sizeof buffer;
+        ::iconv(cd_, nullptr, nullptr, &to, &toLeft);
+        out.append(buffer, static_cast<std::size_t>(to - buffer));
+    }
+
     void Reset() { ::iconv(cd_, nullptr, nullptr, nullptr, nullptr); }
 
 private:
@@ -294,8 +304,12 @@ bool EncodeWith(std::string_view utf8, int codePage, std::string& out, F onUnmap
     Converter convert(CodePageIconv(codePage), "UTF-8");
     while (!utf8.empty()) {
         const int error = convert.Ok() ? convert.Run(utf8, out) : EILSEQ;
-        if (error == 0)
+        if (error == 0) {
+            convert.Flush(out);
             break;
+        }
+        if (convert.Ok())
+            convert.Flush(out);
         std::size_t pos = 0;
         char32_t cp = 0;
         const bool valid = NextUtf8(utf8, pos, cp);
@@ -376,6 +390,7 @@ std::string Decode(std::string_view bytes, Charset charset) {
         return DecodeUtf8(bytes); // a C library without the charset: the bytes as they are
     while (!bytes.empty()) {
         const int error = convert.Run(bytes, out);
+        convert.Flush(out);
         if (error == 0)
             break;
         out += kReplacement;
