@@ -6,6 +6,9 @@
 #include <cerrno>
 #include <iconv.h>
 #include <iterator>
+#include <memory>
+#include <unicode/translit.h>
+#include <unicode/unistr.h>
 
 namespace tbx::text {
 namespace {
@@ -403,22 +406,33 @@ std::string Decode(std::string_view bytes, Charset charset) {
 
 std::string Encode(std::string_view utf8, int codePage, Unmappable policy) {
     std::string out;
-    std::optional<Converter> nearest;
+    std::unique_ptr<icu::Transliterator> nearest;
     EncodeWith(utf8, codePage, out, [&](std::string& o, std::string_view sequence, char32_t cp) {
         if (cp > 0x10FFFF) {
             o += '?';
         } else if (policy == Unmappable::CharRef) {
             o += "&#" + std::to_string(static_cast<std::uint32_t>(cp)) + ";";
         } else {
-            if (!nearest)
-                nearest.emplace(std::string(CodePageIconv(codePage)) + "//TRANSLIT", "UTF-8");
-            std::string near;
-            if (nearest->Ok() && nearest->Run(sequence, near) == 0 && !near.empty())
-                o += near;
-            else
-                o += '?';
-            if (nearest->Ok())
-                nearest->Reset();
+            // ICU's transliterator rather than iconv's //TRANSLIT, which
+            // depends on the locale and knows nothing in the C locale.
+            if (!nearest) {
+                UErrorCode status = U_ZERO_ERROR;
+                nearest.reset(icu::Transliterator::createInstance(
+                    "NFD; [:Nonspacing Mark:] Remove; NFC; Latin-ASCII", UTRANS_FORWARD, status));
+                if (U_FAILURE(status))
+                    nearest.reset();
+            }
+            std::optional<std::string> near;
+            if (nearest) {
+                icu::UnicodeString text = icu::UnicodeString::fromUTF8(icu::StringPiece(
+                    sequence.data(), static_cast<std::int32_t>(sequence.size())));
+                nearest->transliterate(text);
+                std::string form;
+                text.toUTF8String(form);
+                if (form != sequence && !form.empty())
+                    near = EncodeExact(form, codePage);
+            }
+            o += near ? *near : "?";
         }
         return true;
     });

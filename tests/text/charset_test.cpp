@@ -14,58 +14,121 @@ using namespace std::string_literals;
 
 const std::string kReplacement = "\xEF\xBF\xBD"; // U+FFFD
 
-// glibc's own converter: an independent source for the decoding table.
-class Iconv {
-public:
-    Iconv() : cd_(iconv_open("UTF-8", "CP1251")) {}
-    ~Iconv() {
-        if (Ok())
-            iconv_close(cd_);
-    }
-    Iconv(const Iconv&) = delete;
-    Iconv& operator=(const Iconv&) = delete;
-
-    bool Ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-
-    // The UTF-8 of one byte, or nothing when the converter has no character for it.
-    std::optional<std::string> Decode(unsigned char byte) {
-        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-        char in[1] = {static_cast<char>(byte)};
-        char out[8];
-        char* inPtr = in;
-        char* outPtr = out;
-        std::size_t inLeft = 1;
-        std::size_t outLeft = sizeof out;
-        if (iconv(cd_, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1))
-            return std::nullopt;
-        return std::string(out, static_cast<std::size_t>(outPtr - out));
-    }
-
-private:
-    iconv_t cd_;
-};
-
 std::string Byte(int b) {
     return std::string(1, static_cast<char>(b));
 }
 
-TEST(Cp1251Test, DecodingTableAgreesWithGlibc) {
-    Iconv glibc;
-    ASSERT_TRUE(glibc.Ok()) << "glibc has no CP1251 converter: " << errno;
-    int compared = 0;
-    for (int b = 0; b <= 0xFF; ++b) {
-        SCOPED_TRACE("byte " + std::to_string(b));
-        const std::optional<std::string> expected = glibc.Decode(static_cast<unsigned char>(b));
-        if (expected) {
-            EXPECT_EQ(DecodeCp1251(Byte(b)), *expected);
-            ++compared;
-        } else {
-            // Only the one unassigned byte may lack a character.
-            EXPECT_EQ(b, 0x98);
-            EXPECT_EQ(DecodeCp1251(Byte(b)), kReplacement);
-        }
+// Labels as pages write them, each with a byte its charset alone reads so.
+TEST(CharsetTest, EveryLabelBrowsersKnowNamesItsCharset) {
+    const struct {
+        std::string_view label, name;
+        std::string bytes, utf8;
+    } cases[] = {
+        {"utf-8", "UTF-8", "\xD0\xB6", "ж"},
+        {" UTF8 ", "UTF-8", "\xE2\x82\xAC", "€"},
+        {"unicode-1-1-utf-8", "UTF-8", "a", "a"},
+        {"latin1", "windows-1252", "\x80\xE9", "€é"},
+        {"ISO-8859-1", "windows-1252", "\x93q\x94", "“q”"},
+        {"us-ascii", "windows-1252", "\x96", "–"},
+        {"cp1252", "windows-1252", "\x9C", "œ"},
+        {"windows-1250", "windows-1250", "\x9A", "š"},
+        {"cp1251", "windows-1251", "\xB8", "ё"},
+        {"x-cp1251", "windows-1251", "\xC6", "Ж"},
+        {"windows-1253", "windows-1253", "\xE1", "α"},
+        {"iso-8859-9", "windows-1254", "\xFD", "ı"},
+        {"latin5", "windows-1254", "\xF0", "ğ"},
+        {"windows-1255", "windows-1255", "\xF9", "ש"},
+        {"cp1256", "windows-1256", "\xC7", "ا"},
+        {"windows-1257", "windows-1257", "\xE0", "ą"},
+        {"windows-1258", "windows-1258", "\xD0", "Đ"},
+        {"iso-8859-2", "ISO-8859-2", "\xB3", "ł"},
+        {"l2", "ISO-8859-2", "\xBC", "ź"},
+        {"iso-8859-3", "ISO-8859-3", "\xFD", "ŭ"},
+        {"iso-8859-4", "ISO-8859-4", "\xF3", "ķ"},
+        {"iso-8859-5", "ISO-8859-5", "\xD6", "ж"},
+        {"iso-8859-6", "ISO-8859-6", "\xC7", "ا"},
+        {"greek", "ISO-8859-7", "\xE1", "α"},
+        {"iso-8859-8", "ISO-8859-8", "\xF9", "ש"},
+        {"iso-8859-8-i", "ISO-8859-8-I", "\xF9", "ש"},
+        {"iso-8859-10", "ISO-8859-10", "\xBF", "ŋ"},
+        {"iso-8859-11", "windows-874", "\xA1", "ก"},
+        {"tis-620", "windows-874", "\xA1", "ก"},
+        {"iso-8859-13", "ISO-8859-13", "\xE0", "ą"},
+        {"iso-8859-14", "ISO-8859-14", "\xA1", "Ḃ"},
+        {"iso-8859-15", "ISO-8859-15", "\xA4", "€"},
+        {"iso-8859-16", "ISO-8859-16", "\xA1", "Ą"},
+        {"koi8-r", "KOI8-R", "\xC1\xA3", "аё"},
+        {"KOI8_R", "KOI8-R", "\xF6", "Ж"},
+        {"koi8-u", "KOI8-U", "\xA4", "є"},
+        {"cp866", "IBM866", "\xA0", "а"},
+        {"866", "IBM866", "\xF1", "ё"},
+        {"shift_jis", "Shift_JIS", "\x82\xA0", "あ"},
+        {"sjis", "Shift_JIS", "\x93\xFA", "日"},
+        {"euc-jp", "EUC-JP", "\xA4\xA2", "あ"},
+        {"iso-2022-jp", "ISO-2022-JP", "\x1B$B$\"\x1B(B", "あ"},
+        {"gb2312", "GBK", "\xC4\xE3", "你"},
+        {"GBK", "GBK", "\x80", "€"},
+        {"gb18030", "gb18030", "\xC4\xE3", "你"},
+        {"big5", "Big5", "\xA4\xA4", "中"},
+        {"euc-kr", "EUC-KR", "\xB0\xA1", "가"},
+        {"ks_c_5601-1987", "EUC-KR", "\xC7\xD1", "한"},
+        {"utf-16le", "UTF-16LE", std::string("\x36\x04", 2), "ж"},
+        {"utf-16", "UTF-16LE", std::string("\xFF\xFE\x36\x04", 4), "ж"},
+        {"utf-16be", "UTF-16BE", std::string("\x04\x36", 2), "ж"},
+        {"x-mac-cyrillic", "x-mac-cyrillic", "\x80", "А"},
+    };
+    for (const auto& c : cases) {
+        const std::optional<text::Charset> charset = text::Charset::ForLabel(c.label);
+        ASSERT_TRUE(charset) << c.label;
+        EXPECT_EQ(charset->Name(), c.name) << c.label;
+        EXPECT_EQ(text::Decode(c.bytes, *charset), c.utf8) << c.label;
     }
-    EXPECT_GE(compared, 255);
+    for (std::string_view unknown : {"", "koi9-r", "windows-1259", "utf-7", "latin-1"})
+        EXPECT_FALSE(text::Charset::ForLabel(unknown)) << unknown;
+    // Bytes a charset does not assign, and a sequence cut off at the end.
+    EXPECT_EQ(text::Decode("a\x98z", *text::Charset::ForLabel("cp1251")), "a" + kReplacement + "z");
+    EXPECT_EQ(text::Decode("a\x82", *text::Charset::ForLabel("shift_jis")), "a" + kReplacement);
+    EXPECT_EQ(text::Decode("a\xFF" "b", text::Charset::Utf8()), "a" + kReplacement + "b");
+}
+
+// The one decision of a page's charset, in its order: byte order mark,
+// <meta charset>, http-equiv, XML declaration, then the project's code page
+// (UTF-8 for bytes that are valid UTF-8 and not ASCII).
+TEST(CharsetTest, APagesCharsetIsDecidedInOneOrder) {
+    const text::Charset project = text::Charset::ForCodePage(1250);
+    const struct {
+        std::string bytes;
+        text::CharsetDeclarations declared;
+        std::string_view expected;
+    } cases[] = {
+        {"\xEF\xBB\xBFtext", {"koi8-r", "windows-1251"}, "UTF-8"},
+        {"\xFF\xFE<\0", {"koi8-r", ""}, "UTF-16LE"},
+        {"\xFE\xFF\0<", {}, "UTF-16BE"},
+        {"text", {"koi8-r", "windows-1251"}, "KOI8-R"},
+        {"text", {"", "windows-1251"}, "windows-1251"},
+        {"text", {"no such", "windows-1251"}, "windows-1251"},
+        {"<?xml version=\"1.0\" encoding='iso-8859-2'?><p>", {}, "ISO-8859-2"},
+        {"<?xml version=\"1.0\" encoding='iso-8859-2'?><p>", {"", "cp1253"}, "windows-1253"},
+        {"text", {"utf-16", ""}, "UTF-8"},          // ASCII bytes cannot be UTF-16
+        {"\xE9t\xE9", {"utf-8", ""}, "windows-1250"}, // declared UTF-8, but is not
+        {"\xC3\xA9t\xC3\xA9", {}, "UTF-8"},
+        {"\xE9t\xE9", {}, "windows-1250"},
+        {"plain", {}, "windows-1250"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(text::DecidePageCharset(c.bytes, c.declared, project).Name(), c.expected)
+            << c.bytes;
+}
+
+// What a code page cannot hold: the nearest form, else '?', or a reference.
+TEST(CharsetTest, EncodingFollowsTheCodePageAndThePolicy) {
+    EXPECT_EQ(text::Encode("Łódź €", 1250, Unmappable::Nearest), "\xA3\xF3" "d\x9F \x80");
+    EXPECT_EQ(text::Encode("Łódź", 1252, Unmappable::Nearest), "L\xF3" "dz");
+    EXPECT_EQ(text::Encode("Łódź", 1252, Unmappable::CharRef), "&#321;\xF3" "d&#378;");
+    EXPECT_EQ(text::Encode("日本", 932, Unmappable::Nearest), "\x93\xFA\x96\x7B");
+    EXPECT_EQ(text::Encode("日本", 1252, Unmappable::Nearest), "??");
+    EXPECT_EQ(text::EncodeExact("日本", 1252), std::nullopt);
+    EXPECT_EQ(text::Encode("שָׁלוֹם", 1255, Unmappable::Nearest).size(), 7u);
 }
 
 TEST(Cp1251Test, EveryAssignedByteSurvivesARoundTrip) {
