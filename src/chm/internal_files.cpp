@@ -1,5 +1,6 @@
 #include "chm/internal_files.h"
 
+#include "chm/little_endian.h"
 #include "text/charset.h"
 #include "text/language.h"
 #include "text/text_case.h"
@@ -13,15 +14,6 @@ namespace tbx::chm {
 namespace {
 
 // ---- Bytes ------------------------------------------------------------------
-
-void PutLe(std::string& out, std::uint64_t value, int size) {
-    for (int i = 0; i < size; ++i, value >>= 8)
-        out += static_cast<char>(value & 0xFF);
-}
-
-void Put32(std::string& out, std::uint64_t value) {
-    PutLe(out, value, 4);
-}
 
 // A stored name as the help-level files write it: without the leading "/".
 std::string_view Local(std::string_view name) {
@@ -78,8 +70,8 @@ private:
 void PutRecord(std::string& out, std::uint16_t code, std::string_view data) {
     // A record's length is 16 bits; no sane text comes near it.
     data = data.substr(0, 0xFFFF);
-    PutLe(out, code, 2);
-    PutLe(out, data.size(), 2);
+    AppendLe16(out, code);
+    AppendLe16(out, data.size());
     out += data;
 }
 
@@ -108,21 +100,21 @@ std::string CompiledStem(std::string_view path) {
 
 std::string SystemFile(const HelpModel& model, int codePage) {
     std::string out;
-    Put32(out, 3); // version 3: compatible with 1.1 and later
+    AppendLe32(out, 3); // version 3: compatible with 1.1 and later
     std::string stamp;
-    Put32(stamp, static_cast<std::uint32_t>(model.timestamp));
+    AppendLe32(stamp, static_cast<std::uint32_t>(model.timestamp));
     PutRecord(out, 10, stamp);
     PutTextRecord(out, 9, model.compilerVersion, codePage);
 
     std::string settings;
-    Put32(settings, model.language);
-    Put32(settings, 0); // no double-byte characters
-    Put32(settings, model.fullTextSearch ? 1 : 0);
-    Put32(settings, 0); // no KLinks
-    Put32(settings, 0); // no ALinks
-    PutLe(settings, FileTime(model.timestamp), 8);
-    Put32(settings, 0);
-    Put32(settings, 0);
+    AppendLe32(settings, model.language);
+    AppendLe32(settings, 0); // no double-byte characters
+    AppendLe32(settings, model.fullTextSearch ? 1 : 0);
+    AppendLe32(settings, 0); // no KLinks
+    AppendLe32(settings, 0); // no ALinks
+    AppendLe64(settings, FileTime(model.timestamp));
+    AppendLe32(settings, 0);
+    AppendLe32(settings, 0);
     PutRecord(out, 4, settings);
 
     PutTextRecord(out, 2, Local(model.defaultTopic), codePage);
@@ -173,38 +165,38 @@ std::string WindowRecord(const HelpWindow& w, StringTable& strings) {
     };
     const WindowRect rect = w.rect.value_or(WindowRect{});
     std::string r;
-    Put32(r, kWindowRecordSize);
-    Put32(r, 0); // texts are ANSI, not Unicode
-    Put32(r, strings.Add(w.name));
-    Put32(r, ValidMembers(w));
-    Put32(r, number(w.properties));
-    Put32(r, strings.Add(w.caption));
-    Put32(r, number(w.styles));
-    Put32(r, number(w.exStyles));
+    AppendLe32(r, kWindowRecordSize);
+    AppendLe32(r, 0); // texts are ANSI, not Unicode
+    AppendLe32(r, strings.Add(w.name));
+    AppendLe32(r, ValidMembers(w));
+    AppendLe32(r, number(w.properties));
+    AppendLe32(r, strings.Add(w.caption));
+    AppendLe32(r, number(w.styles));
+    AppendLe32(r, number(w.exStyles));
     for (std::int32_t side : {rect.left, rect.top, rect.right, rect.bottom})
-        Put32(r, static_cast<std::uint32_t>(side));
-    Put32(r, number(w.showState));
+        AppendLe32(r, static_cast<std::uint32_t>(side));
+    AppendLe32(r, number(w.showState));
     r.append(6 * 4, '\0'); // window handles, known only at run time
-    Put32(r, number(w.navWidth));
+    AppendLe32(r, number(w.navWidth));
     r.append(4 * 4, '\0'); // the topic pane's rectangle
-    Put32(r, strings.Add(w.contentsFile));
-    Put32(r, strings.Add(w.indexFile));
-    Put32(r, strings.Add(w.defaultFile));
-    Put32(r, strings.Add(w.homeFile));
-    Put32(r, number(w.buttons));
-    Put32(r, number(w.navClosed));
-    Put32(r, number(w.defaultTab));
-    Put32(r, number(w.tabPosition));
-    Put32(r, number(w.notifyId));
+    AppendLe32(r, strings.Add(w.contentsFile));
+    AppendLe32(r, strings.Add(w.indexFile));
+    AppendLe32(r, strings.Add(w.defaultFile));
+    AppendLe32(r, strings.Add(w.homeFile));
+    AppendLe32(r, number(w.buttons));
+    AppendLe32(r, number(w.navClosed));
+    AppendLe32(r, number(w.defaultTab));
+    AppendLe32(r, number(w.tabPosition));
+    AppendLe32(r, number(w.notifyId));
     r.append(20, '\0'); // tab order
-    Put32(r, 0);        // history entries kept
-    Put32(r, strings.Add(w.jump1Text));
-    Put32(r, strings.Add(w.jump2Text));
-    Put32(r, strings.Add(w.jump1Url));
-    Put32(r, strings.Add(w.jump2Url));
+    AppendLe32(r, 0);        // history entries kept
+    AppendLe32(r, strings.Add(w.jump1Text));
+    AppendLe32(r, strings.Add(w.jump2Text));
+    AppendLe32(r, strings.Add(w.jump1Url));
+    AppendLe32(r, strings.Add(w.jump2Url));
     r.append(4 * 4, '\0'); // smallest window rectangle
-    Put32(r, 0);           // information types
-    Put32(r, 0);           // custom tabs
+    AppendLe32(r, 0);           // information types
+    AppendLe32(r, 0);           // custom tabs
     return r;
 }
 
@@ -235,8 +227,8 @@ TopicTables BuildTopicTables(const std::vector<HelpTopic>& topics, StringTable& 
         if (length > room && length <= kStringBlockSize)
             out.urlstr.append(room, '\0');
         urlstrAt[i] = static_cast<std::uint32_t>(out.urlstr.size());
-        Put32(out.urlstr, 0); // no outside address
-        Put32(out.urlstr, 0); // no frame name
+        AppendLe32(out.urlstr, 0); // no outside address
+        AppendLe32(out.urlstr, 0); // no frame name
         out.urlstr += local;
         out.urlstr += '\0';
     }
@@ -249,9 +241,9 @@ TopicTables BuildTopicTables(const std::vector<HelpTopic>& topics, StringTable& 
     for (std::size_t k = 0; k < order.size(); ++k) {
         const std::size_t topic = order[k];
         urltblAt[topic] = static_cast<std::uint32_t>(UrlTableOffset(k));
-        Put32(out.urltbl, hashes[topic]);
-        Put32(out.urltbl, topic);
-        Put32(out.urltbl, urlstrAt[topic]);
+        AppendLe32(out.urltbl, hashes[topic]);
+        AppendLe32(out.urltbl, topic);
+        AppendLe32(out.urltbl, urlstrAt[topic]);
         // Each full block of 341 entries is padded to 4 KiB.
         if ((k + 1) % kUrlTableEntriesPerBlock == 0)
             out.urltbl.append(kStringBlockSize - kUrlTableEntriesPerBlock * kUrlTableEntrySize,
@@ -259,11 +251,11 @@ TopicTables BuildTopicTables(const std::vector<HelpTopic>& topics, StringTable& 
     }
 
     for (std::size_t i = 0; i < topics.size(); ++i) {
-        Put32(out.topics, 0); // no binary contents entry
-        Put32(out.topics, topics[i].title ? strings.Add(*topics[i].title) : 0xFFFFFFFFu);
-        Put32(out.topics, urltblAt[i]);
-        PutLe(out.topics, topics[i].inContents ? kTopicInContents : kTopicNotInContents, 2);
-        PutLe(out.topics, 0, 2);
+        AppendLe32(out.topics, 0); // no binary contents entry
+        AppendLe32(out.topics, topics[i].title ? strings.Add(*topics[i].title) : 0xFFFFFFFFu);
+        AppendLe32(out.topics, urltblAt[i]);
+        AppendLe16(out.topics, topics[i].inContents ? kTopicInContents : kTopicNotInContents);
+        AppendLe16(out.topics, 0);
     }
     return out;
 }
@@ -287,8 +279,8 @@ HelpFiles BuildHelpFiles(const HelpModel& model) {
     HelpFiles files;
     files.system = SystemFile(model, codePage);
 
-    Put32(files.windows, model.windows.size());
-    Put32(files.windows, kWindowRecordSize);
+    AppendLe32(files.windows, model.windows.size());
+    AppendLe32(files.windows, kWindowRecordSize);
     for (const HelpWindow& window : model.windows)
         files.windows += WindowRecord(window, strings);
 

@@ -152,6 +152,7 @@ FileBytes ReadWholeFile(const std::string& path, std::size_t limit, Beyond beyon
         return file;
     }
     if (!file.Ok()) {
+        file.systemError = errno;
         file.detail = std::strerror(errno);
         return file;
     }
@@ -169,6 +170,7 @@ FileBytes ReadWholeFile(const std::string& path, std::size_t limit, Beyond beyon
             continue;
         if (n < 0) {
             file.failure = FileBytes::Failure::Read;
+            file.systemError = errno;
             file.detail = std::strerror(errno);
             bytes.clear();
             return file;

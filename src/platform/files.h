@@ -90,7 +90,8 @@ struct FileBytes {
     };
     std::string bytes;
     Failure failure = Failure::None;
-    std::string detail;
+    int systemError = 0;  // Open and Read: the errno value
+    std::string detail;   // Open and Read: the system's words for it
     bool Ok() const { return failure == Failure::None; }
 };
 
