@@ -3,12 +3,15 @@
 #include "text/ascii.h"
 
 #include <algorithm>
+#include <array>
+#include <cstring>
 #include <cerrno>
 #include <iconv.h>
 #include <iterator>
 #include <memory>
 #include <unicode/translit.h>
 #include <unicode/unistr.h>
+#include <vector>
 
 namespace tbx::text {
 namespace {
@@ -286,13 +289,63 @@ std::string DecodeUtf8(std::string_view bytes) {
     return out;
 }
 
+// A charset of one byte a character, as a table of its 256 bytes, made once
+// from iconv: most pages and every code page west of Thailand are read and
+// written this way, without a converter opened for each text. Windows-1255
+// and -1258 combine letters with the accents that follow, so they keep
+// iconv's own conversion.
+struct ByteTable {
+    std::array<char32_t, 256> codePoint{}; // U+FFFD where the byte is unassigned
+    std::vector<std::pair<char32_t, std::uint8_t>> bytes; // by code point, above 0x7F
+};
+
+std::optional<ByteTable> MakeByteTable(const CharsetInfo& info) {
+    if (!info.asciiCompatible || info.codePage == 1255 || info.codePage == 1258)
+        return std::nullopt;
+    Converter convert("UTF-32LE", info.iconv);
+    if (!convert.Ok())
+        return std::nullopt;
+    ByteTable table;
+    for (unsigned byte = 0; byte < 256; ++byte) {
+        const char in = static_cast<char>(byte);
+        std::string_view rest(&in, 1);
+        std::string utf32;
+        const int error = convert.Run(rest, utf32);
+        convert.Reset();
+        if (error == EINVAL)
+            return std::nullopt; // the byte starts a longer sequence
+        char32_t cp = 0xFFFD;
+        if (error == 0 && utf32.size() == 4)
+            std::memcpy(&cp, utf32.data(), 4);
+        table.codePoint[byte] = cp;
+        if (byte >= 0x80 && cp != 0xFFFD)
+            table.bytes.emplace_back(cp, static_cast<std::uint8_t>(byte));
+    }
+    std::sort(table.bytes.begin(), table.bytes.end());
+    return table;
+}
+
+const ByteTable* ByteTableOf(std::uint8_t index) {
+    static const auto tables = [] {
+        std::array<std::optional<ByteTable>, std::size(kCharsets)> made;
+        for (std::size_t i = 0; i < made.size(); ++i)
+            made[i] = MakeByteTable(kCharsets[i]);
+        return made;
+    }();
+    return tables[index] ? &*tables[index] : nullptr;
+}
+
+std::uint8_t IndexOfCodePage(int codePage) {
+    for (std::size_t i = 0; i < std::size(kCharsets); ++i) {
+        if (kCharsets[i].codePage == codePage)
+            return static_cast<std::uint8_t>(i);
+    }
+    return kWindows1252;
+}
+
 // The iconv name of a Windows ANSI code page a help file stores text in.
 std::string_view CodePageIconv(int codePage) {
-    for (const CharsetInfo& info : kCharsets) {
-        if (info.codePage == codePage)
-            return info.iconv;
-    }
-    return Info(kWindows1252).iconv;
+    return Info(IndexOfCodePage(codePage)).iconv;
 }
 
 // Encodes, handing each character the code page lacks (or each invalid
@@ -302,6 +355,24 @@ bool EncodeWith(std::string_view utf8, int codePage, std::string& out, F onUnmap
     out.reserve(utf8.size());
     if (IsAscii(utf8)) {
         out.assign(utf8);
+        return true;
+    }
+    if (const ByteTable* table = ByteTableOf(IndexOfCodePage(codePage))) {
+        for (std::size_t pos = 0; pos < utf8.size();) {
+            const std::size_t from = pos;
+            char32_t cp = 0;
+            const bool valid = NextUtf8(utf8, pos, cp);
+            if (valid && cp < 0x80) {
+                out += static_cast<char>(cp);
+                continue;
+            }
+            const auto at = std::lower_bound(table->bytes.begin(), table->bytes.end(),
+                                             std::pair<char32_t, std::uint8_t>(cp, 0));
+            if (valid && at != table->bytes.end() && at->first == cp)
+                out += static_cast<char>(at->second);
+            else if (!onUnmappable(out, utf8.substr(from, pos - from), valid ? cp : 0x110000))
+                return false;
+        }
         return true;
     }
     Converter convert(CodePageIconv(codePage), "UTF-8");
@@ -337,11 +408,7 @@ std::optional<Charset> Charset::ForLabel(std::string_view label) {
 }
 
 Charset Charset::ForCodePage(int codePage) {
-    for (std::size_t i = 0; i < std::size(kCharsets); ++i) {
-        if (kCharsets[i].codePage == codePage)
-            return Charset(static_cast<std::uint8_t>(i));
-    }
-    return Charset(kWindows1252);
+    return Charset(IndexOfCodePage(codePage));
 }
 
 Charset Charset::Utf8() {
@@ -388,6 +455,15 @@ std::string Decode(std::string_view bytes, Charset charset) {
         return std::string(bytes);
     std::string out;
     out.reserve(bytes.size() * 2);
+    if (const ByteTable* table = ByteTableOf(charset.index_)) {
+        for (const char c : bytes) {
+            if (static_cast<unsigned char>(c) < 0x80)
+                out += c;
+            else
+                AppendUtf8(out, table->codePoint[static_cast<unsigned char>(c)]);
+        }
+        return out;
+    }
     Converter convert("UTF-8", charset.Iconv());
     if (!convert.Ok())
         return DecodeUtf8(bytes); // a C library without the charset: the bytes as they are

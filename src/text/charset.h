@@ -34,6 +34,7 @@ public:
     bool operator==(const Charset&) const = default;
 
 private:
+    friend std::string Decode(std::string_view bytes, Charset charset);
     explicit Charset(std::uint8_t index) : index_(index) {}
     std::uint8_t index_;
 };
