@@ -124,11 +124,12 @@ std::string ReadWhole(const std::string& path, std::string& bytes) {
     return error;
 }
 
-std::string PageTitle(const SiteFile& file, std::optional<std::string_view> tag) {
+std::string PageTitle(const std::string& name, std::optional<std::string_view> tag,
+                      Charset charset) {
     std::string title;
     if (tag && tag->size() <= kMaxTitleBytes)
-        title = PlainText(*tag, file.charset);
-    return title.empty() ? file.name.substr(file.name.rfind('/') + 1) : title;
+        title = PlainText(*tag, charset);
+    return title.empty() ? name.substr(name.rfind('/') + 1) : title;
 }
 
 class Walker {
@@ -191,10 +192,17 @@ private:
         // The one decision of the page's charset: its links, title and
         // words are all read in it.
         Charset charset = options_.legacy;
+        // A UTF-16 page holds its markup in other bytes: it is read as UTF-8.
+        std::string decoded;
+        std::string_view markup = bytes;
         std::vector<FoundLink> links;
         std::optional<std::string_view> title;
         if (kind == FileKind::Page || kind == FileKind::Sitemap) {
-            HtmlScan scan = ScanHtml(bytes);
+            if (text::ByteOrderMarkSize(bytes) == 2) {
+                decoded = text::Decode(bytes, text::DecidePageCharset(bytes, {}, options_.legacy));
+                markup = decoded;
+            }
+            HtmlScan scan = ScanHtml(markup);
             charset = text::DecidePageCharset(bytes, scan.charset, options_.legacy);
             links = std::move(scan.links);
             title = scan.title;
@@ -205,9 +213,10 @@ private:
         const Components folder = *Lexical(name.substr(0, name.rfind('/')), {});
         std::vector<ReachedFile> reached;
         for (const FoundLink& link : links) {
-            const std::optional<std::size_t> target =
-                Follow(DecodeLink(link, charset, options_.legacy), folder, name);
-            if (target && link.context == LinkContext::Attribute)
+            const std::optional<std::size_t> target = Follow(
+                DecodeLink(link, decoded.empty() ? charset : Charset::Utf8(), options_.legacy),
+                folder, name);
+            if (target && link.context == LinkContext::Attribute && decoded.empty())
                 reached.push_back(
                     {static_cast<std::size_t>(link.text.data() - bytes.data()), *target});
         }
@@ -218,7 +227,7 @@ private:
         file.charset = charset;
         file.reached = std::move(reached);
         if (kind == FileKind::Page)
-            file.title = PageTitle(file, title);
+            file.title = PageTitle(file.name, title, decoded.empty() ? charset : Charset::Utf8());
     }
 
     // The file the link reached, if any.

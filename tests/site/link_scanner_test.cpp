@@ -1,5 +1,5 @@
-#include "text/charset.h"
 #include "site/link_scanner.h"
+#include "text/charset.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "text/page_title.h"
 #include "support/temp_dir.h"
+#include "text/page_title.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
