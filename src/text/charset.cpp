@@ -555,10 +555,6 @@ std::optional<Charset> Declared(std::string_view label) {
     return charset;
 }
 
-bool HasNonAscii(std::string_view bytes) {
-    return !IsAscii(bytes);
-}
-
 } // namespace
 
 Charset DecidePageCharset(std::string_view bytes, const CharsetDeclarations& declared,
@@ -579,7 +575,7 @@ Charset DecidePageCharset(std::string_view bytes, const CharsetDeclarations& dec
             return *charset;
         }
     }
-    if (!fallback.IsUtf8() && HasNonAscii(bytes) && IsValidUtf8(bytes))
+    if (!fallback.IsUtf8() && !IsAscii(bytes) && IsValidUtf8(bytes))
         return Charset::Utf8();
     return fallback;
 }

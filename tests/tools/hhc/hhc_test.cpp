@@ -637,32 +637,29 @@ TEST_F(HhcTest, CompileJobBuildsARealHelpFileAndReportsIt) {
 
 // ---- Languages ------------------------------------------------------------------
 
-// UTF-8 in a charset, by glibc's iconv directly: the test's own encoder.
-std::string InCharset(std::string_view utf8, const std::string& charset) {
-    const iconv_t cd = iconv_open(charset.c_str(), "UTF-8");
-    EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1)) << charset;
-    std::string out(utf8.size() * 4 + 16, '\0');
-    char* in = const_cast<char*>(utf8.data());
-    std::size_t inLeft = utf8.size(), outLeft = out.size();
-    char* to = out.data();
-    EXPECT_NE(iconv(cd, &in, &inLeft, &to, &outLeft), static_cast<std::size_t>(-1))
-        << charset << ": " << utf8;
+// Text from one charset to another by glibc's iconv directly: the test's
+// own converter, apart from the program's.
+std::string Convert(std::string_view bytes, const std::string& from, const std::string& to) {
+    const iconv_t cd = iconv_open(to.c_str(), from.c_str());
+    EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1)) << from << " to " << to;
+    std::string out(bytes.size() * 4 + 16, '\0');
+    char* in = const_cast<char*>(bytes.data());
+    std::size_t inLeft = bytes.size(), outLeft = out.size();
+    char* next = out.data();
+    EXPECT_NE(iconv(cd, &in, &inLeft, &next, &outLeft), static_cast<std::size_t>(-1))
+        << from << " to " << to;
+    iconv(cd, nullptr, nullptr, &next, &outLeft); // a letter held for accents that may follow
     iconv_close(cd);
     out.resize(out.size() - outLeft);
     return out;
 }
 
+std::string InCharset(std::string_view utf8, const std::string& charset) {
+    return Convert(utf8, "UTF-8", charset);
+}
+
 std::string FromCharset(std::string_view bytes, const std::string& charset) {
-    const iconv_t cd = iconv_open("UTF-8", charset.c_str());
-    std::string out(bytes.size() * 4 + 16, '\0');
-    char* in = const_cast<char*>(bytes.data());
-    std::size_t inLeft = bytes.size(), outLeft = out.size();
-    char* to = out.data();
-    EXPECT_NE(iconv(cd, &in, &inLeft, &to, &outLeft), static_cast<std::size_t>(-1)) << charset;
-    iconv(cd, nullptr, nullptr, &to, &outLeft); // a letter held for accents that may follow
-    iconv_close(cd);
-    out.resize(out.size() - outLeft);
-    return out;
+    return Convert(bytes, charset, "UTF-8");
 }
 
 std::string CString(const std::string& bytes, std::size_t at) {
