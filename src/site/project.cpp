@@ -6,15 +6,10 @@
 #include "text/text_case.h"
 
 #include <cctype>
-#include <cerrno>
 #include <charconv>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <optional>
 #include <set>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tbx::site {
 namespace {
