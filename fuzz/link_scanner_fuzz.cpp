@@ -29,8 +29,8 @@ void Decode(const tbx::site::FoundLink& link, tbx::site::Charset charset) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const tbx::site::HtmlScan scan = tbx::site::ScanHtml(bytes);
-    const tbx::site::Charset charset = tbx::text::DecidePageCharset(
-        bytes, scan.charset, tbx::text::Charset::ForCodePage(1251));
+    const tbx::site::Charset charset =
+        tbx::text::DecidePageCharset(bytes, scan.charset, tbx::text::Charset::ForCodePage(1251));
     for (const tbx::site::FoundLink& link : scan.links) {
         CheckInside(link, bytes);
         Decode(link, charset);

@@ -59,8 +59,8 @@ private:
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0)
         return 0;
-    static constexpr std::string_view kFallbacks[] = {"windows-1251", "windows-1252", "shift_jis",
-                                                      "gbk", "big5", "euc-kr", "utf-8"};
+    static constexpr std::string_view kFallbacks[] = {
+        "windows-1251", "windows-1252", "shift_jis", "gbk", "big5", "euc-kr", "utf-8"};
     const Charset fallback = *Charset::ForLabel(kFallbacks[data[0] % std::size(kFallbacks)]);
     const std::string_view page(reinterpret_cast<const char*>(data) + 1, size - 1);
     Checked checked(page);

@@ -189,14 +189,14 @@ std::string WindowRecord(const HelpWindow& w, StringTable& strings) {
     AppendLe32(r, number(w.tabPosition));
     AppendLe32(r, number(w.notifyId));
     r.append(20, '\0'); // tab order
-    AppendLe32(r, 0);        // history entries kept
+    AppendLe32(r, 0);   // history entries kept
     AppendLe32(r, strings.Add(w.jump1Text));
     AppendLe32(r, strings.Add(w.jump2Text));
     AppendLe32(r, strings.Add(w.jump1Url));
     AppendLe32(r, strings.Add(w.jump2Url));
     r.append(4 * 4, '\0'); // smallest window rectangle
-    AppendLe32(r, 0);           // information types
-    AppendLe32(r, 0);           // custom tabs
+    AppendLe32(r, 0);      // information types
+    AppendLe32(r, 0);      // custom tabs
     return r;
 }
 

@@ -32,9 +32,15 @@ template <typename T> void AppendLe(std::string& out, T value) {
 } // namespace detail
 
 // Appended to the end of out.
-inline void AppendLe16(std::string& out, std::uint16_t value) { detail::AppendLe(out, value); }
-inline void AppendLe32(std::string& out, std::uint32_t value) { detail::AppendLe(out, value); }
-inline void AppendLe64(std::string& out, std::uint64_t value) { detail::AppendLe(out, value); }
+inline void AppendLe16(std::string& out, std::uint16_t value) {
+    detail::AppendLe(out, value);
+}
+inline void AppendLe32(std::string& out, std::uint32_t value) {
+    detail::AppendLe(out, value);
+}
+inline void AppendLe64(std::string& out, std::uint64_t value) {
+    detail::AppendLe(out, value);
+}
 
 // Written over the bytes at out[at].
 inline void PutLe16At(std::string& out, std::size_t at, std::uint16_t value) {
@@ -47,8 +53,14 @@ inline void PutLe64At(std::string& out, std::size_t at, std::uint64_t value) {
     detail::PutLe(reinterpret_cast<std::uint8_t*>(out.data() + at), value);
 }
 
-inline std::uint16_t GetLe16(const std::uint8_t* at) { return detail::GetLe<std::uint16_t>(at); }
-inline std::uint32_t GetLe32(const std::uint8_t* at) { return detail::GetLe<std::uint32_t>(at); }
-inline std::uint64_t GetLe64(const std::uint8_t* at) { return detail::GetLe<std::uint64_t>(at); }
+inline std::uint16_t GetLe16(const std::uint8_t* at) {
+    return detail::GetLe<std::uint16_t>(at);
+}
+inline std::uint32_t GetLe32(const std::uint8_t* at) {
+    return detail::GetLe<std::uint32_t>(at);
+}
+inline std::uint64_t GetLe64(const std::uint8_t* at) {
+    return detail::GetLe<std::uint64_t>(at);
+}
 
 } // namespace tbx::chm

@@ -195,8 +195,9 @@ private:
             const std::size_t digits = at;
             char32_t value = 0;
             for (; at < text_.size(); ++at) {
-                const int digit = hex ? text::HexDigitValue(text_[at])
-                                      : text::IsAsciiDigit(text_[at]) ? text_[at] - '0' : -1;
+                const int digit = hex                             ? text::HexDigitValue(text_[at])
+                                  : text::IsAsciiDigit(text_[at]) ? text_[at] - '0'
+                                                                  : -1;
                 if (digit < 0)
                     break;
                 if (value <= 0x10FFFF)

@@ -83,15 +83,15 @@ private:
 struct FileBytes {
     enum class Failure {
         None,
-        Open,      // could not be opened (detail: the system's words)
-        NotAFile,  // a folder, pipe, device or socket
-        TooLarge,  // more than the limit
-        Read,      // failed while reading (detail: the system's words)
+        Open,     // could not be opened (detail: the system's words)
+        NotAFile, // a folder, pipe, device or socket
+        TooLarge, // more than the limit
+        Read,     // failed while reading (detail: the system's words)
     };
     std::string bytes;
     Failure failure = Failure::None;
-    int systemError = 0;  // Open and Read: the errno value
-    std::string detail;   // Open and Read: the system's words for it
+    int systemError = 0; // Open and Read: the errno value
+    std::string detail;  // Open and Read: the system's words for it
     bool Ok() const { return failure == Failure::None; }
 };
 

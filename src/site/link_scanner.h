@@ -31,12 +31,12 @@ struct HtmlScan {
 };
 
 // The markup reader the scanners share, under the names the site code uses.
+using text::DecodeCharacterReferences;
 using text::MarkupTag;
 using text::MarkupVisitor;
+using text::PlainText;
 using text::ScanMarkup;
 using text::TagAttribute;
-using text::PlainText;
-using text::DecodeCharacterReferences;
 using Charset = text::Charset;
 
 // Links of href, src, background (and the old lowsrc, dynsrc), poster,

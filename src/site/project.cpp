@@ -305,8 +305,8 @@ ProjectResult ParseProject(std::string_view bytes, const std::string& projectPat
         text = std::string(bytes);
     } else {
         readLanguage(ReadSections(bytes));
-        text = text::Decode(bytes, text::Charset::ForCodePage(
-                                       text::AnsiCodePage(language.value_or(text::kDefaultLanguage))));
+        text = text::Decode(bytes, text::Charset::ForCodePage(text::AnsiCodePage(
+                                       language.value_or(text::kDefaultLanguage))));
     }
     const Sections sections = ReadSections(text);
     const std::string_view languageValue = readLanguage(sections);

@@ -199,11 +199,13 @@ private:
         std::optional<std::string_view> title;
         if (kind == FileKind::Page || kind == FileKind::Sitemap) {
             if (text::ByteOrderMarkSize(bytes) == 2) {
-                decoded = text::Decode(bytes, text::DecidePageCharset(bytes, {}, options_.legacy));
+                charset = text::DecidePageCharset(bytes, {}, options_.legacy);
+                decoded = text::Decode(bytes, charset);
                 markup = decoded;
             }
             HtmlScan scan = ScanHtml(markup);
-            charset = text::DecidePageCharset(bytes, scan.charset, options_.legacy);
+            if (decoded.empty())
+                charset = text::DecidePageCharset(bytes, scan.charset, options_.legacy);
             links = std::move(scan.links);
             title = scan.title;
         } else if (kind == FileKind::StyleSheet) {

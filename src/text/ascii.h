@@ -62,7 +62,8 @@ constexpr std::string_view TrimHtmlSpace(std::string_view text) {
 
 // The first place of lower (in lower case, starting with a character that
 // has no case) in text at or after from.
-inline std::size_t FindAsciiNoCase(std::string_view text, std::string_view lower, std::size_t from) {
+inline std::size_t FindAsciiNoCase(std::string_view text, std::string_view lower,
+                                   std::size_t from) {
     while (from < text.size()) {
         const void* hit = std::memchr(text.data() + from, lower[0], text.size() - from);
         // Needles start with a character that has no case.

@@ -20,8 +20,8 @@ std::unique_ptr<icu::Collator> CollatorFor(std::uint32_t lcid) {
     const icu::Locale locale = icu::Locale::forLanguageTag(
         language ? std::string(language->tag) : std::string("und"), status);
     status = U_ZERO_ERROR;
-    std::unique_ptr<icu::Collator> collator(icu::Collator::createInstance(
-        U_SUCCESS(status) ? locale : icu::Locale::getRoot(), status));
+    std::unique_ptr<icu::Collator> collator(
+        icu::Collator::createInstance(U_SUCCESS(status) ? locale : icu::Locale::getRoot(), status));
     if (U_FAILURE(status) || !collator) {
         status = U_ZERO_ERROR;
         collator.reset(icu::Collator::createInstance(icu::Locale::getRoot(), status));

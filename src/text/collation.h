@@ -25,7 +25,7 @@ public:
     std::string SortKey(std::string_view utf8) const;
 
 private:
-    struct Icu; // ICU's collator, kept out of this header
+    struct Icu;                // ICU's collator, kept out of this header
     std::unique_ptr<Icu> icu_; // none: the Russian order
 };
 

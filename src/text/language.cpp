@@ -37,8 +37,9 @@ std::optional<std::uint32_t> ParseLanguageValue(std::string_view value) {
     std::uint32_t number = 0;
     std::size_t digits = 0;
     for (; digits < value.size(); ++digits) {
-        const int digit = hex ? HexDigitValue(value[digits])
-                              : IsAsciiDigit(value[digits]) ? value[digits] - '0' : -1;
+        const int digit = hex                           ? HexDigitValue(value[digits])
+                          : IsAsciiDigit(value[digits]) ? value[digits] - '0'
+                                                        : -1;
         if (digit < 0)
             break;
         number = number * (hex ? 16 : 10) + static_cast<std::uint32_t>(digit);

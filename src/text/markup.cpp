@@ -55,8 +55,8 @@ std::size_t ReadTag(std::string_view page, std::size_t pos, MarkupTag& tag, Html
         if (page[i] == '<')
             return i;
         const std::size_t nameStart = i;
-        while (i < n && !IsHtmlSpace(page[i]) && page[i] != '/' && page[i] != '>' && page[i] != '=' &&
-               page[i] != '<')
+        while (i < n && !IsHtmlSpace(page[i]) && page[i] != '/' && page[i] != '>' &&
+               page[i] != '=' && page[i] != '<')
             ++i;
         if (i == nameStart) { // a "=" with no name before it
             ++i;
@@ -170,7 +170,6 @@ void ScanMarkup(std::string_view page, MarkupVisitor& visitor) {
         textUpTo(page.size());
 }
 
-
 // The text after "key=" in a <meta> content such as "text/html; charset=x"
 // or "0; url=page.htm", up to the end (or to a ";" for a charset).
 std::string_view MetaContentPart(std::string_view content, std::string_view lowerKey) {
@@ -227,8 +226,9 @@ constexpr char32_t kWindows1252High[32] = {
 };
 
 const Entity* FindEntity(std::string_view name) {
-    const auto* at = std::lower_bound(std::begin(kEntities), std::end(kEntities), name,
-                                      [](const Entity& e, std::string_view n) { return e.name < n; });
+    const auto* at =
+        std::lower_bound(std::begin(kEntities), std::end(kEntities), name,
+                         [](const Entity& e, std::string_view n) { return e.name < n; });
     return at != std::end(kEntities) && at->name == name ? at : nullptr;
 }
 
@@ -273,8 +273,9 @@ std::string DecodeCharacterReferences(std::string_view text, ReferenceContext co
             std::uint32_t value = 0;
             const std::size_t digitsAt = j;
             for (; j < text.size(); ++j) {
-                const int digit = hex ? HexDigitValue(text[j])
-                                      : IsAsciiDigit(text[j]) ? text[j] - '0' : -1;
+                const int digit = hex                     ? HexDigitValue(text[j])
+                                  : IsAsciiDigit(text[j]) ? text[j] - '0'
+                                                          : -1;
                 if (digit < 0)
                     break;
                 value = std::min<std::uint32_t>(value * (hex ? 16 : 10) + digit, 0x110000);

@@ -67,7 +67,7 @@ enum class ReferenceContext { Text, Attribute };
 // Numeric and named references (every name HTML has) in UTF-8 text; an
 // unknown reference stays as written.
 std::string DecodeCharacterReferences(std::string_view text,
-                                       ReferenceContext context = ReferenceContext::Text);
+                                      ReferenceContext context = ReferenceContext::Text);
 
 // The character a named reference stands for, as one or two code points
 // (second 0 for one), and how many bytes of name it took: the longest name

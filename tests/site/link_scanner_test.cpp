@@ -60,9 +60,10 @@ TEST(LinkScanner, FindsEveryKindOfLinkAndSurvivesBrokenMarkup) {
 }
 
 TEST(LinkScanner, TheFirstMetaOfEachKindNamesTheCharsetAndTheTitleIsKept) {
-    const HtmlScan both = ScanHtml("<meta http-equiv=content-type content='text/html; charset=koi8-r'>"
-                                   "<title>T &amp; <b></title><meta charset=\"utf-8\">"
-                                   "<meta charset=koi8-r><title>second</title>");
+    const HtmlScan both =
+        ScanHtml("<meta http-equiv=content-type content='text/html; charset=koi8-r'>"
+                 "<title>T &amp; <b></title><meta charset=\"utf-8\">"
+                 "<meta charset=koi8-r><title>second</title>");
     EXPECT_EQ(both.charset.metaCharset, "utf-8");
     EXPECT_EQ(both.charset.httpEquivType, "koi8-r");
     EXPECT_EQ(both.title, "T &amp; <b>");
@@ -133,8 +134,7 @@ TEST(LinkScanner, LinksAreDecodedForTheFileSystem) {
         EXPECT_EQ(target.literal, c.literal) << c.raw;
     }
     // Messages show the link as written, in UTF-8.
-    EXPECT_EQ(DecodeLink({Cp1251("Глава&amp;1.htm"), A}, W1251).shown,
-              "Глава&amp;1.htm");
+    EXPECT_EQ(DecodeLink({Cp1251("Глава&amp;1.htm"), A}, W1251).shown, "Глава&amp;1.htm");
     // UTF-8 bytes on a Windows-1251 page: the bytes as they stand are kept
     // for the walk to try; a link the charset reads the same needs none.
     const LinkTarget utf8 = DecodeLink({"Глава.htm#x", A}, W1251);

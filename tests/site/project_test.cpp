@@ -173,9 +173,8 @@ TEST(ProjectReader, LanguageIsReadInEverySpellingAndSetsTheProjectsCodePage) {
         {"", 0x409, true},
     };
     for (const auto& c : cases) {
-        const ProjectResult read =
-            ParseProject("[OPTIONS]\nCompiled file=a.chm\nDefault topic=a.htm\n" + c.line + "\n",
-                         "/p/p.hhp");
+        const ProjectResult read = ParseProject(
+            "[OPTIONS]\nCompiled file=a.chm\nDefault topic=a.htm\n" + c.line + "\n", "/p/p.hhp");
         ASSERT_TRUE(read.Ok()) << c.line << ": " << read.error;
         EXPECT_EQ(read.project.language, c.language) << c.line;
         EXPECT_EQ(!read.warnings.empty(), c.warned) << c.line;
@@ -190,9 +189,9 @@ TEST(ProjectReader, LanguageIsReadInEverySpellingAndSetsTheProjectsCodePage) {
         {"1250", "CP1252", "Fenêtre"}, // no such id: Windows-1252, with a warning
     };
     for (const auto& c : legacy) {
-        const std::string utf8 = "[OPTIONS]\r\nTitle=" + c.title +
-                                 "\r\nCompiled file=a.chm\r\nDefault topic=a.htm\r\nLanguage=" +
-                                 c.language + "\r\n";
+        const std::string utf8 =
+            "[OPTIONS]\r\nTitle=" + c.title +
+            "\r\nCompiled file=a.chm\r\nDefault topic=a.htm\r\nLanguage=" + c.language + "\r\n";
         const int codePage = c.codePage == "CP932" ? 932 : c.codePage == "CP1253" ? 1253 : 1252;
         const ProjectResult read = ParseProject(*text::EncodeExact(utf8, codePage), "/p/p.hhp");
         ASSERT_TRUE(read.Ok()) << read.error;

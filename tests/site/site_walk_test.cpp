@@ -168,7 +168,8 @@ TEST(SiteWalkCharsets, EachPageIsReadInItsOwnCharset) {
         return *text::EncodeExact(utf8, codePage);
     };
     WriteFile(root / "a.htm", in("<title>Łódź</title><a href=\"żółw.htm\">1</a>"
-                                 "<a href=\"b.htm\">2</a><a href=\"c.htm\">3</a>", 1250));
+                                 "<a href=\"b.htm\">2</a><a href=\"c.htm\">3</a>",
+                                 1250));
     WriteFile(root / "żółw.htm", "<title>żółw</title>");
     // Declared Windows-1251, but the link is in UTF-8, as the file's name is.
     WriteFile(root / "b.htm", "<meta charset=windows-1251><title>" + in("Глава", 1251) +

@@ -88,7 +88,10 @@ TEST(CharsetTest, EveryLabelBrowsersKnowNamesItsCharset) {
     // Bytes a charset does not assign, and a sequence cut off at the end.
     EXPECT_EQ(text::Decode("a\x98z", *text::Charset::ForLabel("cp1251")), "a" + kReplacement + "z");
     EXPECT_EQ(text::Decode("a\x82", *text::Charset::ForLabel("shift_jis")), "a" + kReplacement);
-    EXPECT_EQ(text::Decode("a\xFF" "b", text::Charset::Utf8()), "a" + kReplacement + "b");
+    EXPECT_EQ(text::Decode("a\xFF"
+                           "b",
+                           text::Charset::Utf8()),
+              "a" + kReplacement + "b");
 }
 
 // The one decision of a page's charset, in its order: byte order mark,
@@ -109,7 +112,7 @@ TEST(CharsetTest, APagesCharsetIsDecidedInOneOrder) {
         {"text", {"no such", "windows-1251"}, "windows-1251"},
         {"<?xml version=\"1.0\" encoding='iso-8859-2'?><p>", {}, "ISO-8859-2"},
         {"<?xml version=\"1.0\" encoding='iso-8859-2'?><p>", {"", "cp1253"}, "windows-1253"},
-        {"text", {"utf-16", ""}, "UTF-8"},          // ASCII bytes cannot be UTF-16
+        {"text", {"utf-16", ""}, "UTF-8"},            // ASCII bytes cannot be UTF-16
         {"\xE9t\xE9", {"utf-8", ""}, "windows-1250"}, // declared UTF-8, but is not
         {"\xC3\xA9t\xC3\xA9", {}, "UTF-8"},
         {"\xE9t\xE9", {}, "windows-1250"},
@@ -122,9 +125,12 @@ TEST(CharsetTest, APagesCharsetIsDecidedInOneOrder) {
 
 // What a code page cannot hold: the nearest form, else '?', or a reference.
 TEST(CharsetTest, EncodingFollowsTheCodePageAndThePolicy) {
-    EXPECT_EQ(text::Encode("Łódź €", 1250, Unmappable::Nearest), "\xA3\xF3" "d\x9F \x80");
-    EXPECT_EQ(text::Encode("Łódź", 1252, Unmappable::Nearest), "L\xF3" "dz");
-    EXPECT_EQ(text::Encode("Łódź", 1252, Unmappable::CharRef), "&#321;\xF3" "d&#378;");
+    EXPECT_EQ(text::Encode("Łódź €", 1250, Unmappable::Nearest), "\xA3\xF3"
+                                                                 "d\x9F \x80");
+    EXPECT_EQ(text::Encode("Łódź", 1252, Unmappable::Nearest), "L\xF3"
+                                                               "dz");
+    EXPECT_EQ(text::Encode("Łódź", 1252, Unmappable::CharRef), "&#321;\xF3"
+                                                               "d&#378;");
     EXPECT_EQ(text::Encode("日本", 932, Unmappable::Nearest), "\x93\xFA\x96\x7B");
     EXPECT_EQ(text::Encode("日本", 1252, Unmappable::Nearest), "??");
     EXPECT_EQ(text::EncodeExact("日本", 1252), std::nullopt);

@@ -62,7 +62,8 @@ TEST_F(PageTitleTest, TheTitleElementIsFoundAsBrowsersFindIt) {
     ExpectTag("<!-- <title>old</title> --><title>new</title>", "new");
     ExpectTag("<meta charset=koi8-r><title>\xF4\xC5\xCB\xD3\xD4</title>", "Текст");
     ExpectTag("<meta http-equiv=Content-Type content='text/html; CHARSET=iso-8859-2'>"
-              "<title>\xB3\xF3" "d\xBC</title>",
+              "<title>\xB3\xF3"
+              "d\xBC</title>",
               "łódź");
     ExpectFileTitle("<html><body>no title element</body></html>");
     ExpectFileTitle("<titl>x</titl><titlex>y</title>");

@@ -87,8 +87,8 @@ public:
         model_ = Model(walk);
         // The index is built for Windows-1251 text; under another code page
         // the viewer would fold its queries differently and find nothing.
-        search_ = project_.fullTextSearch && text::AnsiCodePage(project_.language) ==
-                                                 static_cast<int>(chm::kSearchCodePage);
+        search_ = project_.fullTextSearch &&
+                  text::AnsiCodePage(project_.language) == static_cast<int>(chm::kSearchCodePage);
         if (project_.fullTextSearch && !search_)
             warnings_.push_back("no full-text search: it is built only for languages written "
                                 "in Windows-1251, such as 0x419 Russian");
@@ -179,7 +179,8 @@ private:
         if (!project_.indexFile.empty())
             model.indexFile = StartName(walk, next++);
         else
-            model.indexFile = GeneratedSitemap(walk, ".hhk", site::KeywordsFromPages(walk, project_.language));
+            model.indexFile =
+                GeneratedSitemap(walk, ".hhk", site::KeywordsFromPages(walk, project_.language));
         model.windows = project_.windows;
         for (chm::HelpWindow& window : model.windows) {
             if (EqualNoCase(window.name, project_.defaultWindow))

@@ -672,10 +672,10 @@ std::string CString(const std::string& bytes, std::size_t at) {
 // exact, read in the code page the help file's language gives.
 TEST_F(HhcTest, EveryLanguageKeepsItsTitleCaptionAndTopicTitles) {
     const struct {
-        const char* language;   // the project's Language line
-        const char* codePage;   // iconv's name of its ANSI code page
-        const char* pageLabel;  // the legacy page's <meta charset>
-        const char* pageIconv;  // iconv's name of that charset
+        const char* language;  // the project's Language line
+        const char* codePage;  // iconv's name of its ANSI code page
+        const char* pageLabel; // the legacy page's <meta charset>
+        const char* pageIconv; // iconv's name of that charset
         std::string title, caption, legacyTitle, utf8Title;
     } cases[] = {
         {"0x40C French", "CP1252", "iso-8859-1", "CP1252", "Guide de l'été", "Fenêtre d'aide",
@@ -694,10 +694,9 @@ TEST_F(HhcTest, EveryLanguageKeepsItsTitleCaptionAndTopicTitles) {
          "פתרון"},
         {"0x401 Arabic", "CP1256", "windows-1256", "CP1256", "مساعدة", "مرحبا بالعالم", "مقدمة",
          "الحل"},
-        {"0x427 Lithuanian", "CP1257", "iso-8859-13", "ISO-8859-13", "Pagalba", "Ąžuolas ir šaltinis",
-         "Įvadas", "Sprendimų ūkis"},
-        {"0x41E Thai", "WINDOWS-874", "tis-620", "TIS-620", "ความช่วยเหลือ", "สวัสดี", "บทนำ",
-         "วิธีแก้"},
+        {"0x427 Lithuanian", "CP1257", "iso-8859-13", "ISO-8859-13", "Pagalba",
+         "Ąžuolas ir šaltinis", "Įvadas", "Sprendimų ūkis"},
+        {"0x41E Thai", "WINDOWS-874", "tis-620", "TIS-620", "ความช่วยเหลือ", "สวัสดี", "บทนำ", "วิธีแก้"},
         {"0x411 Japanese", "CP932", "shift_jis", "CP932", "ヘルプ", "日本語の説明", "はじめに",
          "検索"},
         {"0x412 Korean", "CP949", "euc-kr", "CP949", "도움말", "안녕하세요", "소개", "해결책"},
@@ -713,15 +712,17 @@ TEST_F(HhcTest, EveryLanguageKeepsItsTitleCaptionAndTopicTitles) {
         SCOPED_TRACE(c.language);
         const fs::path site = root.Path() / c.codePage / c.pageLabel;
         const std::string legacy = "<html><head><meta charset=\"" + std::string(c.pageLabel) +
-                                   "\"><title>" + c.legacyTitle + "</title></head>"
+                                   "\"><title>" + c.legacyTitle +
+                                   "</title></head>"
                                    "<body><a href=\"utf8.htm\">next</a></body></html>";
         WriteAll(site, {{"/legacy.htm", InCharset(legacy, c.pageIconv)},
                         {"/utf8.htm", "<html><head><meta charset=\"utf-8\"><title>" + c.utf8Title +
                                           "</title></head><body>text</body></html>"}});
-        const std::string project = "[OPTIONS]\r\nCompiled file=help.chm\r\nDefault topic=legacy.htm\r\n"
-                                    "Default Window=main\r\nLanguage=" + std::string(c.language) +
-                                    "\r\nTitle=" + c.title + "\r\n\r\n[WINDOWS]\r\nmain=\"" +
-                                    c.caption + "\",,,,,,,,,0x2520,,0x3006,,,,,,,,0\r\n";
+        const std::string project =
+            "[OPTIONS]\r\nCompiled file=help.chm\r\nDefault topic=legacy.htm\r\n"
+            "Default Window=main\r\nLanguage=" +
+            std::string(c.language) + "\r\nTitle=" + c.title + "\r\n\r\n[WINDOWS]\r\nmain=\"" +
+            c.caption + "\",,,,,,,,,0x2520,,0x3006,,,,,,,,0\r\n";
         WriteFile(site / "help.hhp", InCharset(project, c.codePage));
 
         const HhcRun run = RunHhc({(site / "help.hhp").string()});
@@ -758,28 +759,34 @@ TEST_F(HhcTest, EveryLanguageKeepsItsTitleCaptionAndTopicTitles) {
 // of TBX_HHC_PATH.
 TEST_F(HhcTest, RussianJobProjectsCompileToTheBytesTheyDidBefore) {
     const fs::path site = root.Path() / "сайт";
-    WriteAll(site, {
-        {"/index.htm",
-         Cp1251("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
-                "charset=windows-1251\"><title>Справка по программе «Тест» — 1</title>"
-                "<link rel=stylesheet href=\"style.css\"></head><body><ul>"
-                "<li><a href=\"glava1.htm\">Глава первая</a></li>"
-                "<li><a href=\"Глава 2.htm#x\">Глава вторая</a><ul>"
-                "<li><a href=\"sub/%D0%A2%D1%80%D0%B8.htm\">Три</a></li></ul></li>"
-                "</ul><img src=\"pic.gif\"> Ректификационная колонна и царга.</body></html>")},
-        {"/glava1.htm", "<html><title>Глава первая: ёлка</title><body><p>Ёлка и ель, "
-                        "<b>Ц</b>арга &laquo;тест&raquo;.</p><a href=\"index.htm\">назад</a>"
-                        "</body></html>"},
-        {"/Глава 2.htm", Cp1251("<html><title>Глава&nbsp;2 &amp; ещё</title><body>"
-                                "Вторая глава: колонна.<a href=\"нет.htm\">нет</a></body></html>")},
-        {"/sub/Три.htm", Cp1251("<title>&#1025;ж и &#x44f;</title><p>Третья страница</p>")},
-        {"/style.css", "body { background: url(pic.gif) }"},
-        {"/pic.gif", std::string("GIF89a\x01\x00\x01\x00\x00\x00\x00;", 14)},
-    });
+    WriteAll(
+        site,
+        {
+            {"/index.htm",
+             Cp1251("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+                    "charset=windows-1251\"><title>Справка по программе «Тест» — 1</title>"
+                    "<link rel=stylesheet href=\"style.css\"></head><body><ul>"
+                    "<li><a href=\"glava1.htm\">Глава первая</a></li>"
+                    "<li><a href=\"Глава 2.htm#x\">Глава вторая</a><ul>"
+                    "<li><a href=\"sub/%D0%A2%D1%80%D0%B8.htm\">Три</a></li></ul></li>"
+                    "</ul><img src=\"pic.gif\"> Ректификационная колонна и царга.</body></html>")},
+            {"/glava1.htm", "<html><title>Глава первая: ёлка</title><body><p>Ёлка и ель, "
+                            "<b>Ц</b>арга &laquo;тест&raquo;.</p><a href=\"index.htm\">назад</a>"
+                            "</body></html>"},
+            {"/Глава 2.htm",
+             Cp1251("<html><title>Глава&nbsp;2 &amp; ещё</title><body>"
+                    "Вторая глава: колонна.<a href=\"нет.htm\">нет</a></body></html>")},
+            {"/sub/Три.htm", Cp1251("<title>&#1025;ж и &#x44f;</title><p>Третья страница</p>")},
+            {"/style.css", "body { background: url(pic.gif) }"},
+            {"/pic.gif", std::string("GIF89a\x01\x00\x01\x00\x00\x00\x00;", 14)},
+        });
     const std::string help = root / "справка.chm";
-    const HelpProjectResult project = WriteHelpProject(
-        hive, {(site / "index.htm").string(), help, "Справка «Тест»", {1024, 768},
-               "/opt/tomebox/", root.Path().string()});
+    const HelpProjectResult project = WriteHelpProject(hive, {(site / "index.htm").string(),
+                                                              help,
+                                                              "Справка «Тест»",
+                                                              {1024, 768},
+                                                              "/opt/tomebox/",
+                                                              root.Path().string()});
     ASSERT_TRUE(project.Ok()) << project.error;
 
     ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
@@ -790,7 +797,8 @@ TEST_F(HhcTest, RussianJobProjectsCompileToTheBytesTheyDidBefore) {
     ChildProcess sha;
     ASSERT_TRUE(sha.Start("sha256sum", {help}));
     std::string digest;
-    const ProcessOutcome hashed = sha.Wait([&](std::string_view line) { digest = line.substr(0, 64); });
+    const ProcessOutcome hashed =
+        sha.Wait([&](std::string_view line) { digest = line.substr(0, 64); });
     ASSERT_TRUE(hashed.exited && hashed.exitCode == 0) << hashed.errorOutput;
     EXPECT_EQ(digest, "6f6b817e279034539e47ae33986f96e424e7a84269a1150d3188507d0d243265");
 }
