@@ -401,6 +401,19 @@ std::string DecodeUtf8(std::string_view bytes) {
 struct ByteTable {
     std::array<char32_t, 256> codePoint{};                // U+FFFD where the byte is unassigned
     std::vector<std::pair<char32_t, std::uint8_t>> bytes; // by code point, above 0x7F
+    // The byte of each code point below kDirect (0: none), where nearly all
+    // letters of these charsets lie, to find without a search.
+    static constexpr char32_t kDirect = 0x800;
+    std::array<std::uint8_t, kDirect> direct{};
+
+    // The byte of a code point above 0x7F, or nothing.
+    std::optional<std::uint8_t> ByteOf(char32_t cp) const {
+        if (cp < kDirect)
+            return direct[cp] ? std::optional<std::uint8_t>(direct[cp]) : std::nullopt;
+        const auto at = std::lower_bound(bytes.begin(), bytes.end(),
+                                         std::pair<char32_t, std::uint8_t>(cp, 0));
+        return at != bytes.end() && at->first == cp ? std::optional(at->second) : std::nullopt;
+    }
 };
 
 std::optional<ByteTable> MakeByteTable(const CharsetInfo& info) {
@@ -422,8 +435,11 @@ std::optional<ByteTable> MakeByteTable(const CharsetInfo& info) {
         if (error == 0 && utf32.size() == 4)
             std::memcpy(&cp, utf32.data(), 4);
         table.codePoint[byte] = cp;
-        if (byte >= 0x80 && cp != 0xFFFD)
+        if (byte >= 0x80 && cp != 0xFFFD) {
             table.bytes.emplace_back(cp, static_cast<std::uint8_t>(byte));
+            if (cp < ByteTable::kDirect && !table.direct[cp])
+                table.direct[cp] = static_cast<std::uint8_t>(byte);
+        }
     }
     std::sort(table.bytes.begin(), table.bytes.end());
     return table;
@@ -470,10 +486,10 @@ bool EncodeWith(std::string_view utf8, int codePage, std::string& out, F onUnmap
                 out += static_cast<char>(cp);
                 continue;
             }
-            const auto at = std::lower_bound(table->bytes.begin(), table->bytes.end(),
-                                             std::pair<char32_t, std::uint8_t>(cp, 0));
-            if (valid && at != table->bytes.end() && at->first == cp)
-                out += static_cast<char>(at->second);
+            const std::optional<std::uint8_t> byte =
+                valid ? table->ByteOf(cp) : std::optional<std::uint8_t>();
+            if (byte)
+                out += static_cast<char>(*byte);
             else if (!onUnmappable(out, utf8.substr(from, pos - from), valid ? cp : 0x110000))
                 return false;
         }
