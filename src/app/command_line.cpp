@@ -2,7 +2,7 @@
 
 #include "controls/path_helpers.h"
 #include "platform/files.h"
-#include "res/text_case.h"
+#include "text/text_case.h"
 
 namespace tbx {
 namespace {

@@ -3,7 +3,7 @@
 #include "chm/format.h"
 #include "chm/interval_pool.h"
 #include "platform/files.h"
-#include "res/cp1251.h"
+#include "text/charset.h"
 
 #include <algorithm>
 #include <array>
