@@ -2,6 +2,7 @@
 
 #include "build/help_project.h"
 #include "chm/internal_files.h"
+#include "chm/little_endian.h"
 #include "chm/reader.h"
 #include "text/charset.h"
 #include "text/language.h"
@@ -19,11 +20,8 @@ constexpr std::uint16_t kDefaultTopicRecord = 2;
 constexpr std::uint16_t kTitleRecord = 3;
 constexpr std::uint16_t kSettingsRecord = 4;
 
-std::uint32_t Le(std::string_view bytes, std::size_t at, int size) {
-    std::uint32_t value = 0;
-    for (int i = size - 1; i >= 0; --i)
-        value = value << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
-    return value;
+const std::uint8_t* At(std::string_view bytes, std::size_t at) {
+    return reinterpret_cast<const std::uint8_t*>(bytes.data() + at);
 }
 
 // A text record without its terminating zero.
@@ -52,8 +50,8 @@ std::optional<BuiltHelp> ReadBuiltHelp(const std::string& path) {
 
     BuiltHelp found;
     for (std::size_t at = 4; at + 4 <= system.size();) {
-        const auto code = static_cast<std::uint16_t>(Le(system, at, 2));
-        const std::size_t length = Le(system, at + 2, 2);
+        const std::uint16_t code = chm::GetLe16(At(system, at));
+        const std::size_t length = chm::GetLe16(At(system, at + 2));
         if (at + 4 + length > system.size())
             break;
         const std::string_view data = system.substr(at + 4, length);
@@ -62,7 +60,7 @@ std::optional<BuiltHelp> ReadBuiltHelp(const std::string& path) {
         else if (code == kTitleRecord)
             found.title = RecordText(data);
         else if (code == kSettingsRecord && data.size() >= 4)
-            found.language = Le(data, 0, 4);
+            found.language = chm::GetLe32(At(data, 0));
         at += 4 + length;
     }
     return found;

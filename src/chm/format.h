@@ -2,6 +2,8 @@
 // Facts of the compiled-help container and of its LZX flavour that both the
 // reader and the writer rely on. Standard C++ only.
 
+#include "chm/little_endian.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -9,20 +11,6 @@
 #include <string_view>
 
 namespace tbx::chm {
-
-// ---- Little-endian fields --------------------------------------------------
-
-inline std::uint64_t GetLe(const std::uint8_t* at, int size) {
-    std::uint64_t value = 0;
-    for (int i = size - 1; i >= 0; --i)
-        value = value << 8 | at[i];
-    return value;
-}
-
-inline void PutLe(std::uint8_t* at, int size, std::uint64_t value) {
-    for (int i = 0; i < size; ++i, value >>= 8)
-        at[i] = static_cast<std::uint8_t>(value & 0xFF);
-}
 
 // ---- The variable-length numbers of directory entries ------------------------
 // Seven bits a byte, most significant group first, high bit set on every

@@ -53,6 +53,14 @@ inline void PutLe64At(std::string& out, std::size_t at, std::uint64_t value) {
     detail::PutLe(reinterpret_cast<std::uint8_t*>(out.data() + at), value);
 }
 
+// Written over the bytes at `at`.
+inline void PutLe16(std::uint8_t* at, std::uint16_t value) {
+    detail::PutLe(at, value);
+}
+inline void PutLe32(std::uint8_t* at, std::uint32_t value) {
+    detail::PutLe(at, value);
+}
+
 inline std::uint16_t GetLe16(const std::uint8_t* at) {
     return detail::GetLe<std::uint16_t>(at);
 }

@@ -107,9 +107,9 @@ const char* LzxDecoder::ReadBlockHeader(BitReader& in) {
         std::uint8_t repeated[12];
         if (!in.TakeBytes(repeated, sizeof repeated))
             return "compressed data ends inside a block header";
-        r0_ = static_cast<std::uint32_t>(GetLe(repeated, 4));
-        r1_ = static_cast<std::uint32_t>(GetLe(repeated + 4, 4));
-        r2_ = static_cast<std::uint32_t>(GetLe(repeated + 8, 4));
+        r0_ = GetLe32(repeated);
+        r1_ = GetLe32(repeated + 4);
+        r2_ = GetLe32(repeated + 8);
         break;
     }
     default:
@@ -268,10 +268,10 @@ std::span<const std::uint8_t> LzxDecoder::Output(std::uint64_t index) {
             continue;
         }
         const std::int64_t at = frameAt + static_cast<std::int64_t>(i);
-        const std::int64_t target = static_cast<std::int32_t>(GetLe(out + i + 1, 4));
+        const std::int64_t target = static_cast<std::int32_t>(GetLe32(out + i + 1));
         if (target >= -at && target < size)
-            PutLe(out + i + 1, 4,
-                  static_cast<std::uint32_t>(target >= 0 ? target - at : target + size));
+            PutLe32(out + i + 1,
+                    static_cast<std::uint32_t>(target >= 0 ? target - at : target + size));
         i += 5;
     }
     translatedIndex_ = index;

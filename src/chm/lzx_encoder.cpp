@@ -366,7 +366,7 @@ void LzxIntervalEncoder::Write(const std::vector<Block>& blocks, std::span<const
             bits.Align();
             std::uint8_t header[12];
             for (int r = 0; r < 3; ++r)
-                PutLe(header + 4 * r, 4, frameReps[block.endFrame][r]);
+                PutLe32(header + 4 * r, frameReps[block.endFrame][r]);
             bits.PutBytes(header, sizeof header);
             bits.PutBytes(data.data() + block.firstFrame * kLzxFrameSize, size);
             if (block.endFrame < frames)

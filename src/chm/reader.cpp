@@ -34,7 +34,7 @@ constexpr std::size_t kInputPiece = std::size_t{1} << 20;
 constexpr std::size_t kFrameInput = std::size_t{256} << 10;
 
 std::uint64_t Le32(const std::uint8_t* at) {
-    return GetLe(at, 4);
+    return GetLe32(at);
 }
 
 // True when [offset, offset + length) lies within [0, size).
@@ -261,13 +261,13 @@ std::string ChmFile::ReadDirectory() {
     const std::uint64_t version = Le32(header + 0x04);
     if ((version != 2 && version != 3) || (version == 3 && !ReadAt(0, header, kItsfHeaderSize)))
         return "not a help file, or its header is damaged";
-    const std::uint64_t dirOffset = GetLe(header + 0x48, 8);
-    const std::uint64_t dirLength = GetLe(header + 0x50, 8);
+    const std::uint64_t dirOffset = GetLe64(header + 0x48);
+    const std::uint64_t dirLength = GetLe64(header + 0x50);
     std::uint8_t itsp[kItspHeaderSize];
     if (!Within(dirOffset, dirLength, size_) || dirLength < kItspHeaderSize ||
         !ReadAt(dirOffset, itsp, sizeof itsp) || std::memcmp(itsp, "ITSP", 4) != 0)
         return "the directory header is missing or damaged";
-    section0_ = version == 3 ? GetLe(header + 0x58, 8) : dirOffset + dirLength;
+    section0_ = version == 3 ? GetLe64(header + 0x58) : dirOffset + dirLength;
     const std::uint64_t headerLength = Le32(itsp + 0x08);
     const std::uint64_t chunkSize = Le32(itsp + 0x10);
     const std::uint64_t firstListing = Le32(itsp + 0x20);
@@ -398,7 +398,7 @@ void ChmFile::SetUpCompressed() {
     const std::uint64_t entries = Le32(reset + 0x04);
     const std::uint64_t entrySize = Le32(reset + 0x08);
     const std::uint64_t tableOffset = Le32(reset + 0x0C);
-    if ((entrySize != 4 && entrySize != 8) || GetLe(reset + 0x20, 8) != kLzxFrameSize ||
+    if ((entrySize != 4 && entrySize != 8) || GetLe64(reset + 0x20) != kLzxFrameSize ||
         tableOffset > table->length || entries > (table->length - tableOffset) / entrySize) {
         lzx.error = "the compressed section's reset table is damaged";
         return;
@@ -406,7 +406,7 @@ void ChmFile::SetUpCompressed() {
     lzx.contentAt = section0_ + content->offset;
     lzx.contentLength = content->length;
     lzx.contentPresent = std::min(content->length, size_ - lzx.contentAt);
-    lzx.length = GetLe(reset + 0x10, 8);
+    lzx.length = GetLe64(reset + 0x10);
     lzx.windowBits = windowBits;
     lzx.resetFrames = resetInterval / kLzxFrameSize;
     lzx.tableAt = section0_ + table->offset + tableOffset;
@@ -493,7 +493,7 @@ std::string ChmCursor::StartInterval(std::uint64_t interval) {
         std::uint8_t bytes[8];
         if (!file_.ReadAt(lzx.tableAt + index * lzx.entrySize, bytes, lzx.entrySize))
             return false;
-        value = GetLe(bytes, static_cast<int>(lzx.entrySize));
+        value = lzx.entrySize == 4 ? GetLe32(bytes) : GetLe64(bytes);
         return true;
     };
     // The interval's compressed bytes run to the next reset point, or to

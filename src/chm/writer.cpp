@@ -40,12 +40,6 @@ std::string RefusalOf(std::string_view name) {
     return {};
 }
 
-void AppendLe(std::string& out, std::uint64_t value, int size) {
-    std::uint8_t bytes[8];
-    PutLe(bytes, size, value);
-    out.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(size));
-}
-
 void AppendEncInt(std::string& out, std::uint64_t value) {
     std::uint8_t bytes[kMaxEncIntBytes];
     out.append(reinterpret_cast<const char*>(bytes), PutEncInt(bytes, value));
@@ -53,7 +47,7 @@ void AppendEncInt(std::string& out, std::uint64_t value) {
 
 void AppendUtf16(std::string& out, std::string_view ascii) {
     for (const char c : ascii)
-        AppendLe(out, static_cast<unsigned char>(c), 2);
+        AppendLe16(out, static_cast<unsigned char>(c));
 }
 
 } // namespace
@@ -111,11 +105,11 @@ void AppendChunk(std::string& out, bool listing, const std::vector<std::string>&
     const std::size_t start = out.size();
     const std::size_t headerSize = listing ? kPmglHeaderSize : kPmgiHeaderSize;
     out.append(listing ? "PMGL" : "PMGI");
-    AppendLe(out, 0, 4); // free space, below
+    AppendLe32(out, 0); // free space, below
     if (listing) {
-        AppendLe(out, 0, 4);
-        AppendLe(out, previous, 4);
-        AppendLe(out, next, 4);
+        AppendLe32(out, 0);
+        AppendLe32(out, previous);
+        AppendLe32(out, next);
     }
     std::vector<std::size_t> offsets;
     for (std::size_t i = first; i < last; ++i) {
@@ -125,12 +119,13 @@ void AppendChunk(std::string& out, bool listing, const std::vector<std::string>&
     const std::size_t freeSpace = kChunkSize - (out.size() - start);
     out.resize(start + kChunkSize, '\0');
     auto* chunk = reinterpret_cast<std::uint8_t*>(out.data() + start);
-    PutLe(chunk + 4, 4, freeSpace);
+    PutLe32(chunk + 4, freeSpace);
     // Quickref k, counted back from the entry count at the end, gives where
     // entry k * 5 starts.
-    PutLe(chunk + kChunkSize - 2, 2, offsets.size());
+    PutLe16(chunk + kChunkSize - 2, static_cast<std::uint16_t>(offsets.size()));
     for (std::size_t k = 1; k * kQuickrefSpacing < offsets.size(); ++k)
-        PutLe(chunk + kChunkSize - 2 - 2 * k, 2, offsets[k * kQuickrefSpacing]);
+        PutLe16(chunk + kChunkSize - 2 - 2 * k,
+                static_cast<std::uint16_t>(offsets[k * kQuickrefSpacing]));
 }
 
 // Listing chunks first, then each level of index chunks, the root last.
@@ -186,12 +181,12 @@ Directory BuildDirectory(const std::vector<DirEntry>& sorted) {
 
 std::string NameList() {
     std::string out;
-    AppendLe(out, 30, 2); // length of the whole stream in 16-bit units
-    AppendLe(out, 2, 2);
+    AppendLe16(out, 30); // length of the whole stream in 16-bit units
+    AppendLe16(out, 2);
     for (const std::string_view name : {"Uncompressed", "MSCompressed"}) {
-        AppendLe(out, name.size(), 2);
+        AppendLe16(out, name.size());
         AppendUtf16(out, name);
-        AppendLe(out, 0, 2);
+        AppendLe16(out, 0);
     }
     return out;
 }
@@ -201,28 +196,28 @@ std::string ControlData(unsigned windowBits) {
     // field makes a reader that counts in half windows reset as often.
     const std::uint32_t window = (1u << windowBits) / kLzxFrameSize;
     std::string out;
-    AppendLe(out, 6, 4);
+    AppendLe32(out, 6);
     out += "LZXC";
-    AppendLe(out, 2, 4);
-    AppendLe(out, window, 4);
-    AppendLe(out, window, 4);
-    AppendLe(out, window / 2, 4);
-    AppendLe(out, 0, 4);
+    AppendLe32(out, 2);
+    AppendLe32(out, window);
+    AppendLe32(out, window);
+    AppendLe32(out, window / 2);
+    AppendLe32(out, 0);
     return out;
 }
 
 std::string ResetTable(const std::vector<std::uint64_t>& frameOffsets, std::uint64_t uncompressed,
                        std::uint64_t compressed) {
     std::string out;
-    AppendLe(out, 2, 4);
-    AppendLe(out, frameOffsets.size(), 4);
-    AppendLe(out, 8, 4);
-    AppendLe(out, 0x28, 4);
-    AppendLe(out, uncompressed, 8);
-    AppendLe(out, compressed, 8);
-    AppendLe(out, kLzxFrameSize, 8);
+    AppendLe32(out, 2);
+    AppendLe32(out, frameOffsets.size());
+    AppendLe32(out, 8);
+    AppendLe32(out, 0x28);
+    AppendLe64(out, uncompressed);
+    AppendLe64(out, compressed);
+    AppendLe64(out, kLzxFrameSize);
     for (const std::uint64_t offset : frameOffsets)
-        AppendLe(out, offset, 8);
+        AppendLe64(out, offset);
     return out;
 }
 
@@ -350,11 +345,11 @@ std::string ItspHeader(const Directory& directory, std::uint32_t lcid) {
           std::uint64_t{directory.depth}, std::uint64_t{directory.root}, std::uint64_t{0},
           std::uint64_t{directory.listingChunks - 1}, std::uint64_t{kNoChunk},
           std::uint64_t{directory.chunkCount}, std::uint64_t{lcid}})
-        AppendLe(itsp, value, 4);
+        AppendLe32(itsp, value);
     itsp.append(reinterpret_cast<const char*>(kItspGuid.data()), kItspGuid.size());
     for (const std::uint64_t value : {std::uint64_t{kItspHeaderSize}, std::uint64_t{kNoChunk},
                                       std::uint64_t{kNoChunk}, std::uint64_t{kNoChunk}})
-        AppendLe(itsp, value, 4);
+        AppendLe32(itsp, value);
     return itsp;
 }
 
@@ -363,22 +358,22 @@ std::string ItsfHeader(std::uint64_t directoryLength, std::uint64_t contentOffse
     const std::uint64_t directoryOffset = kItsfHeaderSize + kHeaderSection0Size;
     std::string header;
     header += "ITSF";
-    AppendLe(header, kItsfVersion, 4);
-    AppendLe(header, kItsfHeaderSize, 4);
-    AppendLe(header, 1, 4);
-    AppendLe(header, 0, 4); // time stamp: none, so that the output is reproducible
-    AppendLe(header, lcid, 4);
+    AppendLe32(header, kItsfVersion);
+    AppendLe32(header, kItsfHeaderSize);
+    AppendLe32(header, 1);
+    AppendLe32(header, 0); // time stamp: none, so that the output is reproducible
+    AppendLe32(header, lcid);
     header.append(reinterpret_cast<const char*>(kItsfGuid1.data()), kItsfGuid1.size());
     header.append(reinterpret_cast<const char*>(kItsfGuid2.data()), kItsfGuid2.size());
-    AppendLe(header, kItsfHeaderSize, 8);
-    AppendLe(header, kHeaderSection0Size, 8);
-    AppendLe(header, directoryOffset, 8);
-    AppendLe(header, directoryLength, 8);
-    AppendLe(header, contentOffset, 8);
-    AppendLe(header, kHeaderSection0Tag, 4);
-    AppendLe(header, 0, 4);
-    AppendLe(header, fileSize, 8);
-    AppendLe(header, 0, 8);
+    AppendLe64(header, kItsfHeaderSize);
+    AppendLe64(header, kHeaderSection0Size);
+    AppendLe64(header, directoryOffset);
+    AppendLe64(header, directoryLength);
+    AppendLe64(header, contentOffset);
+    AppendLe32(header, kHeaderSection0Tag);
+    AppendLe32(header, 0);
+    AppendLe64(header, fileSize);
+    AppendLe64(header, 0);
     return header;
 }
 
@@ -404,7 +399,7 @@ struct Writer::Section0 {
         section0.Add(kNameList, NameList());
         section0.Add(kControlData, ControlData(windowBits));
         std::string spanInfo;
-        AppendLe(spanInfo, uncompressed, 8);
+        AppendLe64(spanInfo, uncompressed);
         section0.Add(kSpanInfo, spanInfo);
         std::string transforms;
         AppendUtf16(transforms, "{7FC28940-9D31-11D0");

@@ -201,7 +201,7 @@ TEST(LzxDecoder, TranslatesE8OperandsBack) {
     std::vector<std::uint8_t> plain(65536, 'x');
     for (const Call& call : calls) {
         plain[call.at] = 0xE8;
-        PutLe(plain.data() + call.at + 1, 4, static_cast<std::uint32_t>(call.stored));
+        PutLe32(plain.data() + call.at + 1, static_cast<std::uint32_t>(call.stored));
     }
     for (const std::uint8_t byte : plain)
         out.Literal(byte);
@@ -215,7 +215,7 @@ TEST(LzxDecoder, TranslatesE8OperandsBack) {
         decoded.insert(decoded.end(), result.frame.begin(), result.frame.end());
     }
     for (const Call& call : calls)
-        EXPECT_EQ(static_cast<std::int32_t>(GetLe(decoded.data() + call.at + 1, 4)), call.expected)
+        EXPECT_EQ(static_cast<std::int32_t>(GetLe32(decoded.data() + call.at + 1)), call.expected)
             << "call at " << call.at;
     // A frame still in the window is given again, translated the same way.
     const std::span<const std::uint8_t> again = decoder.HeldFrame(0);

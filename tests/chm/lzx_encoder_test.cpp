@@ -62,7 +62,7 @@ TEST(LzxEncoder, StreamDecodesBackTheSameOnAnyThreadCountInBoundedFrames) {
         ASSERT_EQ(one.frameOffsets.size(), frames);
         EXPECT_EQ(one.frameOffsets[0], 0u);
         // The first 16-bit word: the E8 flag, then the block type.
-        EXPECT_EQ((GetLe(one.bytes.data(), 2) >> 12) & 7, static_cast<unsigned>(firstBlock));
+        EXPECT_EQ((GetLe16(one.bytes.data()) >> 12) & 7, static_cast<unsigned>(firstBlock));
         for (std::size_t f = 0; f < frames; ++f) {
             const std::uint64_t end = f + 1 < frames ? one.frameOffsets[f + 1] : one.bytes.size();
             EXPECT_LT(one.frameOffsets[f], end);

@@ -3,6 +3,7 @@
 // every file byte for byte against its source and against chmlib's
 // reading; and on damaged copies, which fail with a reason.
 
+#include "support/chm_bytes.h"
 #include "chm/format.h"
 #include "chm/reader.h"
 #include "chm/writer.h"
@@ -155,8 +156,8 @@ TEST_F(ChmReader, FindsNamesAndReadsPiecesInAnyOrder) {
 TEST_F(ChmReader, ListsEveryChunkAndReadsFromTwoThreads) {
     EXPECT_EQ(file->HeaderChainEntries(), 0u); // our writer's chain reaches every chunk
     std::string bytes = ReadFile(TheSite().Help());
-    const std::uint64_t directory = GetLe(reinterpret_cast<const std::uint8_t*>(bytes.data()) + 0x48, 8);
-    PutLe(reinterpret_cast<std::uint8_t*>(bytes.data()) + directory + 0x20, 4, 1);
+    const std::uint64_t directory = test::ReadLe(bytes, 0x48, 8);
+    test::WriteLe(bytes, directory + 0x20, 4, 1);
     test::TempDir dir;
     WriteFile(dir / "skipping.chm", bytes);
     std::unique_ptr<ChmFile> skipping = OpenOrFail(dir / "skipping.chm");
@@ -198,11 +199,11 @@ TEST_F(ChmReader, DamagedFilesGiveReasons) {
     const std::string good = ReadFile(TheSite().Help());
     const auto offsetOf = [&](std::string_view name) {
         const ChmEntry entry = file->Entry(*file->Find(name));
-        return GetLe(reinterpret_cast<const std::uint8_t*>(good.data()) + 0x58, 8) + entry.offset;
+        return test::ReadLe(good, 0x58, 8) + entry.offset;
     };
     const auto patched = [&](std::uint64_t at, std::uint64_t value, int size) {
         std::string bytes = good;
-        PutLe(reinterpret_cast<std::uint8_t*>(bytes.data()) + at, size, value);
+        test::WriteLe(bytes, at, size, value);
         return bytes;
     };
     // Where the prose's compressed interval starts (a reset every two
@@ -212,7 +213,7 @@ TEST_F(ChmReader, DamagedFilesGiveReasons) {
         offsetOf(kResetTable) + 0x28 +
         8 * (file->Entry(*file->Find("/large prose.htm")).offset / kLzxFrameSize / 2 * 2);
     const std::uint64_t proseStream =
-        content + GetLe(reinterpret_cast<const std::uint8_t*>(good.data()) + proseReset, 8);
+        content + test::ReadLe(good, proseReset, 8);
     struct Case {
         std::string name;
         std::string bytes;
@@ -225,7 +226,7 @@ TEST_F(ChmReader, DamagedFilesGiveReasons) {
         {"directory beyond the end", patched(0x48, good.size() - 10, 8),
          "the directory header is missing or damaged", ""},
         {"huge chunk count",
-         patched(GetLe(reinterpret_cast<const std::uint8_t*>(good.data()) + 0x48, 8) + 0x2C,
+         patched(test::ReadLe(good, 0x48, 8) + 0x2C,
                  0xFFFFFF, 4),
          "the directory header is damaged", ""},
         {"control data not LZXC", patched(offsetOf(kControlData) + 4, 0, 4), "",

@@ -1,3 +1,4 @@
+#include "support/chm_bytes.h"
 #include "chm/format.h"
 #include "chm/reader.h"
 #include "chm/writer.h"
@@ -136,7 +137,7 @@ private:
             Fault("field at " + std::to_string(at) + " past the end");
             return 0;
         }
-        return GetLe(reinterpret_cast<const std::uint8_t*>(b_.data()) + at, size);
+        return test::ReadLe(b_, at, size);
     }
     void Expect(bool ok, const std::string& what) {
         if (!ok)
@@ -289,7 +290,7 @@ private:
         const std::string reset = Stream(kResetTable);
         const auto field = [&](std::size_t at, int size) -> std::uint64_t {
             return at + size <= reset.size()
-                       ? GetLe(reinterpret_cast<const std::uint8_t*>(reset.data()) + at, size)
+                       ? test::ReadLe(reset, at, size)
                        : ~0ull;
         };
         const std::uint64_t frames = (span + 1) / 0x8000 + 1;

@@ -4,7 +4,7 @@
 // kept small on disk as sparse files.
 
 #include "chm/format.h"
-#include "tools/hh/chm_bytes.h"
+#include "support/chm_bytes.h"
 
 #include <cstdint>
 #include <fcntl.h>

@@ -11,7 +11,7 @@
 #include "support/chm_reader.h"
 #include "support/scripted_host.h"
 #include "support/temp_dir.h"
-#include "tools/hh/chm_bytes.h"
+#include "support/chm_bytes.h"
 #include "tools/hh/crafted_chm.h"
 #include "chm/chm_test_data.h"
 #include "chm/format.h"
