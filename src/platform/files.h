@@ -146,4 +146,8 @@ enum class Beyond {
 // read is read to its end, within the limit.
 FileBytes ReadWholeFile(const std::string& path, std::size_t limit, Beyond beyond = Beyond::Fail);
 
+// The same for a file already open, read from where it stands; size is
+// what it held when opened.
+FileBytes ReadOpenFile(int fd, std::uint64_t size, std::size_t limit, Beyond beyond = Beyond::Fail);
+
 } // namespace tbx

@@ -1,5 +1,6 @@
 #include "site/site_walk.h"
 
+#include "platform/files.h"
 #include "site/link_scanner.h"
 #include "site/open_beneath.h"
 #include "text/charset.h"
@@ -8,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -95,29 +97,6 @@ std::vector<Entry> ListFolder(int root, const std::string& relative, Charset leg
     std::sort(entries.begin(), entries.end(),
               [](const Entry& a, const Entry& b) { return NameLess(a.text, b.text); });
     return entries;
-}
-
-// Reads the open file whole. The size it had when opened is read and one
-// byte more, so a file read whole meets its end without the buffer growing.
-std::string ReadWhole(int fd, std::uint64_t size, std::string& bytes) {
-    bytes.resize(static_cast<std::size_t>(size) + 1);
-    std::size_t done = 0;
-    for (;;) {
-        if (done == bytes.size())
-            bytes.resize(done * 2); // the file grew
-        const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            bytes.clear();
-            return std::strerror(errno);
-        }
-        if (n == 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    bytes.resize(done);
-    return {};
 }
 
 std::string PageTitle(const std::string& name, std::optional<std::string_view> tag,
@@ -414,10 +393,11 @@ private:
         file.inode = info.st_ino;
         if (file.kind != FileKind::Other) {
             reading_ = file.path;
-            const std::string error = ReadWhole(fd, file.size, file.bytes);
+            FileBytes read = ReadOpenFile(fd, file.size, SIZE_MAX);
             reading_.clear();
-            if (!error.empty())
-                return Refused{RefusalReason::Unreadable, error};
+            if (!read.Ok())
+                return Refused{RefusalReason::Unreadable, read.detail};
+            file.bytes = std::move(read.bytes);
             file.size = file.bytes.size();
         }
         const std::size_t index = result_.files.size();
