@@ -1,5 +1,7 @@
 #include "decompile/extract_conflicts.h"
 
+#include "build/tool_output.h"
+
 #include "chm/reader.h"
 #include "chm/stored_name.h"
 #include "res/strings.h"
@@ -132,8 +134,9 @@ ExtractConflicts FindExtractConflicts(const std::string& helpFile, const std::st
 
 std::string ConflictReport(const ExtractConflicts& conflicts) {
     std::string text = FillString(kMsgExtractWouldReplace, {std::to_string(conflicts.count)});
+    // A stored name is the help file's text: it must not move the cursor or forge a line.
     for (const std::string& name : conflicts.names)
-        text += "\n" + name;
+        text += "\n" + EscapeForLine(name);
     return text;
 }
 

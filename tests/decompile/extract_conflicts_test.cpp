@@ -120,6 +120,10 @@ TEST(ExtractConflicts, EveryConflictCountsButOnlyTheFirstAreNamed) {
         0u);
     // No help file to read: nothing known, the extraction itself will say why.
     EXPECT_EQ(FindExtractConflicts(dir / "out/p10.htm", dir / "out").count, 0u);
+    // A stored name cannot retitle the terminal or forge a line of the report.
+    const std::string forged = ConflictReport({1, {"a\x1b]0;x\x07\rb.htm"}});
+    EXPECT_EQ(forged.find_first_of("\x1b\x07\r"), std::string::npos) << forged;
+    EXPECT_NE(forged.find("b.htm"), std::string::npos) << forged;
 }
 
 } // namespace
