@@ -98,33 +98,33 @@ fs::path ManyEntriesFile() {
     std::vector<std::uint8_t> file(kItsfHeaderSize + kHeaderSection0Size + kDirectory);
     std::uint8_t* at = file.data();
     std::memcpy(at, "ITSF", 4);
-    PutLe(at + 0x04, 4, 3);
-    PutLe(at + 0x08, 4, kItsfHeaderSize);
+    PutLe32(at + 0x04, 3);
+    PutLe32(at + 0x08, kItsfHeaderSize);
     std::memcpy(at + 0x18, kItsfGuid1.data(), 16);
     std::memcpy(at + 0x28, kItsfGuid2.data(), 16);
-    PutLe(at + 0x38, 8, kItsfHeaderSize);
-    PutLe(at + 0x40, 8, kHeaderSection0Size);
-    PutLe(at + 0x48, 8, kItsfHeaderSize + kHeaderSection0Size);
-    PutLe(at + 0x50, 8, kDirectory);
-    PutLe(at + 0x58, 8, file.size());
+    PutLe64(at + 0x38, kItsfHeaderSize);
+    PutLe64(at + 0x40, kHeaderSection0Size);
+    PutLe64(at + 0x48, kItsfHeaderSize + kHeaderSection0Size);
+    PutLe64(at + 0x50, kDirectory);
+    PutLe64(at + 0x58, file.size());
     at += kItsfHeaderSize;
-    PutLe(at, 4, 0x1FE);
-    PutLe(at + 0x08, 8, file.size() + content.size());
+    PutLe32(at, 0x1FE);
+    PutLe64(at + 0x08, file.size() + content.size());
     at += kHeaderSection0Size;
     std::memcpy(at, "ITSP", 4);
-    PutLe(at + 0x04, 4, 1);
-    PutLe(at + 0x08, 4, kItspHeaderSize);
-    PutLe(at + 0x10, 4, kChunkSize);
-    PutLe(at + 0x18, 4, 1);
-    PutLe(at + 0x1C, 4, kNoChunk);
-    PutLe(at + 0x24, 4, kChunks - 1);
-    PutLe(at + 0x2C, 4, kChunks);
+    PutLe32(at + 0x04, 1);
+    PutLe32(at + 0x08, kItspHeaderSize);
+    PutLe32(at + 0x10, kChunkSize);
+    PutLe32(at + 0x18, 1);
+    PutLe32(at + 0x1C, kNoChunk);
+    PutLe32(at + 0x24, kChunks - 1);
+    PutLe32(at + 0x2C, kChunks);
     at += kItspHeaderSize;
     std::uint64_t entry = 0;
     for (std::uint32_t chunk = 0; chunk < kChunks; ++chunk, at += kChunkSize) {
         std::memcpy(at, "PMGL", 4);
-        PutLe(at + 0x0C, 4, chunk == 0 ? kNoChunk : chunk - 1);
-        PutLe(at + 0x10, 4, chunk + 1 == kChunks ? kNoChunk : chunk + 1);
+        PutLe32(at + 0x0C, chunk == 0 ? kNoChunk : chunk - 1);
+        PutLe32(at + 0x10, chunk + 1 == kChunks ? kNoChunk : chunk + 1);
         std::size_t used = kPmglHeaderSize;
         unsigned count = 0;
         for (;; ++entry, ++count) {
@@ -141,8 +141,8 @@ fs::path ManyEntriesFile() {
             used += PutEncInt(at + used, 0);
             used += PutEncInt(at + used, entry % 4096 == 0 ? content.size() : 0);
         }
-        PutLe(at + 0x04, 4, kChunkSize - used);
-        PutLe(at + kChunkSize - 2, 2, count);
+        PutLe32(at + 0x04, kChunkSize - used);
+        PutLe16(at + kChunkSize - 2, count);
     }
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char*>(file.data()),

@@ -47,14 +47,14 @@ void BM_DecodeStream(benchmark::State& state) {
     const std::vector<std::uint8_t> table = ReadStream(*file, cursor, kResetTable);
     const std::vector<std::uint8_t> control = ReadStream(*file, cursor, kControlData);
     const std::uint64_t frames =
-        (GetLe(table.data() + 0x10, 8) + kLzxFrameSize - 1) / kLzxFrameSize;
-    const std::uint64_t resetFrames = GetLe(control.data() + 0x0C, 4);
+        (GetLe64(table.data() + 0x10) + kLzxFrameSize - 1) / kLzxFrameSize;
+    const std::uint64_t resetFrames = GetLe32(control.data() + 0x0C);
     unsigned windowBits = 15;
-    while ((1u << windowBits) < GetLe(control.data() + 0x10, 4) * kLzxFrameSize)
+    while ((1u << windowBits) < GetLe32(control.data() + 0x10) * kLzxFrameSize)
         ++windowBits;
     LzxDecoder decoder(windowBits);
     const auto start = [&](std::uint64_t frame) {
-        return frame < frames ? GetLe(table.data() + 0x28 + 8 * frame, 8) : content.size();
+        return frame < frames ? GetLe64(table.data() + 0x28 + 8 * frame) : content.size();
     };
     for (auto _ : state) {
         for (std::uint64_t first = 0; first < frames; first += resetFrames) {

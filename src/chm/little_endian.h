@@ -60,6 +60,9 @@ inline void PutLe16(std::uint8_t* at, std::uint16_t value) {
 inline void PutLe32(std::uint8_t* at, std::uint32_t value) {
     detail::PutLe(at, value);
 }
+inline void PutLe64(std::uint8_t* at, std::uint64_t value) {
+    detail::PutLe(at, value);
+}
 
 inline std::uint16_t GetLe16(const std::uint8_t* at) {
     return detail::GetLe<std::uint16_t>(at);
