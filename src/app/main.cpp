@@ -64,6 +64,9 @@ int main(int argc, char* argv[]) {
     }
 
     QApplication app(argc, argv);
+    // The application name is the X11 window class, which the desktop
+    // entry names as StartupWMClass; the desktop file name is the Wayland
+    // app id. Both let a dock match the window to its launcher.
     QApplication::setApplicationName(QStringLiteral("Tomebox"));
     QApplication::setDesktopFileName(QStringLiteral("org.example.tomebox"));
     QApplication::setWindowIcon(tbx::ProgramIcon());
