@@ -38,7 +38,7 @@ public:
     void Line(std::string_view line) {
         if (const auto progress = ParseProgressLine(line)) {
             if (env_.errIsTerminal) {
-                env_.err << "\r" << ProgressText(*progress) << "\033[K" << std::flush;
+                env_.err << "\r" << ProgressMessage(*progress) << "\033[K" << std::flush;
                 progressShown_ = true;
             }
             return;
@@ -46,7 +46,13 @@ public:
         ClearProgress();
         if (line.ends_with('\r'))
             line.remove_suffix(1);
-        env_.err << line << "\n" << std::flush;
+        // The tools' lines for programs are put in the user's words.
+        if (const auto unfollowed = ParseUnfollowedLine(line))
+            env_.err << UnfollowedMessage(*unfollowed) << "\n" << std::flush;
+        else if (const auto summary = ParseSummaryLine(line))
+            env_.err << SummaryMessage(*summary) << "\n" << std::flush;
+        else
+            env_.err << line << "\n" << std::flush;
     }
 
 private:

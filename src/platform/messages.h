@@ -5,7 +5,8 @@
 // Russian texts are the string table (res/strings.h), not these.
 //
 // A message is marked Tr("...") or TrN("...", "...", n), so that xgettext
-// finds it (--keyword=Tr --keyword=TrN:1,2).
+// finds it (--keyword=Tr --keyword=TrN:1,2), or N_("...") where it is only
+// named, to be translated later with Tr (--keyword=N_).
 
 #include <cstdio>
 #include <libintl.h>
@@ -22,6 +23,10 @@ inline constexpr const char* kMessageDomain = "tomebox";
 // share/locale. The other categories stay "C", so the numbers in the lines
 // the tools print for programs keep their form ("1.25", not "1,25").
 void UseMessageCatalogue(const std::string& programFolder);
+
+constexpr const char* N_(const char* english) {
+    return english;
+}
 
 inline const char* Tr(const char* english) {
     return dgettext(kMessageDomain, english);

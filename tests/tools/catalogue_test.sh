@@ -8,7 +8,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cd "$src"
 find src tools -name '*.cpp' -o -name '*.h' | sort >"$work/files"
-xgettext --keyword=Tr --keyword=TrN:1,2 --language=C++ --from-code=UTF-8 \
+xgettext --keyword=Tr --keyword=TrN:1,2 --keyword=N_ --language=C++ --from-code=UTF-8 \
   --files-from="$work/files" --output="$work/tomebox.pot"
 for po in po/*.po; do
   msgfmt --check --output-file=/dev/null "$po"

@@ -40,5 +40,25 @@ if [ -x "$bin/tomebox" ]; then
   expect ru_RU.UTF-8 "tomebox: неизвестный параметр --bogus" "$bin/tomebox" --bogus
 fi
 
+# A site with a link to a missing page, built by hhc directly and through
+# tomebox-cli: hhc's lines for programs are the same in every language, and
+# tomebox-cli puts them into the user's words.
+mkdir -p "$work/site"
+printf '<html><body><a href="missing.htm">x</a></body></html>' >"$work/site/index.htm"
+printf '[OPTIONS]\r\nCompiled file=site.chm\r\nDefault topic=index.htm\r\n' >"$work/site/site.hhp"
+lines=$(LC_ALL=ru_RU.UTF-8 "$bin/hhc" "$work/site/site.hhp" 2>/dev/null) || fail "hhc under ru_RU.UTF-8"
+grep -qx 'not followed: "missing.htm" in "/index.htm": does not exist' <<<"$lines" ||
+  fail "hhc's line for a link not followed changed under ru_RU.UTF-8: $lines"
+grep -qE '^compiled: 1 files, [0-9]+ bytes in, [0-9]+ bytes out, [0-9]+\.[0-9]{2} s$' <<<"$lines" ||
+  fail "hhc's summary changed under ru_RU.UTF-8: $lines"
+build() { LC_ALL=$1 "$bin/tomebox-cli" build "$work/site/index.htm" --no-settings -o "$work/$1.chm" 2>&1 >/dev/null; }
+said=$(build C)
+grep -qx 'not followed: "missing.htm" on /index.htm: does not exist' <<<"$said" || fail "C build: $said"
+grep -q '^compiled: 1 file, ' <<<"$said" || fail "C build: $said"
+said=$(build ru_RU.UTF-8)
+grep -qx 'не пройдена ссылка «missing.htm» на странице /index.htm: такого файла нет' <<<"$said" ||
+  fail "ru_RU.UTF-8 build: $said"
+grep -q '^файлов в справке: 1, ' <<<"$said" || fail "ru_RU.UTF-8 build: $said"
+
 [ "$failures" -eq 0 ] || exit 1
 echo "the programs speak English under C and Russian under ru_RU.UTF-8"
