@@ -2,6 +2,7 @@
 
 #include "chm/format.h"
 #include "platform/files.h"
+#include "platform/messages.h"
 #include "res/cp1251.h"
 
 #include <algorithm>
@@ -18,20 +19,20 @@ constexpr std::uint32_t kHeaderSection0Tag = 0x1FE;
 
 std::string RefusalOf(std::string_view name) {
     if (name.empty())
-        return "the name is empty";
+        return Tr("the name is empty");
     if (name.size() > kMaxNameLength)
-        return "the name is longer than " + std::to_string(kMaxNameLength) + " bytes";
+        return Format(Tr("the name is longer than %zu bytes"), kMaxNameLength);
     if (!name.starts_with('/') && !name.starts_with("::"))
-        return "the name starts with neither \"/\" nor \"::\"";
+        return Tr("the name starts with neither \"/\" nor \"::\"");
     if (name.ends_with('/'))
-        return "the name ends with \"/\", as only folders do";
+        return Tr("the name ends with \"/\", as only folders do");
     if (name.find('\0') != std::string_view::npos)
-        return "the name holds a zero byte";
+        return Tr("the name holds a zero byte");
     // The readers compare names by their characters.
     if (!IsValidUtf8(name))
-        return "the name is not UTF-8";
+        return Tr("the name is not UTF-8");
     if (CompareNames(name.substr(0, kDataSpace.size()), kDataSpace) == 0)
-        return "names in ::DataSpace/ belong to the help file itself";
+        return Tr("names in ::DataSpace/ belong to the help file itself");
     return {};
 }
 
@@ -246,9 +247,9 @@ private:
 std::string Writer::Refusal(std::string_view name) {
     std::string refusal = RefusalOf(name);
     if (refusal.empty() && !names_.emplace(name).second)
-        refusal = "a file of that name was already added";
+        refusal = Tr("a file of that name was already added");
     if (!refusal.empty())
-        return "cannot add \"" + std::string(name) + "\" to the help file: " + refusal;
+        return Format(Tr("cannot add \"%s\" to the help file: %s"), std::string(name), refusal);
     return {};
 }
 
@@ -274,17 +275,17 @@ std::string Writer::Add(std::string_view name, std::string_view bytes, Storage s
 
 std::string Writer::Finish(const std::string& path, const WriteOptions& options) const {
     if (!LzxWindowSupported(options.windowBits))
-        return "cannot write " + path + ": unsupported LZX window of 2^" +
-               std::to_string(options.windowBits) + " bytes";
+        return Format(Tr("cannot write %s: unsupported LZX window of 2^%d bytes"), path,
+                      static_cast<int>(options.windowBits));
     try {
         std::vector<std::uint64_t> ends;
         for (const Entry& entry : entries_)
             if (entry.storage == Storage::Compressed)
                 ends.push_back(entry.offset + entry.length);
         FileProgress progress(std::move(ends), options);
-        const LzxStream content =
-            LzxCompress(compressed_, options.windowBits, options.threads,
-                        [&](std::uint64_t bytes) { progress.BytesDone(bytes); }, options.stop);
+        const LzxStream content = LzxCompress(
+            compressed_, options.windowBits, options.threads,
+            [&](std::uint64_t bytes) { progress.BytesDone(bytes); }, options.stop);
         const auto stopped = [&] { return options.stop && *options.stop; };
         if (stopped())
             return std::string(kStopped);
@@ -394,12 +395,12 @@ std::string Writer::Finish(const std::string& path, const WriteOptions& options)
             return std::string(kStopped);
         const std::string error = WriteFileAtomically(path, pieces);
         if (!error.empty())
-            return "cannot write " + path + ": " + error;
+            return Format(Tr("cannot write %s: %s"), path, error);
         return {};
     } catch (const std::bad_alloc&) {
-        return "cannot write " + path + ": not enough memory";
+        return Format(Tr("cannot write %s: %s"), path, Tr("not enough memory"));
     } catch (const std::exception& e) {
-        return "cannot write " + path + ": " + e.what();
+        return Format(Tr("cannot write %s: %s"), path, e.what());
     }
 }
 
