@@ -32,21 +32,20 @@ std::string WithoutProgramName(const std::string& line, const std::string& progr
 // for a long run of errors its last line (the tools end with a summary), its
 // first lines and how many more there were.
 std::string ErrorDigest(const ProcessOutcome& run, const std::string& program) {
-    const std::string last = LastLine(run.errorOutput);
+    const std::size_t first = run.firstErrorLines.size();
+    const bool cut = run.errorLines > first + 1;
     std::string text;
     const auto add = [&](const std::string& line) {
         text += "\n" + WithoutProgramName(line, program);
     };
-    if (run.errorLines > run.firstErrorLines.size() + 1)
-        add(last);
+    if (cut)
+        add(LastLine(run.errorOutput));
     for (const std::string& line : run.firstErrorLines)
         add(line);
-    if (run.errorLines == run.firstErrorLines.size() + 1 && !last.empty())
-        add(last);
-    else if (run.errorLines > run.firstErrorLines.size() + 1)
-        text +=
-            "\n" + FillString(kMsgMoreLines,
-                              {std::to_string(run.errorLines - run.firstErrorLines.size() - 1)});
+    if (run.errorLines == first + 1)
+        add(LastLine(run.errorOutput));
+    if (cut)
+        text += "\n" + FillString(kMsgMoreLines, {std::to_string(run.errorLines - first - 1)});
     return text;
 }
 
