@@ -15,10 +15,11 @@ trap 'rm -rf "$work"' EXIT
 wanted=$(sed -n 's/^StartupWMClass=//p' "$desktop")
 [ -n "$wanted" ] || wanted=$(basename "$desktop" .desktop)
 
-# The program's own settings and lock in the test's folder; the window's
-# classes are read once it is mapped, then the program is ended.
+# The program's own settings and lock in the test's folder, on X11 whatever
+# the tests' platform; the window's classes are read once it is mapped, then
+# the program is ended.
 cat >"$work/run.sh" <<SCRIPT
-export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run"
+export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run" QT_QPA_PLATFORM=xcb
 mkdir -p -m 700 "$work/run"
 "$program" & pid=\$!
 for _ in \$(seq 100); do
