@@ -7,6 +7,9 @@
 // Then the memory hh needs for a 64 MB help file whose directory is full of
 // tiny entries (crafted here): its peak resident size.
 //
+// Then hh's peak memory on sparse files claiming 16 GB of directory and a
+// 32 GB reset interval, and its time for one entry 5,000 folders deep.
+//
 // Last, what the decompile job's check for files it would replace costs
 // before hh runs: into an empty folder (only the names are looked at) and
 // into a folder that already holds every file with the same bytes (each
@@ -17,6 +20,7 @@
 #include "decompile/extract_conflicts.h"
 #include "platform/process.h"
 #include "run_cost.h"
+#include "tools/hh/crafted_chm.h"
 
 #include <benchmark/benchmark.h>
 #include <cstring>
@@ -165,6 +169,64 @@ void BM_HhManyEntries(benchmark::State& state) {
     state.counters["file_mb"] = static_cast<double>(fs::file_size(chm)) / (1 << 20);
 }
 
+// Sparse files of a few kilobytes on disk that claim far more: a directory
+// of 4 million chunks (16 GB), or one reset interval of 32 GB. hh fails on
+// them with a message; what counts is its peak resident size.
+void BM_HhHugeClaim(benchmark::State& state) {
+    const bool interval = state.range(0) == 1;
+    const fs::path chm = TheHelpFile().Root() / (interval ? "interval.chm" : "directory.chm");
+    const fs::path out = TheHelpFile().Root() / "claim-out";
+    constexpr std::uint64_t kInterval = std::uint64_t{32} << 30;
+    tbx::test::CraftedChm help;
+    help.section0 = "<html>page</html>";
+    help.entries = {{"/page.htm", 0, 0, help.section0.size()}};
+    const tbx::test::CraftedLzx lzx{kInterval / kLzxFrameSize, kInterval, kInterval};
+    if (interval) {
+        help.lzx = &lzx;
+        help.entries.push_back({"/big.htm", 1, 0, 1 << 20});
+    } else {
+        help.claimedChunks = 4u << 20;
+    }
+    help.WriteTo(chm);
+    RunCost cost;
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::remove_all(out);
+        fs::create_directories(out);
+        state.ResumeTiming();
+        cost = Run(TOMEBOX_TOOLS_DIR "/hh", {"-decompile", out.string() + "/", chm.string()});
+    }
+    state.counters["peak_rss_mb"] = cost.peakMb;
+    state.counters["claimed_gb"] = static_cast<double>(fs::file_size(chm)) / (1 << 30);
+    fs::remove(chm);
+}
+
+// One entry 5,000 folders deep, extracted into a fresh folder on disk.
+void BM_HhDeepEntry(benchmark::State& state) {
+    const fs::path chm = TheHelpFile().Root() / "deep.chm";
+    std::string name = "/";
+    for (int i = 0; i < 5000; ++i)
+        name += "d/";
+    tbx::test::CraftedChm help;
+    help.chunkSize = 0x4000;
+    help.section0 = "deep";
+    help.entries = {{name + "page.htm", 0, 0, 4}};
+    help.WriteTo(chm);
+    RunCost cost;
+    int run = 0;
+    double cpu = 0;
+    for (auto _ : state) {
+        const fs::path out = TheHelpFile().Root() / ("deep-out-" + std::to_string(run++));
+        fs::create_directories(out);
+        cost = Run(TOMEBOX_TOOLS_DIR "/hh", {"-decompile", out.string() + "/", chm.string()});
+        if (!cost.ok)
+            state.SkipWithError("hh failed");
+        cpu += cost.cpuS * 1e3;
+    }
+    state.counters["child_cpu_ms"] = cpu / static_cast<double>(state.iterations());
+    state.counters["peak_rss_mb"] = cost.peakMb;
+}
+
 void BM_ExtractCheck(benchmark::State& state) {
     const tbx::bench::CompiledSite& help = TheHelpFile();
     const fs::path out = help.Root() / "check-out";
@@ -209,6 +271,16 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime()
         ->Iterations(1);
+    benchmark::RegisterBenchmark("BM_HhHugeClaim", BM_HhHugeClaim)
+        ->Arg(0)
+        ->Arg(1)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(3);
+    benchmark::RegisterBenchmark("BM_HhDeepEntry", BM_HhDeepEntry)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime()
+        ->Iterations(3);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

@@ -17,6 +17,7 @@
 #include <QAction>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
@@ -59,9 +60,11 @@ CBuildDlg::CBuildDlg(RegHive hive, IDialogs& dialogs, IShell& shell, std::string
                      QWidget* parent)
     : JobDialog(dialogs, parent,
                 Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint),
       hive_(hive), shell_(shell), programFolder_(programFolder), m_fileDlg(dialogs) {
     BuildDialog(*this, *FindDialogTemplate(kBuildTemplate));
+    // Larger, the log pane shows a long report whole.
+    MakeResizable(*this);
     m_editTitle = FindControl<QLineEdit>(*this, kIdBuildTitleEdit);
     m_editInput = FindControl<QLineEdit>(*this, kIdBuildPageEdit);
     m_editOutput = FindControl<QLineEdit>(*this, kIdBuildOutputEdit);
@@ -85,7 +88,23 @@ CBuildDlg::CBuildDlg(RegHive hive, IDialogs& dialogs, IShell& shell, std::string
     for (QWidget* child : findChildren<QWidget*>())
         child->setAcceptDrops(false);
 
+    // Leaving the page field counts as choosing the page typed into it. Not
+    // when the whole window loses the focus: a question would then stand
+    // over whatever the user went to.
+    m_editInput->installEventFilter(this);
+
     OnInitDialog();
+}
+
+bool CBuildDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == m_editInput && event->type() == QEvent::FocusOut) {
+        const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+        // At once: a press of "Собрать!" that moved the focus then builds
+        // with the fields filled in.
+        if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+            OnPageEdited();
+    }
+    return JobDialog::eventFilter(watched, event);
 }
 
 void CBuildDlg::OnInitDialog() {
@@ -122,11 +141,40 @@ void CBuildDlg::OnBrowsePage() {
     FillFromPage(m_fileDlg.File(), m_fileDlg.FileTitle());
 }
 
-void CBuildDlg::FillFromPage(const QString& page, const QString& fileName) {
-    const QString folder = AskOutputFolder();
+void CBuildDlg::FillFromPage(const QString& page, const QString& fileName, bool keepTyped) {
+    const bool fillOutput = !keepTyped || m_editOutput->text() == filledOutput_;
+    const bool fillTitle = !keepTyped || m_editTitle->text() == filledTitle_;
+    const QString folder = fillOutput ? AskOutputFolder() : QString();
     m_editInput->setText(page);
-    m_editOutput->setText(Q(ChmPathFor(S(page), S(folder))));
-    m_log->SetMessage(ReadPageTitleAndReport(page, fileName));
+    filledPage_ = page;
+    if (fillOutput) {
+        m_editOutput->setText(Q(ChmPathFor(S(page), S(folder))));
+        filledOutput_ = m_editOutput->text();
+    }
+    if (fillTitle) {
+        m_log->SetMessage(ReadPageTitleAndReport(page, fileName));
+        filledTitle_ = m_editTitle->text();
+    } else {
+        m_log->SetMessage(Q(PageReport(S(fileName))));
+    }
+}
+
+void CBuildDlg::OnPageEdited() {
+    const QString page = m_editInput->text();
+    if (page == filledPage_ || page.isEmpty())
+        return;
+    // Said once for each text the field is left with.
+    filledPage_ = page;
+    if (!page.startsWith(QLatin1Char('/'))) {
+        m_log->SetMessage(Q(LoadString(kMsgPagePathNotFull)));
+        return;
+    }
+    const QFileInfo file(page);
+    if (!file.isFile()) {
+        m_log->SetMessage(Q(LoadString(110)) + QLatin1Char('\n') + page);
+        return;
+    }
+    FillFromPage(page, file.fileName(), true);
 }
 
 void CBuildDlg::OpenFile(const QString& path) {
@@ -234,6 +282,9 @@ void CBuildDlg::OpenIndexWindow(const QString& folder) {
     if (!folderPicked.isEmpty())
         m_editOutput->setText(folderPicked + QString::fromUtf8(kIndexChmName));
     ClearIndexHandOff();
+    filledPage_ = m_editInput->text();
+    filledOutput_ = m_editOutput->text();
+    filledTitle_ = m_editTitle->text();
 }
 
 void CBuildDlg::OnExit() {
@@ -249,12 +300,19 @@ void CBuildDlg::OnSysCommand(int command) {
 
 void CBuildDlg::keyPressEvent(QKeyEvent* event) {
     // Escape would cancel the dialog; this window only ends by its exit
-    // button or its close box.
+    // button or its close box. While a build runs, it stops the build.
     if (event->key() == Qt::Key_Escape) {
         event->accept();
+        if (!m_jobs->Idle())
+            OnStop();
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+void CBuildDlg::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    FitControls(*this);
 }
 
 } // namespace tbx

@@ -40,6 +40,9 @@ public:
     void OnSysCommand(int command);
     // Fills the title field for the page and returns the log pane's report.
     QString ReadPageTitleAndReport(const QString& pagePath, const QString& fileName);
+    // The page field lost the focus: a page typed into it fills the output
+    // and title fields as "Обзор ..." does, except where the user typed.
+    void OnPageEdited();
 
     // A file named at start or dropped on the window: a page fills the
     // window as "Обзор ..." does, a help file opens the decompile window on
@@ -54,12 +57,16 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
 private:
-    // What "Обзор ..." does once a page is chosen.
-    void FillFromPage(const QString& page, const QString& fileName);
+    // What "Обзор ..." does once a page is chosen. With keepTyped, the output
+    // and title fields are filled only while they hold what was filled in
+    // for the previous page.
+    void FillFromPage(const QString& page, const QString& fileName, bool keepTyped = false);
     // The index window, listing folder unless it is empty; then the hand-off.
     void OpenIndexWindow(const QString& folder);
 
@@ -74,6 +81,8 @@ private:
     QLineEdit* m_editInput = nullptr;
     QLineEdit* m_editOutput = nullptr;
     QAction* aboutAction_ = nullptr;
+    // What the fields held when last filled in for a page.
+    QString filledPage_, filledOutput_, filledTitle_;
     COptReg m_optReg;
     COpenFileHelper m_fileDlg;
     CompileJobs* m_jobs = nullptr; // owned by the job window

@@ -161,8 +161,12 @@ int main(int argc, char* argv[]) {
     CBuildDlg build(hive, dialogs, shell, programFolder);
     build.OpenFile(QString::fromStdString(page));
     build.OnBuild();
-    ok &= WaitUntil(
-        [&] { return PaneText(build, kIdBuildLog) == QString::fromStdString(LoadString(111)); });
+    // The report follows message 111 on the lines below it; the window is
+    // made taller so that all of it shows.
+    ok &= WaitUntil([&] {
+        return PaneText(build, kIdBuildLog).startsWith(QString::fromStdString(LoadString(111)));
+    });
+    build.resize(build.size() + QSize(0, 90));
     ok &= Shoot(build, out + "build.png");
     build.hide();
 

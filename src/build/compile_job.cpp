@@ -1,9 +1,11 @@
 #include "build/compile_job.h"
 
+#include "build/built_help.h"
 #include "build/tool_output.h"
 #include "controls/path_helpers.h"
 #include "platform/files.h"
 #include "platform/shell.h"
+#include "res/cp1251.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
 
@@ -18,6 +20,28 @@ namespace {
 
 // How many of the links hhc did not follow the log pane names.
 constexpr std::size_t kUnfollowedShown = 5;
+
+// The desktop entry the package installs for Tomebox. It lists the help
+// file type, so the desktop may name it as the program that shows help files.
+constexpr std::string_view kOwnDesktopEntry = "org.example.tomebox.desktop";
+
+std::string FileNameOf(const std::string& path) {
+    return path.substr(path.rfind('/') + 1);
+}
+
+// Question 109 before output is replaced, or empty when it may be replaced
+// unasked. Without the consent option only another site's help file is
+// asked about: one whose start page or title differs from this build's (a
+// start page name such as index.htm is shared by many sites).
+std::string OverwriteQuestion(const std::string& output, const std::string& page,
+                              const std::string& title, bool consent) {
+    const std::optional<BuiltHelp> found = ReadBuiltHelp(output);
+    if (found && !BuiltFromSamePage(*found, FileNameOf(page), title))
+        return LoadString(109) + "\n" +
+               FillString(kMsgOtherSiteHelp,
+                          {DecodeLegacyText(found->title), DecodeLegacyText(found->defaultTopic)});
+    return consent ? LoadString(109) : std::string();
+}
 
 // What hhc said beyond its progress: the links it did not follow and its
 // summary.
@@ -94,6 +118,8 @@ int CompileJobs::CompileThreadProc() {
     if (!TakeLock(LoadString(113)))
         return 0;
     const std::string output = host_.ReadField(kIdOutputEdit);
+    const std::string page = host_.ReadField(kIdPageEdit);
+    const std::string title = host_.ReadField(kIdTitleEdit);
     if (!PathExists(output)) {
         // A relative output would land in whatever folder the program runs in.
         AssignFolderPath(m_strOutFolder, output);
@@ -107,14 +133,14 @@ int CompileJobs::CompileThreadProc() {
         host_.ShowMessage(LoadString(115));
         ReleaseLock();
         return 0;
-    } else if (GetOptFlag(hive_, "ConsentOnRewrite", 1, kCmnOptsKey) &&
-               !host_.AskYesNo(LoadString(109))) {
+    } else if (const std::string question = OverwriteQuestion(
+                   output, page, title, GetOptFlag(hive_, "ConsentOnRewrite", 1, kCmnOptsKey));
+               !question.empty() && !host_.AskYesNo(question)) {
         ReleaseLock();
         return 0;
     }
 
     // A folder is no page either: the compiler could only fail on it.
-    const std::string page = host_.ReadField(kIdPageEdit);
     if (!PathExists(page) || IsFolder(page)) {
         host_.ShowMessage(LoadString(110));
         ReleaseLock();
@@ -136,7 +162,7 @@ int CompileJobs::CompileThreadProc() {
     if (folder.Path().empty()) {
         project.error = folder.Failure();
     } else {
-        const HelpProjectInput input{page,           output,         host_.ReadField(kIdTitleEdit),
+        const HelpProjectInput input{page,           output,         title,
                                      host_.Screen(), programFolder_, folder.Path()};
         project = WriteHelpProject(hive_, input);
     }
@@ -168,17 +194,36 @@ void CompileJobs::RunCompiler(const std::string& compiler, const std::string& pr
     // finished first still made its help file, and that is what is said.
     if (stopped && !failure.empty())
         failure = LoadString(kMsgCompileStopped);
+    const std::string built = failure.empty() ? BuiltText(output, after.size, report) : failure;
     // A window that is closing shows nothing and starts nothing more.
     if (!cancelled || stopped)
-        host_.ShowMessage(failure.empty() ? BuiltText(output, after.size, report) : failure);
+        host_.ShowMessage(built);
     ReleaseLock();
     host_.StopBusy();
     if (!failure.empty() || cancelled)
         return;
-    if (GetOptFlag(hive_, "OpenAfterCompile", 1, kCmnOptsKey))
-        shell_.Open(output);
+    if (GetOptFlag(hive_, "OpenAfterCompile", 1, kCmnOptsKey)) {
+        // A help file that could not be shown is said, and the program stays
+        // so that the message can be read.
+        if (const std::string why = ShowHelpFile(output); !why.empty()) {
+            host_.ShowMessage(built + "\n" + FillString(kMsgHelpNotShown, {why}));
+            return;
+        }
+    }
     if (GetOptFlag(hive_, "QuitAfterCompile", 1, kCmnOptsKey))
         host_.EndDialog(1);
+}
+
+std::string CompileJobs::ShowHelpFile(const std::string& output) {
+    // Tomebox does not show help files yet: opened on one, it would only say
+    // that it is running already.
+    if (shell_.DefaultHandlerFor(output) == kOwnDesktopEntry)
+        return LoadString(kMsgReasonViewerIsTomebox);
+    const int result = shell_.Open(output);
+    if (result > 32)
+        return {};
+    const bool gone = result == kLaunchFileNotFound || result == kLaunchPathNotFound;
+    return LoadString(gone ? kMsgReasonHelpFileGone : kMsgReasonNoViewer);
 }
 
 } // namespace tbx

@@ -32,6 +32,9 @@ private:
     void RunJob() override { CompileThreadProc(); }
     void RunCompiler(const std::string& compiler, const std::string& project,
                      const std::string& output);
+    // Opens the help file with the desktop's program for it: empty when
+    // that started, else why not, for the log pane.
+    std::string ShowHelpFile(const std::string& output);
 
     IShell& shell_;
     RegHive hive_;

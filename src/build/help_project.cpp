@@ -51,6 +51,8 @@ std::string OneLine(std::string_view text) {
     return out;
 }
 
+} // namespace
+
 // The caption is the definition's one quoted field, so a straight double
 // quote inside it would end it early. A quote at the start, after a blank or
 // after an opening bracket opens, any other closes; those that pair up
@@ -83,6 +85,8 @@ std::string CaptionText(std::string_view title) {
     }
     return text;
 }
+
+namespace {
 
 std::string JoinPath(const std::string& folder, const std::string& name) {
     return folder.ends_with('/') ? folder + name : folder + "/" + name;

@@ -70,6 +70,10 @@ HelpProjectResult WriteHelpProject(const RegHive& hive, const HelpProjectInput& 
 std::string BuildWindowDefinition(const RegHive& hive, std::string_view title,
                                   std::string_view aboutPage, ScreenSize screen);
 
+// The title as the window definition's caption holds it: on one line, its
+// double quotes typographic ones (a straight one would end the field).
+std::string CaptionText(std::string_view title);
+
 // A text value of at most 3000 bytes from an open key; empty when unreadable.
 std::string ReadOptionText(const COptKey& key, std::string_view name);
 

@@ -33,27 +33,29 @@ bool TakePrefix(std::string_view& text, std::string_view prefix) {
 constexpr std::size_t kFieldLimit = 1000;
 
 // The field with backslash, the quote and control bytes escaped, cut to
-// kFieldLimit bytes on a character boundary.
+// kFieldLimit bytes of escaped text on a character boundary.
 std::string Escape(std::string_view text, bool quoted) {
-    if (text.size() > kFieldLimit) {
-        std::size_t cut = kFieldLimit;
-        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
-            --cut;
-        text = text.substr(0, cut);
-    }
     std::string out;
+    std::size_t whole = 0; // of out, up to the last whole character
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
+        const bool continuation = (byte & 0xC0) == 0x80;
+        char piece[5] = {c, '\0'};
         if (c == '\\' || (quoted && c == '"')) {
-            out += '\\';
-            out += c;
+            piece[0] = '\\';
+            piece[1] = c;
+            piece[2] = '\0';
         } else if (byte < 0x20 || byte == 0x7F) {
-            char hex[5];
-            std::snprintf(hex, sizeof hex, "\\x%02X", byte);
-            out += hex;
-        } else {
-            out += c;
+            std::snprintf(piece, sizeof piece, "\\x%02X", byte);
         }
+        const std::size_t size = std::strlen(piece);
+        if (out.size() + size > kFieldLimit) {
+            out.resize(continuation ? whole : out.size());
+            break;
+        }
+        if (!continuation)
+            whole = out.size();
+        out.append(piece, size);
     }
     return out;
 }
@@ -171,7 +173,11 @@ constexpr Reason kReasons[] = {
     {N_("leaves the site folder"), kMsgReasonOutsideRoot},
     {N_("is a symbolic link to outside the site folder"), kMsgReasonLinkOutsideRoot},
     {N_("is not a regular file"), kMsgReasonNotAFile},
+    // Before "does not exist", which it starts with.
+    {N_("does not exist, with its backslashes read as \"/\""), kMsgReasonBackslash},
     {N_("does not exist"), kMsgReasonMissing},
+    {N_("has a name or path longer than the system takes"), kMsgReasonTooLong},
+    {N_("is in a folder that cannot be entered"), kMsgReasonUnenterable},
     {N_("cannot be read"), kMsgReasonUnreadable},
     {N_("differs only in letter case from a file already taken"), kMsgReasonNameClash},
     {N_("is the help file being written"), kMsgReasonHelpFile},
@@ -189,6 +195,10 @@ const Reason* FindReason(std::string_view why) {
 }
 
 } // namespace
+
+std::string EscapeForLine(std::string_view text) {
+    return Escape(text, false);
+}
 
 std::string FormatUnfollowedLine(const UnfollowedLink& unfollowed) {
     std::string line = std::string(kUnfollowed) + Escape(unfollowed.link, true) + "\"";

@@ -81,6 +81,11 @@ struct UnfollowedLink {
 };
 
 std::string FormatUnfollowedLine(const UnfollowedLink& unfollowed);
+
+// Outside text for a message line, as WHY is written above: a backslash and
+// control bytes escaped, so that no stored name can move the cursor, retitle
+// the terminal or forge a line.
+std::string EscapeForLine(std::string_view text);
 std::optional<UnfollowedLink> ParseUnfollowedLine(std::string_view line);
 
 // The reason in Russian for the log pane: the known reasons are translated,

@@ -92,6 +92,22 @@ public:
     // True once a bit or byte beyond the input was taken.
     bool Overrun() const { return overrun_ || fill_ > count_; }
 
+    // Bytes of the input loaded so far; the stream goes on from there.
+    std::size_t Loaded() const { return pos_; }
+
+    // Goes on reading from input, whose first byte is the one after the
+    // last loaded, as if both were one input: a long stream can be read in
+    // bounded pieces. Zero fill loaded but not taken is dropped.
+    void Continue(std::span<const std::uint8_t> input) {
+        if (!Overrun()) {
+            count_ -= fill_;
+            fill_ = 0;
+        }
+        data_ = input.data();
+        size_ = input.size();
+        pos_ = 0;
+    }
+
 private:
     const std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;

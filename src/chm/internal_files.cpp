@@ -174,14 +174,25 @@ constexpr std::uint32_t kValidExpansion = 0x200;
 constexpr std::uint32_t kValidTabPosition = 0x400;
 constexpr std::uint32_t kValidCurrentTab = 0x2000;
 
+// A navigation width that is not positive counts as not given: the viewer
+// takes a valid width of 0 at its word and hides the pane for good.
+bool HasNavWidth(const HelpWindow& w) {
+    return w.navWidth.value_or(0) > 0;
+}
+
 std::uint32_t ValidMembers(const HelpWindow& w) {
     std::uint32_t valid = 0;
     const std::pair<bool, std::uint32_t> fields[] = {
-        {w.properties.has_value(), kValidProperties}, {w.styles.has_value(), kValidStyles},
-        {w.exStyles.has_value(), kValidExStyles},     {w.rect.has_value(), kValidRect},
-        {w.navWidth.has_value(), kValidNavWidth},     {w.showState.has_value(), kValidShowState},
-        {w.buttons.has_value(), kValidButtons},       {w.navClosed.has_value(), kValidExpansion},
-        {w.tabPosition.has_value(), kValidTabPosition}, {w.defaultTab.has_value(), kValidCurrentTab},
+        {w.properties.has_value(), kValidProperties},
+        {w.styles.has_value(), kValidStyles},
+        {w.exStyles.has_value(), kValidExStyles},
+        {w.rect.has_value(), kValidRect},
+        {HasNavWidth(w), kValidNavWidth},
+        {w.showState.has_value(), kValidShowState},
+        {w.buttons.has_value(), kValidButtons},
+        {w.navClosed.has_value(), kValidExpansion},
+        {w.tabPosition.has_value(), kValidTabPosition},
+        {w.defaultTab.has_value(), kValidCurrentTab},
     };
     for (const auto& [set, bit] : fields)
         valid |= set ? bit : 0;
@@ -206,7 +217,7 @@ std::string WindowRecord(const HelpWindow& w, StringTable& strings) {
         Put32(r, static_cast<std::uint32_t>(side));
     Put32(r, number(w.showState));
     r.append(6 * 4, '\0'); // window handles, known only at run time
-    Put32(r, number(w.navWidth));
+    Put32(r, HasNavWidth(w) ? number(w.navWidth) : 0);
     r.append(4 * 4, '\0'); // the topic pane's rectangle
     Put32(r, strings.Add(w.contentsFile));
     Put32(r, strings.Add(w.indexFile));

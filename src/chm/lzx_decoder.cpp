@@ -14,64 +14,6 @@ constexpr std::size_t kE8Tail = 10;
 
 } // namespace
 
-bool HuffmanDecoder::Build(std::span<const std::uint8_t> lengths, bool allowEmpty) {
-    empty_ = true;
-    if (lengths.size() > kMaxSymbols)
-        return false;
-    std::array<std::uint32_t, 17> count{};
-    for (const std::uint8_t length : lengths) {
-        if (length > kLzxMaxCodeLength)
-            return false;
-        ++count[length];
-    }
-    // Kraft sum in units of 2^-16: exactly one for a complete code.
-    std::uint32_t sum = 0;
-    for (unsigned length = 1; length <= 16; ++length)
-        sum += count[length] << (16 - length);
-    if (sum == 0)
-        return allowEmpty;
-    if (sum != 1u << 16)
-        return false;
-    empty_ = false;
-
-    std::uint32_t code = 0;
-    std::uint16_t index = 0;
-    for (unsigned length = 1; length <= 16; ++length) {
-        firstCode_[length] = code;
-        firstIndex_[length] = index;
-        code += count[length];
-        index = static_cast<std::uint16_t>(index + count[length]);
-        limit_[length] = code << (16 - length);
-        code <<= 1;
-    }
-    std::array<std::uint16_t, 17> next = firstIndex_;
-    for (std::size_t symbol = 0; symbol < lengths.size(); ++symbol)
-        if (lengths[symbol] != 0)
-            sorted_[next[lengths[symbol]]++] = static_cast<std::uint16_t>(symbol);
-
-    fast_.fill(0);
-    for (unsigned length = 1; length <= kFastBits; ++length) {
-        for (std::uint32_t i = 0; i < count[length]; ++i) {
-            const std::uint32_t first = (firstCode_[length] + i) << (kFastBits - length);
-            const std::uint32_t span = 1u << (kFastBits - length);
-            const std::uint16_t symbol = sorted_[firstIndex_[length] + i];
-            std::fill_n(fast_.begin() + first, span,
-                        static_cast<std::uint16_t>(symbol << kLengthBits | length));
-        }
-    }
-    return true;
-}
-
-unsigned HuffmanDecoder::DecodeLong(BitReader& in) const {
-    // The code is complete, so some length up to 16 always matches.
-    const std::uint32_t bits = in.Peek(16);
-    unsigned length = kFastBits + 1;
-    while (length < 16 && bits >= limit_[length])
-        ++length;
-    in.Skip(length);
-    return sorted_[firstIndex_[length] + (bits >> (16 - length)) - firstCode_[length]];
-}
-
 LzxDecoder::LzxDecoder(unsigned windowBits)
     : windowBits_(std::clamp(windowBits, kLzxMinWindowBits, kLzxMaxWindowBits)),
       windowSize_(std::size_t{1} << windowBits_), mainSymbols_(LzxMainSymbols(windowBits_)),

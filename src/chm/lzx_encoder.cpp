@@ -2,16 +2,11 @@
 
 #include "chm/bit_writer.h"
 #include "chm/huffman.h"
+#include "chm/interval_pool.h"
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cassert>
-#include <condition_variable>
-#include <exception>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 namespace tbx::chm {
 namespace {
@@ -207,6 +202,8 @@ LzxIntervalEncoder::LzxIntervalEncoder(unsigned windowBits)
     assert(LzxWindowSupported(windowBits));
 }
 
+LzxIntervalEncoder::~LzxIntervalEncoder() = default;
+
 void LzxIntervalEncoder::Encode(std::span<const std::uint8_t> data, std::size_t length,
                                 LzxStream& out) {
     assert(length % kLzxFrameSize == 0 && length <= (std::size_t{1} << windowBits_) &&
@@ -221,9 +218,9 @@ void LzxIntervalEncoder::Encode(std::span<const std::uint8_t> data, std::size_t 
     }
     const std::uint32_t maxDistance = (1u << windowBits_) - 3;
     if (windowBits_ <= 16)
-        smallFinder_.Parse(interval.data(), interval.size(), maxDistance, items_, frameStarts_);
+        smallParser_.Parse(interval.data(), interval.size(), maxDistance, items_, frameStarts_);
     else
-        largeFinder_.Parse(interval.data(), interval.size(), maxDistance, items_, frameStarts_);
+        largeParser_.Parse(interval.data(), interval.size(), maxDistance, items_, frameStarts_);
 
     // The coded items and the symbol counts of every frame.
     const std::size_t frames = frameStarts_.size();
@@ -330,22 +327,17 @@ void LzxIntervalEncoder::Plan(std::vector<Block>& blocks) {
     blocks.push_back(std::move(whole));
 }
 
-// The repeated offsets at the start of each frame, which an uncompressed
-// block must hand to the reader.
-std::vector<std::array<std::uint32_t, 3>> LzxIntervalEncoder::FrameReps() const {
-    std::vector<std::array<std::uint32_t, 3>> frameReps(frameStarts_.size());
-    std::array<std::uint32_t, 3> rep = {1, 1, 1};
+// The repeated offsets the parse holds at the start of each frame and at
+// the end of the interval. An uncompressed block must hand the reader
+// those of its end: it sends no matches, but the parse went on through it,
+// and the blocks after it repeat the offsets of the matches it met there.
+std::vector<LzxRepeatQueue> LzxIntervalEncoder::FrameReps() const {
+    std::vector<LzxRepeatQueue> frameReps(frameStarts_.size() + 1);
     for (std::size_t f = 0, i = 0; f < frameStarts_.size(); ++f) {
-        frameReps[f] = rep;
-        for (; i < ItemEnd(f); ++i) {
-            const LzxItem& item = items_[i];
-            if (item.length == 0 || item.value == 0)
-                continue;
-            if (item.value < 3)
-                std::swap(rep[0], rep[item.value]);
-            else
-                rep = {item.value - 2, rep[0], rep[1]};
-        }
+        frameReps[f + 1] = frameReps[f];
+        for (; i < ItemEnd(f); ++i)
+            if (items_[i].length != 0)
+                frameReps[f + 1].Apply(items_[i].value);
     }
     return frameReps;
 }
@@ -353,7 +345,7 @@ std::vector<std::array<std::uint32_t, 3>> LzxIntervalEncoder::FrameReps() const 
 void LzxIntervalEncoder::Write(const std::vector<Block>& blocks, std::span<const std::uint8_t> data,
                                LzxStream& out) {
     const std::size_t frames = frameStarts_.size();
-    std::vector<std::array<std::uint32_t, 3>> frameReps;
+    std::vector<LzxRepeatQueue> frameReps;
     for (const Block& block : blocks)
         if (block.type == LzxBlockType::Uncompressed && frameReps.empty())
             frameReps = FrameReps();
@@ -367,12 +359,13 @@ void LzxIntervalEncoder::Write(const std::vector<Block>& blocks, std::span<const
         bits.Put(static_cast<std::uint32_t>(size >> 8), 16);
         bits.Put(static_cast<std::uint32_t>(size & 0xFF), 8);
         if (block.type == LzxBlockType::Uncompressed) {
-            // 1 to 16 bits of padding, then R0..R2 and the bytes as they are.
+            // 1 to 16 bits of padding, R0..R2 as they stand after the block,
+            // then the bytes as they are.
             bits.Put(0, 16 - bits.PendingBits());
             bits.Align();
             std::uint8_t header[12];
             for (int r = 0; r < 3; ++r)
-                PutLe(header + 4 * r, 4, frameReps[block.firstFrame][r]);
+                PutLe(header + 4 * r, 4, frameReps[block.endFrame][r]);
             bits.PutBytes(header, sizeof header);
             bits.PutBytes(data.data() + block.firstFrame * kLzxFrameSize, size);
             if (block.endFrame < frames)
@@ -421,77 +414,26 @@ LzxStream LzxCompress(std::span<const std::uint8_t> data, unsigned windowBits, u
     // A task is a few intervals: enough to keep every thread busy to the end.
     constexpr std::size_t kIntervalsPerTask = 4;
     const std::size_t tasks = (intervals + kIntervalsPerTask - 1) / kIntervalsPerTask;
-    if (threads == 0)
-        threads = std::max(1u, std::thread::hardware_concurrency());
-    const std::size_t workers = std::min<std::size_t>(threads, tasks);
 
     std::vector<LzxStream> results(tasks);
-    std::vector<char> finished(tasks, 0);
-    std::atomic<std::size_t> nextTask{0};
-    std::atomic<bool> failed{false};
-    bool halted = false; // a worker saw the stop; guarded by mutex
-    std::exception_ptr failure;
-    std::mutex mutex;
-    std::condition_variable changed;
-
-    const auto work = [&] {
-        try {
-            LzxIntervalEncoder encoder(windowBits);
-            for (std::size_t task; !failed && (task = nextTask++) < tasks;) {
-                if (stop && *stop) {
-                    const std::lock_guard lock(mutex);
-                    halted = true;
-                    changed.notify_one();
-                    break;
-                }
-                const std::size_t begin = task * kIntervalsPerTask * intervalSize;
-                const std::size_t end = std::min(coded, begin + kIntervalsPerTask * intervalSize);
-                for (std::size_t at = begin; at < end; at += intervalSize) {
-                    const std::size_t length = std::min(intervalSize, end - at);
-                    const std::size_t from = std::min(at, data.size());
-                    encoder.Encode(data.subspan(from, std::min(length, data.size() - from)), length,
-                                   results[task]);
-                }
-                const std::lock_guard lock(mutex);
-                finished[task] = 1;
-                changed.notify_one();
+    const auto makeWorker = [&]() -> TaskWorker {
+        return [&, encoder = LzxIntervalEncoder(windowBits)](std::size_t task) mutable {
+            const std::size_t begin = task * kIntervalsPerTask * intervalSize;
+            const std::size_t end = std::min(coded, begin + kIntervalsPerTask * intervalSize);
+            for (std::size_t at = begin; at < end; at += intervalSize) {
+                const std::size_t length = std::min(intervalSize, end - at);
+                const std::size_t from = std::min(at, data.size());
+                encoder.Encode(data.subspan(from, std::min(length, data.size() - from)), length,
+                               results[task]);
             }
-        } catch (...) {
-            const std::lock_guard lock(mutex);
-            if (!failed)
-                failure = std::current_exception();
-            failed = true;
-            changed.notify_one();
-        }
+        };
     };
-    std::vector<std::thread> pool;
-    try {
-        for (std::size_t i = 0; i < workers; ++i)
-            pool.emplace_back(work);
-    } catch (const std::system_error&) {
-        // Out of threads: the ones started do the work, or this one does.
-        if (pool.empty())
-            work();
-    }
-
-    // Report the leading tasks as they complete, in order.
-    for (std::size_t done = 0; done < tasks;) {
-        {
-            std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return failed || halted || finished[done]; });
-            if (failed || halted)
-                break;
-            while (done < tasks && finished[done])
-                ++done;
-        }
+    const auto finished = [&](std::size_t leading) {
         if (progress)
-            progress(std::min<std::uint64_t>(data.size(), done * kIntervalsPerTask * intervalSize));
-    }
-    for (std::thread& thread : pool)
-        thread.join();
-    if (failure)
-        std::rethrow_exception(failure);
-    if (halted)
+            progress(
+                std::min<std::uint64_t>(data.size(), leading * kIntervalsPerTask * intervalSize));
+    };
+    if (!RunIntervalTasks(tasks, threads, makeWorker, finished, stop))
         return {};
 
     LzxStream stream;

@@ -3,7 +3,7 @@
 // each padded to a 16-bit boundary, a reset of all state at the start of
 // every interval of window size, and no E8 translation.
 
-#include "chm/match_finder.h"
+#include "chm/lzx_lazy_parse.h"
 
 #include <array>
 #include <atomic>
@@ -40,6 +40,7 @@ constexpr std::uint64_t LzxFrameCount(std::uint64_t size) {
 class LzxIntervalEncoder {
 public:
     explicit LzxIntervalEncoder(unsigned windowBits = kDefaultWindowBits);
+    ~LzxIntervalEncoder(); // out of line: usable where its parts are not known
 
     // Appends the compressed form of one interval of length bytes (whole
     // frames, at most a window) to out, with its frame offsets counted from
@@ -53,15 +54,15 @@ private:
     struct Trees;
     std::size_t ItemEnd(std::size_t frame) const;
     std::size_t FrameBits(const Trees& trees, std::size_t frame) const;
-    std::vector<std::array<std::uint32_t, 3>> FrameReps() const;
+    std::vector<LzxRepeatQueue> FrameReps() const;
     void Plan(std::vector<Block>& blocks);
     void Write(const std::vector<Block>& blocks, std::span<const std::uint8_t> data,
                LzxStream& out);
 
     unsigned windowBits_;
     unsigned mainSymbols_;
-    LazyMatchFinder<std::uint16_t> smallFinder_; // for windows of 64 KiB
-    LazyMatchFinder<std::uint32_t> largeFinder_;
+    LzxLazyParser<std::uint16_t> smallParser_; // for windows of 64 KiB
+    LzxLazyParser<std::uint32_t> largeParser_;
     std::vector<std::uint8_t> padded_;
     std::vector<LzxItem> items_;
     std::vector<std::size_t> frameStarts_;

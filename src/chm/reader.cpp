@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
+#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,11 +22,16 @@ constexpr std::size_t kControlDataMinSize = 0x18;
 // Chunk sizes beyond this cannot be addressed by the chunks' own 16-bit
 // fields; real files use 4 KiB.
 constexpr std::uint64_t kMaxChunkSize = 0x10000;
+// Lines of damage said of one directory; the rest only counted.
+constexpr std::size_t kDamageLines = 100;
 // Directory chunks read with one call.
 constexpr std::size_t kChunksAtOnce = 64;
-// The smallest directory entry: name length, a one-byte name, section,
-// offset, length.
-constexpr std::uint64_t kMinEntrySize = 5;
+// Compressed bytes are read this much at a time, whatever an interval
+// claims.
+constexpr std::size_t kInputPiece = std::size_t{1} << 20;
+// Input kept ahead of each frame. An undamaged frame takes little more than
+// its 32 KiB; one that would take more than this is damaged.
+constexpr std::size_t kFrameInput = std::size_t{256} << 10;
 
 std::uint64_t Le32(const std::uint8_t* at) {
     return GetLe(at, 4);
@@ -43,6 +49,7 @@ struct ChmFile::Compressed {
     std::string error;
     std::uint64_t contentAt = 0; // file offset of the compressed stream
     std::uint64_t contentLength = 0;
+    std::uint64_t contentPresent = 0; // what the file holds of it, less when cut short
     std::uint64_t length = 0; // uncompressed bytes
     unsigned windowBits = 0;
     std::uint64_t resetFrames = 0; // frames from one reset point to the next
@@ -139,39 +146,52 @@ std::optional<std::size_t> ChmFile::Find(std::string_view name) const {
     return std::nullopt;
 }
 
-// The entries of one listing chunk, all of them or, when the chunk is
-// damaged, none.
-void ChmFile::ReadListing(const std::uint8_t* chunk, std::size_t size, std::uint64_t number) {
-    const std::size_t recordsBefore = records_.size();
-    const std::size_t namesBefore = names_.size();
-    const std::size_t wideBefore = wide_.size();
-    const auto damaged = [&] {
-        records_.resize(recordsBefore);
-        names_.resize(namesBefore);
-        wide_.resize(wideBefore);
-        damage_.push_back("directory chunk " + std::to_string(number) + " is damaged");
-    };
+// The entries of one listing chunk. An entry whose name is blank or holds a
+// zero byte is skipped and the chunk read on, as other readers do; when the
+// fields themselves cannot be read, the entries before stay and the rest of
+// the chunk is lost. False then.
+bool ChmFile::ReadListing(const std::uint8_t* chunk, std::size_t size, std::uint64_t number) {
+    const std::string where = "directory chunk " + std::to_string(number);
     // The entries end where the free space at the chunk's end begins.
     const std::uint64_t freeSpace = Le32(chunk + 4);
-    if (freeSpace > size - kPmglHeaderSize)
-        return damaged();
+    if (freeSpace > size - kPmglHeaderSize) {
+        ChunkDamaged(number, 1);
+        return false;
+    }
+    EndDamagedRun();
     const std::uint8_t* at = chunk + kPmglHeaderSize;
     const std::uint8_t* const end = chunk + size - freeSpace;
-    while (at < end) {
+    for (std::size_t read = 0; at < end; ++read) {
+        const auto lost = [&](const char* why) {
+            NoteDamage(where + " is damaged after its entry " + std::to_string(read) + " (" + why +
+                   "); the rest of it is lost");
+            return false;
+        };
+        const std::uint8_t* const entry = at;
         std::uint64_t nameLength = 0, section = 0, offset = 0, length = 0;
-        if (!GetEncInt(at, end, nameLength) || nameLength == 0 ||
-            nameLength > static_cast<std::uint64_t>(end - at))
-            return damaged();
+        if (!GetEncInt(at, end, nameLength) || nameLength > static_cast<std::uint64_t>(end - at))
+            return lost("a name longer than the chunk");
         const std::uint8_t* const name = at;
         at += nameLength;
-        // A zero byte would cut the name short wherever it is used as a path.
-        if (std::memchr(name, '\0', nameLength) || !GetEncInt(at, end, section) ||
-            !GetEncInt(at, end, offset) || !GetEncInt(at, end, length))
-            return damaged();
-        if (names_.size() > std::numeric_limits<std::uint32_t>::max() - nameLength) {
-            damage_.push_back("the directory is too large");
-            return damaged();
+        if (!GetEncInt(at, end, section) || !GetEncInt(at, end, offset) ||
+            !GetEncInt(at, end, length))
+            return lost("an entry cut off");
+        // Zero bytes to the end of the entries are no entries: the chunk's
+        // free space is wrong.
+        if (nameLength == 0 && std::all_of(entry, end, [](std::uint8_t b) { return b == 0; })) {
+            NoteDamage(where + " is damaged after its entry " + std::to_string(read) +
+                   " (zero bytes where its entries go on)");
+            return false;
         }
+        // A zero byte would cut the name short wherever it is used as a path.
+        if (nameLength == 0 || std::memchr(name, '\0', nameLength)) {
+            ++skippedEntries_;
+            NoteDamage(where + ": entry " + std::to_string(read) + " skipped, its name " +
+                   (nameLength == 0 ? "is blank" : "holds a zero byte"));
+            continue;
+        }
+        if (names_.size() > std::numeric_limits<std::uint32_t>::max() - nameLength)
+            return lost("the directory is too large");
         Record record{};
         record.name = static_cast<std::uint32_t>(names_.size());
         record.nameLength = static_cast<std::uint16_t>(nameLength);
@@ -189,6 +209,46 @@ void ChmFile::ReadListing(const std::uint8_t* chunk, std::size_t size, std::uint
         names_.append(reinterpret_cast<const char*>(name), nameLength);
         records_.push_back(record);
     }
+    return true;
+}
+
+// Chunks damaged one after another are reported as one run.
+void ChmFile::ChunkDamaged(std::uint64_t first, std::uint64_t count) {
+    if (damagedRunCount_ > 0 && damagedRunFirst_ + damagedRunCount_ == first) {
+        damagedRunCount_ += count;
+        return;
+    }
+    EndDamagedRun();
+    damagedRunFirst_ = first;
+    damagedRunCount_ = count;
+}
+
+void ChmFile::EndDamagedRun() {
+    if (damagedRunCount_ == 1)
+        NoteDamage("directory chunk " + std::to_string(damagedRunFirst_) + " is damaged");
+    else if (damagedRunCount_ > 1)
+        NoteDamage("directory chunks " + std::to_string(damagedRunFirst_) + " to " +
+               std::to_string(damagedRunFirst_ + damagedRunCount_ - 1) + " are damaged (" +
+               std::to_string(damagedRunCount_) + " chunks)");
+    damagedRunCount_ = 0;
+}
+
+// However damaged the directory, the lines that say so stay few.
+void ChmFile::NoteDamage(std::string line) {
+    if (damage_.size() < kDamageLines)
+        damage_.push_back(std::move(line));
+    else
+        ++moreDamage_;
+}
+
+// How many chunks from chunk first on lie wholly in a hole of a sparse
+// file, where every byte is zero, found without reading them.
+std::uint64_t ChmFile::HoleChunks(std::uint64_t chunksAt, std::uint64_t chunkSize,
+                                  std::uint64_t first, std::uint64_t chunks) const {
+    const off_t data = ::lseek(fd_, static_cast<off_t>(chunksAt + first * chunkSize), SEEK_DATA);
+    if (data < 0)
+        return errno == ENXIO ? chunks - first : 0; // ENXIO: no data up to the end
+    return std::min(chunks, (static_cast<std::uint64_t>(data) - chunksAt) / chunkSize) - first;
 }
 
 std::string ChmFile::ReadDirectory() {
@@ -217,19 +277,28 @@ std::string ChmFile::ReadDirectory() {
         chunks > (dirLength - headerLength) / chunkSize)
         return "the directory header is damaged";
 
-    // Room for the most entries the chunks can hold; pages never written
-    // to cost no memory.
-    const std::uint64_t entryBytes = chunks * (chunkSize - kPmglHeaderSize);
-    records_.reserve(static_cast<std::size_t>(entryBytes / kMinEntrySize));
-    names_.reserve(static_cast<std::size_t>(entryBytes));
-
-    // What each listing chunk holds and links to, for the header's chain.
-    std::vector<std::uint32_t> entriesOf(chunks, 0);
-    std::vector<std::uint32_t> nextOf(chunks, kNoChunk);
-    std::vector<bool> listing(chunks, false);
+    // Nothing is reserved by what the header claims: the chunks are checked
+    // against the file's size, but a sparse file is large and costs nothing.
+    // What each listing chunk holds and links to, for the header's chain:
+    // kept for the listing chunks read, so that chunks claimed but not
+    // there cost nothing.
+    struct Listing {
+        std::uint64_t number;
+        std::uint64_t entries;
+        std::uint64_t next;
+    };
+    std::vector<Listing> listings;
     std::vector<std::uint8_t> batch;
     const std::uint64_t chunksAt = dirOffset + headerLength;
-    for (std::uint64_t first = 0; first < chunks; first += kChunksAtOnce) {
+    for (std::uint64_t first = 0; first < chunks;) {
+        // Zero bytes are no chunk: the chunks wholly inside a hole are
+        // damage, known without a read.
+        const std::uint64_t holed = HoleChunks(chunksAt, chunkSize, first, chunks);
+        if (holed > 0) {
+            ChunkDamaged(first, holed);
+            first += holed;
+            continue;
+        }
         const std::uint64_t count = std::min<std::uint64_t>(kChunksAtOnce, chunks - first);
         batch.resize(static_cast<std::size_t>(count * chunkSize));
         if (!ReadAt(chunksAt + first * chunkSize, batch.data(), batch.size()))
@@ -237,34 +306,41 @@ std::string ChmFile::ReadDirectory() {
         for (std::uint64_t i = 0; i < count; ++i) {
             const std::uint8_t* chunk = batch.data() + i * chunkSize;
             const std::uint64_t number = first + i;
-            if (std::memcmp(chunk, "PMGI", 4) == 0)
+            if (std::memcmp(chunk, "PMGI", 4) == 0) {
+                EndDamagedRun();
                 continue;
+            }
             if (std::memcmp(chunk, "PMGL", 4) != 0) {
-                damage_.push_back("directory chunk " + std::to_string(number) + " is damaged");
+                ChunkDamaged(number, 1);
                 continue;
             }
             const std::size_t before = records_.size();
-            const std::size_t damageBefore = damage_.size();
-            ReadListing(chunk, static_cast<std::size_t>(chunkSize), number);
-            if (damage_.size() != damageBefore)
+            if (!ReadListing(chunk, static_cast<std::size_t>(chunkSize), number) &&
+                records_.size() == before)
                 continue;
-            listing[number] = true;
-            entriesOf[number] = static_cast<std::uint32_t>(records_.size() - before);
-            nextOf[number] = static_cast<std::uint32_t>(Le32(chunk + 0x10));
+            listings.push_back({number, records_.size() - before, Le32(chunk + 0x10)});
         }
+        first += count;
     }
+    EndDamagedRun();
+    if (moreDamage_ > 0)
+        damage_.push_back("and " + std::to_string(moreDamage_) +
+                          " more damaged places in the directory");
 
-    std::vector<bool> visited(chunks, false);
-    std::uint64_t reached = 0, listings = 0, chainEntries = 0;
-    for (std::uint64_t i = 0; i < chunks; ++i)
-        listings += listing[i];
-    for (std::uint64_t at = firstListing; at < chunks && listing[at] && !visited[at];
-         at = nextOf[at]) {
-        visited[at] = true;
-        chainEntries += entriesOf[at];
+    // Along the chain from the header's first listing chunk; a chain longer
+    // than the listing chunks has a loop.
+    std::uint64_t reached = 0, chainEntries = 0;
+    for (std::uint64_t at = firstListing; reached < listings.size();) {
+        const auto it = std::lower_bound(
+            listings.begin(), listings.end(), at,
+            [](const Listing& listing, std::uint64_t number) { return listing.number < number; });
+        if (it == listings.end() || it->number != at)
+            break;
+        chainEntries += it->entries;
         ++reached;
+        at = it->next;
     }
-    headerChainEntries_ = reached == listings ? 0 : chainEntries;
+    headerChainEntries_ = reached == listings.size() ? 0 : chainEntries;
 
     for (std::size_t i = 1; i < records_.size() && sorted_; ++i)
         sorted_ = CompareNames(Entry(i - 1).name, Entry(i).name) <= 0;
@@ -275,19 +351,21 @@ std::string ChmFile::ReadDirectory() {
 // leaves the reason in lzx_->error: then only that section is unreadable.
 void ChmFile::SetUpCompressed() {
     Compressed& lzx = *lzx_;
-    const auto stream = [this](std::string_view name) -> std::optional<ChmEntry> {
+    // The content may be cut short, as in a file that was not copied whole:
+    // every interval that is there can still be read.
+    const auto stream = [this](std::string_view name, bool whole) -> std::optional<ChmEntry> {
         const std::optional<std::size_t> index = Find(name);
         if (!index)
             return std::nullopt;
         const ChmEntry entry = Entry(*index);
         if (entry.section != kUncompressedSection ||
-            !Within(entry.offset, entry.length, size_ - section0_))
+            !Within(entry.offset, whole ? entry.length : 0, size_ - section0_))
             return std::nullopt;
         return entry;
     };
-    const std::optional<ChmEntry> control = stream(kControlData);
-    const std::optional<ChmEntry> table = stream(kResetTable);
-    const std::optional<ChmEntry> content = stream(kContent);
+    const std::optional<ChmEntry> control = stream(kControlData, true);
+    const std::optional<ChmEntry> table = stream(kResetTable, true);
+    const std::optional<ChmEntry> content = stream(kContent, false);
     if (!control || !table || !content) {
         lzx.error = "the compressed section's description is missing or damaged";
         return;
@@ -327,6 +405,7 @@ void ChmFile::SetUpCompressed() {
     }
     lzx.contentAt = section0_ + content->offset;
     lzx.contentLength = content->length;
+    lzx.contentPresent = std::min(content->length, size_ - lzx.contentAt);
     lzx.length = GetLe(reset + 0x10, 8);
     lzx.windowBits = windowBits;
     lzx.resetFrames = resetInterval / kLzxFrameSize;
@@ -391,9 +470,15 @@ std::string ChmCursor::Frame(std::uint64_t frame, std::span<const std::uint8_t>&
             return error;
     }
     while (decoder_->FramesDecoded() <= local) {
+        if (std::string error = MoreInput(); !error.empty()) {
+            interval_ = kNone;
+            return error;
+        }
         const LzxDecoder::Result result = decoder_->DecodeFrame(bits_);
         if (result.error) {
             interval_ = kNone;
+            if (cutShort_ && bits_.Overrun())
+                return "the help file is cut short inside this content";
             return std::string("damaged compressed content: ") + result.error;
         }
         bytes = result.frame;
@@ -421,14 +506,35 @@ std::string ChmCursor::StartInterval(std::uint64_t interval) {
         (next < frames && next < lzx.tableEntries && !tableEntry(next, end)) || start > end ||
         end > lzx.contentLength)
         return "the compressed section's reset table is damaged";
-    input_.resize(static_cast<std::size_t>(end - start));
-    if (!file_.ReadAt(lzx.contentAt + start, input_.data(), input_.size()))
-        return "the help file cannot be read";
+    if (start >= lzx.contentPresent)
+        return "the help file is cut short before this content";
+    inputAt_ = start;
+    inputEnd_ = std::min(end, lzx.contentPresent);
+    cutShort_ = end > inputEnd_;
+    input_.clear();
+    bits_ = BitReader(input_);
+    if (std::string error = MoreInput(); !error.empty())
+        return error;
     if (!decoder_ || decoder_->WindowBits() != lzx.windowBits)
         decoder_ = std::make_unique<LzxDecoder>(lzx.windowBits);
     decoder_->Reset();
-    bits_ = BitReader(input_);
     interval_ = interval;
+    return {};
+}
+
+// Before each frame: the next piece of the interval, once less than a
+// frame's worth of input is left in the one held.
+std::string ChmCursor::MoreInput() {
+    const std::size_t loaded = bits_.Loaded();
+    const std::uint64_t next = inputAt_ + loaded;
+    if (input_.size() - loaded >= kFrameInput || inputAt_ + input_.size() >= inputEnd_)
+        return {};
+    const ChmFile::Compressed& lzx = *file_.lzx_;
+    input_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kInputPiece, inputEnd_ - next)));
+    if (!file_.ReadAt(lzx.contentAt + next, input_.data(), input_.size()))
+        return "the help file cannot be read";
+    inputAt_ = next;
+    bits_.Continue(input_);
     return {};
 }
 

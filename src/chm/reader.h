@@ -50,9 +50,13 @@ public:
     // The first entry named name, letters A-Z matching a-z.
     std::optional<std::size_t> Find(std::string_view name) const;
 
-    // Listing chunks that could not be read, each with why; their entries
-    // are missing.
+    // Listing chunks, or the rest of them, that could not be read, and
+    // entries skipped, each with why; a run of damaged chunks is one line,
+    // and past a hundred lines the rest is only counted.
     const std::vector<std::string>& Damage() const { return damage_; }
+    // Entries whose fields could be read but whose name could not (blank,
+    // or holding a zero byte): skipped, and counted here.
+    std::uint64_t SkippedEntries() const { return skippedEntries_; }
     // Entries reached from the header's first listing chunk along the
     // chunks' links, when that chain misses listing chunks (some compilers
     // write such headers, and readers that trust them lose entries); 0 when
@@ -75,7 +79,12 @@ private:
 
     ChmFile(int fd, std::uint64_t size);
     std::string ReadDirectory();
-    void ReadListing(const std::uint8_t* chunk, std::size_t size, std::uint64_t number);
+    bool ReadListing(const std::uint8_t* chunk, std::size_t size, std::uint64_t number);
+    void ChunkDamaged(std::uint64_t first, std::uint64_t count);
+    void EndDamagedRun();
+    void NoteDamage(std::string line);
+    std::uint64_t HoleChunks(std::uint64_t chunksAt, std::uint64_t chunkSize, std::uint64_t first,
+                             std::uint64_t chunks) const;
     void SetUpCompressed();
     bool ReadAt(std::uint64_t offset, void* out, std::size_t size) const;
 
@@ -87,6 +96,9 @@ private:
     std::string names_;
     bool sorted_ = true; // names in the order lookups binary-search by
     std::vector<std::string> damage_;
+    std::uint64_t damagedRunFirst_ = 0, damagedRunCount_ = 0; // chunks damaged in a row
+    std::uint64_t skippedEntries_ = 0;
+    std::uint64_t moreDamage_ = 0; // damage beyond the lines kept
     std::uint64_t headerChainEntries_ = 0;
     std::unique_ptr<Compressed> lzx_;
 };
@@ -108,11 +120,16 @@ private:
     std::string ReadCompressed(std::uint64_t at, std::span<std::uint8_t> out);
     std::string Frame(std::uint64_t frame, std::span<const std::uint8_t>& bytes);
     std::string StartInterval(std::uint64_t interval);
+    std::string MoreInput();
 
     const ChmFile& file_;
     std::unique_ptr<LzxDecoder> decoder_;
-    std::vector<std::uint8_t> input_; // compressed bytes of the current interval
-    std::uint64_t interval_;          // which one that is; none after damage
+    // A bounded piece of the current interval's compressed bytes, from
+    // inputAt_ on; the interval's bytes present in the file end at inputEnd_.
+    std::vector<std::uint8_t> input_;
+    std::uint64_t inputAt_ = 0, inputEnd_ = 0;
+    bool cutShort_ = false; // the file ends inside the interval
+    std::uint64_t interval_; // which one that is; none after damage
     BitReader bits_;
 };
 

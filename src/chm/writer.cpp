@@ -7,8 +7,15 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <new>
 #include <stdexcept>
+#include <system_error>
+#include <thread>
 
 namespace tbx::chm {
 namespace {
@@ -52,7 +59,7 @@ void AppendUtf16(std::string& out, std::string_view ascii) {
         AppendLe(out, static_cast<unsigned char>(c), 2);
 }
 
-// ---- Directory ----------------------------------------------------------------
+} // namespace
 
 struct DirEntry {
     std::string name;
@@ -60,6 +67,10 @@ struct DirEntry {
     std::uint64_t offset;
     std::uint64_t length;
 };
+
+namespace {
+
+// ---- Directory ----------------------------------------------------------------
 
 struct Directory {
     std::string chunks;
@@ -203,16 +214,17 @@ std::string ControlData(unsigned windowBits) {
     return out;
 }
 
-std::string ResetTable(const LzxStream& stream, std::uint64_t uncompressed) {
+std::string ResetTable(const std::vector<std::uint64_t>& frameOffsets, std::uint64_t uncompressed,
+                       std::uint64_t compressed) {
     std::string out;
     AppendLe(out, 2, 4);
-    AppendLe(out, stream.frameOffsets.size(), 4);
+    AppendLe(out, frameOffsets.size(), 4);
     AppendLe(out, 8, 4);
     AppendLe(out, 0x28, 4);
     AppendLe(out, uncompressed, 8);
-    AppendLe(out, stream.bytes.size(), 8);
+    AppendLe(out, compressed, 8);
     AppendLe(out, kLzxFrameSize, 8);
-    for (const std::uint64_t offset : stream.frameOffsets)
+    for (const std::uint64_t offset : frameOffsets)
         AppendLe(out, offset, 8);
     return out;
 }
@@ -242,14 +254,326 @@ private:
     std::size_t reported_ = 0;
 };
 
+// ---- Compression ------------------------------------------------------------------
+
+// A task is a few reset intervals: enough to keep every thread busy to the end.
+constexpr std::size_t kIntervalsPerTask = 4;
+
+// The next bytes of the section into a buffer; fewer only at its end.
+using SectionFill = std::function<std::size_t(std::uint8_t* into, std::size_t size)>;
+
+// One task's part of the section and its compressed form.
+struct Task {
+    std::vector<std::uint8_t> input; // the section's bytes, zeros after its end not held
+    std::size_t coded = 0;           // bytes coded, the zeros after the end included
+    LzxStream output;
+    bool done = false;
+};
+
+// Compresses the section task by task in order, each task's reset
+// intervals independent of all others, so the bytes are the same on any
+// number of threads; at most two tasks a thread are held at once.
+class SectionCompressor {
+public:
+    SectionCompressor(const SectionFill& fill, std::uint64_t size, const WriteOptions& options,
+                      FileProgress& progress, SpillBuffer& out,
+                      std::vector<std::uint64_t>& frameOffsets)
+        : fill_(fill), size_(size), options_(options), progress_(progress), out_(out),
+          frameOffsets_(frameOffsets), interval_(std::size_t{1} << options.windowBits),
+          span_(kIntervalsPerTask * interval_), coded_(LzxFrameCount(size) * kLzxFrameSize),
+          tasks_((coded_ + span_ - 1) / span_) {}
+
+    // False when stopped.
+    bool Run() {
+        const unsigned threads = options_.threads != 0
+                                     ? options_.threads
+                                     : std::max(1u, std::thread::hardware_concurrency());
+        const auto workers = static_cast<std::size_t>(std::min<std::uint64_t>(threads, tasks_));
+        return workers > 1 ? RunParallel(workers) : RunInTurn();
+    }
+
+private:
+    bool Stopped() const { return options_.stop && *options_.stop; }
+
+    void Load(Task& task, std::uint64_t index) const {
+        const std::uint64_t begin = index * span_;
+        task.coded = static_cast<std::size_t>(std::min<std::uint64_t>(span_, coded_ - begin));
+        task.input.resize(
+            begin < size_ ? static_cast<std::size_t>(std::min<std::uint64_t>(span_, size_ - begin))
+                          : 0);
+        if (fill_(task.input.data(), task.input.size()) != task.input.size())
+            throw std::runtime_error("the files added came to fewer bytes than they were");
+        task.done = false;
+    }
+
+    void Encode(LzxIntervalEncoder& encoder, Task& task) const {
+        task.output.bytes.clear();
+        task.output.frameOffsets.clear();
+        const std::size_t data = task.input.size();
+        for (std::size_t at = 0; at < task.coded; at += interval_) {
+            const std::size_t length = std::min(interval_, task.coded - at);
+            const std::size_t from = std::min(at, data);
+            encoder.Encode(std::span(task.input.data() + from, std::min(length, data - from)),
+                           length, task.output);
+        }
+    }
+
+    void Deliver(const Task& task, std::uint64_t index) {
+        const std::uint64_t base = out_.Size();
+        for (const std::uint64_t offset : task.output.frameOffsets)
+            frameOffsets_.push_back(base + offset);
+        out_.Append(task.output.bytes.data(), task.output.bytes.size());
+        progress_.BytesDone(std::min(size_, (index + 1) * span_));
+    }
+
+    bool RunInTurn() {
+        LzxIntervalEncoder encoder(options_.windowBits);
+        Task task;
+        for (std::uint64_t index = 0; index < tasks_; ++index) {
+            if (Stopped())
+                return false;
+            Load(task, index);
+            Encode(encoder, task);
+            Deliver(task, index);
+        }
+        return true;
+    }
+
+    // This thread reads ahead and writes out in order; the workers compress.
+    bool RunParallel(std::size_t workers) {
+        std::vector<Task> ring(2 * workers);
+        std::deque<std::uint64_t> ready; // loaded, for a worker to take
+        bool closing = false;
+        std::exception_ptr failure;
+        std::mutex mutex;
+        std::condition_variable changed;
+
+        const auto work = [&] {
+            try {
+                LzxIntervalEncoder encoder(options_.windowBits);
+                for (;;) {
+                    std::unique_lock lock(mutex);
+                    changed.wait(lock, [&] { return closing || !ready.empty(); });
+                    if (closing)
+                        return;
+                    Task& task = ring[ready.front() % ring.size()];
+                    ready.pop_front();
+                    lock.unlock();
+                    Encode(encoder, task);
+                    lock.lock();
+                    task.done = true;
+                    changed.notify_all();
+                }
+            } catch (...) {
+                const std::lock_guard lock(mutex);
+                if (!failure)
+                    failure = std::current_exception();
+                closing = true;
+                changed.notify_all();
+            }
+        };
+        std::vector<std::thread> pool;
+        // Whatever ends this function, the workers end first.
+        struct Join {
+            std::vector<std::thread>& pool;
+            std::mutex& mutex;
+            bool& closing;
+            std::condition_variable& changed;
+            ~Join() {
+                {
+                    const std::lock_guard lock(mutex);
+                    closing = true;
+                }
+                changed.notify_all();
+                for (std::thread& thread : pool)
+                    thread.join();
+            }
+        } join{pool, mutex, closing, changed};
+        try {
+            for (std::size_t i = 0; i < workers; ++i)
+                pool.emplace_back(work);
+        } catch (const std::system_error&) {
+            // Out of threads: the ones started do the work, or this one does.
+            if (pool.empty())
+                return RunInTurn();
+        }
+
+        std::uint64_t loaded = 0;
+        for (std::uint64_t delivered = 0; delivered < tasks_; ++delivered) {
+            for (; loaded < tasks_ && loaded - delivered < ring.size(); ++loaded) {
+                if (Stopped())
+                    return false;
+                Load(ring[loaded % ring.size()], loaded);
+                const std::lock_guard lock(mutex);
+                ready.push_back(loaded);
+                changed.notify_one();
+            }
+            Task& next = ring[delivered % ring.size()];
+            {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return failure || next.done; });
+                if (failure)
+                    std::rethrow_exception(failure);
+            }
+            Deliver(next, delivered);
+        }
+        return true;
+    }
+
+    const SectionFill& fill_;
+    const std::uint64_t size_;
+    const WriteOptions& options_;
+    FileProgress& progress_;
+    SpillBuffer& out_;
+    std::vector<std::uint64_t>& frameOffsets_;
+    const std::size_t interval_;
+    const std::size_t span_;
+    const std::uint64_t coded_;
+    const std::uint64_t tasks_;
+};
+
+// ---- Headers ------------------------------------------------------------------------
+
+std::string ItspHeader(const Directory& directory, std::uint32_t lcid) {
+    std::string itsp;
+    itsp += "ITSP";
+    for (const std::uint64_t value :
+         {std::uint64_t{1}, std::uint64_t{kItspHeaderSize}, std::uint64_t{0x0A},
+          std::uint64_t{kChunkSize}, std::uint64_t{kQuickrefDensity},
+          std::uint64_t{directory.depth}, std::uint64_t{directory.root}, std::uint64_t{0},
+          std::uint64_t{directory.listingChunks - 1}, std::uint64_t{kNoChunk},
+          std::uint64_t{directory.chunkCount}, std::uint64_t{lcid}})
+        AppendLe(itsp, value, 4);
+    itsp.append(reinterpret_cast<const char*>(kItspGuid.data()), kItspGuid.size());
+    for (const std::uint64_t value : {std::uint64_t{kItspHeaderSize}, std::uint64_t{kNoChunk},
+                                      std::uint64_t{kNoChunk}, std::uint64_t{kNoChunk}})
+        AppendLe(itsp, value, 4);
+    return itsp;
+}
+
+std::string ItsfHeader(std::uint64_t directoryLength, std::uint64_t contentOffset,
+                       std::uint64_t fileSize, std::uint32_t lcid) {
+    const std::uint64_t directoryOffset = kItsfHeaderSize + kHeaderSection0Size;
+    std::string header;
+    header += "ITSF";
+    AppendLe(header, kItsfVersion, 4);
+    AppendLe(header, kItsfHeaderSize, 4);
+    AppendLe(header, 1, 4);
+    AppendLe(header, 0, 4); // time stamp: none, so that the output is reproducible
+    AppendLe(header, lcid, 4);
+    header.append(reinterpret_cast<const char*>(kItsfGuid1.data()), kItsfGuid1.size());
+    header.append(reinterpret_cast<const char*>(kItsfGuid2.data()), kItsfGuid2.size());
+    AppendLe(header, kItsfHeaderSize, 8);
+    AppendLe(header, kHeaderSection0Size, 8);
+    AppendLe(header, directoryOffset, 8);
+    AppendLe(header, directoryLength, 8);
+    AppendLe(header, contentOffset, 8);
+    AppendLe(header, kHeaderSection0Tag, 4);
+    AppendLe(header, 0, 4);
+    AppendLe(header, fileSize, 8);
+    AppendLe(header, 0, 8);
+    return header;
+}
+
 } // namespace
 
-std::string Writer::Refusal(std::string_view name) {
+// ---- Writer -------------------------------------------------------------------------
+
+// The streams of section 0 before the stored files: the name list first.
+struct Writer::Section0 {
+    std::string bytes;
+    std::vector<DirEntry> entries;
+
+    void Add(std::string_view name, const std::string& stream) {
+        entries.push_back({std::string(name), kUncompressedSection, bytes.size(), stream.size()});
+        bytes += stream;
+    }
+
+    // The streams describing a compressed section of that many bytes.
+    static Section0 Describing(unsigned windowBits, std::uint64_t uncompressed,
+                               const std::vector<std::uint64_t>& frameOffsets,
+                               std::uint64_t compressed) {
+        Section0 section0;
+        section0.Add(kNameList, NameList());
+        section0.Add(kControlData, ControlData(windowBits));
+        std::string spanInfo;
+        AppendLe(spanInfo, uncompressed, 8);
+        section0.Add(kSpanInfo, spanInfo);
+        std::string transforms;
+        AppendUtf16(transforms, "{7FC28940-9D31-11D0");
+        section0.Add(kTransformList, transforms);
+        section0.Add(kResetTable, ResetTable(frameOffsets, uncompressed, compressed));
+        return section0;
+    }
+};
+
+// The compressed files' bytes one after another, each source opened when
+// reached and let go once read.
+class Writer::SectionReader {
+public:
+    explicit SectionReader(const Writer& writer) : writer_(writer) {}
+
+    std::size_t Fill(std::uint8_t* into, std::size_t size) {
+        std::size_t filled = 0;
+        while (filled < size && piece_ < writer_.pieces_.size()) {
+            const Piece& piece = writer_.pieces_[piece_];
+            const Entry& entry = writer_.entries_[piece.entry];
+            if (done_ == entry.length) {
+                EndPiece(entry);
+                continue;
+            }
+            const auto want = static_cast<std::size_t>(
+                std::min<std::uint64_t>(size - filled, entry.length - done_));
+            std::size_t got = want;
+            if (!piece.open) {
+                std::memcpy(into + filled, writer_.held_.data() + piece.held + done_, want);
+            } else {
+                if (!source_)
+                    source_ = piece.open();
+                got = source_->Read({into + filled, want});
+                if (got == 0)
+                    throw Changed(entry);
+            }
+            filled += got;
+            done_ += got;
+        }
+        return filled;
+    }
+
+private:
+    static std::runtime_error Changed(const Entry& entry) {
+        return std::runtime_error("\"" + entry.name +
+                                  "\" changed while the help file was being written");
+    }
+
+    void EndPiece(const Entry& entry) {
+        if (source_) {
+            std::uint8_t more = 0;
+            if (source_->Read({&more, 1}) != 0)
+                throw Changed(entry);
+            source_.reset();
+        }
+        ++piece_;
+        done_ = 0;
+    }
+
+    const Writer& writer_;
+    std::size_t piece_ = 0;
+    std::uint64_t done_ = 0; // of the piece at piece_
+    std::unique_ptr<FileSource> source_;
+};
+
+std::string Writer::NameRefusal(std::string_view name) const {
     std::string refusal = RefusalOf(name);
-    if (refusal.empty() && !names_.emplace(name).second)
+    if (refusal.empty() && names_.contains(name))
         refusal = Tr("a file of that name was already added");
-    if (!refusal.empty())
+    return refusal;
+}
+
+std::string Writer::Refusal(std::string_view name) {
+    if (std::string refusal = NameRefusal(name); !refusal.empty())
         return Format(Tr("cannot add \"%s\" to the help file: %s"), std::string(name), refusal);
+    names_.emplace(name);
     return {};
 }
 
@@ -260,12 +584,23 @@ std::string Writer::AddLater(std::string_view name, std::function<std::string()>
     return refusal;
 }
 
+std::string Writer::AddFrom(std::string_view name, std::uint64_t length, SourceOpener open) {
+    if (std::string refusal = Refusal(name); !refusal.empty())
+        return refusal;
+    pieces_.push_back({entries_.size(), 0, std::move(open)});
+    entries_.push_back({std::string(name), Storage::Compressed, compressedSize_, length});
+    compressedSize_ += length;
+    return {};
+}
+
 std::string Writer::Add(std::string_view name, std::string_view bytes, Storage storage) {
     if (std::string refusal = Refusal(name); !refusal.empty())
         return refusal;
     if (storage == Storage::Compressed) {
-        entries_.push_back({std::string(name), storage, compressed_.size(), bytes.size()});
-        compressed_.insert(compressed_.end(), bytes.begin(), bytes.end());
+        pieces_.push_back({entries_.size(), held_.size(), {}});
+        entries_.push_back({std::string(name), storage, compressedSize_, bytes.size()});
+        held_.insert(held_.end(), bytes.begin(), bytes.end());
+        compressedSize_ += bytes.size();
     } else {
         entries_.push_back({std::string(name), storage, stored_.size(), bytes.size()});
         stored_ += bytes;
@@ -273,134 +608,110 @@ std::string Writer::Add(std::string_view name, std::string_view bytes, Storage s
     return {};
 }
 
+bool Writer::Compress(SpillBuffer& content, std::vector<std::uint64_t>& frameOffsets,
+                      const WriteOptions& options) const {
+    std::vector<std::uint64_t> ends;
+    for (const Entry& entry : entries_) {
+        if (entry.storage == Storage::Compressed)
+            ends.push_back(entry.offset + entry.length);
+    }
+    FileProgress progress(std::move(ends), options);
+    SectionReader reader(*this);
+    const SectionFill fill = [&](std::uint8_t* into, std::size_t size) {
+        return reader.Fill(into, size);
+    };
+    if (!SectionCompressor(fill, compressedSize_, options, progress, content, frameOffsets).Run())
+        return false;
+    progress.AllDone();
+    return true;
+}
+
+std::vector<DirEntry> Writer::DirectoryEntries(const Section0& section0,
+                                               const std::vector<std::string>& later,
+                                               std::uint64_t contentSize) const {
+    std::vector<DirEntry> dir = section0.entries;
+    const std::uint64_t storedBase = section0.bytes.size();
+    std::uint64_t laterOffset = storedBase + stored_.size();
+    std::uint64_t laterSize = 0;
+    for (const std::string& bytes : later)
+        laterSize += bytes.size();
+    dir.push_back(
+        {std::string(kContent), kUncompressedSection, laterOffset + laterSize, contentSize});
+    for (const Entry& entry : entries_) {
+        const bool compressed = entry.storage == Storage::Compressed;
+        dir.push_back({entry.name, compressed ? kCompressedSection : kUncompressedSection,
+                       compressed ? entry.offset : storedBase + entry.offset, entry.length});
+    }
+    for (std::size_t i = 0; i < later.size(); ++i) {
+        dir.push_back({later_[i].name, kUncompressedSection, laterOffset, later[i].size()});
+        laterOffset += later[i].size();
+    }
+    // A folder entry for every folder on the way to a name, once in any
+    // letter case.
+    std::set<std::string, NameOrder> folders;
+    const std::size_t files = dir.size();
+    for (std::size_t i = 0; i < files; ++i) {
+        const std::string name = dir[i].name;
+        for (std::size_t slash = name.find('/'); slash != std::string::npos;
+             slash = name.find('/', slash + 1)) {
+            const std::string folder = name.substr(0, slash + 1);
+            if (folders.insert(folder).second)
+                dir.push_back({folder, kUncompressedSection, 0, 0});
+        }
+    }
+    std::sort(dir.begin(), dir.end(), [](const DirEntry& a, const DirEntry& b) {
+        return CompareNames(a.name, b.name) < 0;
+    });
+    return dir;
+}
+
+std::string Writer::Write(const std::string& path, const WriteOptions& options) const {
+    SpillBuffer content(path, options.memoryLimit);
+    std::vector<std::uint64_t> frameOffsets;
+    if (!Compress(content, frameOffsets, options))
+        return std::string(kStopped);
+    // The files made meanwhile follow the other stored ones.
+    std::vector<std::string> later;
+    for (const Later& file : later_)
+        later.push_back(file.bytes());
+
+    const Section0 section0 =
+        Section0::Describing(options.windowBits, compressedSize_, frameOffsets, content.Size());
+    const Directory directory = BuildDirectory(DirectoryEntries(section0, later, content.Size()));
+    const std::string itsp = ItspHeader(directory, options.lcid);
+    const std::uint64_t directoryLength = itsp.size() + directory.chunks.size();
+    const std::uint64_t contentOffset = kItsfHeaderSize + kHeaderSection0Size + directoryLength;
+    std::uint64_t fileSize =
+        contentOffset + section0.bytes.size() + stored_.size() + content.Size();
+    for (const std::string& bytes : later)
+        fileSize += bytes.size();
+    const std::string header = ItsfHeader(directoryLength, contentOffset, fileSize, options.lcid);
+
+    std::vector<std::string_view> pieces = {header, itsp, directory.chunks, section0.bytes,
+                                            stored_};
+    pieces.insert(pieces.end(), later.begin(), later.end());
+    // The last chance to stop: past it the file is written whole.
+    if (options.stop && *options.stop)
+        return std::string(kStopped);
+    return WriteFileAtomically(path, pieces, &content);
+}
+
 std::string Writer::Finish(const std::string& path, const WriteOptions& options) const {
+    const auto failed = [&](const std::string& why) {
+        return Format(Tr("cannot write %s: %s"), path, why);
+    };
     if (!LzxWindowSupported(options.windowBits))
-        return Format(Tr("cannot write %s: unsupported LZX window of 2^%d bytes"), path,
-                      static_cast<int>(options.windowBits));
+        return failed(Format(Tr("unsupported LZX window of 2^%u bytes"), options.windowBits));
+    const OutputFile output = ResolveOutputFile(path);
+    if (!output.error.empty())
+        return failed(output.error);
     try {
-        std::vector<std::uint64_t> ends;
-        for (const Entry& entry : entries_)
-            if (entry.storage == Storage::Compressed)
-                ends.push_back(entry.offset + entry.length);
-        FileProgress progress(std::move(ends), options);
-        const LzxStream content = LzxCompress(
-            compressed_, options.windowBits, options.threads,
-            [&](std::uint64_t bytes) { progress.BytesDone(bytes); }, options.stop);
-        const auto stopped = [&] { return options.stop && *options.stop; };
-        if (stopped())
-            return std::string(kStopped);
-        progress.AllDone();
-        // The files made meanwhile follow the other stored ones.
-        std::vector<std::string> later;
-        std::uint64_t laterSize = 0;
-        for (const Later& file : later_) {
-            later.push_back(file.bytes());
-            laterSize += later.back().size();
-        }
-
-        // Section 0: the name list first, the content blob last.
-        std::vector<DirEntry> dir;
-        std::string section0;
-        const auto addStream = [&](std::string_view name, const std::string& bytes) {
-            dir.push_back({std::string(name), kUncompressedSection, section0.size(), bytes.size()});
-            section0 += bytes;
-        };
-        addStream(kNameList, NameList());
-        addStream(kControlData, ControlData(options.windowBits));
-        std::string spanInfo;
-        AppendLe(spanInfo, compressed_.size(), 8);
-        addStream(kSpanInfo, spanInfo);
-        std::string transforms;
-        AppendUtf16(transforms, "{7FC28940-9D31-11D0");
-        addStream(kTransformList, transforms);
-        addStream(kResetTable, ResetTable(content, compressed_.size()));
-        const std::uint64_t storedBase = section0.size();
-        dir.push_back({std::string(kContent), kUncompressedSection,
-                       storedBase + stored_.size() + laterSize, content.bytes.size()});
-        for (const Entry& entry : entries_)
-            dir.push_back(
-                {entry.name,
-                 entry.storage == Storage::Compressed ? kCompressedSection : kUncompressedSection,
-                 entry.storage == Storage::Compressed ? entry.offset : storedBase + entry.offset,
-                 entry.length});
-        std::uint64_t laterOffset = storedBase + stored_.size();
-        for (std::size_t i = 0; i < later.size(); ++i) {
-            dir.push_back({later_[i].name, kUncompressedSection, laterOffset, later[i].size()});
-            laterOffset += later[i].size();
-        }
-
-        // A folder entry for every folder on the way to a name, once in any
-        // letter case.
-        std::set<std::string, NameOrder> folders;
-        const std::size_t files = dir.size();
-        for (std::size_t i = 0; i < files; ++i) {
-            const std::string name = dir[i].name;
-            for (std::size_t slash = name.find('/'); slash != std::string::npos;
-                 slash = name.find('/', slash + 1)) {
-                const std::string folder = name.substr(0, slash + 1);
-                if (folders.insert(folder).second)
-                    dir.push_back({folder, kUncompressedSection, 0, 0});
-            }
-        }
-        std::sort(dir.begin(), dir.end(), [](const DirEntry& a, const DirEntry& b) {
-            return CompareNames(a.name, b.name) < 0;
-        });
-        const Directory directory = BuildDirectory(dir);
-
-        std::string itsp;
-        itsp += "ITSP";
-        for (const std::uint64_t value :
-             {std::uint64_t{1}, std::uint64_t{kItspHeaderSize}, std::uint64_t{0x0A},
-              std::uint64_t{kChunkSize}, std::uint64_t{kQuickrefDensity},
-              std::uint64_t{directory.depth}, std::uint64_t{directory.root}, std::uint64_t{0},
-              std::uint64_t{directory.listingChunks - 1}, std::uint64_t{kNoChunk},
-              std::uint64_t{directory.chunkCount}, std::uint64_t{options.lcid}})
-            AppendLe(itsp, value, 4);
-        itsp.append(reinterpret_cast<const char*>(kItspGuid.data()), kItspGuid.size());
-        for (const std::uint64_t value : {std::uint64_t{kItspHeaderSize}, std::uint64_t{kNoChunk},
-                                          std::uint64_t{kNoChunk}, std::uint64_t{kNoChunk}})
-            AppendLe(itsp, value, 4);
-
-        const std::uint64_t directoryOffset = kItsfHeaderSize + kHeaderSection0Size;
-        const std::uint64_t directoryLength = itsp.size() + directory.chunks.size();
-        const std::uint64_t contentOffset = directoryOffset + directoryLength;
-        const std::uint64_t fileSize =
-            contentOffset + section0.size() + stored_.size() + laterSize + content.bytes.size();
-
-        std::string header;
-        header += "ITSF";
-        AppendLe(header, kItsfVersion, 4);
-        AppendLe(header, kItsfHeaderSize, 4);
-        AppendLe(header, 1, 4);
-        AppendLe(header, 0, 4); // time stamp: none, so that the output is reproducible
-        AppendLe(header, options.lcid, 4);
-        header.append(reinterpret_cast<const char*>(kItsfGuid1.data()), kItsfGuid1.size());
-        header.append(reinterpret_cast<const char*>(kItsfGuid2.data()), kItsfGuid2.size());
-        AppendLe(header, kItsfHeaderSize, 8);
-        AppendLe(header, kHeaderSection0Size, 8);
-        AppendLe(header, directoryOffset, 8);
-        AppendLe(header, directoryLength, 8);
-        AppendLe(header, contentOffset, 8);
-        AppendLe(header, kHeaderSection0Tag, 4);
-        AppendLe(header, 0, 4);
-        AppendLe(header, fileSize, 8);
-        AppendLe(header, 0, 8);
-
-        std::vector<std::string_view> pieces = {header, itsp, directory.chunks, section0, stored_};
-        pieces.insert(pieces.end(), later.begin(), later.end());
-        pieces.emplace_back(reinterpret_cast<const char*>(content.bytes.data()),
-                            content.bytes.size());
-        // The last chance to stop: past it the file is written whole.
-        if (stopped())
-            return std::string(kStopped);
-        const std::string error = WriteFileAtomically(path, pieces);
-        if (!error.empty())
-            return Format(Tr("cannot write %s: %s"), path, error);
-        return {};
+        const std::string error = Write(output.path, options);
+        return error.empty() || error == kStopped ? error : failed(error);
     } catch (const std::bad_alloc&) {
-        return Format(Tr("cannot write %s: %s"), path, Tr("not enough memory"));
+        return failed(Tr("not enough memory"));
     } catch (const std::exception& e) {
-        return Format(Tr("cannot write %s: %s"), path, e.what());
+        return failed(e.what());
     }
 }
 

@@ -21,6 +21,12 @@
 namespace tbx::cli {
 namespace {
 
+// The build command's own messages, together.
+constexpr const char* kEmptyPageName = N_("the start page's name is empty");
+constexpr const char* kEmptyOutputName = N_("the help file's name is empty");
+constexpr const char* kPageIsFolder = N_("this is a folder, not a start page: name its HTML file");
+constexpr const char* kOutputIsPage = N_("the help file would replace the start page");
+
 // No display to measure: a help window of automatic size is made for the
 // smallest screen still in common use, so it fits every reader's screen.
 constexpr ScreenSize kScreen{1024, 768};
@@ -125,14 +131,23 @@ std::string Option(const CommandArgs& args, const std::string& name) {
 } // namespace
 
 int Build(const CommandArgs& args, Environment& env) {
+    // An empty name would be taken for the current folder.
+    if (args.positional[0].empty())
+        return UsageError(env, "build", Tr(kEmptyPageName));
+    if (args.Has("output") && Option(args, "output").empty())
+        return UsageError(env, "build", Tr(kEmptyOutputName));
     // The page first: a mistyped page must not leave an output folder behind.
     const std::string page = AbsolutePath(args.positional[0], env.cwd);
-    if (!PathExists(page) || IsFolder(page))
+    if (IsFolder(page))
+        return Fail(env, page, Tr(kPageIsFolder));
+    if (!PathExists(page))
         return Fail(env, page, Tr("the start page does not exist"));
     const std::string output =
         args.Has("output") ? AbsolutePath(Option(args, "output"), env.cwd) : ChmPathFor(page, "");
+    // The compiler refuses any file the build reads; this one is caught
+    // before a project is written.
     if (output == page)
-        return Fail(env, output, Tr("the help file would replace the start page"));
+        return Fail(env, output, Tr(kOutputIsPage));
     if (IsFolder(output))
         return Fail(env, output, Tr("this is a folder: give the help file's name too"));
     if (!PathExists(output)) {
@@ -183,6 +198,22 @@ int Build(const CommandArgs& args, Environment& env) {
     return kExitDone;
 }
 
+namespace {
+
+// The folders that creating folder makes, deepest first.
+std::vector<std::string> MissingFolders(std::string folder) {
+    std::vector<std::string> missing;
+    while (folder.size() > 1 && folder.back() == '/')
+        folder.pop_back();
+    while (folder.size() > 1 && !PathExists(folder)) {
+        missing.push_back(folder);
+        folder = std::filesystem::path(folder).parent_path().string();
+    }
+    return missing;
+}
+
+} // namespace
+
 int Extract(const CommandArgs& args, Environment& env) {
     // The help file first, so a mistyped name creates no folder.
     const std::string helpFile = AbsolutePath(args.positional[0], env.cwd);
@@ -199,8 +230,17 @@ int Extract(const CommandArgs& args, Environment& env) {
                 Format(Tr("the name %s has no extension: give the folder DIR"), helpFile));
     }
     folder = NormaliseOutFolder(folder);
+    const std::vector<std::string> created = MissingFolders(folder);
     if (!IsFolder(folder) && !CreateDirPath(folder))
         return Fail(env, folder, Tr("the folder for the extracted files could not be created"));
+    // A failed extraction takes back the folders it made, if still empty.
+    const auto fail = [&](const std::string& what, const std::string& why) {
+        for (const std::string& made : created) {
+            std::error_code ignored;
+            std::filesystem::remove(made, ignored);
+        }
+        return Fail(env, what, why);
+    };
     if (!args.Has("overwrite")) {
         const ExtractConflicts conflicts = FindExtractConflicts(helpFile, folder);
         if (conflicts.count > 0)
@@ -210,12 +250,12 @@ int Extract(const CommandArgs& args, Environment& env) {
     const std::string viewer = env.programFolder + "hh";
     const ProcessOutcome run = RunTool(env, viewer, {"-decompile", folder, helpFile});
     if (env.stop.Signal())
-        return Fail(env, folder,
+        return fail(folder,
                     Tr("extracting stopped: the files extracted so far stay in the folder"));
     if (!run.started)
-        return Fail(env, viewer, Format(Tr("the extractor could not be started: %s"), run.error));
+        return fail(viewer, Format(Tr("the extractor could not be started: %s"), run.error));
     if (!run.exited || run.exitCode != 0)
-        return Fail(env, helpFile, Tr("the extractor failed: not every file was extracted"));
+        return fail(helpFile, Tr("the extractor failed: not every file was extracted"));
     env.out << folder << "\n";
     return kExitDone;
 }

@@ -18,6 +18,7 @@
 #include <QRadioButton>
 #include <QTreeWidget>
 #include <QVariant>
+#include <algorithm>
 #include <cmath>
 #include <utility>
 #include <vector>
@@ -26,6 +27,12 @@ namespace tbx {
 namespace {
 
 constexpr char kIdProperty[] = "tbxControlId";
+// What FitControls needs of each control and the window: the control's place
+// at the template size, its layout flags and its image; the template size.
+constexpr char kPlaceProperty[] = "tbxTemplatePlace";
+constexpr char kFlagsProperty[] = "tbxLayoutFlags";
+constexpr char kImageProperty[] = "tbxImage";
+constexpr char kTemplateSizeProperty[] = "tbxTemplateSize";
 
 // Dialog units follow the font, so its size sets the scale of every window;
 // 9 points is the usual text size of a Linux desktop.
@@ -149,6 +156,10 @@ QWidget* CreateControl(QWidget& dialog, const LayoutControl& item, const DialogU
 
     control->setGeometry(rect);
     control->setProperty(kIdProperty, item.id);
+    control->setProperty(kPlaceProperty, rect);
+    control->setProperty(kFlagsProperty, item.flags);
+    if (item.kind == ControlKind::Bitmap)
+        control->setProperty(kImageProperty, item.image);
     control->setObjectName(QStringLiteral("control%1").arg(item.id));
     if (item.kind == ControlKind::GroupBox)
         control->lower();
@@ -187,7 +198,9 @@ void BuildDialog(QWidget& dialog, const DialogTemplate& layout) {
     dialog.setWindowTitle(Utf8(layout.caption));
     dialog.setFont(DialogFont());
     const DialogUnits units = DialogUnits::ForFont(dialog.font());
-    dialog.setFixedSize(units.ToPixels(layout.width, layout.height));
+    const QSize size = units.ToPixels(layout.width, layout.height);
+    dialog.setFixedSize(size);
+    dialog.setProperty(kTemplateSizeProperty, size);
 
     QButtonGroup* radioGroup = nullptr;
     std::vector<std::pair<QLabel*, int>> buddies;
@@ -205,6 +218,36 @@ void BuildDialog(QWidget& dialog, const DialogTemplate& layout) {
     for (const auto& [label, buddyId] : buddies) {
         if (QWidget* buddy = FindControl(dialog, buddyId))
             label->setBuddy(buddy);
+    }
+}
+
+void MakeResizable(QWidget& dialog) {
+    dialog.setMinimumSize(dialog.property(kTemplateSizeProperty).toSize());
+    dialog.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+}
+
+void FitControls(QWidget& dialog) {
+    const QSize templateSize = dialog.property(kTemplateSizeProperty).toSize();
+    const int grownX = std::max(0, dialog.width() - templateSize.width());
+    const int grownY = std::max(0, dialog.height() - templateSize.height());
+    const auto children = dialog.findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
+    for (QWidget* control : children) {
+        const QVariant place = control->property(kPlaceProperty);
+        if (!place.isValid())
+            continue;
+        const std::uint32_t flags = control->property(kFlagsProperty).toUInt();
+        QRect rect = place.toRect();
+        rect.adjust(0, 0, flags & kGrowX ? grownX : 0, flags & kGrowY ? grownY : 0);
+        rect.translate(flags & kFollowX ? grownX : 0, flags & kFollowY ? grownY : 0);
+        if (rect == control->geometry())
+            continue;
+        const bool resized = rect.size() != control->size();
+        control->setGeometry(rect);
+        // A picture is drawn for its size, not stretched.
+        const QVariant image = control->property(kImageProperty);
+        if (resized && image.isValid())
+            static_cast<QLabel*>(control)->setPixmap(
+                DrawImage(image.toInt(), rect.size(), dialog.devicePixelRatioF()));
     }
 }
 

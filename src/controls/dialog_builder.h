@@ -33,6 +33,14 @@ struct DialogUnits {
 // text as their accessible name.
 void BuildDialog(QWidget& dialog, const DialogTemplate& layout);
 
+// Lets dialog be made larger than its template, never smaller.
+void MakeResizable(QWidget& dialog);
+
+// Places the controls for the dialog's present size as their layout flags
+// (kGrowX ... in res/layouts.h) say; a resizable window calls it from its
+// resize event. Pictures are drawn anew for a new size.
+void FitControls(QWidget& dialog);
+
 // The control created for id, or nullptr.
 QWidget* FindControl(const QWidget& dialog, int id);
 

@@ -8,8 +8,9 @@ CMyRichEditCtrl::CMyRichEditCtrl(QWidget* parent) : QTextEdit(parent) {
     // The pane has no label beside it, so it names itself for screen readers.
     setAccessibleName(QStringLiteral("Сообщения программы"));
     setAcceptRichText(false);
-    // Long paths scroll sideways instead of wrapping, as the messages were written for.
-    setLineWrapMode(QTextEdit::NoWrap);
+    // Long paths and lines wrap rather than run out of sight sideways.
+    setLineWrapMode(QTextEdit::WidgetWidth);
+    setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
 }
 
 void CMyRichEditCtrl::InitPane() {

@@ -50,9 +50,6 @@ CDecompileDlg::CDecompileDlg(RegHive hive, IDialogs& dialogs, IShell& shell,
 void CDecompileDlg::OnInitDialog() {
     setWindowIcon(ProgramIcon());
     m_log->InitPane();
-    // Long paths in the messages wrap here instead of running out of sight.
-    m_log->setLineWrapMode(QTextEdit::WidgetWidth);
-    m_log->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
 }
 
 void CDecompileDlg::OnBrowse() {

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QResizeEvent>
@@ -30,8 +31,6 @@ constexpr const char* kTitleHeader = "Содержимое TITLE тега";
 constexpr const char* kFileHeader = "Веб-страничкa";
 constexpr int kTitleWidth = 265;
 constexpr int kFileWidth = 120;
-// The etched line between "Индексировать!" and "<< Назад".
-constexpr int kIdIndexLine = -1;
 constexpr int kTitleColumn = 0;
 constexpr int kFileColumn = 1;
 // Column 1 shows the name readably; the bytes on disk ride along for the link.
@@ -89,11 +88,8 @@ CIndexDlg::CIndexDlg(RegHive hive, IDialogs& dialogs, std::string programFolder,
     m_listPages = FindControl<QTreeWidget>(*this, kIdIndexPages);
     // The template size is the smallest; a folder of thousands of pages
     // wants more rows than it shows.
-    templateSize_ = size();
-    setMinimumSize(templateSize_);
-    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-    for (QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
-        templatePlaces_.insert(child, child->geometry());
+    templateWidth_ = width();
+    MakeResizable(*this);
 
     const std::pair<int, void (CIndexDlg::*)()> buttons[] = {
         {kIdIndexBrowse, &CIndexDlg::OnBrowse},  {kIdIndexUp, &CIndexDlg::OnMoveUp},
@@ -121,6 +117,7 @@ void CIndexDlg::OnInitDialog() {
         [this](int row, const QString& text) { OnEndLabelEdit(row, text); }, m_listPages));
     // No label names the list, so it carries its own name for screen readers.
     m_listPages->setAccessibleName(QStringLiteral("Страницы каталога"));
+    m_listPages->installEventFilter(this);
     m_listPages->setFocus();
 }
 
@@ -173,28 +170,34 @@ void CIndexDlg::ListFolder(const QString& folder) {
     m_strFolder = folder.toStdString();
     m_listPages->clear();
     FillPageList(m_strFolder);
+    listChanged_ = false;
+}
+
+bool CIndexDlg::eventFilter(QObject* watched, QEvent* event) {
+    // Only the list's own keys: in the title editor Delete edits the text.
+    if (watched == m_listPages && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier) {
+            OnDeleteEntry();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+bool CIndexDlg::MayClose() {
+    return !listChanged_ || dialogs_.AskYesNo(this, Text(kMsgIndexUnwritten));
+}
+
+void CIndexDlg::reject() {
+    if (MayClose())
+        QDialog::reject();
 }
 
 void CIndexDlg::resizeEvent(QResizeEvent* event) {
     QDialog::resizeEvent(event);
-    const int grownX = width() - templateSize_.width();
-    const int grownY = height() - templateSize_.height();
-    const QRect list = templatePlaces_.value(m_listPages);
-    for (auto place = templatePlaces_.cbegin(); place != templatePlaces_.cend(); ++place) {
-        QWidget* control = place.key();
-        QRect rect = place.value();
-        const int id = ControlId(*control);
-        if (control == m_listPages) {
-            rect.adjust(0, 0, grownX, grownY);
-        } else if (rect.left() >= list.right()) {
-            // The column of buttons: "Индексировать!", the line below it and
-            // "<< Назад" stay at the bottom, the others at the top.
-            const bool atBottom = id == kIdIndexRun || id == kIdIndexBack || id == kIdIndexLine;
-            rect.translate(grownX, atBottom ? grownY : 0);
-        }
-        control->setGeometry(rect);
-    }
-    m_listPages->setColumnWidth(kTitleColumn, kTitleWidth + std::max(0, grownX));
+    FitControls(*this);
+    m_listPages->setColumnWidth(kTitleColumn, kTitleWidth + std::max(0, width() - templateWidth_));
 }
 
 int CIndexDlg::CurrentRow() const {
@@ -218,6 +221,7 @@ void CIndexDlg::MoveCurrentRow(int step, int noRowMessage, int edgeMessage) {
     }
     QTreeWidgetItem* item = m_listPages->takeTopLevelItem(row);
     m_listPages->insertTopLevelItem(target, item);
+    listChanged_ = true;
     m_listPages->setCurrentItem(item);
     item->setSelected(true);
     m_listPages->scrollToItem(item);
@@ -238,6 +242,7 @@ void CIndexDlg::OnDeleteEntry() {
         return;
     }
     delete m_listPages->takeTopLevelItem(row);
+    listChanged_ = true;
     // The row that moved into the gap (or the new last row) is next in line,
     // so entries can be dropped one after another.
     const int count = m_listPages->topLevelItemCount();
@@ -259,8 +264,11 @@ void CIndexDlg::OnEditTitle() {
 }
 
 void CIndexDlg::OnEndLabelEdit(int row, const QString& text) {
-    if (QTreeWidgetItem* item = m_listPages->topLevelItem(row))
-        item->setText(kTitleColumn, text);
+    QTreeWidgetItem* item = m_listPages->topLevelItem(row);
+    if (!item || item->text(kTitleColumn) == text)
+        return;
+    item->setText(kTitleColumn, text);
+    listChanged_ = true;
 }
 
 std::vector<IndexRow> CIndexDlg::Rows() const {
@@ -291,6 +299,7 @@ void CIndexDlg::OnIndex() {
                 true);
         return;
     case IndexStatus::Written:
+        listChanged_ = false;
         break;
     }
     if (!outcome.cssCopyError.empty())
@@ -311,7 +320,8 @@ void CIndexDlg::OnIndex() {
 }
 
 void CIndexDlg::OnBack() {
-    done(1);
+    if (MayClose())
+        done(1);
 }
 
 } // namespace tbx

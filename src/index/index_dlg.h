@@ -10,8 +10,6 @@
 #include <QFileIconProvider>
 #include <QHash>
 #include <QIcon>
-#include <QRect>
-#include <QSize>
 #include <QString>
 #include <string>
 #include <vector>
@@ -54,12 +52,23 @@ public:
     std::vector<IndexRow> Rows() const;
     const std::string& Folder() const { return m_strFolder; }
 
+    // True when rows were moved, dropped or retitled since the folder was
+    // listed or the page last written.
+    bool ListChanged() const { return listChanged_; }
+
+    // Escape and the close box: asks first when the changes would be lost.
+    void reject() override;
+
 protected:
     // The list grows with the window; the buttons keep to its right edge.
     void resizeEvent(QResizeEvent* event) override;
+    // The Delete key on the list drops the current row as "Удалить" does.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void Message(const QString& text, bool error = false);
+    // True when nothing unwritten would be lost, or the user lets it go.
+    bool MayClose();
     void MoveCurrentRow(int step, int noRowMessage, int edgeMessage);
     QIcon IconFor(const std::string& path, bool isFolder);
 
@@ -70,13 +79,12 @@ private:
     CIndexPageFile m_fileIndex;
     QTreeWidget* m_listPages = nullptr;
     std::string m_strFolder;
+    bool listChanged_ = false;
     QFileIconProvider m_iconProvider;
     // One icon per kind of file: asking the provider per file costs too much
     // in a folder of thousands of pages.
     QHash<QString, QIcon> iconCache_;
-    // The window's and its controls' places at the template size.
-    QSize templateSize_;
-    QHash<QWidget*, QRect> templatePlaces_;
+    int templateWidth_ = 0; // the title column takes what the window gains
 };
 
 } // namespace tbx

@@ -1,5 +1,6 @@
 #include "index/page_list.h"
 
+#include "index/index_page.h"
 #include "index/page_title.h"
 #include "res/text_case.h"
 
@@ -21,7 +22,8 @@ std::vector<PageEntry> ListPages(const std::string& folder) {
         return pages;
     while (const dirent* entry = ::readdir(dir)) {
         const std::string_view name = entry->d_name;
-        if (name == "." || name == ".." || !IsPageName(name))
+        // The index page is what the list is written into, not one of its entries.
+        if (name == "." || name == ".." || name == kIndexPageName || !IsPageName(name))
             continue;
         PageEntry page;
         page.name = name;

@@ -17,7 +17,8 @@ struct PageEntry {
 // no short names through which "*.htm" would also find ".html" pages.
 bool IsPageName(std::string_view name);
 
-// Every entry of folder (ending with "/") whose name is a page name, sorted
+// Every entry of folder (ending with "/") whose name is a page name, but for
+// the index page "index_tbx.html" itself, sorted
 // by PageNameLess, each with its title. A folder named like a page is listed
 // too; it cannot be read, so its title is "---NoTitle---". An unreadable
 // folder gives an empty list.

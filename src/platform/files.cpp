@@ -1,12 +1,16 @@
 #include "platform/files.h"
 
+#include "platform/messages.h"
 #include "platform/temp_files.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,18 +21,30 @@ std::string SystemError(int err) {
     return std::strerror(err);
 }
 
-// Writes all pieces to fd, then flushes them to disk; 0 or an errno value.
-int WriteAll(int fd, std::span<const std::string_view> pieces) {
-    for (std::string_view bytes : pieces) {
-        while (!bytes.empty()) {
-            const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                return errno;
-            }
-            bytes.remove_prefix(static_cast<std::size_t>(n));
+// Writes the bytes to fd; 0 or an errno value.
+int WriteBytes(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
         }
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return 0;
+}
+
+// Writes all pieces to fd, then tail, then flushes them to disk; 0 or an
+// errno value.
+int WriteAll(int fd, std::span<const std::string_view> pieces, const SpillBuffer* tail) {
+    for (const std::string_view bytes : pieces) {
+        if (const int err = WriteBytes(fd, bytes))
+            return err;
+    }
+    if (tail) {
+        if (const int err = tail->CopyTo(fd))
+            return err;
     }
     return ::fsync(fd) == 0 ? 0 : errno;
 }
@@ -66,11 +82,132 @@ std::string ProgramFolder() {
     return FolderOf(std::string(buffer, static_cast<std::size_t>(n)));
 }
 
+OutputFile ResolveOutputFile(const std::string& path) {
+    OutputFile out;
+    out.path = path;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT)
+            out.error = SystemError(errno);
+        return out; // ENOENT: to be made
+    }
+    if (S_ISLNK(st.st_mode)) {
+        char* real = ::realpath(path.c_str(), nullptr);
+        if (!real) {
+            out.error = errno == ENOENT
+                            ? std::string(Tr("it is a symbolic link to nothing"))
+                            : Format(Tr("it is a symbolic link that cannot be followed: %s"),
+                                     SystemError(errno));
+            return out;
+        }
+        out.path = real;
+        std::free(real);
+        if (::stat(out.path.c_str(), &st) != 0) {
+            out.error = SystemError(errno);
+            return out;
+        }
+    }
+    if (S_ISDIR(st.st_mode)) {
+        out.error = Tr("it is a folder");
+    } else if (!S_ISREG(st.st_mode)) {
+        out.error = Tr("it is not a regular file but a pipe, device or socket");
+    } else {
+        out.exists = true;
+        out.device = st.st_dev;
+        out.inode = st.st_ino;
+    }
+    return out;
+}
+
+SpillBuffer::SpillBuffer(const std::string& beside, std::uint64_t memoryLimit)
+    : folder_(FolderOf(beside)), limit_(memoryLimit) {}
+
+SpillBuffer::~SpillBuffer() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+void SpillBuffer::Append(const std::uint8_t* bytes, std::size_t size) {
+    constexpr std::size_t kBlock = std::size_t{1} << 20;
+    if (fd_ < 0 && size_ + size <= limit_) {
+        size_ += size;
+        while (size > 0) {
+            if (memory_.empty() || memory_.back().size() == kBlock) {
+                memory_.emplace_back();
+                memory_.back().reserve(kBlock);
+            }
+            std::vector<std::uint8_t>& block = memory_.back();
+            const std::size_t n = std::min(size, kBlock - block.size());
+            block.insert(block.end(), bytes, bytes + n);
+            bytes += n;
+            size -= n;
+        }
+        return;
+    }
+    if (fd_ < 0) {
+        fd_ = ::open(folder_.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+        if (fd_ < 0) {
+            // A file system without unnamed files: a named one, unlinked at once.
+            std::string path;
+            fd_ = CreateTempFile(folder_, kTempFilePrefix, path);
+            if (fd_ >= 0)
+                ::unlink(path.c_str());
+        }
+        if (fd_ < 0)
+            throw std::runtime_error(SystemError(errno));
+        for (const std::vector<std::uint8_t>& block : memory_) {
+            if (const int err =
+                    WriteBytes(fd_, {reinterpret_cast<const char*>(block.data()), block.size()}))
+                throw std::runtime_error(SystemError(err));
+        }
+        std::vector<std::vector<std::uint8_t>>().swap(memory_);
+    }
+    if (const int err = WriteBytes(fd_, {reinterpret_cast<const char*>(bytes), size}))
+        throw std::runtime_error(SystemError(err));
+    size_ += size;
+}
+
+int SpillBuffer::CopyTo(int fd) const {
+    if (fd_ < 0) {
+        for (const std::vector<std::uint8_t>& block : memory_) {
+            if (const int err =
+                    WriteBytes(fd, {reinterpret_cast<const char*>(block.data()), block.size()}))
+                return err;
+        }
+        return 0;
+    }
+    loff_t from = 0;
+    while (static_cast<std::uint64_t>(from) < size_) {
+        const ssize_t n =
+            ::copy_file_range(fd_, &from, fd, nullptr, static_cast<std::size_t>(size_ - from), 0);
+        if (n > 0)
+            continue;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0 || (errno != EXDEV && errno != ENOSYS && errno != EINVAL && errno != EOPNOTSUPP))
+            return n == 0 ? EIO : errno;
+        // Between file systems that cannot copy in the kernel: by hand.
+        std::vector<char> buffer(1 << 20);
+        while (static_cast<std::uint64_t>(from) < size_) {
+            const ssize_t got = ::pread(fd_, buffer.data(), buffer.size(), from);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0)
+                return got == 0 ? EIO : errno;
+            if (const int err = WriteBytes(fd, {buffer.data(), static_cast<std::size_t>(got)}))
+                return err;
+            from += got;
+        }
+    }
+    return 0;
+}
+
 std::string WriteFileAtomically(const std::string& path, std::string_view bytes) {
     return WriteFileAtomically(path, std::span<const std::string_view>(&bytes, 1));
 }
 
-std::string WriteFileAtomically(const std::string& path, std::span<const std::string_view> pieces) {
+std::string WriteFileAtomically(const std::string& path, std::span<const std::string_view> pieces,
+                                const SpillBuffer* tail) {
     const std::string folder = FolderOf(path);
     // What an earlier write that was killed left here goes now.
     RemoveStaleTemporaries(folder, kTempFilePrefix);
@@ -78,7 +215,7 @@ std::string WriteFileAtomically(const std::string& path, std::span<const std::st
     const int fd = CreateTempFile(folder, kTempFilePrefix, temp);
     if (fd < 0)
         return SystemError(errno);
-    int err = WriteAll(fd, pieces);
+    int err = WriteAll(fd, pieces, tail);
     // The temporary file is private; give it the usual permissions.
     if (err == 0 && ::fchmod(fd, 0644) != 0)
         err = errno;
@@ -97,7 +234,7 @@ std::string WriteNewFile(const std::string& path, std::string_view bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0)
         return SystemError(errno);
-    int err = WriteAll(fd, std::span<const std::string_view>(&bytes, 1));
+    int err = WriteAll(fd, std::span<const std::string_view>(&bytes, 1), nullptr);
     if (::close(fd) != 0 && err == 0)
         err = errno;
     if (err != 0) {

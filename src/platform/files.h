@@ -1,11 +1,13 @@
 #pragma once
 // Small file-system services shared by the jobs.
 
+#include <cstdint>
 #include <ctime>
 #include <span>
 #include <string>
 #include <string_view>
 #include <sys/types.h>
+#include <vector>
 
 namespace tbx {
 
@@ -33,13 +35,51 @@ FileStamp StampOf(const std::string& path);
 // Folder of the running executable, ending with "/".
 std::string ProgramFolder();
 
+// Where a file that replaces whatever is at path is to be written: path
+// itself, or the file a symbolic link there names, so that the link stays.
+struct OutputFile {
+    std::string path;    // to write to
+    bool exists = false; // a regular file is there now
+    dev_t device = 0;
+    ino_t inode = 0;
+    std::string error; // why nothing may be written there: a folder, a pipe, a device...
+};
+OutputFile ResolveOutputFile(const std::string& path);
+
+// Bytes held in memory up to a limit, then in an unnamed file in the folder
+// of beside (gone once closed, even after a kill): for what is too large to
+// hold.
+class SpillBuffer {
+public:
+    SpillBuffer(const std::string& beside, std::uint64_t memoryLimit);
+    ~SpillBuffer();
+    SpillBuffer(const SpillBuffer&) = delete;
+    SpillBuffer& operator=(const SpillBuffer&) = delete;
+
+    // Throws std::runtime_error with the system's words when it cannot.
+    void Append(const std::uint8_t* bytes, std::size_t size);
+    std::uint64_t Size() const { return size_; }
+    // Copies everything to fd at its position; 0 or an errno value.
+    int CopyTo(int fd) const;
+
+private:
+    std::string folder_;
+    std::uint64_t limit_;
+    std::uint64_t size_ = 0;
+    // In blocks, so that growing never copies what is held.
+    std::vector<std::vector<std::uint8_t>> memory_;
+    int fd_ = -1;
+};
+
 // Writes the bytes to a temporary file beside path and renames it over path,
 // so the old content stays whole if anything fails. Temporary files that a
 // killed write left in that folder are removed first. Empty on success,
 // otherwise the system's description of the failure.
 std::string WriteFileAtomically(const std::string& path, std::string_view bytes);
-// The same with the content given in pieces, written one after another.
-std::string WriteFileAtomically(const std::string& path, std::span<const std::string_view> pieces);
+// The same with the content given in pieces, written one after another,
+// then tail when given.
+std::string WriteFileAtomically(const std::string& path, std::span<const std::string_view> pieces,
+                                const SpillBuffer* tail = nullptr);
 
 // Creates path exclusively and writes the bytes; fails when it exists.
 // Empty on success, otherwise the system's description of the failure.

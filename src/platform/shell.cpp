@@ -93,6 +93,15 @@ int RunOpener(const std::string& target, std::optional<std::chrono::milliseconds
     return kLaunchOk;
 }
 
+// The first entry of what xdg-mime printed: up to a line end or ";",
+// without trailing blanks.
+std::string FirstWord(const std::string& output) {
+    std::string word = output.substr(0, output.find_first_of("\n\r;"));
+    while (!word.empty() && (word.back() == ' ' || word.back() == '\t'))
+        word.pop_back();
+    return word;
+}
+
 } // namespace
 
 std::vector<std::string> SplitCommandLine(const std::string& command) {
@@ -140,10 +149,15 @@ std::string DesktopEntryExec(const std::string& desktopFile) {
     return {};
 }
 
+std::string DesktopShell::DefaultHandlerFor(const std::string& path) {
+    std::string type = FirstWord(RunForOutput("xdg-mime", {"query", "filetype", path}));
+    if (type.empty() || type == "application/octet-stream")
+        type = "application/vnd.ms-htmlhelp";
+    return FirstWord(RunForOutput("xdg-mime", {"query", "default", type}));
+}
+
 std::string DesktopShell::HtmlHandlerCommand() {
-    std::string name = RunForOutput("xdg-mime", {"query", "default", "text/html"});
-    while (!name.empty() && (name.back() == '\n' || name.back() == ' '))
-        name.pop_back();
+    const std::string name = FirstWord(RunForOutput("xdg-mime", {"query", "default", "text/html"}));
     if (name.empty() || name.find('/') != std::string::npos)
         return {};
     for (const std::string& folder : ApplicationFolders()) {

@@ -24,6 +24,12 @@ public:
     // takes, so that a late failure is not taken for success. For callers off
     // the interface thread; the shell must outlive the call.
     virtual int OpenAndWait(const std::string& target) { return Open(target); }
+    // The desktop file xdg-mime names as the program for the file's type
+    // ("org.example.tomebox.desktop"); empty when none is named.
+    virtual std::string DefaultHandlerFor(const std::string& path) {
+        (void)path;
+        return {};
+    }
     // The command line of the desktop's web browser, field codes included;
     // empty when there is none.
     virtual std::string HtmlHandlerCommand() { return {}; }
@@ -44,6 +50,9 @@ class DesktopShell : public IShell {
 public:
     int Open(const std::string& target) override;
     int OpenAndWait(const std::string& target) override;
+    // The type xdg-mime tells for the file (a help file's when it cannot
+    // tell), then the desktop file it names for that type.
+    std::string DefaultHandlerFor(const std::string& path) override;
     // The Exec line of the desktop file that xdg-mime names for text/html.
     std::string HtmlHandlerCommand() override;
     int RunCommand(const std::string& command, const std::string& target) override;

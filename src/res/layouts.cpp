@@ -21,32 +21,39 @@ constexpr LayoutControl Bitmap(int id, int image, int x, int y, int w, int h) {
     return {id, K::Bitmap, {}, x, y, w, h, 0, image, 0};
 }
 
-constexpr LayoutControl Line(int id, int x, int y, int w) {
-    return {id, K::EtchedLine, {}, x, y, w, 1, 0, 0, 0};
+constexpr LayoutControl Line(int id, int x, int y, int w, std::uint32_t flags = 0) {
+    return {id, K::EtchedLine, {}, x, y, w, 1, 0, 0, flags};
 }
 
-// The build window.
+constexpr LayoutControl Bitmap(int id, int image, int x, int y, int w, int h, std::uint32_t flags) {
+    return {id, K::Bitmap, {}, x, y, w, h, 0, image, flags};
+}
+
+// The build window. Made larger, its fields and the log pane take the room;
+// the buttons keep to the right edge, the exit row to the bottom.
+constexpr std::uint32_t kRight = kFollowX;
+constexpr std::uint32_t kBottomRight = kFollowX | kFollowY;
 constexpr std::array kBuildControls = {
-    Bitmap(-1, kImageBanner, 0, 0, 363, 47),
-    Line(-2, 0, 47, 363),
+    Bitmap(-1, kImageBanner, 0, 0, 363, 47, kGrowX),
+    Line(-2, 0, 47, 363, kGrowX),
     Bitmap(-3, kImageWebPage, 6, 58, 12, 11),
     Label(-4, "Web-страничка (in):", 22, 58, 70, 8, kIdBuildPageEdit),
-    Control(kIdBuildPageEdit, K::Edit, {}, 94, 55, 188, 14),
-    Control(kIdBrowseButton, K::DefPushButton, "Обзор ...", 292, 55, 64, 14),
+    Control(kIdBuildPageEdit, K::Edit, {}, 94, 55, 188, 14, kGrowX),
+    Control(kIdBrowseButton, K::DefPushButton, "Обзор ...", 292, 55, 64, 14, kRight),
     Bitmap(-5, kImageHelpFile, 6, 77, 12, 11),
     Label(-6, "Файл справки (out):", 22, 77, 70, 8, kIdBuildOutputEdit),
-    Control(kIdBuildOutputEdit, K::Edit, {}, 94, 74, 188, 14),
-    Control(kIdOptionsButton, K::PushButton, "Опции ...", 292, 74, 64, 14),
+    Control(kIdBuildOutputEdit, K::Edit, {}, 94, 74, 188, 14, kGrowX),
+    Control(kIdOptionsButton, K::PushButton, "Опции ...", 292, 74, 64, 14, kRight),
     Label(-7, "Заголовок справки:", 22, 95, 70, 8, kIdBuildTitleEdit),
-    Control(kIdBuildTitleEdit, K::Edit, {}, 94, 93, 188, 14),
-    Control(kIdBuildButton, K::PushButton, "Собрать!", 292, 93, 64, 14),
-    Line(-8, 7, 114, 349),
-    Control(kIdBuildLog, K::LogPane, {}, 7, 122, 275, 33, kReadOnly),
-    Control(kIdDecompileButton, K::PushButton, "Разобрать ...", 292, 122, 64, 14),
-    Control(kIdIndexButton, K::PushButton, "Индекс ...", 292, 141, 64, 14),
-    Line(-9, 7, 162, 349),
-    Control(kIdBuildAnimation, K::Animation, {}, 7, 164, 20, 20),
-    Control(kIdExitButton, K::PushButton, "Выход", 292, 170, 64, 14),
+    Control(kIdBuildTitleEdit, K::Edit, {}, 94, 93, 188, 14, kGrowX),
+    Control(kIdBuildButton, K::PushButton, "Собрать!", 292, 93, 64, 14, kRight),
+    Line(-8, 7, 114, 349, kGrowX),
+    Control(kIdBuildLog, K::LogPane, {}, 7, 122, 275, 33, kReadOnly | kGrowX | kGrowY),
+    Control(kIdDecompileButton, K::PushButton, "Разобрать ...", 292, 122, 64, 14, kRight),
+    Control(kIdIndexButton, K::PushButton, "Индекс ...", 292, 141, 64, 14, kRight),
+    Line(-9, 7, 162, 349, kGrowX | kFollowY),
+    Control(kIdBuildAnimation, K::Animation, {}, 7, 164, 20, 20, kFollowY),
+    Control(kIdExitButton, K::PushButton, "Выход", 292, 170, 64, 14, kBottomRight),
 };
 
 // The about box.
@@ -62,17 +69,18 @@ constexpr std::array kAboutControls = {
     Control(kIdAboutWebLink, K::LinkLabel, "http://tomebox.example.org/", 79, 52, 62, 8),
 };
 
-// The index window.
+// The index window. Made larger, the list takes the room; the buttons keep
+// to its right, "Индексировать!" and "<< Назад" to the bottom.
 constexpr std::array kIndexControls = {
-    Control(kIdIndexPages, K::ListView, {}, 7, 7, 275, 177),
-    Control(kIdIndexBrowse, K::DefPushButton, "Обзор ...", 292, 7, 64, 13),
-    Control(kIdIndexUp, K::PushButton, "Вверх", 292, 45, 64, 14),
-    Control(kIdIndexDown, K::PushButton, "Вниз", 292, 64, 64, 14),
-    Control(kIdIndexDelete, K::PushButton, "Удалить", 292, 83, 64, 14),
-    Control(kIdIndexEdit, K::PushButton, "Править", 292, 102, 64, 14),
-    Control(kIdIndexRun, K::PushButton, "Индексировать!", 292, 140, 64, 14),
-    Control(kIdIndexBack, K::PushButton, "<< Назад", 292, 170, 64, 14),
-    Line(-1, 292, 162, 64),
+    Control(kIdIndexPages, K::ListView, {}, 7, 7, 275, 177, kGrowX | kGrowY),
+    Control(kIdIndexBrowse, K::DefPushButton, "Обзор ...", 292, 7, 64, 13, kRight),
+    Control(kIdIndexUp, K::PushButton, "Вверх", 292, 45, 64, 14, kRight),
+    Control(kIdIndexDown, K::PushButton, "Вниз", 292, 64, 64, 14, kRight),
+    Control(kIdIndexDelete, K::PushButton, "Удалить", 292, 83, 64, 14, kRight),
+    Control(kIdIndexEdit, K::PushButton, "Править", 292, 102, 64, 14, kRight),
+    Control(kIdIndexRun, K::PushButton, "Индексировать!", 292, 140, 64, 14, kBottomRight),
+    Control(kIdIndexBack, K::PushButton, "<< Назад", 292, 170, 64, 14, kBottomRight),
+    Line(-1, 292, 162, 64, kBottomRight),
 };
 
 // The decompile window. The log pane stays editable: the user may copy

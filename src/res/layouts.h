@@ -33,6 +33,14 @@ enum ControlFlag : std::uint32_t {
     kGroup = 1u << 1,      // starts a new group of radio buttons
     kThreeState = 1u << 2, // check box with a third, undetermined state
     kAlignRight = 1u << 3, // static text set against its right edge
+    // How a control follows a window made larger than its template (only
+    // windows that may be resized): its right or bottom edge moves with the
+    // window's, and unless its left or top edge is fixed, the whole control
+    // moves along.
+    kGrowX = 1u << 4,   // wider by what the window gained
+    kGrowY = 1u << 5,   // taller by what the window gained
+    kFollowX = 1u << 6, // moved right by what the window gained
+    kFollowY = 1u << 7, // moved down by what the window gained
 };
 
 // Static controls that nothing refers to carry negative ids, unique within

@@ -4,6 +4,7 @@
 #include "res/cp1251.h"
 #include "res/text_case.h"
 #include "site/link_scanner.h"
+#include "site/open_beneath.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -15,6 +16,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
+#include <new>
 #include <optional>
 #include <set>
 #include <sys/stat.h>
@@ -74,15 +76,20 @@ struct Entry {
     std::string text;
 };
 
-std::vector<Entry> ListFolder(const std::string& folder) {
+// The names of the folder at relative below root ("" for root itself).
+std::vector<Entry> ListFolder(int root, const std::string& relative) {
     std::vector<Entry> entries;
-    if (DIR* dir = ::opendir(folder.c_str())) {
+    const int fd = ::openat(root, relative.empty() ? "." : relative.c_str(),
+                            O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (DIR* dir = fd >= 0 ? ::fdopendir(fd) : nullptr) {
         while (const dirent* e = ::readdir(dir)) {
             const std::string_view name = e->d_name;
             if (name != "." && name != "..")
                 entries.push_back({std::string(name), DecodeLegacyText(name)});
         }
         ::closedir(dir);
+    } else if (fd >= 0) {
+        ::close(fd);
     }
     // Of several names equal but for case, the same one wins every time.
     std::sort(entries.begin(), entries.end(),
@@ -90,38 +97,27 @@ std::vector<Entry> ListFolder(const std::string& folder) {
     return entries;
 }
 
-std::string ReadWhole(const std::string& path, std::string& bytes) {
-    // Should the file have been swapped since it was checked, a pipe must not
-    // hang the read (O_NONBLOCK) and a symbolic link must not be followed
-    // out of the site (O_NOFOLLOW: the path given is already resolved).
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
-    if (fd < 0)
-        return std::strerror(errno);
-    std::string error;
-    struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        error = "not a regular file";
-    } else {
-        // One byte more than the size, so a file read whole meets its end
-        // without the buffer growing.
-        bytes.resize(static_cast<std::size_t>(info.st_size) + 1);
-        std::size_t done = 0;
-        for (;;) {
-            if (done == bytes.size())
-                bytes.resize(done * 2); // the file grew
-            const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                error = std::strerror(errno);
-            if (n <= 0)
-                break;
-            done += static_cast<std::size_t>(n);
+// Reads the open file whole. The size it had when opened is read and one
+// byte more, so a file read whole meets its end without the buffer growing.
+std::string ReadWhole(int fd, std::uint64_t size, std::string& bytes) {
+    bytes.resize(static_cast<std::size_t>(size) + 1);
+    std::size_t done = 0;
+    for (;;) {
+        if (done == bytes.size())
+            bytes.resize(done * 2); // the file grew
+        const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            bytes.clear();
+            return std::strerror(errno);
         }
-        bytes.resize(done);
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
     }
-    ::close(fd);
-    return error;
+    bytes.resize(done);
+    return {};
 }
 
 std::string PageTitle(const SiteFile& file) {
@@ -131,21 +127,73 @@ std::string PageTitle(const SiteFile& file) {
     return title.empty() ? file.name.substr(file.name.rfind('/') + 1) : title;
 }
 
+} // namespace
+
+struct SiteRoot {
+    SiteRoot(int fd, std::string real) : fd(fd), real(std::move(real)) {}
+    ~SiteRoot() { ::close(fd); }
+    SiteRoot(const SiteRoot&) = delete;
+    SiteRoot& operator=(const SiteRoot&) = delete;
+
+    std::string Prefix() const { return real == "/" ? "/" : real + "/"; }
+
+    const int fd;           // the folder, held for the walk's lookups
+    const std::string real; // its real path
+};
+
+namespace {
+
+// Why an open below the root failed, for a refusal.
+struct FailureReason {
+    RefusalReason reason;
+    std::string detail;
+};
+
+FailureReason ReasonOf(int error) {
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+        return {RefusalReason::Missing, {}};
+    case ENAMETOOLONG:
+        return {RefusalReason::TooLong, {}};
+    case EACCES:
+        return {RefusalReason::Unenterable, {}};
+    default:
+        return {RefusalReason::Unreadable, std::strerror(error)};
+    }
+}
+
 class Walker {
 public:
     explicit Walker(const WalkOptions& options) : options_(options) {}
 
     SiteWalk Run() {
         char* real = ::realpath(options_.root.c_str(), nullptr);
-        struct stat info {};
-        if (!real || ::stat(real, &info) != 0 || !S_ISDIR(info.st_mode)) {
+        const int fd = real ? ::open(real, O_PATH | O_DIRECTORY | O_CLOEXEC) : -1;
+        if (fd < 0) {
             std::free(real);
             result_.error = "the site folder " + options_.root + " cannot be used";
             return std::move(result_);
         }
-        rootReal_ = real;
+        result_.root = std::make_shared<const SiteRoot>(fd, real);
         std::free(real);
-        rootPrefix_ = rootReal_ == "/" ? "/" : rootReal_ + "/";
+        rootFd_ = fd;
+        rootReal_ = result_.root->real;
+        rootPrefix_ = result_.root->Prefix();
+        try {
+            Walk();
+        } catch (const std::bad_alloc&) {
+            // What was read goes, so that the message can still be made.
+            std::vector<SiteFile>().swap(result_.files);
+            result_.error = "not enough memory to read " +
+                            (reading_.empty() ? std::string("the site") : reading_);
+        }
+        return std::move(result_);
+    }
+
+private:
+    void Walk() {
+        struct stat info {};
         for (const std::string& path : options_.skip) {
             if (::stat(path.c_str(), &info) == 0)
                 skipped_.emplace(info.st_dev, info.st_ino);
@@ -158,10 +206,8 @@ public:
             queue_.pop_front();
             Scan(index);
         }
-        return std::move(result_);
     }
 
-private:
     // What a path below the root came to: a file taken, or why not.
     struct Refused {
         RefusalReason reason;
@@ -234,6 +280,11 @@ private:
             if (std::holds_alternative<std::size_t>(literal))
                 outcome = literal;
         }
+        // A backslash is read as "/" (Windows paths): say so when that finds nothing.
+        if (const auto* refused = std::get_if<Refused>(&outcome);
+            refused && refused->reason == RefusalReason::Missing &&
+            target.shown.find('\\') != std::string::npos)
+            outcome = Refused{RefusalReason::Backslash, {}};
         Report(outcome, target.shown, page);
         if (const auto* index = std::get_if<std::size_t>(&outcome))
             return *index;
@@ -266,39 +317,63 @@ private:
     }
 
     // Finds the file on disk, each name matched without regard to case
-    // when it is not there as written, and reads it.
+    // when it is not there as written, opens it below the root and reads it
+    // (the kinds that are scanned) or notes its size.
     Outcome Locate(const Components& parts) {
         if (parts.empty())
             return Refused{RefusalReason::NotAFile, {}};
-        std::string disk = rootReal_;
+        // Said as such: the lookup would stop at the first name not there.
+        if (rootPrefix_.size() + Join(parts).size() >= PATH_MAX ||
+            std::any_of(parts.begin(), parts.end(),
+                        [](const std::string& part) { return part.size() > NAME_MAX; }))
+            return Refused{RefusalReason::TooLong, {}};
+        std::string disk; // below the root, as on disk
         std::string stored;
         for (const std::string& part : parts) {
-            std::string candidate = (disk == "/" ? "" : disk) + "/" + part;
+            std::string candidate = disk.empty() ? part : disk + "/" + part;
             std::string text = part;
             struct stat info {};
-            if (::lstat(candidate.c_str(), &info) != 0) {
-                const Entry* match = FindNoCase(disk, part);
-                if (!match)
-                    return Refused{RefusalReason::Missing, {}};
-                candidate = (disk == "/" ? "" : disk) + "/" + match->disk;
+            if (::fstatat(rootFd_, candidate.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+                const int error = errno;
+                const Entry* match = error == ENOENT ? FindNoCase(disk, part) : nullptr;
+                if (!match) {
+                    const FailureReason why = ReasonOf(error);
+                    return Refused{why.reason, why.detail};
+                }
+                candidate = disk.empty() ? match->disk : disk + "/" + match->disk;
                 text = match->text;
             }
             disk = std::move(candidate);
             stored += "/" + text;
         }
 
-        char* real = ::realpath(disk.c_str(), nullptr);
-        if (!real)
-            return Refused{errno == ENOENT || errno == ENOTDIR ? RefusalReason::Missing
-                                                               : RefusalReason::Unreadable,
-                           errno == ENOENT || errno == ENOTDIR ? "" : std::strerror(errno)};
-        const std::string resolved = real;
-        std::free(real);
-        if (!resolved.starts_with(rootPrefix_))
+        const Beneath opened = OpenBeneath(rootFd_, rootReal_, disk);
+        switch (opened.status) {
+        case Beneath::Status::Outside:
             return Refused{RefusalReason::LinkOutsideRoot, {}};
-        struct stat info {};
-        if (::stat(resolved.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        case Beneath::Status::NotAFile:
             return Refused{RefusalReason::NotAFile, {}};
+        case Beneath::Status::Changed:
+            return Refused{RefusalReason::Unreadable, "it changed while it was looked up"};
+        case Beneath::Status::Failed: {
+            // A file that cannot be read is said to be so, not a folder on the way.
+            const FailureReason why =
+                opened.error == EACCES
+                    ? FailureReason{RefusalReason::Unreadable, std::strerror(EACCES)}
+                    : ReasonOf(opened.error);
+            return Refused{why.reason, why.detail};
+        }
+        case Beneath::Status::Opened:
+            break;
+        }
+        const int fd = opened.fd;
+        struct Closer {
+            int fd;
+            ~Closer() { ::close(fd); }
+        } closer{fd};
+        struct stat info {};
+        if (::fstat(fd, &info) != 0)
+            return Refused{RefusalReason::Unreadable, std::strerror(errno)};
         if (skipped_.contains({info.st_dev, info.st_ino}))
             return Refused{RefusalReason::HelpFile, {}};
         if (const auto taken = byName_.find(stored); taken != byName_.end()) {
@@ -309,11 +384,20 @@ private:
         }
 
         SiteFile file;
-        file.path = resolved;
+        file.path = rootPrefix_ + disk;
         file.name = stored;
         file.kind = KindOf(stored);
-        if (std::string error = ReadWhole(resolved, file.bytes); !error.empty())
-            return Refused{RefusalReason::Unreadable, error};
+        file.size = static_cast<std::uint64_t>(info.st_size);
+        file.device = info.st_dev;
+        file.inode = info.st_ino;
+        if (file.kind != FileKind::Other) {
+            reading_ = file.path;
+            const std::string error = ReadWhole(fd, file.size, file.bytes);
+            reading_.clear();
+            if (!error.empty())
+                return Refused{RefusalReason::Unreadable, error};
+            file.size = file.bytes.size();
+        }
         const std::size_t index = result_.files.size();
         result_.files.push_back(std::move(file));
         byName_.emplace(stored, index);
@@ -326,7 +410,7 @@ private:
     const Entry* FindNoCase(const std::string& folder, const std::string& name) {
         auto listed = listings_.find(folder);
         if (listed == listings_.end())
-            listed = listings_.emplace(folder, ListFolder(folder)).first;
+            listed = listings_.emplace(folder, ListFolder(rootFd_, folder)).first;
         for (const Entry& entry : listed->second) {
             if (EqualNoCase(entry.text, name))
                 return &entry;
@@ -342,7 +426,9 @@ private:
 
     const WalkOptions& options_;
     SiteWalk result_;
+    int rootFd_ = -1; // held by result_.root
     std::string rootReal_, rootPrefix_;
+    std::string reading_; // the file being read whole, for a failure
     std::set<std::pair<dev_t, ino_t>> skipped_;
     std::deque<std::size_t> queue_;
     std::unordered_map<std::string, Outcome> outcomes_;               // path below root -> outcome
@@ -363,6 +449,12 @@ std::string_view DescribeRefusal(RefusalReason reason) {
         return "is not a regular file";
     case RefusalReason::Missing:
         return "does not exist";
+    case RefusalReason::Backslash:
+        return "does not exist, with its backslashes read as \"/\"";
+    case RefusalReason::TooLong:
+        return "has a name or path longer than the system takes";
+    case RefusalReason::Unenterable:
+        return "is in a folder that cannot be entered";
     case RefusalReason::Unreadable:
         return "cannot be read";
     case RefusalReason::NameClash:
@@ -377,6 +469,28 @@ std::string_view DescribeRefusal(RefusalReason reason) {
 
 SiteWalk WalkSite(const WalkOptions& options) {
     return Walker(options).Run();
+}
+
+int OpenSiteFile(const SiteWalk& walk, const SiteFile& file, std::string& error) {
+    const std::string prefix = walk.root ? walk.root->Prefix() : std::string();
+    if (!walk.root || !file.path.starts_with(prefix)) {
+        error = "is not a file of the site walked";
+        return -1;
+    }
+    const Beneath opened =
+        OpenBeneath(walk.root->fd, walk.root->real, file.path.substr(prefix.size()));
+    struct stat info {};
+    if (opened.status == Beneath::Status::Opened && ::fstat(opened.fd, &info) == 0 &&
+        info.st_dev == file.device && info.st_ino == file.inode &&
+        static_cast<std::uint64_t>(info.st_size) == file.size)
+        return opened.fd;
+    if (opened.fd >= 0)
+        ::close(opened.fd);
+    error = opened.status == Beneath::Status::Failed && opened.error != ENOENT &&
+                    opened.error != ELOOP && opened.error != ENOTDIR
+                ? std::string("cannot be read again: ") + std::strerror(opened.error)
+                : "changed since the site was walked";
+    return -1;
 }
 
 } // namespace tbx::site

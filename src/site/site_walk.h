@@ -6,9 +6,12 @@
 #include "site/link_scanner.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 namespace tbx::site {
@@ -26,9 +29,14 @@ struct ReachedFile {
 };
 
 struct SiteFile {
-    std::string path;  // on disk
+    std::string path;  // on disk: the site folder's real path, then the names as found
     std::string name;  // stored name below the root, UTF-8: "/dir/page.htm"
-    std::string bytes; // the whole file
+    // The whole file for the kinds that are scanned; any other is read only
+    // when the help file is written (OpenSiteFile), never held whole.
+    std::string bytes;
+    std::uint64_t size = 0;
+    dev_t device = 0; // of the file the walk took
+    ino_t inode = 0;
     FileKind kind = FileKind::Other;
     std::string title; // pages: the title text (UTF-8), else the file's name
     Charset charset = Charset::Guess; // pages and sitemaps: how their bytes are read
@@ -42,6 +50,9 @@ enum class RefusalReason {
     LinkOutsideRoot, // a symbolic link on its way resolves outside the root
     NotAFile,        // a folder, pipe, device or socket
     Missing,         // nothing of that name
+    Backslash,       // nothing of that name with its backslashes taken as "/" or kept
+    TooLong,         // a path longer than the system takes
+    Unenterable,     // a folder on the way cannot be entered
     Unreadable,      // there, but could not be read (detail: the system's words)
     NameClash,       // differs only in letter case from a file taken (detail: its name)
     HelpFile,        // the help file being written
@@ -65,15 +76,24 @@ struct WalkOptions {
     std::function<void(std::size_t filesRead)> progress; // after each file read
 };
 
+// The site folder the walk held, for reading its files again.
+struct SiteRoot;
+
 struct SiteWalk {
     std::vector<SiteFile> files; // in the order reached
     std::vector<Refusal> refusals;
     // Stored name of each start, in the order given (the start page first);
     // empty for a start that was refused.
     std::vector<std::string> startNames;
-    std::string error;     // the root cannot be used; nothing was walked
+    std::string error; // the root cannot be used, or memory ran out; nothing was walked
+    std::shared_ptr<const SiteRoot> root;
 };
 
 SiteWalk WalkSite(const WalkOptions& options);
+
+// Opens a file of the walk again for reading: the very file the walk took
+// (its device, inode and size), found again below the site folder as the
+// walk found it. The descriptor, or -1 with error saying why not.
+int OpenSiteFile(const SiteWalk& walk, const SiteFile& file, std::string& error);
 
 } // namespace tbx::site

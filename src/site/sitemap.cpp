@@ -7,6 +7,8 @@
 #include "site/link_scanner.h"
 
 #include <algorithm>
+#include <map>
+#include <utility>
 
 namespace tbx::site {
 namespace {
@@ -39,6 +41,43 @@ bool NamesTheFile(std::string_view text, std::string_view path) {
     return EqualNoCase(text, path) || EqualNoCase(text, file);
 }
 
+// Elements that hold nothing, so a class on them opens no block.
+bool IsVoidElement(const MarkupTag& tag) {
+    return IsAnyOf(tag, {"area", "base", "br", "col", "embed", "hr", "img", "input", "link", "meta",
+                         "param", "source", "track", "wbr"});
+}
+
+bool HasClass(const MarkupTag& tag, std::initializer_list<std::string_view> names) {
+    const TagAttribute* attribute = tag.Find("class");
+    if (!attribute)
+        return false;
+    const std::string_view classes = attribute->value;
+    for (std::size_t at = 0; at < classes.size();) {
+        const std::size_t start = classes.find_first_not_of(" \t\r\n\f", at);
+        if (start == std::string_view::npos)
+            break;
+        const std::size_t end = std::min(classes.find_first_of(" \t\r\n\f", start), classes.size());
+        const std::string_view word = classes.substr(start, end - start);
+        if (std::any_of(names.begin(), names.end(), [&](std::string_view n) { return word == n; }))
+            return true;
+        at = end;
+    }
+    return false;
+}
+
+// A block whose links lead around the site rather than list it: <nav>,
+// role="navigation", a page's header and footer, and Sphinx's bars
+// ("related" above and below the text, "sphinxsidebar" beside it).
+bool OpensNavigation(const MarkupTag& tag) {
+    if (tag.closing || IsVoidElement(tag))
+        return false;
+    if (IsAnyOf(tag, {"nav", "header", "footer"}))
+        return true;
+    if (const TagAttribute* role = tag.Find("role"); role && EqualNoCase(role->value, "navigation"))
+        return true;
+    return HasClass(tag, {"related", "sphinxsidebar", "footer"});
+}
+
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -61,6 +100,7 @@ public:
     void OnTag(const MarkupTag& tag) override {
         if (EndsLinkText(tag))
             EndLink();
+        TrackNavigation(tag);
         if (tag.Is("ul") || tag.Is("ol")) {
             separated_ = true;
             if (tag.closing)
@@ -82,7 +122,8 @@ public:
             OnText(" ");
         } else if (tag.Is("a") && !tag.closing) {
             if (const TagAttribute* href = tag.Find("href"))
-                link_ = Link{true, href->value, {}, inRow_ ? rowText_ : std::string()};
+                link_ = Link{
+                    true, href->value, {}, inRow_ ? rowText_ : std::string(), !navigation_.empty()};
         }
     }
 
@@ -101,10 +142,13 @@ public:
 
     std::vector<SitemapEntry> Finish() {
         EndLink();
+        LeaveOutRepeats();
         // A parent always comes before its children, so the tree is put
         // together from the end without recursion.
         std::vector<SitemapEntry> top;
         for (std::size_t i = nodes_.size(); i-- > 0;) {
+            if (nodes_[i].left)
+                continue;
             SitemapEntry& entry = nodes_[i].entry;
             std::reverse(entry.children.begin(), entry.children.end());
             if (entry.local.empty() && entry.children.empty())
@@ -121,6 +165,8 @@ private:
         SitemapEntry entry; // its children gathered in Finish
         std::size_t parent = kNone;
         int nameRank = 0; // 2: its link's text, 1: its table row, 0: a title or a heading
+        bool inNavigation = false;
+        bool left = false; // left out of the tree; its children go to its stand-in
     };
 
     // The page itself, then each list open around the current place.
@@ -136,7 +182,62 @@ private:
         std::string_view href;
         std::string text;      // as written
         std::string rowBefore; // the text of its table row before it, as written
+        bool inNavigation = false;
     };
+
+    // The element blocks of navigation open around the current place, each
+    // with how many elements of its name are open in it (itself included).
+    struct NavigationBlock {
+        std::string name; // lower case
+        int open = 1;
+    };
+
+    void TrackNavigation(const MarkupTag& tag) {
+        if (tag.Is("body") || tag.Is("html")) {
+            if (tag.closing)
+                navigation_.clear();
+            return;
+        }
+        for (auto block = navigation_.rbegin(); block != navigation_.rend(); ++block) {
+            if (!tag.Is(block->name))
+                continue;
+            if (!tag.closing)
+                ++block->open;
+            else if (--block->open == 0)
+                navigation_.erase(std::next(block).base());
+            return;
+        }
+        if (OpensNavigation(tag))
+            navigation_.push_back({ToLowerCase(tag.name)});
+    }
+
+    // Each target once, where it first stands; links of navigation only when
+    // the page lists nothing else. The children of an entry left out go to
+    // the entry that stands for it: the first of its target, or its parent.
+    void LeaveOutRepeats() {
+        const bool listsMore = std::any_of(nodes_.begin(), nodes_.end(), [](const Node& node) {
+            return !node.inNavigation && !node.entry.local.empty();
+        });
+        std::map<std::pair<std::string, std::string>, std::size_t> first;
+        std::vector<std::size_t> standIn(nodes_.size(), kNone);
+        for (std::size_t i = 0; i < nodes_.size(); ++i) {
+            Node& node = nodes_[i];
+            if (node.parent != kNone)
+                node.parent = standIn[node.parent];
+            standIn[i] = i;
+            if (node.inNavigation && listsMore) {
+                node.left = true;
+                standIn[i] = node.parent;
+            } else if (!node.entry.local.empty()) {
+                const auto [found, fresh] =
+                    first.try_emplace({node.entry.local, node.entry.fragment}, i);
+                if (!fresh) {
+                    node.left = true;
+                    standIn[i] = found->second;
+                }
+            }
+        }
+    }
 
     void OpenList(bool ordered) {
         if (levels_.size() > kMaxDepth) {
@@ -151,7 +252,8 @@ private:
                 std::string heading = PlainText(outer.itemText, page_.charset);
                 if (!heading.empty()) {
                     outer.itemEntry = nodes_.size();
-                    nodes_.push_back({{std::move(heading), {}, {}, {}}, outer.parent, 0});
+                    nodes_.push_back(
+                        {{std::move(heading), {}, {}, {}}, outer.parent, 0, !navigation_.empty()});
                 }
             }
             parent = outer.itemEntry != kNone ? outer.itemEntry : outer.parent;
@@ -191,6 +293,7 @@ private:
         node.entry.local = target->name.substr(1);
         node.entry.fragment = address.fragment;
         node.parent = levels_.back().parent;
+        node.inNavigation = link.inNavigation;
         std::string text = PlainText(link.text, page_.charset);
         std::string row = DropItemNumber(PlainText(link.rowBefore, page_.charset));
         if (!text.empty() && !NamesTheFile(text, address.path)) {
@@ -219,7 +322,8 @@ private:
     void Add(Node node) {
         if (!separated_ && lastNode_ != kNone) {
             Node& last = nodes_[lastNode_];
-            if (last.parent == node.parent && last.entry.local == node.entry.local &&
+            if (last.parent == node.parent && last.inNavigation == node.inNavigation &&
+                last.entry.local == node.entry.local &&
                 last.entry.fragment == node.entry.fragment) {
                 if (node.nameRank > last.nameRank) {
                     last.entry.name = std::move(node.entry.name);
@@ -243,6 +347,7 @@ private:
     Link link_;
     bool inRow_ = false;
     std::string rowText_; // text of the current table row since its last link, as written
+    std::vector<NavigationBlock> navigation_;
     // Whether anything but white space and tags stood since the last entry.
     bool separated_ = true;
     std::size_t lastNode_ = kNone;

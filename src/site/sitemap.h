@@ -33,7 +33,11 @@ struct SitemapEntry {
 // index window's title column), else the target page's title. Links right
 // after one another to the same place, with nothing but white space and
 // tags between them (a picture and a text linking one page), make one
-// entry. Empty when the walk holds no page of that name. The page's bytes
+// entry. A target (page and fragment) is listed once, where it first
+// stands. Links inside navigation (<nav>, role="navigation", <header>,
+// <footer>, Sphinx's "related", "sphinxsidebar" and "footer" blocks) are
+// left out unless the page links nothing else. Empty when the walk holds no
+// page of that name. The page's bytes
 // must be those the walk read: links are matched to the files they reached
 // by where they stand.
 std::vector<SitemapEntry> ContentsFromPage(const SiteWalk& walk, std::string_view pageName);

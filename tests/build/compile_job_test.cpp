@@ -1,4 +1,6 @@
 #include "build/compile_job.h"
+#include "chm/internal_files.h"
+#include "chm/writer.h"
 #include "platform/shell.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
@@ -14,8 +16,8 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <mutex>
-#include <signal.h>
 #include <optional>
+#include <signal.h>
 #include <thread>
 #include <unistd.h>
 
@@ -181,6 +183,103 @@ TEST_F(CompileJobTest, OverwriteAsksOnlyWithConsentOption) {
     RunJob();
     EXPECT_EQ(ReadFile(site / "start.chm"), "compiled");
     EXPECT_EQ(host.messages.back(), Built());
+}
+
+// A help file as hhc writes it for a start page and a title.
+void WriteHelpFile(const std::string& path, const std::string& topic, const std::string& title) {
+    chm::HelpModel model;
+    model.defaultTopic = "/" + topic;
+    model.title = title;
+    model.compiledFile = path;
+    chm::Writer writer;
+    ASSERT_EQ(writer.Add("/#SYSTEM", chm::BuildHelpFiles(model).system, chm::Storage::Uncompressed),
+              "");
+    ASSERT_EQ(writer.Add("/" + topic, "<title>old</title>"), "");
+    ASSERT_EQ(writer.Finish(path), "");
+}
+
+// Without the consent option a help file is replaced unasked only when it
+// was built from the same start page under the same title: sites share
+// start page names, and another site's help file is not lost unasked.
+TEST_F(CompileJobTest, AnotherSitesHelpFileIsAskedAboutEvenWithoutConsent) {
+    Compiler(kWritesHelpFile);
+    const std::string output = site / "start.chm";
+    host.fields[kIdTitleEdit] = "Справка \"X\"";
+    const std::string question109 = LoadString(109);
+    struct Case {
+        const char* what;
+        std::string topic, title;
+        bool consent;
+        std::string question; // empty: none
+    };
+    const Case cases[] = {
+        {"this page and title", "start.htm", "Справка «X»", false, ""},
+        {"another start page", "index.htm", "Справка «X»", false,
+         question109 +
+             "\nВ нём справка другого сайта: «Справка «X»», начальная страница index.htm."},
+        {"another title", "start.htm", "Другая", false,
+         question109 + "\nВ нём справка другого сайта: «Другая», начальная страница start.htm."},
+        {"this page and title, with consent", "start.htm", "Справка «X»", true, question109},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetOption("ConsentOnRewrite", c.consent ? "1" : "0");
+        for (const bool yes : {false, true}) {
+            WriteHelpFile(output, c.topic, c.title);
+            const std::string old = ReadFile(output);
+            host.questions.clear();
+            host.messages.clear();
+            if (!c.question.empty())
+                host.answers = {yes};
+            RunJob();
+            if (c.question.empty()) {
+                EXPECT_TRUE(host.questions.empty());
+                EXPECT_EQ(ReadFile(output), "compiled");
+                break;
+            }
+            EXPECT_EQ(host.questions, std::vector<std::string>{c.question});
+            // "Нет" keeps the old help file and says nothing.
+            EXPECT_EQ(ReadFile(output), yes ? "compiled" : old);
+            EXPECT_EQ(host.messages.empty(), !yes);
+        }
+    }
+}
+
+// "Open after compile" that shows nothing says why, and the window stays so
+// that it can be read; the desktop's program being Tomebox itself is never
+// started from the job.
+TEST_F(CompileJobTest, AHelpFileThatCannotBeShownIsSaidAndTheWindowStays) {
+    Compiler(kWritesHelpFile);
+    SetOption("QuitAfterCompile", "1");
+    struct Case {
+        const char* what;
+        std::string handler;
+        int openResult;
+        int reason;
+        std::size_t opens;
+    };
+    const Case cases[] = {
+        {"no program (xdg-open exits 3)", "", kLaunchNoAssociation, kMsgReasonNoViewer, 1},
+        {"gone", "xchm.desktop", kLaunchFileNotFound, kMsgReasonHelpFileGone, 1},
+        {"Tomebox itself", "org.example.tomebox.desktop", kLaunchOk, kMsgReasonViewerIsTomebox, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        shell.handler = c.handler;
+        shell.openResult = c.openResult;
+        shell.opened.clear();
+        host.messages.clear();
+        RunJob();
+        EXPECT_EQ(shell.opened.size(), c.opens);
+        EXPECT_EQ(host.messages.back(),
+                  Built() + "\n" + FillString(kMsgHelpNotShown, {LoadString(c.reason)}));
+        EXPECT_TRUE(host.endResults.empty());
+    }
+    shell.handler = "xchm.desktop";
+    shell.openResult = kLaunchOk;
+    RunJob();
+    EXPECT_EQ(host.messages.back(), Built());
+    EXPECT_EQ(host.endResults, std::vector<int>{1});
 }
 
 TEST_F(CompileJobTest, CompilerFailuresAreReportedAndSkipTheAfterActions) {

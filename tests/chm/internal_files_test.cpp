@@ -1,5 +1,9 @@
+#include "build/help_project.h"
 #include "chm/internal_files.h"
 #include "res/cp1251.h"
+#include "settings/opt_store.h"
+#include "site/project.h"
+#include "support/temp_dir.h"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -153,6 +157,28 @@ TEST(InternalFiles, WindowRecordHoldsEveryFieldOfTheDefinition) {
     EXPECT_EQ(text(0xA8), "http://x.example/");
     EXPECT_EQ(files.strings[0], '\0');
     EXPECT_EQ(files.itbits, "");
+}
+
+// First-run options give a navigation width of 0, which the viewer would
+// take as a pane of no width and hide it for good: the width is left unset,
+// as for an empty field.
+TEST(InternalFiles, FirstRunWindowDefinitionGivesNoNavigationWidth) {
+    const test::TempDir store;
+    const RegHive hive(store.Path());
+    WriteFirstRunDefaults(hive);
+    const std::string definition =
+        BuildWindowDefinition(hive, "Справка", "/opt/tomebox/about.htm", {1024, 768});
+    HelpModel model = Model();
+    HelpWindow& window = model.windows[0];
+    ASSERT_EQ(site::ParseWindowDefinition(definition, window), "") << definition;
+    ASSERT_EQ(window.navWidth, 0); // the project text says 0, as the options hold
+
+    for (const std::int64_t width : {0, -5}) {
+        window.navWidth = width;
+        const std::string w = BuildHelpFiles(model).windows;
+        EXPECT_EQ(U32(w, 8 + 0x0C) & 0x20, 0u) << width;
+        EXPECT_EQ(U32(w, 8 + 0x4C), 0u) << width;
+    }
 }
 
 TEST(InternalFiles, TopicsUrlTableAndUrlStringsLeadFromEachTopicToItsNameAndTitle) {

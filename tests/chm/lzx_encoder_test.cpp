@@ -1,3 +1,4 @@
+#include "chm/lzx_decoder.h"
 #include "chm/lzx_encoder.h"
 #include "chm_test_data.h"
 
@@ -6,16 +7,41 @@
 namespace tbx::chm {
 namespace {
 
+// The bytes a stream stands for, each reset interval decoded from its own
+// frame offset as readers seek; empty when a frame fails.
+std::string Decoded(const LzxStream& stream, unsigned windowBits) {
+    const std::size_t frames = stream.frameOffsets.size();
+    const std::size_t intervalFrames = (std::size_t{1} << windowBits) / kLzxFrameSize;
+    LzxDecoder decoder(windowBits);
+    std::string bytes;
+    for (std::size_t first = 0; first < frames; first += intervalFrames) {
+        const std::size_t start = stream.frameOffsets[first];
+        const std::size_t end = first + intervalFrames < frames
+                                    ? stream.frameOffsets[first + intervalFrames]
+                                    : stream.bytes.size();
+        BitReader in(std::span(stream.bytes).subspan(start, end - start));
+        decoder.Reset();
+        for (std::size_t f = first; f < std::min(frames, first + intervalFrames); ++f) {
+            const LzxDecoder::Result result = decoder.DecodeFrame(in);
+            if (result.error)
+                return {};
+            bytes.append(result.frame.begin(), result.frame.end());
+        }
+    }
+    return bytes;
+}
+
 // Intervals are compressed on many threads and joined in order: the
-// stream must not depend on the thread count, must have one frame offset
-// per 32 KiB frame (with at least two bytes of padding in the last), and
-// no frame may outgrow what the readers buffer. The first block is of the
-// kind that suits the data.
-TEST(LzxEncoder, StreamIsTheSameOnAnyThreadCountAndFramesStayBounded) {
+// stream must decode back to the input (zeros after it), not depend on the
+// thread count, have one frame offset per 32 KiB frame (with at least two
+// bytes of padding in the last), and no frame may outgrow what the readers
+// buffer. The first block is of the kind that suits the data.
+TEST(LzxEncoder, StreamDecodesBackTheSameOnAnyThreadCountInBoundedFrames) {
     struct Input {
         std::string name;
         std::string bytes;
         LzxBlockType firstBlock;
+        unsigned windowBits = kDefaultWindowBits;
     };
     const std::vector<Input> inputs = {
         {"text", test::Prose(1, 1'500'000), LzxBlockType::Verbatim},
@@ -23,11 +49,15 @@ TEST(LzxEncoder, StreamIsTheSameOnAnyThreadCountAndFramesStayBounded) {
         {"runs", test::Runs(3, 700'001), LzxBlockType::Verbatim},
         {"records", test::Records(5, 300'000), LzxBlockType::Aligned},
         {"up to a frame end", test::Prose(4, 3 * kLzxFrameSize - 1), LzxBlockType::Verbatim},
+        // A stored frame, then one compressed that repeats offsets the
+        // parse met in the stored one.
+        {"stored, then compressed", test::RandomBytes(5, 45'000), LzxBlockType::Uncompressed},
+        {"window of 2 MiB", test::Prose(7, 2'300'000), LzxBlockType::Verbatim, 21},
     };
-    for (const auto& [name, text, firstBlock] : inputs) {
+    for (const auto& [name, text, firstBlock, windowBits] : inputs) {
         SCOPED_TRACE(name);
         const std::span data(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-        const LzxStream one = LzxCompress(data, kDefaultWindowBits, 1);
+        const LzxStream one = LzxCompress(data, windowBits, 1);
         const std::size_t frames = (text.size() + 1) / kLzxFrameSize + 1;
         ASSERT_EQ(one.frameOffsets.size(), frames);
         EXPECT_EQ(one.frameOffsets[0], 0u);
@@ -39,8 +69,11 @@ TEST(LzxEncoder, StreamIsTheSameOnAnyThreadCountAndFramesStayBounded) {
             EXPECT_LE(end - one.frameOffsets[f], kLzxFrameSize + 6144) << "frame " << f;
             EXPECT_EQ(end % 2, 0u) << "frame " << f << " does not end on a 16-bit boundary";
         }
+        std::string padded = text;
+        padded.resize(frames * kLzxFrameSize, '\0');
+        EXPECT_TRUE(Decoded(one, windowBits) == padded);
         for (const unsigned threads : {2u, 7u}) {
-            const LzxStream many = LzxCompress(data, kDefaultWindowBits, threads);
+            const LzxStream many = LzxCompress(data, windowBits, threads);
             EXPECT_EQ(many.bytes, one.bytes) << threads << " threads";
             EXPECT_EQ(many.frameOffsets, one.frameOffsets) << threads << " threads";
         }

@@ -267,3 +267,36 @@ TEST_F(ChmReader, DamagedFilesGiveReasons) {
 
 } // namespace
 } // namespace tbx::chm
+
+namespace tbx::chm {
+namespace {
+
+// Reset intervals of 2 MiB that do not compress are read in bounded pieces
+// of input: every byte comes back, read whole and read backwards in pieces
+// that cross the places where the input is read on.
+TEST(ChmReaderIntervals, IntervalsLargerThanAPieceOfInputComeBackWhole) {
+    std::mt19937 random(77);
+    const std::string noise = Random(random, 5'000'000, 256);
+    test::TempDir dir;
+    Writer writer;
+    ASSERT_EQ(writer.Add("/noise.bin", noise), "");
+    WriteOptions options;
+    options.windowBits = 21;
+    ASSERT_EQ(writer.Finish(dir / "wide.chm", options), "");
+    const std::unique_ptr<ChmFile> file = OpenOrFail(dir / "wide.chm");
+    ASSERT_TRUE(file);
+    const ChmEntry entry = file->Entry(*file->Find("/noise.bin"));
+    ChmCursor cursor(*file);
+    EXPECT_TRUE(ReadWhole(cursor, entry) == noise);
+    std::string piece(300'001, '\0');
+    for (std::uint64_t from = noise.size() - piece.size(); from > piece.size();
+         from -= piece.size()) {
+        ASSERT_EQ(cursor.Read(entry, from, {reinterpret_cast<std::uint8_t*>(piece.data()),
+                                            piece.size()}),
+                  "");
+        ASSERT_TRUE(piece == noise.substr(from, piece.size())) << from;
+    }
+}
+
+} // namespace
+} // namespace tbx::chm

@@ -11,7 +11,9 @@
 #include <cctype>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
+#include <memory>
 #include <set>
 #include <stdexcept>
 #include <sys/resource.h>
@@ -26,6 +28,23 @@ struct File {
     std::string bytes;
     Storage storage = Storage::Compressed;
     bool later = false; // added by AddLater (then stored uncompressed)
+    bool source = false; // added by AddFrom, read in pieces of odd sizes
+};
+
+// Gives bytes a few at a time, as a file read may; a length other than
+// the one added stands for a file that changed.
+class PiecesSource final : public FileSource {
+public:
+    explicit PiecesSource(std::string_view bytes) : bytes_(bytes) {}
+    std::size_t Read(std::span<std::uint8_t> into) override {
+        const std::size_t n = std::min({into.size(), bytes_.size(), std::size_t{7777}});
+        std::copy_n(bytes_.data(), n, into.data());
+        bytes_.remove_prefix(n);
+        return n;
+    }
+
+private:
+    std::string_view bytes_;
 };
 
 const std::vector<std::string_view> kStreams = {kNameList, kControlData,   kSpanInfo,
@@ -35,9 +54,11 @@ std::string Write(const std::string& path, const std::vector<File>& files,
                   const WriteOptions& options = {}) {
     Writer writer;
     for (const File& file : files) {
-        const std::string error =
-            file.later ? writer.AddLater(file.name, [&file] { return file.bytes; })
-                       : writer.Add(file.name, file.bytes, file.storage);
+        const auto open = [&file] { return std::make_unique<PiecesSource>(file.bytes); };
+        const std::string error = file.later
+                                      ? writer.AddLater(file.name, [&file] { return file.bytes; })
+                                  : file.source ? writer.AddFrom(file.name, file.bytes.size(), open)
+                                                : writer.Add(file.name, file.bytes, file.storage);
         if (!error.empty())
             return error;
     }
@@ -412,6 +433,7 @@ TEST(ChmWriter, ReadersReadEveryFileBackByteForByte) {
           {"/2.htm", test::Prose(11, 1'300'001)},
           {"/3.htm", test::Prose(12, 77)}}},
         {"incompressible", {{"/noise.png", test::RandomBytes(13, 300'000)}}},
+        {"a stored frame, then a compressed one", {{"/noise.png", test::RandomBytes(5, 45'000)}}},
         {"incompressible between text",
          {{"/a.htm", test::Prose(14, 40'000)},
           {"/b.png", test::RandomBytes(15, 50'000)},
@@ -474,6 +496,9 @@ TEST(ChmWriter, ManyEntriesGetListingAndIndexChunks) {
 
 // The file must not depend on the number of threads; progress counts
 // whole compressed files, in order, up to all of them.
+// The same bytes whatever the threads, whether files are held or read from
+// a source as they are compressed, and whether the compressed bytes stay
+// in memory or go to a file meanwhile.
 TEST(ChmWriter, SameFileOnAnyThreadCountWithProgress) {
     std::vector<File> files = {{"/#SYSTEM", "sys", Storage::Uncompressed}};
     for (int i = 0; i < 40; ++i)
@@ -481,19 +506,32 @@ TEST(ChmWriter, SameFileOnAnyThreadCountWithProgress) {
     files.push_back({"/last-empty.htm", ""});
     test::TempDir dir;
     std::string first;
-    for (const unsigned threads : {1u, 2u, 5u}) {
+    const struct {
+        unsigned threads;
+        bool sources;
+        std::uint64_t memoryLimit;
+    } cases[] = {{1, false, WriteOptions{}.memoryLimit},
+                 {2, false, 0},
+                 {5, true, 0},
+                 {2, true, 100'000},
+                 {1, true, WriteOptions{}.memoryLimit}};
+    for (const auto& [threads, sources, limit] : cases) {
+        for (std::size_t i = 1; i < files.size(); ++i)
+            files[i].source = sources && i % 3 != 0;
         WriteOptions options;
         options.threads = threads;
+        options.memoryLimit = limit;
         std::vector<std::pair<std::size_t, std::size_t>> calls;
         options.progress = [&](std::size_t done, std::size_t all) {
             calls.emplace_back(done, all);
         };
-        const std::string path = dir / ("t" + std::to_string(threads) + ".chm");
+        const std::string path = dir / "t.chm";
         ASSERT_EQ(Write(path, files, options), "");
         const std::string bytes = test::ReadFile(path);
         if (first.empty())
             first = bytes;
-        EXPECT_TRUE(bytes == first) << threads << " threads";
+        EXPECT_TRUE(bytes == first) << threads << " threads, sources " << sources << ", " << limit;
+        EXPECT_EQ(fs::directory_iterator(dir.Path())->path(), path) << "nothing else left";
         ASSERT_FALSE(calls.empty());
         EXPECT_EQ(calls.back(), std::make_pair(files.size() - 1, files.size() - 1));
         for (std::size_t i = 1; i < calls.size(); ++i)
@@ -590,6 +628,30 @@ TEST(ChmWriter, FailedWriteLeavesNothingBehind) {
     EXPECT_NE(failing.Finish(dir / "old.chm").find("no index"), std::string::npos);
     EXPECT_EQ(test::ReadFile(dir.Path() / "old.chm"), "earlier file");
     EXPECT_EQ(entries(), (std::set<std::string>{"folder", "old.chm"}));
+
+    // A file read as it is compressed that proves shorter, longer or unreadable.
+    const struct {
+        std::uint64_t length;
+        std::function<std::unique_ptr<FileSource>()> open;
+        std::string error;
+    } sources[] = {
+        {files[0].bytes.size() + 1, [&] { return std::make_unique<PiecesSource>(files[0].bytes); },
+         "\"/b.htm\" changed while the help file was being written"},
+        {files[0].bytes.size() - 1, [&] { return std::make_unique<PiecesSource>(files[0].bytes); },
+         "\"/b.htm\" changed while the help file was being written"},
+        {10, []() -> std::unique_ptr<FileSource> { throw std::runtime_error("gone"); }, "gone"},
+    };
+    for (const auto& source : sources) {
+        Writer reading;
+        ASSERT_EQ(reading.AddFrom("/b.htm", source.length, source.open), "");
+        ASSERT_EQ(reading.Add("/c.htm", "after"), "");
+        WriteOptions spilling;
+        spilling.memoryLimit = 0;
+        EXPECT_EQ(reading.Finish(dir / "old.chm", spilling),
+                  "cannot write " + dir / "old.chm" + ": " + source.error);
+        EXPECT_EQ(test::ReadFile(dir.Path() / "old.chm"), "earlier file");
+        EXPECT_EQ(entries(), (std::set<std::string>{"folder", "old.chm"}));
+    }
 
     ASSERT_EQ(Write(dir / "old.chm", files), "");
     EXPECT_EQ(test::ReadChmObject(dir / "old.chm", "/a.htm"), files[0].bytes);

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 #include <map>
 #include <sstream>
+#include <sys/stat.h>
 
 namespace tbx {
 namespace {
@@ -197,6 +198,39 @@ TEST_F(CliTest, StrictBuildFailsOnALinkNotFollowed) {
     EXPECT_FALSE(fs::exists(dir / "nowhere"));
 }
 
+// A start page or output that cannot be is named with what is wrong, and
+// whatever the compiler refuses it says why; nothing is written.
+TEST_F(CliTest, BuildSaysWhatIsWrongWithThePageOrTheOutput) {
+    Place({{"site/index.htm", "<title>S</title><link rel=stylesheet href=\"s.css\">"},
+           {"site/s.css", "body {}"}});
+    ASSERT_EQ(::mkfifo((dir / "fifo.chm").c_str(), 0600), 0);
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string error; // in standard error
+    } cases[] = {
+        {{"build", ""}, 2, "tomebox-cli: the start page's name is empty\n"},
+        {{"build", "site/index.htm", "-o", ""}, 2, "tomebox-cli: the help file's name is empty\n"},
+        {{"build", "site"},
+         1,
+         "tomebox-cli: " + dir / "site" + ": this is a folder, not a start page"},
+        {{"build", "site/index.htm", "--no-settings", "-o", "fifo.chm"},
+         1,
+         "fifo.chm: it is not a regular file but a pipe, device or socket\n"},
+        {{"build", "site/index.htm", "--no-settings", "-o", "site/s.css"},
+         1,
+         "s.css: it is \"s.css\" in \"/index.htm\", a file the build reads\n"},
+    };
+    for (const auto& c : cases) {
+        const CliRun run = Run(c.args);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        EXPECT_NE(run.err.find(c.error), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+    EXPECT_EQ(ReadFile(dir / "site/s.css"), "body {}");
+    EXPECT_EQ(fs::status(dir / "fifo.chm").type(), fs::file_type::fifo);
+}
+
 // The index page of a folder is the very page the window writes for its
 // rows as it lists them: the core's writer with ListPages' rows.
 TEST_F(CliTest, IndexWritesTheWindowsPageForTheSameFolder) {
@@ -295,6 +329,15 @@ TEST_F(CliTest, ExtractRoundTripsAndReplacesChangedFilesOnlyWhenAsked) {
     EXPECT_EQ(missing.status, 1);
     EXPECT_NE(missing.err.find(dir / "нет.chm"), std::string::npos) << missing.err;
     EXPECT_FALSE(fs::exists(dir / "нет"));
+
+    // A file that is no help file: hh fails, and the folders made for it,
+    // two levels of them, are taken back.
+    WriteFile(dir / "текст.chm", "just text, no help file");
+    const CliRun notHelp = Run({"extract", "текст.chm", dir / "новая/папка"});
+    EXPECT_EQ(notHelp.status, 1);
+    EXPECT_FALSE(fs::exists(dir / "новая")) << notHelp.err;
+    EXPECT_EQ(Run({"extract", "текст.chm"}).status, 1);
+    EXPECT_FALSE(fs::exists(dir / "текст"));
 }
 
 } // namespace

@@ -50,10 +50,14 @@ TEST(PageListTest, ListsOnlyPagesSortedWithTheirTitles) {
     fs::create_directory(dir.Path() / "folder.htm");
     fs::create_directory(dir.Path() / "plain folder");
     WriteFile(dir / "plain folder/inner.htm", "<title>not listed</title>");
+    // The index page written into the folder before would link to itself.
+    WriteFile(dir / "index_tbx.html", "<title>Tomebox! ==СОДЕРЖАНИЕ==</title>");
+    WriteFile(dir / "Index_Tbx.html", "<title>another page</title>");
 
     const std::vector<PageEntry> pages = ListPages(dir.Path().string() + "/");
 
-    ASSERT_EQ(Names(pages), (std::vector<std::string>{"a.htm", "B.HTML", "c.htm", "folder.htm"}));
+    ASSERT_EQ(Names(pages), (std::vector<std::string>{"a.htm", "B.HTML", "c.htm", "folder.htm",
+                                                      "Index_Tbx.html"}));
     EXPECT_EQ(pages[0].title, "a.htm");  // no title tag: the file title
     EXPECT_EQ(pages[1].title, "Вторая"); // Windows-1251 page
     EXPECT_EQ(pages[2].title, "Третья"); // UTF-8 page

@@ -207,6 +207,7 @@ TEST(DesktopShell, SplitsCommandLinesAndReadsDesktopEntries) {
     EXPECT_EQ(DesktopEntryExec("[Desktop Entry]\nName=No command\n"), "");
 }
 
+// Also the program xdg-mime names for help files.
 TEST(DesktopShell, FindsTheWebBrowserAndStartsItWithTheTarget) {
     test::TempDir dir;
     const std::string savedPath = std::getenv("PATH");
@@ -215,7 +216,14 @@ TEST(DesktopShell, FindsTheWebBrowserAndStartsItWithTheTarget) {
     const std::string bin = (dir.Path() / "bin").string();
     fs::create_directories(bin);
     fs::create_directories(dir.Path() / "share/applications");
-    Script(dir, "bin/xdg-mime", "echo 'web browser.desktop'\n");
+    // The type of a help file, then the program for each type.
+    Script(dir, "bin/xdg-mime",
+           "case \"$2 $3\" in\n"
+           "'filetype '*unknown*) ;;\n"
+           "filetype*) echo application/vnd.ms-htmlhelp;;\n"
+           "'default text/html') echo 'web browser.desktop';;\n"
+           "'default application/vnd.ms-htmlhelp') echo 'tomebox viewer.desktop;other.desktop';;\n"
+           "esac\n");
     Script(dir, "bin/browser", "printf '%s|' \"$@\" > \"${0%/*}/args\"\n");
     test::WriteFile(dir.Path() / "share/applications/web browser.desktop",
                     "[Desktop Entry]\nExec=browser --new \"%u\"\n");
@@ -224,6 +232,8 @@ TEST(DesktopShell, FindsTheWebBrowserAndStartsItWithTheTarget) {
 
     DesktopShell shell;
     const std::string command = shell.HtmlHandlerCommand();
+    const std::string helpViewer = shell.DefaultHandlerFor("/tmp/a.chm");
+    const std::string unknownType = shell.DefaultHandlerFor("/tmp/unknown.chm");
     const int result = shell.RunCommand("browser --new ", "http://a b.example/");
     const int missing = shell.RunCommand("no-such-browser", "x");
 
@@ -233,6 +243,8 @@ TEST(DesktopShell, FindsTheWebBrowserAndStartsItWithTheTarget) {
     else
         unsetenv("XDG_DATA_DIRS");
     EXPECT_EQ(command, "browser --new \"%u\"");
+    EXPECT_EQ(helpViewer, "tomebox viewer.desktop");
+    EXPECT_EQ(unknownType, "tomebox viewer.desktop");
     EXPECT_EQ(result, kLaunchOk);
     EXPECT_EQ(missing, kLaunchFileNotFound);
     // The target arrives as one argument, blanks and all.

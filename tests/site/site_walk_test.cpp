@@ -1,14 +1,18 @@
 #include "res/cp1251.h"
+#include "site/open_beneath.h"
 #include "site/site_walk.h"
 #include "support/temp_dir.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
 #include <sys/stat.h>
 #include <tuple>
+#include <unistd.h>
 
 namespace tbx::site {
 namespace {
@@ -142,8 +146,18 @@ TEST_F(SiteWalkTest, FilesKeepTheirBytesKindAndTitle) {
     const auto files = FilesOf(walk);
 
     ASSERT_TRUE(files.contains("/pics/logo.gif") && files.contains("/index.htm"));
+    // A file that is not scanned is not held, but read again as the very file taken.
     const SiteFile& logo = *files.at("/pics/logo.gif");
-    EXPECT_EQ(logo.bytes, test::ReadFile(root / "pics/logo.gif"));
+    EXPECT_EQ(logo.bytes, "");
+    EXPECT_EQ(logo.size, test::ReadFile(root / "pics/logo.gif").size());
+    std::string error;
+    const int fd = OpenSiteFile(walk, logo, error);
+    ASSERT_GE(fd, 0) << error;
+    ::close(fd);
+    fs::rename(root / "pics/logo.gif", root / "pics/old.gif");
+    WriteFile(root / "pics/logo.gif", test::ReadFile(root / "pics/old.gif"));
+    EXPECT_EQ(OpenSiteFile(walk, logo, error), -1);
+    EXPECT_EQ(error, "changed since the site was walked");
     EXPECT_EQ(logo.kind, FileKind::Other);
     EXPECT_EQ(logo.path, fs::canonical(root / "pics/logo.gif").string());
     EXPECT_EQ(files.at("/style.css")->kind, FileKind::StyleSheet);
@@ -172,6 +186,69 @@ TEST_F(SiteWalkTest, StartsOutsideTheRootOrMissingAreRefusedAndAnUnusableRootIsA
 
     options.root = (root / "index.htm").string();
     EXPECT_NE(WalkSite(options).error, "");
+}
+
+} // namespace
+} // namespace tbx::site
+
+namespace tbx::site {
+namespace {
+
+// Both ways of looking names up below the site folder come to the same:
+// links inside are followed, links out are refused, nothing else opened.
+TEST(OpenBeneath, EitherLookupFollowsLinksInsideOnlyAndOpensOnlyFiles) {
+    TempDir dir;
+    const fs::path root = dir.Path() / "site";
+    fs::create_directories(root / "real");
+    fs::create_directories(dir.Path() / "out");
+    WriteFile(root / "real/page.htm", "inside");
+    WriteFile(dir.Path() / "out/page.htm", "outside");
+    fs::create_symlink("real", root / "rel");
+    fs::create_symlink(root / "real", root / "abs");
+    fs::create_symlink("../out", root / "up");
+    fs::create_symlink(dir.Path() / "out", root / "absup");
+    fs::create_symlink("real/page.htm", root / "last.htm");
+    fs::create_symlink("../out/page.htm", root / "lastup.htm");
+    ASSERT_EQ(::mkfifo((root / "fifo").c_str(), 0600), 0);
+    const std::string real = fs::canonical(root).string();
+    const int rootFd = ::open(real.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(rootFd, 0);
+    using S = Beneath::Status;
+    const struct {
+        std::string path;
+        S status;
+        int error;
+    } cases[] = {
+        {"real/page.htm", S::Opened, 0},
+        {"rel/page.htm", S::Opened, 0},
+        {"abs/page.htm", S::Opened, 0},
+        {"last.htm", S::Opened, 0},
+        {"up/page.htm", S::Outside, 0},
+        {"absup/page.htm", S::Outside, 0},
+        {"lastup.htm", S::Outside, 0},
+        {"fifo", S::NotAFile, 0},
+        {"real", S::NotAFile, 0},
+        {"nothing.htm", S::Failed, ENOENT},
+        {"real/page.htm/x", S::Failed, ENOTDIR},
+    };
+    for (const Lookup lookup : {Lookup::Best, Lookup::NameByName}) {
+        for (const auto& c : cases) {
+            const Beneath opened = OpenBeneath(rootFd, real, c.path, lookup);
+            EXPECT_EQ(opened.status, c.status) << c.path;
+            if (c.status == S::Failed) {
+                EXPECT_EQ(opened.error, c.error) << c.path;
+            }
+            if (opened.status == S::Opened) {
+                char bytes[16] = {};
+                EXPECT_EQ(::read(opened.fd, bytes, sizeof bytes), 6) << c.path;
+                EXPECT_STREQ(bytes, "inside") << c.path;
+                ::close(opened.fd);
+            } else {
+                EXPECT_EQ(opened.fd, -1) << c.path;
+            }
+        }
+    }
+    ::close(rootFd);
 }
 
 } // namespace

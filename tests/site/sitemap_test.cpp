@@ -4,6 +4,7 @@
 #include "support/sitemap_reader.h"
 #include "support/temp_dir.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
@@ -92,8 +93,8 @@ TEST(Sitemap, StartPageLinksAndListsBecomeTheTree) {
          "Бэ=b.htm;Дэ=sub/d.htm"},
         // ul in ul, ol, unclosed items, end tags with nothing open.
         {"<ul><li><a href=a.htm>A</a><ol><li><a href=b.htm>B</a><li><a href=c.htm>C</a></ol>"
-         "<li><a href=sub/d.htm>D</a></ul></ul></ol><a href=a.htm>A2</a>",
-         "A=a.htm{B=b.htm;C=c.htm};D=sub/d.htm;A2=a.htm"},
+         "<li><a href=sub/d.htm>D</a></ul></ul></ol><a href=a.htm#x>A2</a>",
+         "A=a.htm{B=b.htm;C=c.htm};D=sub/d.htm;A2=a.htm#x"},
         // A list after "</li>" still belongs to its item; an unclosed one runs to the end.
         {"<ul><li><a href=a.htm>A</a></li><ul><li><a href=b.htm>B</a></li></ul>"
          "<li><a href=c.htm>C</a><ul><li><a href=sub/d.htm>D</a>",
@@ -110,13 +111,31 @@ TEST(Sitemap, StartPageLinksAndListsBecomeTheTree) {
          "Открытая=a.htm;Б=b.htm"},
         // Names: text without tags, references and white space; else the title.
         {"<a href=b.htm>  Глава&nbsp;1 &amp;\n <b>два</b><br>три </a>"
-         "<a href=a.htm></a>, <a href=a.htm>[a.htm]</a>, <a href=c.htm><img src=pic.gif></a>",
-         "Глава 1 & два три=b.htm;Страница А=a.htm;Страница А=a.htm;c.htm=c.htm"},
-        // A picture and a text linking one page make one entry; repeats elsewhere stay.
+         "<a href=a.htm></a>, <a href=sub/d.htm>[d.htm]</a>, <a href=c.htm><img src=pic.gif></a>",
+         "Глава 1 & два три=b.htm;Страница А=a.htm;D=sub/d.htm;c.htm=c.htm"},
+        // A picture and a text linking one page make one entry; a target
+        // listed again is left out, its list going to where it first stands.
         {"<a href=a.htm><img src=pic.gif></a> <a href=a.htm>Текст</a>"
-         "<ul><li><a href=b.htm>B</a><li><a href=b.htm>B</a></ul>"
-         "<a href=\"c.htm#part2\">C2</a><a href=\"c.htm#part3\">C3</a>",
-         "Текст=a.htm;B=b.htm;B=b.htm;C2=c.htm#part2;C3=c.htm#part3"},
+         "<ul><li><a href=b.htm>B</a><li><a href=\"./b.htm\">B2</a><ul><li><a href=c.htm>C</a>"
+         "</ul></ul><a href=\"c.htm#part2\">C2</a><a href=\"c.htm#part3\">C3</a>"
+         "<a href=sub/../a.htm>A</a>",
+         "Текст=a.htm;B=b.htm{C=c.htm};C2=c.htm#part2;C3=c.htm#part3"},
+        // Navigation is left out, nesting kept around it; Sphinx's bars as
+        // its pages write them.
+        {"<div class=\"related\" role=\"navigation\"><h3>Navigation</h3><ul>"
+         "<li class=\"right\"><a href=sub/d.htm>modules</a></li>"
+         "<li><a href=c.htm>next</a></ul></div>"
+         "<nav><ul><li><a href=a.htm>Home</a></ul></nav>"
+         "<div class=body><ul><li><a href=a.htm>A</a><ul><li><a href=b.htm>B</a></ul>"
+         "<div><p>still text</p></div><li><a href=c.htm>C</a></ul></div>"
+         "<div class=\"sphinxsidebar\"><div class=inner><a href=sub/d.htm>D</a></div>"
+         "<a href=b.htm>B again</a></div>"
+         "<header><a href=sub/d.htm>top</a></header><footer><a href=sub/d.htm>bottom</a></footer>"
+         "<DIV CLASS=\"x footer\"><a href=sub/d.htm>©</a></DIV><img role=navigation src=pic.gif>"
+         "<a href=sub/d.htm>D</a>",
+         "A=a.htm{B=b.htm};C=c.htm;D=sub/d.htm"},
+        // A page of nothing but navigation keeps it.
+        {"<nav><a href=a.htm>A</a> <a href=b.htm>B</a></nav><p>text</p>", "A=a.htm;B=b.htm"},
         {"<meta charset=\"utf-8\"><a href=\"a.htm\">Ёж ≈ ёжик</a>", "Ёж ≈ ёжик=a.htm", true},
     };
     for (const Case& c : cases) {
@@ -125,6 +144,42 @@ TEST(Sitemap, StartPageLinksAndListsBecomeTheTree) {
         const SiteWalk walk = Walk(root, "index.htm");
         EXPECT_EQ(RoundTrip(ContentsFromPage(walk, "/index.htm")), c.tree) << c.body;
     }
+}
+
+// Every target of the entries and below them, as "local#fragment".
+void CollectTargets(const std::vector<SitemapEntry>& entries, std::vector<std::string>& targets) {
+    for (const SitemapEntry& entry : entries) {
+        if (!entry.local.empty())
+            targets.push_back(entry.local + "#" + entry.fragment);
+        CollectTargets(entry.children, targets);
+    }
+}
+
+// The Python documentation (Debian's python3-doc), a Sphinx site: its start
+// page repeats the indexes in its bars and tables; the contents lists each
+// target once and none of the bars' links ("index", "modules", "next").
+TEST(Sitemap, PythonDocumentationContentsHasNoRepeatsAndNoBars) {
+    const fs::path docs = "/usr/share/doc/python3-doc/html";
+    if (!fs::exists(docs / "index.html"))
+        GTEST_SKIP() << "python3-doc is not installed";
+    const fs::path root = fs::canonical(docs);
+    const SiteWalk walk = Walk(root, "index.html");
+    const std::vector<SitemapEntry> contents = ContentsFromPage(walk, "/index.html");
+
+    std::vector<std::string> targets;
+    CollectTargets(contents, targets);
+    std::map<std::string, int> seen;
+    for (const std::string& target : targets)
+        EXPECT_EQ(++seen[target], 1) << target << " listed again";
+    EXPECT_GE(targets.size(), 20u);
+    for (const char* page : {"whatsnew/3.11.html#", "tutorial/index.html#", "library/index.html#",
+                             "genindex.html#", "py-modindex.html#", "copyright.html#"})
+        EXPECT_EQ(seen[page], 1) << page;
+    std::vector<std::string> names;
+    for (const SitemapEntry& entry : contents)
+        names.push_back(entry.name);
+    for (const char* bar : {"index", "modules", "next", "previous"})
+        EXPECT_EQ(std::count(names.begin(), names.end(), bar), 0) << bar;
 }
 
 // ---- Keywords and writing ---------------------------------------------------------

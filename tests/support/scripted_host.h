@@ -94,6 +94,7 @@ public:
         opened.push_back(target);
         return openResult;
     }
+    std::string DefaultHandlerFor(const std::string&) override { return handler; }
     std::string HtmlHandlerCommand() override { return browser; }
     int RunCommand(const std::string& command, const std::string& target) override {
         std::lock_guard lock(mutex_);
@@ -112,6 +113,7 @@ public:
     int openResult = kLaunchOk;
     int runResult = kLaunchOk;
     std::string browser;
+    std::string handler; // the desktop file named for every file type
 };
 
 // Polls condition until it holds; false after twenty seconds.

@@ -1,9 +1,12 @@
 #include "app/build_dlg.h"
+#include "chm/internal_files.h"
+#include "chm/writer.h"
 #include "controls/busy_animation.h"
 #include "controls/dialog_builder.h"
 #include "controls/log_pane.h"
 #include "fake_dialogs.h"
 #include "res/layouts.h"
+#include "res/strings.h"
 #include "settings/opt_store.h"
 #include "support/temp_dir.h"
 
@@ -13,6 +16,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <algorithm>
@@ -78,6 +82,18 @@ protected:
     QString Page(const std::string& name, std::string_view content) {
         WriteFile(files.Path() / name, content);
         return Q(files / name);
+    }
+
+    // Starts a build of slow.htm whose compiler takes its time, so that the
+    // job is still running when the test acts.
+    void StartSlowBuild() {
+        const fs::path hhc = programDir.Path() / "hhc";
+        WriteFile(hhc, "#!/bin/sh\nexec sleep 30\n");
+        fs::permissions(hhc, fs::perms::owner_all);
+        Browse(Page("slow.htm", "<title>S</title>"));
+        dialog->show();
+        Click(kIdBuildButton);
+        ASSERT_TRUE(WaitFor([&] { return Animation()->IsPlaying(); }));
     }
 
     // Browses to page, answering the output-folder question when asked.
@@ -174,6 +190,37 @@ TEST_F(BuildDlgTest, EveryTextFitsItsControlAndNothingOverlaps) {
     }
 }
 
+// Made larger, the window gives the room to the fields and the log pane,
+// which wraps long lines; it is never smaller than its layout.
+TEST_F(BuildDlgTest, TheWindowResizesAndTheLogPaneGrowsAndWraps) {
+    dialog->show();
+    const QSize start = dialog->size();
+    EXPECT_EQ(dialog->minimumSize(), start);
+    EXPECT_GT(dialog->maximumWidth(), start.width());
+    const QRect log = Log()->geometry();
+    const QRect exit = FindControl(*dialog, kIdExitButton)->geometry();
+    const QRect build = FindControl(*dialog, kIdBuildButton)->geometry();
+    const int pageWidth = Field(kIdBuildPageEdit)->width();
+
+    dialog->resize(start + QSize(300, 200));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Log()->geometry(), log.adjusted(0, 0, 300, 200));
+    EXPECT_EQ(FindControl(*dialog, kIdExitButton)->geometry(), exit.translated(300, 200));
+    EXPECT_EQ(FindControl(*dialog, kIdBuildButton)->geometry(), build.translated(300, 0));
+    EXPECT_EQ(Field(kIdBuildPageEdit)->width(), pageWidth + 300);
+    EXPECT_TRUE(QRect(QPoint(0, 0), dialog->size())
+                    .contains(FindControl(*dialog, kIdExitButton)->geometry()));
+
+    dialog->resize(start - QSize(100, 100));
+    EXPECT_EQ(dialog->size(), start);
+
+    // A long line wraps instead of running out of sight sideways.
+    Log()->SetMessage(QStringLiteral("Компиляция остановлена: ") + QString(400, QLatin1Char('x')));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Log()->lineWrapMode(), QTextEdit::WidgetWidth);
+    EXPECT_EQ(Log()->horizontalScrollBar()->maximum(), 0);
+}
+
 TEST_F(BuildDlgTest, BrowseFillsThePathsTheTitleAndTheReport) {
     const QString page = Page("start.html", "<html><head><TITLE>Руководство  Пользователя</Title>");
     Browse(page);
@@ -192,6 +239,53 @@ TEST_F(BuildDlgTest, BrowseFillsThePathsTheTitleAndTheReport) {
     EXPECT_EQ(Output(), Q(files / "start.chm"));
     EXPECT_EQ(Title(), QStringLiteral("Руководство  Пользователя"));
     EXPECT_EQ(LogText(), QStringLiteral("Файл 'start.html'") + kReportTail);
+}
+
+// A page typed into its field counts once the focus leaves the field: the
+// output and title follow it as after "Обзор ...", but what the user typed
+// into those fields stays.
+TEST_F(BuildDlgTest, ATypedPageFillsOutputAndTitleButNotOverTypedOnes) {
+    const QString first = Page("first.htm", "<title>Первый</title>");
+    const QString second = Page("second.htm", "<title>Второй</title>");
+    const QString third = Page("third.htm", "<title>Третий</title>");
+    Browse(first);
+    dialog->show();
+    dialog->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dialog.get()));
+    const auto type = [&](int id, const QString& text) {
+        QLineEdit* field = Field(id);
+        field->setFocus();
+        field->selectAll();
+        field->insert(text); // as typed; key clicks know only ASCII
+        QTest::keyClick(field, Qt::Key_Tab);
+    };
+
+    type(kIdBuildPageEdit, second);
+    EXPECT_EQ(Output(), Q(files / "second.chm"));
+    EXPECT_EQ(Title(), QStringLiteral("Второй"));
+    EXPECT_EQ(LogText(), QStringLiteral("Файл 'second.htm'") + kReportTail);
+
+    // A typed output stays; the title still follows the page.
+    type(kIdBuildOutputEdit, QStringLiteral("/tmp/мой.chm"));
+    type(kIdBuildPageEdit, third);
+    EXPECT_EQ(Output(), QStringLiteral("/tmp/мой.chm"));
+    EXPECT_EQ(Title(), QStringLiteral("Третий"));
+
+    // A typed title stays, and so does everything for a page that is not there.
+    type(kIdBuildTitleEdit, QStringLiteral("Мой заголовок"));
+    type(kIdBuildPageEdit, Q(files / "missing.htm"));
+    EXPECT_EQ(Title(), QStringLiteral("Мой заголовок"));
+    EXPECT_EQ(LogText(), Q(LoadString(110)) + "\n" + Q(files / "missing.htm"));
+    type(kIdBuildPageEdit, first);
+    EXPECT_EQ(Output(), QStringLiteral("/tmp/мой.chm"));
+    EXPECT_EQ(Title(), QStringLiteral("Мой заголовок"));
+
+    // "Обзор ..." fills both whatever they hold, and typing follows it again.
+    Browse(second);
+    type(kIdBuildPageEdit, third);
+    EXPECT_EQ(Output(), Q(files / "third.chm"));
+    EXPECT_EQ(Title(), QStringLiteral("Третий"));
+    EXPECT_EQ(dialogs.Calls().size(), 2u); // the two picks
 }
 
 TEST_F(BuildDlgTest, OutputFolderQuestionYesNoAndCancelledPick) {
@@ -413,6 +507,33 @@ TEST_F(BuildDlgTest, BuildRunsTheJobAndItsQuitOptionEndsTheWindow) {
     EXPECT_EQ(finished[0][0].toInt(), 1);
 }
 
+// With "ask before overwriting" off, as it is by default, the help file of
+// another site still brings the question, and "Нет" keeps it.
+TEST_F(BuildDlgTest, AnotherSitesHelpFileBringsTheQuestionAndNoKeepsIt) {
+    InstallFakeCompiler(programDir.Path());
+    SetOption("OpenAfterCompile", "0");
+    Browse(Page("index.htm", "<title>Новый сайт</title>"));
+    chm::HelpModel other;
+    other.defaultTopic = "/index.htm";
+    other.title = "Старый сайт";
+    chm::Writer writer;
+    ASSERT_EQ(writer.Add("/#SYSTEM", chm::BuildHelpFiles(other).system, chm::Storage::Uncompressed),
+              "");
+    ASSERT_EQ(writer.Finish(files / "index.chm"), "");
+    const std::string old = test::ReadFile(files.Path() / "index.chm");
+    dialog->show();
+
+    dialogs.ExpectYesNo(false);
+    Click(kIdBuildButton);
+    ASSERT_TRUE(WaitFor([&] { return dialogs.ScriptDone(); }));
+    EXPECT_EQ(dialogs.Calls().back().text,
+              QStringLiteral("Компилируемый CHM файл уже существует. Перезаписать его?\n"
+                             "В нём справка другого сайта: «Старый сайт», начальная страница "
+                             "index.htm."));
+    dialog.reset(); // waits for the job to end
+    EXPECT_EQ(test::ReadFile(files.Path() / "index.chm"), old);
+}
+
 TEST_F(BuildDlgTest, ClosingWhileAJobWaitsOnItsQuestionDoesNotHang) {
     InstallFakeCompiler(programDir.Path());
     SetOption("ConsentOnRewrite", "1");
@@ -436,16 +557,19 @@ TEST_F(BuildDlgTest, ClosingWhileAJobWaitsOnItsQuestionDoesNotHang) {
     EXPECT_EQ(left, (std::vector<std::string>{"site.chm", "site.htm"}));
 }
 
-TEST_F(BuildDlgTest, ExitWhileAJobRunsShowsNothingAndWaitsForIt) {
-    // A compiler that takes its time, so the job is still running at exit.
-    const fs::path hhc = programDir.Path() / "hhc";
-    WriteFile(hhc, "#!/bin/sh\nexec sleep 30\n");
-    fs::permissions(hhc, fs::perms::owner_all);
-    Browse(Page("slow.htm", "<title>S</title>"));
-    dialog->show();
+// While a build runs, Escape stops it as "Остановить" does; the window stays.
+TEST_F(BuildDlgTest, EscapeStopsARunningBuild) {
+    ASSERT_TRUE(dialog->actions().contains(dialog->StopAction()));
+    StartSlowBuild();
+    QTest::keyClick(Field(kIdBuildPageEdit), Qt::Key_Escape);
+    ASSERT_TRUE(WaitFor([&] { return !Animation()->IsPlaying(); }));
+    EXPECT_EQ(LogText(), Q(LoadString(kMsgCompileStopped)));
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_FALSE(fs::exists(files.Path() / "slow.chm"));
+}
 
-    Click(kIdBuildButton);
-    ASSERT_TRUE(WaitFor([&] { return Animation()->IsPlaying(); }));
+TEST_F(BuildDlgTest, ExitWhileAJobRunsShowsNothingAndWaitsForIt) {
+    StartSlowBuild();
     const QString running = LogText();
     const auto started = std::chrono::steady_clock::now();
     Click(kIdExitButton);

@@ -266,6 +266,53 @@ TEST_F(IndexDlgTest, AFailedWriteIsReportedAndNothingIsHandedOff) {
     EXPECT_TRUE(g_strIndexPage.empty());
 }
 
+// Changes not yet written are not lost unasked, whichever way the window
+// closes; a list as the folder gave it, or as written, closes at once.
+TEST_F(IndexDlgTest, ClosingAsksBeforeLosingUnwrittenChangesAndDeleteKeyDrops) {
+    Browse(QString::fromStdString(Folder()));
+    Select(0);
+    List()->setFocus();
+    QTest::keyClick(List(), Qt::Key_Delete);
+    EXPECT_EQ(Files(), (QStringList{"b.htm", "C.html"}));
+    EXPECT_TRUE(dialog->ListChanged());
+
+    const QString question = Text(kMsgIndexUnwritten);
+    const std::function<void()> closers[] = {
+        [&] { QTest::keyClick(List(), Qt::Key_Escape); },
+        [&] { dialog->close(); },
+        [&] { Click(kIdIndexBack); },
+    };
+    for (const auto& close : closers) {
+        dialogs.ExpectYesNo(false);
+        close();
+        EXPECT_EQ(dialogs.Calls().back().text, question);
+        EXPECT_TRUE(dialog->isVisible());
+    }
+
+    // A retitled row counts too; writing the page makes the list safe to close.
+    dialog->OnEndLabelEdit(0, QStringLiteral("Новая"));
+    Click(kIdIndexRun);
+    EXPECT_FALSE(dialog->ListChanged());
+    QTest::keyClick(List(), Qt::Key_Escape);
+    EXPECT_FALSE(dialog->isVisible());
+
+    // Yes lets the changes go.
+    dialog->show();
+    Select(1);
+    Click(kIdIndexUp);
+    dialogs.ExpectYesNo(true);
+    dialog->close();
+    EXPECT_FALSE(dialog->isVisible());
+
+    // No row: Delete says so, as the button does.
+    dialog->show();
+    List()->clearSelection();
+    List()->setCurrentItem(nullptr);
+    dialogs.ExpectMessage();
+    QTest::keyClick(List(), Qt::Key_Delete);
+    EXPECT_EQ(dialogs.Calls().back().text, kDeleteNoRow);
+}
+
 TEST_F(IndexDlgTest, BackClosesWithResultOne) {
     Click(kIdIndexBack);
     EXPECT_FALSE(dialog->isVisible());

@@ -6,6 +6,7 @@
 // a wrong command line; 128 + the signal when stopped.
 
 #include "hh_extract.h"
+#include "hh_messages.h"
 
 #include "build/tool_output.h"
 
@@ -14,12 +15,17 @@
 #include <cstring>
 #include <fcntl.h>
 #include <linux/landlock.h>
+#include <new>
 #include <string>
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
-// The truncate right came with Landlock ABI 3; older kernel headers lack it.
+// The refer right came with Landlock ABI 2, truncate with ABI 3; older
+// kernel headers lack them.
+#ifndef LANDLOCK_ACCESS_FS_REFER
+#define LANDLOCK_ACCESS_FS_REFER (1ULL << 13)
+#endif
 #ifndef LANDLOCK_ACCESS_FS_TRUNCATE
 #define LANDLOCK_ACCESS_FS_TRUNCATE (1ULL << 14)
 #endif
@@ -75,6 +81,10 @@ void RestrictWritesTo(const char* dir) {
                    LANDLOCK_ACCESS_FS_MAKE_DIR | LANDLOCK_ACCESS_FS_MAKE_REG |
                    LANDLOCK_ACCESS_FS_MAKE_SOCK | LANDLOCK_ACCESS_FS_MAKE_FIFO |
                    LANDLOCK_ACCESS_FS_MAKE_BLOCK | LANDLOCK_ACCESS_FS_MAKE_SYM;
+    // Moving a folder within dir, as deep chains of folders are made, needs
+    // the refer right, handled from ABI 2 on; before it no folder moves.
+    if (abi >= 2)
+        writes |= LANDLOCK_ACCESS_FS_REFER;
     if (abi >= 3)
         writes |= LANDLOCK_ACCESS_FS_TRUNCATE;
     landlock_ruleset_attr ruleset{};
@@ -115,6 +125,10 @@ private:
     tbx::ProgressPacer pacer_;
 };
 
+void Problem(const std::string& problem) {
+    std::fprintf(stderr, "hh: %s\n", problem.c_str());
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -134,31 +148,33 @@ int main(int argc, char* argv[]) {
     RestrictWritesTo(argv[2]);
     ProgressLines progress;
     hh::ExtractListener listener;
-    listener.problem = [](const std::string& problem) {
-        std::fprintf(stderr, "hh: %s\n", problem.c_str());
-    };
+    listener.problem = Problem;
     listener.progress = [&](std::size_t written, std::size_t total) {
         progress.Show(written, total);
     };
-    const hh::ExtractResult result = hh::Decompile(argv[2], argv[3], listener, &g_stop);
-
+    // Out of memory is a message and a failure status, never an abort.
+    hh::ExtractResult result;
+    try {
+        result = hh::Decompile(argv[2], argv[3], listener, &g_stop);
+    } catch (const std::bad_alloc&) {
+        result.fatal = hh::msg::OutOfMemory();
+    }
+    const std::string file = tbx::EscapeForLine(argv[3]);
     if (result.headerChainEntries > 0)
-        std::fprintf(stderr,
-                     "hh: %s: the header's directory chain lists only %llu entries; every "
-                     "listing chunk was read instead\n",
-                     argv[3], static_cast<unsigned long long>(result.headerChainEntries));
+        Problem(hh::msg::HeaderChainShort(
+            file, static_cast<unsigned long long>(result.headerChainEntries)));
     if (!result.fatal.empty()) {
-        std::fprintf(stderr, "hh: %s\n", result.fatal.c_str());
+        Problem(result.fatal);
         return 1;
     }
     ProgressLines::Print(result.files, result.toWrite);
     if (result.stopSignal) {
-        std::fprintf(stderr, "hh: stopped after %zu files\n", result.files);
+        Problem(hh::msg::Stopped(result.files));
         return 128 + result.stopSignal;
     }
     if (!result.Ok()) {
-        std::fprintf(stderr, "hh: %s: %zu files written; %zu names refused, %zu entries failed\n",
-                     argv[3], result.files, result.refused, result.failures);
+        Problem(hh::msg::Lost(file, result.files, result.toWrite, result.refused,
+                              result.failures));
         return 1;
     }
     return 0;

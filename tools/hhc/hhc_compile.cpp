@@ -4,25 +4,71 @@
 #include "chm/internal_files.h"
 #include "chm/search_index.h"
 #include "chm/writer.h"
+#include "platform/files.h"
 #include "res/text_case.h"
 #include "site/project.h"
 #include "site/site_walk.h"
 #include "site/sitemap.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <future>
+#include <memory>
+#include <new>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <system_error>
 #include <thread>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
 namespace tbx::hhc {
 namespace {
 
+// The compiler's own messages, together.
 constexpr std::string_view kReservedName = "has a name the help file keeps for its own data";
+constexpr std::string_view kOutOfMemory = "not enough memory";
+
+std::string CannotWriteText(const std::string& output, const std::string& why) {
+    return "cannot write the help file " + output + ": " + why;
+}
+std::string ReplacesProjectText(const std::string& output) {
+    return CannotWriteText(output, "it is the project itself");
+}
+std::string ReplacesInputText(const std::string& output, const std::string& link,
+                              const std::string& page) {
+    return CannotWriteText(output, "it is " +
+                                       (page.empty() ? "\"" + link + "\" of the project"
+                                                     : "\"" + link + "\" in \"" + page + "\"") +
+                                       ", a file the build reads");
+}
+
+// A site file's bytes, read while the help file is written.
+class SiteFileSource final : public chm::FileSource {
+public:
+    SiteFileSource(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+    ~SiteFileSource() override { ::close(fd_); }
+    SiteFileSource(const SiteFileSource&) = delete;
+    SiteFileSource& operator=(const SiteFileSource&) = delete;
+
+    std::size_t Read(std::span<std::uint8_t> into) override {
+        for (;;) {
+            const ssize_t n = ::read(fd_, into.data(), into.size());
+            if (n >= 0)
+                return static_cast<std::size_t>(n);
+            if (errno != EINTR)
+                throw std::runtime_error("cannot read " + path_ + ": " + std::strerror(errno));
+        }
+    }
+
+private:
+    const int fd_;
+    const std::string path_;
+};
 
 bool Stopped(const CompileOptions& options) {
     return options.stop && *options.stop;
@@ -68,12 +114,19 @@ public:
         if (!read.Ok())
             return Failed(read.error);
         project_ = read.project;
+        if (std::string error = OutputRefusal(projectPath); !error.empty())
+            return Failed(error);
         if (Stopped(options_))
             return Halted();
 
-        site::SiteWalk walk = Walk();
+        walk_ = Walk();
+        site::SiteWalk& walk = walk_;
         if (!walk.error.empty())
             return Failed(walk.error);
+        for (const site::Refusal& refusal : walk.refusals) {
+            if (refusal.reason == site::RefusalReason::HelpFile)
+                return Failed(ReplacesInputText(project_.compiledFile, refusal.link, refusal.page));
+        }
         for (const site::Refusal& refusal : walk.refusals)
             NotFollowed({refusal.link, refusal.page, Why(refusal)});
         if (walk.startNames.empty() || walk.startNames[0].empty())
@@ -114,6 +167,20 @@ private:
     void NotFollowed(const UnfollowedLink& unfollowed) {
         ++unfollowed_;
         Print(FormatUnfollowedLine(unfollowed));
+    }
+
+    // Why the help file may not be written where the project says, before
+    // anything is read: only a regular file, or a link to one, is replaced,
+    // and never the project. (The files of the site are the walk's to tell.)
+    std::string OutputRefusal(const std::string& projectPath) const {
+        const OutputFile output = ResolveOutputFile(project_.compiledFile);
+        if (!output.error.empty())
+            return CannotWriteText(project_.compiledFile, output.error);
+        struct stat info {};
+        if (output.exists && ::stat(projectPath.c_str(), &info) == 0 &&
+            info.st_dev == output.device && info.st_ino == output.inode)
+            return ReplacesProjectText(project_.compiledFile);
+        return {};
     }
 
     site::SiteWalk Walk() {
@@ -197,8 +264,8 @@ private:
 
     // Each file goes into the writer and, when it is a page, becomes a topic
     // (and is indexed); then its bytes are let go (a page's once it is
-    // indexed), so the site is held in memory about once beside the writer's
-    // copy.
+    // indexed), so the scanned files are held in memory about once beside
+    // the writer's copy. The others are read only as they are compressed.
     void AddSiteFiles(std::vector<site::SiteFile>& files) {
         std::uint64_t size = 0;
         for (const site::SiteFile& file : files)
@@ -210,13 +277,21 @@ private:
                 NotFollowed({file.name, {}, std::string(kReservedName)});
                 continue;
             }
-            if (std::string refused = writer_.Add(file.name, file.bytes); !refused.empty()) {
+            // The name is not repeated in the reason: the line names it.
+            if (std::string why = writer_.NameRefusal(file.name); !why.empty()) {
+                NotFollowed({file.name, {}, why});
+                continue;
+            }
+            const std::string refused = file.kind == site::FileKind::Other
+                                            ? writer_.AddFrom(file.name, file.size, Opener(file))
+                                            : writer_.Add(file.name, file.bytes);
+            if (!refused.empty()) {
                 NotFollowed({file.name, {}, refused});
                 continue;
             }
             ++stored_;
             ++compressed_;
-            bytesIn_ += file.bytes.size();
+            bytesIn_ += file.size;
             if (file.kind == site::FileKind::Page) {
                 if (search_)
                     pages.emplace_back(static_cast<std::uint32_t>(model_.topics.size()), &file);
@@ -226,6 +301,16 @@ private:
                 std::string().swap(file.bytes);
         }
         IndexPages(pages);
+    }
+
+    chm::SourceOpener Opener(const site::SiteFile& file) const {
+        return [this, &file]() -> std::unique_ptr<chm::FileSource> {
+            std::string error;
+            const int fd = site::OpenSiteFile(walk_, file, error);
+            if (fd < 0)
+                throw std::runtime_error(file.path + " " + error);
+            return std::make_unique<SiteFileSource>(fd, file.path);
+        };
     }
 
     // The later half of the pages is indexed on a thread of its own, by a
@@ -322,6 +407,7 @@ private:
     const OutputSink& output_;
     const std::chrono::steady_clock::time_point start_;
     site::Project project_;
+    site::SiteWalk walk_;
     chm::HelpModel model_;
     chm::Writer writer_;
     bool search_ = false;
@@ -339,7 +425,11 @@ private:
 
 CompileResult Compile(const std::string& projectPath, const CompileOptions& options,
                       const OutputSink& output) {
-    return Compiler(options, output).Run(projectPath);
+    try {
+        return Compiler(options, output).Run(projectPath);
+    } catch (const std::bad_alloc&) {
+        return {false, std::string(kOutOfMemory), {}};
+    }
 }
 
 } // namespace tbx::hhc

@@ -44,7 +44,9 @@ void PrintUsage(std::FILE* to) {
                  "file was written, 1 on any failure, 2 for a wrong command line, 128 +\n"
                  "the signal when stopped by SIGTERM, SIGINT or SIGHUP. On failure or stop\n"
                  "an earlier help file of that name stays as it was and nothing else is\n"
-                 "left behind.\n",
+                 "left behind. A symbolic link there stays: the file it names is replaced.\n"
+                 "A help file that would replace a file the build reads, or anything but\n"
+                 "a regular file, is refused.\n",
                  static_cast<int>(tbx::kCompilerLineForms.size()), tbx::kCompilerLineForms.data());
 }
 

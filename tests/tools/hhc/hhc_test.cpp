@@ -21,15 +21,21 @@
 #include "support/sitemap_reader.h"
 #include "support/temp_dir.h"
 
+#include <atomic>
+#include <chrono>
+#include <climits>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
 #include <sstream>
 #include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 namespace tbx {
@@ -632,6 +638,281 @@ TEST_F(HhcTest, CompileJobBuildsARealHelpFileAndReportsIt) {
     test::ExpectHelpFileHolds(output, inside);
     EXPECT_EQ(shell.opened, std::vector<std::string>{output});
     EXPECT_EQ(Leftovers(root.Path()), std::vector<std::string>{});
+
+    // An output that is a page of the site: the window says why not, from hhc.
+    const std::string page = site / "разделы/первая.htm";
+    host.fields[kIdOutputEdit] = page;
+    host.answers = {true}; // replace the file that is there
+    jobs.CompileThreadProc();
+    EXPECT_EQ(host.messages.back(), LoadString(kMsgCompilerFailed) +
+                                        "\nhhc: cannot write the help file " + page +
+                                        ": it is \"разделы/первая.htm\" in \"/главная.htm\", a "
+                                        "file the build reads");
+    EXPECT_EQ(ReadFile(page), inside.at("/разделы/первая.htm"));
+    EXPECT_EQ(shell.opened, std::vector<std::string>{output});
+}
+
+} // namespace
+} // namespace tbx
+
+namespace tbx {
+namespace {
+
+// The site every output case below is compiled from: a page, a style sheet,
+// an image, a [FILES] entry and the project's own contents and index.
+class HhcOutputTest : public HhcTest {
+protected:
+    HhcOutputTest() {
+        WriteAll(site, {{"/start.htm", "<title>S</title><link rel=stylesheet href=\"style.css\">"
+                                       "<a href=\"page.htm\">p</a><img src=\"pic.png\">"},
+                        {"/page.htm", "<title>P</title>page"},
+                        {"/style.css", "body {}"},
+                        {"/pic.png", "not really a picture"},
+                        {"/extra.htm", "<title>E</title>extra"},
+                        {"/toc.hhc", "<ul><li><object type=\"text/sitemap\"></object></ul>"},
+                        {"/idx.hhk", "<ul></ul>"}});
+    }
+
+    // Writes the project compiling the site into output; its path.
+    std::string Project(const std::string& output) const {
+        const std::string path = root / "p.hhp";
+        WriteFile(path, "[OPTIONS]\nCompiled file=" + output +
+                            "\nContents file=site/toc.hhc\nIndex file=site/idx.hhk"
+                            "\nDefault topic=site/start.htm\n[FILES]\nsite/extra.htm\n");
+        return path;
+    }
+
+    const fs::path site = root.Path() / "site";
+};
+
+// An output that is a file the build reads (by any name: device and inode
+// count), or anything but a regular file, is refused with nothing written;
+// a symbolic link stays and the file it names is replaced beside itself.
+TEST_F(HhcOutputTest, OutputOverAnInputOrNotAFileIsRefusedAndALinkIsFollowed) {
+    const std::string project = root / "p.hhp";
+    ASSERT_EQ(::mkfifo((root / "fifo.chm").c_str(), 0600), 0);
+    fs::create_directories(root / "folder.chm");
+    fs::create_hard_link(site / "page.htm", root / "hard.chm");
+    fs::create_symlink(site / "style.css", root / "to-style.chm");
+    fs::create_symlink(root / "nowhere.chm", root / "dangling.chm");
+    const struct {
+        std::string output;
+        std::string error; // after "cannot write the help file OUTPUT: "
+    } cases[] = {
+        {site / "start.htm",
+         "it is \"" + (site / "start.htm").string() + "\" of the project, a file the build reads"},
+        {site / "extra.htm",
+         "it is \"" + (site / "extra.htm").string() + "\" of the project, a file the build reads"},
+        {site / "toc.hhc",
+         "it is \"" + (site / "toc.hhc").string() + "\" of the project, a file the build reads"},
+        {site / "idx.hhk",
+         "it is \"" + (site / "idx.hhk").string() + "\" of the project, a file the build reads"},
+        {site / "page.htm", "it is \"page.htm\" in \"/site/start.htm\", a file the build reads"},
+        {site / "style.css", "it is \"style.css\" in \"/site/start.htm\", a file the build reads"},
+        {site / "pic.png", "it is \"pic.png\" in \"/site/start.htm\", a file the build reads"},
+        {root / "hard.chm", "it is \"page.htm\" in \"/site/start.htm\", a file the build reads"},
+        {root / "to-style.chm",
+         "it is \"style.css\" in \"/site/start.htm\", a file the build reads"},
+        {project, "it is the project itself"},
+        {root / "fifo.chm", "it is not a regular file but a pipe, device or socket"},
+        {root / "folder.chm", "it is a folder"},
+        {root / "dangling.chm", "it is a symbolic link to nothing"},
+    };
+    std::map<fs::path, std::string> before;
+    for (const auto& entry : fs::recursive_directory_iterator(root.Path())) {
+        if (entry.is_regular_file())
+            before[entry.path()] = ReadFile(entry.path());
+    }
+    for (const auto& c : cases) {
+        const HhcRun run = RunHhc({Project(c.output)});
+        EXPECT_TRUE(run.outcome.exited && run.outcome.exitCode == 1) << Show(run);
+        EXPECT_EQ(run.outcome.errorOutput,
+                  "hhc: cannot write the help file " + c.output + ": " + c.error + "\n")
+            << Show(run);
+        for (const auto& [path, bytes] : before) {
+            if (path != project) {
+                EXPECT_TRUE(ReadFile(path) == bytes) << c.output << ": " << path;
+            }
+        }
+        EXPECT_EQ(Leftovers(root.Path()), std::vector<std::string>{});
+    }
+    EXPECT_EQ(fs::status(root / "fifo.chm").type(), fs::file_type::fifo);
+    EXPECT_FALSE(fs::exists(root / "nowhere.chm"));
+
+    // A link to a file elsewhere: the link stays, its target becomes the help file.
+    fs::create_directories(root / "elsewhere");
+    WriteFile(root / "elsewhere/old.chm", "earlier help file");
+    fs::create_symlink("elsewhere/old.chm", root / "link.chm");
+    const HhcRun run = RunHhc({Project(root / "link.chm")});
+    ASSERT_TRUE(run.Succeeded()) << Show(run);
+    EXPECT_TRUE(fs::is_symlink(root / "link.chm"));
+    EXPECT_EQ(fs::read_symlink(root / "link.chm"), "elsewhere/old.chm");
+    test::ExpectHelpFileHolds(root / "elsewhere/old.chm",
+                              {{"/site/start.htm", ReadFile(site / "start.htm")},
+                               {"/site/page.htm", ReadFile(site / "page.htm")},
+                               {"/site/style.css", "body {}"},
+                               {"/site/pic.png", "not really a picture"},
+                               {"/site/extra.htm", ReadFile(site / "extra.htm")},
+                               {"/site/toc.hhc", ReadFile(site / "toc.hhc")},
+                               {"/site/idx.hhk", ReadFile(site / "idx.hhk")}});
+    EXPECT_EQ(Leftovers(root.Path()), std::vector<std::string>{});
+}
+
+// A folder of the site swapped again and again with a link to a folder
+// outside holding files of the same names: whatever each build takes, it
+// is never an outside file.
+TEST_F(HhcTest, AFolderSwappedForALinkOutsideNeverBringsAnOutsideFileIn) {
+    constexpr int kFiles = 150;
+    const fs::path site = root.Path() / "site";
+    std::string start = "<title>S</title>";
+    std::vector<std::string> names;
+    fs::create_directories(site / "real");
+    fs::create_directories(root.Path() / "outside");
+    for (int i = 0; i < kFiles; ++i) {
+        const std::string page = "sub/p" + std::to_string(i) + ".htm";
+        const std::string image = "sub/i" + std::to_string(i) + ".png";
+        start += "<a href=\"" + page + "\">x</a><img src=\"" + image + "\">";
+        for (const std::string& name : {page, image}) {
+            WriteFile(site / "real" / name.substr(4), "inside");
+            WriteFile(root.Path() / "outside" / name.substr(4), "OUTSIDE");
+            names.push_back("/" + name);
+        }
+    }
+    WriteFile(site / "start.htm", start);
+    fs::rename(site / "real", site / "sub");
+    fs::create_symlink("../outside", site / "other");
+    const std::string help = root / "race.chm";
+    // In the site folder, so that the folder outside is outside the site.
+    const std::string project = site / "p.hhp";
+    WriteFile(project, "[OPTIONS]\nCompiled file=" + help + "\nDefault topic=start.htm\n");
+
+    std::atomic<bool> done{false};
+    std::atomic<int> swaps{0};
+    std::thread swapper([&] {
+        const std::string sub = site / "sub", other = site / "other";
+        while (!done) {
+            if (::renameat2(AT_FDCWD, sub.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE) == 0)
+                ++swaps;
+        }
+    });
+    int builds = 0, written = 0, taken = 0, outside = 0;
+    std::string unexpected; // a failure other than a file found changed
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (std::chrono::steady_clock::now() < until && outside == 0 && unexpected.empty()) {
+        ::unlink(help.c_str());
+        const HhcRun run = RunHhc({project});
+        ++builds;
+        // A file the walk took and found changed when read again fails the build.
+        if (!run.Succeeded()) {
+            if (run.outcome.errorOutput.find("changed since the site was walked") ==
+                std::string::npos)
+                unexpected = Show(run);
+            continue;
+        }
+        ++written;
+        for (const std::optional<std::string>& bytes : test::ReadChmObjects(help, names)) {
+            taken += bytes && *bytes == "inside";
+            outside += bytes && *bytes != "inside";
+        }
+    }
+    done = true;
+    swapper.join();
+    EXPECT_EQ(outside, 0);
+    EXPECT_EQ(unexpected, "");
+    EXPECT_GT(swaps, builds);
+    EXPECT_GT(written, 0);
+    EXPECT_GT(taken, 0); // the race was run: files were taken meanwhile
+}
+
+// A page larger than the memory hhc may have is a message and status 1,
+// never an abort; a file that is only stored, however large, is streamed
+// through the compressor and needs no memory of its size.
+TEST_F(HhcTest, OutOfMemoryIsAMessageAndAStoredFileIsStreamed) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the sanitizer's shadow memory is larger than any address-space limit";
+#endif
+    const fs::path site = root.Path() / "site";
+    fs::create_directories(site);
+    WriteFile(site / "start.htm", "<title>S</title><a href=\"big.htm\">b</a>");
+    WriteFile(site / "stored.htm", "<title>S</title><img src=\"big.bin\">");
+    for (const std::string name : {"big.htm", "big.bin"}) {
+        WriteFile(site / name, "");
+        fs::resize_file(site / name, std::uint64_t{1} << 28); // sparse: nothing on disk
+    }
+    // Smaller than the big file, larger than what hhc needs for itself.
+    const auto limited = [&](const std::string& start) {
+        WriteFile(root / "p.hhp", "[OPTIONS]\nCompiled file=" + (root / "out.chm") +
+                                      "\nDefault topic=site/" + start + "\n");
+        ChildProcess child;
+        // One malloc arena: what each thread would reserve counts against the limit.
+        child.Start("/bin/sh", {"-c", "ulimit -v 200000 && MALLOC_ARENA_MAX=1 exec \"$0\" \"$1\"",
+                                TBX_HHC_PATH, root / "p.hhp"});
+        return child.Wait([](std::string_view) {});
+    };
+    const ProcessOutcome page = limited("start.htm");
+    EXPECT_TRUE(page.exited && page.exitCode == 1) << page.exitCode << page.errorOutput;
+    EXPECT_EQ(page.errorOutput,
+              "hhc: not enough memory to read " + fs::canonical(site / "big.htm").string() + "\n");
+    EXPECT_FALSE(fs::exists(root / "out.chm"));
+
+    const ProcessOutcome stored = limited("stored.htm");
+    EXPECT_TRUE(stored.exited && stored.exitCode == 0) << stored.errorOutput;
+    EXPECT_EQ(Leftovers(root.Path()), std::vector<std::string>{});
+}
+
+// Each reason a link is not followed says what is wrong, and is never cut
+// off its line, however long the link and page are.
+TEST_F(HhcTest, NotFollowedLinesSayWhatIsWrongAndKeepTheirReason) {
+    const fs::path site = root.Path() / "site";
+    const std::string longPage = std::string(250, 'p') + ".htm";
+    const std::string controls(1500, '\x01');
+    const std::string deep = std::string(240, 'd') + "/";
+    std::string tooLong;
+    while (tooLong.size() <= PATH_MAX)
+        tooLong += deep;
+    const std::string tooLongName = std::string(300, 'n') + ".htm";
+    std::string storedTooLong; // over 1,000 bytes, each name as long as a disk allows
+    for (int i = 0; i < 6; ++i)
+        storedTooLong += std::string(200, static_cast<char>('a' + i)) + "/";
+    storedTooLong += "c.png";
+    fs::create_directories(site / "closed");
+    WriteFile(site / "closed/page.htm", "closed");
+    WriteFile(site / "start.htm", "<title>S</title><a href=\"" + longPage + "\">l</a>");
+    WriteFile(site / longPage, "<a href=\"sub\\page.htm\">b</a><a href=\"" + controls +
+                                   "\">c</a><a href=\"" + tooLong + "x.htm\">t</a><a href=\"" +
+                                   tooLongName +
+                                   "\">n</a><a href=\"closed/page.htm\">e</a>"
+                                   "<img src=\"" +
+                                   storedTooLong + "\">");
+    fs::create_directories((site / storedTooLong).parent_path());
+    WriteFile(site / storedTooLong, "stored");
+    const bool root_ = ::geteuid() == 0; // root enters every folder
+    fs::permissions(site / "closed", fs::perms::none);
+    WriteFile(root / "p.hhp", "[OPTIONS]\nCompiled file=" + (root / "out.chm") +
+                                  "\nDefault topic=site/start.htm\n");
+    const HhcRun run = RunHhc({root / "p.hhp"});
+    fs::permissions(site / "closed", fs::perms::owner_all);
+    ASSERT_TRUE(run.Succeeded()) << Show(run);
+
+    std::map<std::string, std::string> why; // link, first bytes -> reason
+    for (const std::string& line : run.lines) {
+        if (line.starts_with("not followed: ")) {
+            EXPECT_LT(line.size(), 4096u) << line.substr(0, 100);
+            const auto parsed = ParseUnfollowedLine(line);
+            ASSERT_TRUE(parsed) << line.substr(0, 100);
+            why[parsed->link.substr(0, 20)] = parsed->why;
+        }
+    }
+    std::map<std::string, std::string> expected = {
+        {"sub\\page.htm", "does not exist, with its backslashes read as \"/\""},
+        {controls.substr(0, 20), "has a name or path longer than the system takes"},
+        {tooLong.substr(0, 20), "has a name or path longer than the system takes"},
+        {tooLongName.substr(0, 20), "has a name or path longer than the system takes"},
+        {("/site/" + storedTooLong).substr(0, 20), "the name is longer than 512 bytes"},
+    };
+    if (!root_)
+        expected["closed/page.htm"] = "is in a folder that cannot be entered";
+    EXPECT_EQ(why, expected) << Show(run);
 }
 
 } // namespace

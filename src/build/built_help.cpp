@@ -1,0 +1,77 @@
+#include "build/built_help.h"
+
+#include "build/help_project.h"
+#include "chm/internal_files.h"
+#include "chm/reader.h"
+
+#include <vector>
+
+namespace tbx {
+namespace {
+
+// #SYSTEM is a few hundred bytes; anything far larger is no record list.
+constexpr std::uint64_t kMaxSystemSize = 1 << 20;
+
+// #SYSTEM record codes.
+constexpr std::uint16_t kDefaultTopicRecord = 2;
+constexpr std::uint16_t kTitleRecord = 3;
+constexpr std::uint16_t kSettingsRecord = 4;
+
+std::uint32_t Le(std::string_view bytes, std::size_t at, int size) {
+    std::uint32_t value = 0;
+    for (int i = size - 1; i >= 0; --i)
+        value = value << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+    return value;
+}
+
+// A text record without its terminating zero.
+std::string RecordText(std::string_view data) {
+    return std::string(data.substr(0, data.find('\0')));
+}
+
+} // namespace
+
+std::optional<BuiltHelp> ReadBuiltHelp(const std::string& path) {
+    std::string error;
+    const auto file = chm::ChmFile::Open(path, error);
+    if (!file)
+        return std::nullopt;
+    const auto index = file->Find("/#SYSTEM");
+    if (!index)
+        return std::nullopt;
+    const chm::ChmEntry entry = file->Entry(*index);
+    if (entry.length < 4 || entry.length > kMaxSystemSize)
+        return std::nullopt;
+    std::vector<std::uint8_t> bytes(entry.length);
+    chm::ChmCursor cursor(*file);
+    if (!cursor.Read(entry, 0, bytes).empty())
+        return std::nullopt;
+    const std::string_view system(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+
+    BuiltHelp found;
+    for (std::size_t at = 4; at + 4 <= system.size();) {
+        const auto code = static_cast<std::uint16_t>(Le(system, at, 2));
+        const std::size_t length = Le(system, at + 2, 2);
+        if (at + 4 + length > system.size())
+            break;
+        const std::string_view data = system.substr(at + 4, length);
+        if (code == kDefaultTopicRecord)
+            found.defaultTopic = RecordText(data);
+        else if (code == kTitleRecord)
+            found.title = RecordText(data);
+        else if (code == kSettingsRecord && data.size() >= 4)
+            found.language = Le(data, 0, 4);
+        at += 4 + length;
+    }
+    return found;
+}
+
+bool BuiltFromSamePage(const BuiltHelp& found, std::string_view pageFile, std::string_view title) {
+    // Compared as hhc stores them: the caption the project gives the title,
+    // both in the code page of the help file's language.
+    const int codePage = chm::CodePageOf(found.language);
+    return found.defaultTopic == chm::EncodeForCodePage(pageFile, codePage) &&
+           found.title == chm::EncodeForCodePage(CaptionText(title), codePage);
+}
+
+} // namespace tbx
