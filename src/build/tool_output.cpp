@@ -239,10 +239,15 @@ std::string UnfollowedReasonText(std::string_view why) {
     return LoadString(reason->russian) + std::string(why.substr(std::strlen(reason->english)));
 }
 
+std::string ReasonMessage(std::string_view why) {
+    const Reason* reason = FindReason(why);
+    if (!reason)
+        return std::string(why);
+    return Tr(reason->english) + std::string(why.substr(std::strlen(reason->english)));
+}
+
 std::string UnfollowedMessage(const UnfollowedLink& unfollowed) {
-    std::string why = unfollowed.why;
-    if (const auto* reason = FindReason(why))
-        why = Tr(reason->english) + why.substr(std::strlen(reason->english));
+    const std::string why = ReasonMessage(unfollowed.why);
     if (unfollowed.page.empty())
         return Format(Tr("not followed: \"%s\": %s"), unfollowed.link, why);
     return Format(Tr("not followed: \"%s\" on %s: %s"), unfollowed.link, unfollowed.page, why);

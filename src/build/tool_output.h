@@ -93,6 +93,8 @@ std::optional<UnfollowedLink> ParseUnfollowedLine(std::string_view line);
 // shown as it came.
 std::string UnfollowedReasonText(std::string_view why);
 
+// A reason with its known start in the user's language, the rest kept.
+std::string ReasonMessage(std::string_view why);
 // The whole line, the known reasons translated too.
 std::string UnfollowedMessage(const UnfollowedLink& unfollowed);
 

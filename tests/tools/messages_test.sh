@@ -40,6 +40,17 @@ if [ -x "$bin/tomebox" ]; then
   expect ru_RU.UTF-8 "tomebox: неизвестный параметр --bogus" "$bin/tomebox" --bogus
 fi
 
+printf 'not a help file' >"$work/damaged.chm"
+mkdir -p "$work/out"
+expect C "hh: $work/damaged.chm: not a help file, or its header is damaged" \
+  "$bin/hh" -decompile "$work/out" "$work/damaged.chm"
+expect ru_RU.UTF-8 "hh: $work/damaged.chm: это не файл справки, или его заголовок повреждён" \
+  "$bin/hh" -decompile "$work/out" "$work/damaged.chm"
+expect C "hhc: no project given" "$bin/hhc"
+expect ru_RU.UTF-8 "hhc: проект не указан" "$bin/hhc"
+# The system's own words come in the locale's language too (libc-l10n).
+expect ru_RU.UTF-8 "Нет такого файла или каталога" "$bin/hhc" "$work/none.hhp"
+
 # A site with a link to a missing page, built by hhc directly and through
 # tomebox-cli: hhc's lines for programs are the same in every language, and
 # tomebox-cli puts them into the user's words.
