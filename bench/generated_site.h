@@ -9,7 +9,7 @@
 // compresses about as real text does; one repeated filler would compress
 // far better than any real site and measure nothing.
 
-#include "res/cp1251.h"
+#include "text/charset.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -62,7 +62,7 @@ public:
             "там", "очень", "более", "менее", "быстро", "просто", "правильно", "сразу",
         };
         for (const char* word : kCommon)
-            words_.push_back(EncodeCp1251(word, Unmappable::Question));
+            words_.push_back(EncodeCp1251(word, Unmappable::Nearest));
         static const char* const kOnsets[] = {"б", "в", "г", "д", "ж", "з", "к", "л", "м",
                                               "н", "п", "р", "с", "т", "ф", "х", "ц", "ч",
                                               "ш", "щ", "пр", "ст", "кр", "тр", "гр", "сл",
@@ -78,7 +78,7 @@ public:
                 word += std::string(kOnsets[random_.Below(std::size(kOnsets))]) +
                         kVowels[random_.Below(std::size(kVowels) - (s == 0 ? 2 : 0))];
             word += kEndings[random_.Below(std::size(kEndings))];
-            words_.push_back(EncodeCp1251(word, Unmappable::Question));
+            words_.push_back(EncodeCp1251(word, Unmappable::Nearest));
         }
     }
 

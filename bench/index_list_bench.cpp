@@ -7,8 +7,8 @@
 #include "controls/dialogs.h"
 #include "index/index_dlg.h"
 #include "index/page_list.h"
-#include "res/cp1251.h"
 #include "res/layouts.h"
+#include "text/charset.h"
 
 #include <QApplication>
 #include <QTreeWidget>

@@ -1,7 +1,7 @@
 // Title extraction over a folder of ordinary pages and over one very large
 // page. Prints figures; the pages live in a temporary folder removed at exit.
 
-#include "index/page_title.h"
+#include "text/page_title.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>

@@ -6,9 +6,9 @@
 
 #include "chm/search_index.h"
 #include "generated_site.h"
-#include "index/page_title.h"
 #include "platform/process.h"
 #include "run_cost.h"
+#include "text/page_title.h"
 
 #include <benchmark/benchmark.h>
 #include <chm_lib.h>
@@ -100,7 +100,7 @@ void IndexPages(benchmark::State& state, const std::vector<Page>& pages) {
     std::size_t bytes = 0;
     for (const Page& page : pages) {
         topics.push_back({static_cast<std::uint32_t>(topics.size()), page.html,
-                          tbx::chm::PageCharset::Detect, page.title});
+                          tbx::text::Charset::ForCodePage(1251), page.title});
         bytes += page.html.size();
     }
     std::string index;

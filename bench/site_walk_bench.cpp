@@ -56,7 +56,7 @@ void BM_SitemapsOfGeneratedSite(benchmark::State& state) {
     std::size_t entries = 0, bytes = 0;
     for (auto _ : state) {
         const auto contents = tbx::site::ContentsFromPage(walk, walk.startNames.front());
-        const auto keywords = tbx::site::KeywordsFromPages(walk);
+        const auto keywords = tbx::site::KeywordsFromPages(walk, 0x419);
         const std::string hhc = tbx::site::WriteSitemap(contents, 0x419);
         const std::string hhk = tbx::site::WriteSitemap(keywords, 0x419);
         entries = CountEntries(contents) + keywords.size();

@@ -29,7 +29,8 @@ void Decode(const tbx::site::FoundLink& link, tbx::site::Charset charset) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const tbx::site::HtmlScan scan = tbx::site::ScanHtml(bytes);
-    const tbx::site::Charset charset = tbx::site::CharsetNamed(scan.charset);
+    const tbx::site::Charset charset =
+        tbx::text::DecidePageCharset(bytes, scan.charset, tbx::text::Charset::ForCodePage(1251));
     for (const tbx::site::FoundLink& link : scan.links) {
         CheckInside(link, bytes);
         Decode(link, charset);
@@ -38,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     tbx::site::ScanCss(bytes, tbx::site::LinkContext::StyleAttribute, css);
     for (const tbx::site::FoundLink& link : css) {
         CheckInside(link, bytes);
-        Decode(link, tbx::site::Charset::Utf8);
+        Decode(link, tbx::site::Charset::Utf8());
     }
     return 0;
 }

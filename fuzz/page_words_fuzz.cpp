@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 
 namespace {
 
@@ -28,7 +29,11 @@ public:
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0)
         return 0;
-    const auto charset = static_cast<tbx::chm::PageCharset>(data[0] % 3);
+    // The charset the walk could have decided: the first byte picks it.
+    static constexpr std::string_view kLabels[] = {"utf-8", "windows-1251", "koi8-r", "shift_jis",
+                                                   "utf-16le"};
+    const tbx::text::Charset charset =
+        *tbx::text::Charset::ForLabel(kLabels[data[0] % std::size(kLabels)]);
     const std::string_view html(reinterpret_cast<const char*>(data) + 1, size - 1);
     CheckedWords words;
     tbx::chm::SplitPageWords(html, charset, words);

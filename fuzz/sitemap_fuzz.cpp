@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     start.name = "/index.htm";
     start.kind = FileKind::Page;
     start.bytes = page;
-    start.charset = CharsetNamed(scan.charset);
+    start.charset = tbx::text::DecidePageCharset(page, scan.charset, Charset::ForCodePage(1251));
     start.title = "start";
 
     const std::vector<SitemapEntry> contents = ContentsFromPage(walk, "/index.htm");

@@ -1,7 +1,7 @@
 #include "app/build_inputs.h"
 
-#include "index/page_title.h"
 #include "res/strings.h"
+#include "text/page_title.h"
 
 namespace tbx {
 namespace {

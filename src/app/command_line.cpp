@@ -3,7 +3,7 @@
 #include "controls/path_helpers.h"
 #include "platform/files.h"
 #include "platform/messages.h"
-#include "res/text_case.h"
+#include "text/text_case.h"
 
 namespace tbx {
 namespace {

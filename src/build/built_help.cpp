@@ -3,6 +3,8 @@
 #include "build/help_project.h"
 #include "chm/internal_files.h"
 #include "chm/reader.h"
+#include "text/charset.h"
+#include "text/language.h"
 
 #include <vector>
 
@@ -69,9 +71,11 @@ std::optional<BuiltHelp> ReadBuiltHelp(const std::string& path) {
 bool BuiltFromSamePage(const BuiltHelp& found, std::string_view pageFile, std::string_view title) {
     // Compared as hhc stores them: the caption the project gives the title,
     // both in the code page of the help file's language.
-    const int codePage = chm::CodePageOf(found.language);
-    return found.defaultTopic == chm::EncodeForCodePage(pageFile, codePage) &&
-           found.title == chm::EncodeForCodePage(CaptionText(title), codePage);
+    const int codePage = text::AnsiCodePage(found.language);
+    const auto stored = [&](std::string_view utf8) {
+        return text::Encode(utf8, codePage, text::Unmappable::Nearest);
+    };
+    return found.defaultTopic == stored(pageFile) && found.title == stored(CaptionText(title));
 }
 
 } // namespace tbx

@@ -5,8 +5,8 @@
 #include "controls/path_helpers.h"
 #include "platform/files.h"
 #include "platform/shell.h"
-#include "res/cp1251.h"
 #include "res/strings.h"
+#include "text/charset.h"
 #include "settings/opt_store.h"
 
 #include <cstdio>

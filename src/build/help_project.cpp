@@ -2,9 +2,9 @@
 
 #include "platform/files.h"
 #include "platform/temp_files.h"
-#include "res/cp1251.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
+#include "text/charset.h"
 
 #include <cerrno>
 #include <cstring>
@@ -248,7 +248,7 @@ HelpProjectResult WriteHelpProject(const RegHive& hive, const HelpProjectInput& 
     // The definition holds the about page as it is; every character of it
     // was just shown to be encodable, so only the free texts can turn to '?'.
     const std::string definition = EncodeCp1251(
-        BuildWindowDefinition(hive, input.title, aboutPage, input.screen), Unmappable::Question);
+        BuildWindowDefinition(hive, input.title, aboutPage, input.screen), Unmappable::Nearest);
     return PlaceProject(input.projectFolder, ProjectText(hive, *page, *output, definition));
 }
 

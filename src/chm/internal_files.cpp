@@ -1,7 +1,9 @@
 #include "chm/internal_files.h"
 
-#include "res/cp1251.h"
-#include "res/text_case.h"
+#include "chm/little_endian.h"
+#include "text/charset.h"
+#include "text/language.h"
+#include "text/text_case.h"
 
 #include <algorithm>
 #include <array>
@@ -13,15 +15,6 @@ namespace {
 
 // ---- Bytes ------------------------------------------------------------------
 
-void PutLe(std::string& out, std::uint64_t value, int size) {
-    for (int i = 0; i < size; ++i, value >>= 8)
-        out += static_cast<char>(value & 0xFF);
-}
-
-void Put32(std::string& out, std::uint64_t value) {
-    PutLe(out, value, 4);
-}
-
 // A stored name as the help-level files write it: without the leading "/".
 std::string_view Local(std::string_view name) {
     return name.starts_with('/') ? name.substr(1) : name;
@@ -29,32 +22,10 @@ std::string_view Local(std::string_view name) {
 
 // ---- Code pages --------------------------------------------------------------
 
-// Code points of Windows-1252 bytes 0x80..0x9F; 0 where the byte is unused.
-constexpr std::array<char16_t, 32> kCp1252High = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, // 80
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0,      0x017D, 0,      // 88
-    0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, // 90
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178, // 98
-};
-
-std::string EncodeCp1252(std::string_view utf8) {
-    std::string out;
-    out.reserve(utf8.size());
-    for (std::size_t pos = 0; pos < utf8.size();) {
-        char32_t cp = 0;
-        char byte = '?';
-        if (NextUtf8(utf8, pos, cp)) {
-            if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
-                byte = static_cast<char>(cp);
-            } else {
-                const auto* at = std::find(kCp1252High.begin(), kCp1252High.end(), cp);
-                if (cp != 0 && at != kCp1252High.end())
-                    byte = static_cast<char>(0x80 + (at - kCp1252High.begin()));
-            }
-        }
-        out += byte;
-    }
-    return out;
+// The help file's texts in the code page; a character it cannot hold takes
+// its nearest form (the viewer has no way to show it as it is).
+std::string EncodeForCodePage(std::string_view utf8, int codePage) {
+    return text::Encode(utf8, codePage, text::Unmappable::Nearest);
 }
 
 // ---- #STRINGS -------------------------------------------------------------------
@@ -99,8 +70,8 @@ private:
 void PutRecord(std::string& out, std::uint16_t code, std::string_view data) {
     // A record's length is 16 bits; no sane text comes near it.
     data = data.substr(0, 0xFFFF);
-    PutLe(out, code, 2);
-    PutLe(out, data.size(), 2);
+    AppendLe16(out, code);
+    AppendLe16(out, data.size());
     out += data;
 }
 
@@ -129,21 +100,21 @@ std::string CompiledStem(std::string_view path) {
 
 std::string SystemFile(const HelpModel& model, int codePage) {
     std::string out;
-    Put32(out, 3); // version 3: compatible with 1.1 and later
+    AppendLe32(out, 3); // version 3: compatible with 1.1 and later
     std::string stamp;
-    Put32(stamp, static_cast<std::uint32_t>(model.timestamp));
+    AppendLe32(stamp, static_cast<std::uint32_t>(model.timestamp));
     PutRecord(out, 10, stamp);
     PutTextRecord(out, 9, model.compilerVersion, codePage);
 
     std::string settings;
-    Put32(settings, model.language);
-    Put32(settings, 0); // no double-byte characters
-    Put32(settings, model.fullTextSearch ? 1 : 0);
-    Put32(settings, 0); // no KLinks
-    Put32(settings, 0); // no ALinks
-    PutLe(settings, FileTime(model.timestamp), 8);
-    Put32(settings, 0);
-    Put32(settings, 0);
+    AppendLe32(settings, model.language);
+    AppendLe32(settings, 0); // no double-byte characters
+    AppendLe32(settings, model.fullTextSearch ? 1 : 0);
+    AppendLe32(settings, 0); // no KLinks
+    AppendLe32(settings, 0); // no ALinks
+    AppendLe64(settings, FileTime(model.timestamp));
+    AppendLe32(settings, 0);
+    AppendLe32(settings, 0);
     PutRecord(out, 4, settings);
 
     PutTextRecord(out, 2, Local(model.defaultTopic), codePage);
@@ -205,38 +176,38 @@ std::string WindowRecord(const HelpWindow& w, StringTable& strings) {
     };
     const WindowRect rect = w.rect.value_or(WindowRect{});
     std::string r;
-    Put32(r, kWindowRecordSize);
-    Put32(r, 0); // texts are ANSI, not Unicode
-    Put32(r, strings.Add(w.name));
-    Put32(r, ValidMembers(w));
-    Put32(r, number(w.properties));
-    Put32(r, strings.Add(w.caption));
-    Put32(r, number(w.styles));
-    Put32(r, number(w.exStyles));
+    AppendLe32(r, kWindowRecordSize);
+    AppendLe32(r, 0); // texts are ANSI, not Unicode
+    AppendLe32(r, strings.Add(w.name));
+    AppendLe32(r, ValidMembers(w));
+    AppendLe32(r, number(w.properties));
+    AppendLe32(r, strings.Add(w.caption));
+    AppendLe32(r, number(w.styles));
+    AppendLe32(r, number(w.exStyles));
     for (std::int32_t side : {rect.left, rect.top, rect.right, rect.bottom})
-        Put32(r, static_cast<std::uint32_t>(side));
-    Put32(r, number(w.showState));
+        AppendLe32(r, static_cast<std::uint32_t>(side));
+    AppendLe32(r, number(w.showState));
     r.append(6 * 4, '\0'); // window handles, known only at run time
-    Put32(r, HasNavWidth(w) ? number(w.navWidth) : 0);
+    AppendLe32(r, HasNavWidth(w) ? number(w.navWidth) : 0);
     r.append(4 * 4, '\0'); // the topic pane's rectangle
-    Put32(r, strings.Add(w.contentsFile));
-    Put32(r, strings.Add(w.indexFile));
-    Put32(r, strings.Add(w.defaultFile));
-    Put32(r, strings.Add(w.homeFile));
-    Put32(r, number(w.buttons));
-    Put32(r, number(w.navClosed));
-    Put32(r, number(w.defaultTab));
-    Put32(r, number(w.tabPosition));
-    Put32(r, number(w.notifyId));
+    AppendLe32(r, strings.Add(w.contentsFile));
+    AppendLe32(r, strings.Add(w.indexFile));
+    AppendLe32(r, strings.Add(w.defaultFile));
+    AppendLe32(r, strings.Add(w.homeFile));
+    AppendLe32(r, number(w.buttons));
+    AppendLe32(r, number(w.navClosed));
+    AppendLe32(r, number(w.defaultTab));
+    AppendLe32(r, number(w.tabPosition));
+    AppendLe32(r, number(w.notifyId));
     r.append(20, '\0'); // tab order
-    Put32(r, 0);        // history entries kept
-    Put32(r, strings.Add(w.jump1Text));
-    Put32(r, strings.Add(w.jump2Text));
-    Put32(r, strings.Add(w.jump1Url));
-    Put32(r, strings.Add(w.jump2Url));
+    AppendLe32(r, 0);   // history entries kept
+    AppendLe32(r, strings.Add(w.jump1Text));
+    AppendLe32(r, strings.Add(w.jump2Text));
+    AppendLe32(r, strings.Add(w.jump1Url));
+    AppendLe32(r, strings.Add(w.jump2Url));
     r.append(4 * 4, '\0'); // smallest window rectangle
-    Put32(r, 0);           // information types
-    Put32(r, 0);           // custom tabs
+    AppendLe32(r, 0);      // information types
+    AppendLe32(r, 0);      // custom tabs
     return r;
 }
 
@@ -267,8 +238,8 @@ TopicTables BuildTopicTables(const std::vector<HelpTopic>& topics, StringTable& 
         if (length > room && length <= kStringBlockSize)
             out.urlstr.append(room, '\0');
         urlstrAt[i] = static_cast<std::uint32_t>(out.urlstr.size());
-        Put32(out.urlstr, 0); // no outside address
-        Put32(out.urlstr, 0); // no frame name
+        AppendLe32(out.urlstr, 0); // no outside address
+        AppendLe32(out.urlstr, 0); // no frame name
         out.urlstr += local;
         out.urlstr += '\0';
     }
@@ -281,9 +252,9 @@ TopicTables BuildTopicTables(const std::vector<HelpTopic>& topics, StringTable& 
     for (std::size_t k = 0; k < order.size(); ++k) {
         const std::size_t topic = order[k];
         urltblAt[topic] = static_cast<std::uint32_t>(UrlTableOffset(k));
-        Put32(out.urltbl, hashes[topic]);
-        Put32(out.urltbl, topic);
-        Put32(out.urltbl, urlstrAt[topic]);
+        AppendLe32(out.urltbl, hashes[topic]);
+        AppendLe32(out.urltbl, topic);
+        AppendLe32(out.urltbl, urlstrAt[topic]);
         // Each full block of 341 entries is padded to 4 KiB.
         if ((k + 1) % kUrlTableEntriesPerBlock == 0)
             out.urltbl.append(kStringBlockSize - kUrlTableEntriesPerBlock * kUrlTableEntrySize,
@@ -291,37 +262,16 @@ TopicTables BuildTopicTables(const std::vector<HelpTopic>& topics, StringTable& 
     }
 
     for (std::size_t i = 0; i < topics.size(); ++i) {
-        Put32(out.topics, 0); // no binary contents entry
-        Put32(out.topics, topics[i].title ? strings.Add(*topics[i].title) : 0xFFFFFFFFu);
-        Put32(out.topics, urltblAt[i]);
-        PutLe(out.topics, topics[i].inContents ? kTopicInContents : kTopicNotInContents, 2);
-        PutLe(out.topics, 0, 2);
+        AppendLe32(out.topics, 0); // no binary contents entry
+        AppendLe32(out.topics, topics[i].title ? strings.Add(*topics[i].title) : 0xFFFFFFFFu);
+        AppendLe32(out.topics, urltblAt[i]);
+        AppendLe16(out.topics, topics[i].inContents ? kTopicInContents : kTopicNotInContents);
+        AppendLe16(out.topics, 0);
     }
     return out;
 }
 
 } // namespace
-
-int CodePageOf(std::uint32_t language) {
-    const std::uint32_t primary = language & 0x3FF;
-    // Russian, Ukrainian, Belarusian, Bulgarian, Macedonian, Kazakh, Kyrgyz,
-    // Tatar, Mongolian, Tajik, Bashkir, Yakut.
-    constexpr std::uint32_t kCyrillic[] = {0x19, 0x22, 0x23, 0x02, 0x2F, 0x3F,
-                                           0x40, 0x44, 0x50, 0x28, 0x6D, 0x85};
-    if (std::find(std::begin(kCyrillic), std::end(kCyrillic), primary) != std::end(kCyrillic))
-        return 1251;
-    // Serbian and Bosnian share their primary language with Croatian; only
-    // their Cyrillic forms use 1251.
-    constexpr std::uint32_t kCyrillicSerbian[] = {0x0C1A, 0x1C1A, 0x201A, 0x281A, 0x301A};
-    if (std::find(std::begin(kCyrillicSerbian), std::end(kCyrillicSerbian), language) !=
-        std::end(kCyrillicSerbian))
-        return 1251;
-    return 1252;
-}
-
-std::string EncodeForCodePage(std::string_view utf8, int codePage) {
-    return codePage == 1251 ? EncodeCp1251(utf8, Unmappable::Question) : EncodeCp1252(utf8);
-}
 
 std::uint32_t UrlHash(std::string_view url) {
     std::uint32_t hash = 0;
@@ -335,13 +285,13 @@ std::uint32_t UrlHash(std::string_view url) {
 }
 
 HelpFiles BuildHelpFiles(const HelpModel& model) {
-    const int codePage = CodePageOf(model.language);
+    const int codePage = text::AnsiCodePage(model.language);
     StringTable strings(codePage);
     HelpFiles files;
     files.system = SystemFile(model, codePage);
 
-    Put32(files.windows, model.windows.size());
-    Put32(files.windows, kWindowRecordSize);
+    AppendLe32(files.windows, model.windows.size());
+    AppendLe32(files.windows, kWindowRecordSize);
     for (const HelpWindow& window : model.windows)
         files.windows += WindowRecord(window, strings);
 

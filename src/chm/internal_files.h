@@ -4,7 +4,8 @@
 // from a plain model. Pure functions: no file system, no clock.
 //
 // Every text of the model is UTF-8; the files hold it in the ANSI code page
-// of the model's language (Windows-1251 for Russian), as the viewers read it.
+// of the model's language (text::AnsiCodePage: Windows-1251 for Russian), as
+// the viewers read it; a character the code page lacks takes its nearest form.
 
 #include <cstdint>
 #include <optional>
@@ -59,7 +60,7 @@ struct HelpModel {
     std::string defaultTopic;  // stored name of the start page
     std::string defaultWindow; // name of one of windows, or empty
     std::string compiledFile;  // path or name of the .chm; its stem is recorded
-    std::uint32_t language = 0x419;
+    std::uint32_t language = 0x419; // Windows language id
     bool fullTextSearch = false;
     std::string contentsFile; // stored names, empty when there is none
     std::string indexFile;
@@ -82,13 +83,6 @@ struct HelpFiles {
 };
 
 HelpFiles BuildHelpFiles(const HelpModel& model);
-
-// The ANSI code page the viewer uses for a language: 1251 for the languages
-// written in Cyrillic, 1252 for the others.
-int CodePageOf(std::uint32_t language);
-
-// UTF-8 text in that code page; a character it cannot hold becomes '?'.
-std::string EncodeForCodePage(std::string_view utf8, int codePage);
 
 // The hash #URLTBL is sorted by, of a stored name without its leading "/".
 std::uint32_t UrlHash(std::string_view url);

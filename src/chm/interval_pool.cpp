@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <deque>
 #include <exception>
 #include <mutex>
 #include <system_error>
@@ -9,73 +10,120 @@
 #include <vector>
 
 namespace tbx::chm {
+namespace {
 
-bool RunIntervalTasks(std::size_t count, unsigned threads,
-                      const std::function<TaskWorker()>& makeWorker,
-                      const std::function<void(std::size_t)>& finished,
-                      const std::atomic<bool>* stop) {
+unsigned Workers(std::size_t count, unsigned threads) {
     if (threads == 0)
         threads = std::max(1u, std::thread::hardware_concurrency());
-    const std::size_t workers = std::min<std::size_t>(threads, count);
+    return static_cast<unsigned>(std::min<std::size_t>(threads, count));
+}
 
-    std::vector<char> done(count, 0);
-    std::atomic<std::size_t> nextTask{0};
-    std::atomic<bool> failed{false};
-    bool halted = false; // a worker saw the stop; guarded by mutex
+bool Stopped(const IntervalTasks& tasks) {
+    return tasks.stop && *tasks.stop;
+}
+
+bool RunInTurn(const IntervalTasks& tasks) {
+    const SlotWorker worker = tasks.makeWorker();
+    for (std::size_t task = 0; task < tasks.count; ++task) {
+        if (Stopped(tasks))
+            return false;
+        tasks.load(0, task);
+        worker(0, task);
+        tasks.deliver(0, task);
+    }
+    return true;
+}
+
+} // namespace
+
+std::size_t IntervalSlots(std::size_t count, unsigned threads) {
+    const unsigned workers = Workers(count, threads);
+    return workers > 1 ? 2 * std::size_t{workers} : 1;
+}
+
+bool RunIntervalTasks(const IntervalTasks& tasks) {
+    const unsigned workers = Workers(tasks.count, tasks.threads);
+    if (workers <= 1)
+        return RunInTurn(tasks);
+
+    const std::size_t slots = IntervalSlots(tasks.count, tasks.threads);
+    std::vector<char> done(slots, 0);
+    std::deque<std::size_t> ready; // loaded, for a worker to take
+    bool closing = false;
     std::exception_ptr failure;
     std::mutex mutex;
     std::condition_variable changed;
 
     const auto work = [&] {
         try {
-            const TaskWorker worker = makeWorker();
-            for (std::size_t task; !failed && (task = nextTask++) < count;) {
-                if (stop && *stop) {
-                    const std::lock_guard lock(mutex);
-                    halted = true;
-                    changed.notify_one();
-                    break;
-                }
-                worker(task);
-                const std::lock_guard lock(mutex);
-                done[task] = 1;
-                changed.notify_one();
+            const SlotWorker worker = tasks.makeWorker();
+            for (;;) {
+                std::unique_lock lock(mutex);
+                changed.wait(lock, [&] { return closing || !ready.empty(); });
+                if (closing)
+                    return;
+                const std::size_t task = ready.front();
+                ready.pop_front();
+                lock.unlock();
+                worker(task % slots, task);
+                lock.lock();
+                done[task % slots] = 1;
+                changed.notify_all();
             }
         } catch (...) {
             const std::lock_guard lock(mutex);
-            if (!failed)
+            if (!failure)
                 failure = std::current_exception();
-            failed = true;
-            changed.notify_one();
+            closing = true;
+            changed.notify_all();
         }
     };
     std::vector<std::thread> pool;
+    // Whatever ends this function, the workers end first.
+    struct Join {
+        std::vector<std::thread>& pool;
+        std::mutex& mutex;
+        bool& closing;
+        std::condition_variable& changed;
+        ~Join() {
+            {
+                const std::lock_guard lock(mutex);
+                closing = true;
+            }
+            changed.notify_all();
+            for (std::thread& thread : pool)
+                thread.join();
+        }
+    } join{pool, mutex, closing, changed};
     try {
-        for (std::size_t i = 0; i < workers; ++i)
+        for (unsigned i = 0; i < workers; ++i)
             pool.emplace_back(work);
     } catch (const std::system_error&) {
         // Out of threads: the ones started do the work, or this one does.
         if (pool.empty())
-            work();
+            return RunInTurn(tasks);
     }
 
-    // Report the leading tasks as they complete, in order.
-    for (std::size_t leading = 0; leading < count;) {
+    std::size_t loaded = 0;
+    for (std::size_t delivered = 0; delivered < tasks.count; ++delivered) {
+        for (; loaded < tasks.count && loaded - delivered < slots; ++loaded) {
+            if (Stopped(tasks))
+                return false;
+            tasks.load(loaded % slots, loaded);
+            const std::lock_guard lock(mutex);
+            done[loaded % slots] = 0;
+            ready.push_back(loaded);
+            changed.notify_one();
+        }
         {
             std::unique_lock lock(mutex);
-            changed.wait(lock, [&] { return failed || halted || done[leading]; });
-            if (failed || halted)
-                break;
-            while (leading < count && done[leading])
-                ++leading;
+            changed.wait(lock, [&] { return failure || done[delivered % slots]; });
+            if (failure)
+                std::rethrow_exception(failure);
         }
-        finished(leading);
+        tasks.deliver(delivered % slots, delivered);
     }
-    for (std::thread& thread : pool)
-        thread.join();
-    if (failure)
-        std::rethrow_exception(failure);
-    return !halted;
+    return true;
 }
 
 } // namespace tbx::chm

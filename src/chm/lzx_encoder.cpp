@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cassert>
+#include <utility>
 
 namespace tbx::chm {
 namespace {
@@ -415,38 +416,43 @@ LzxStream LzxCompress(std::span<const std::uint8_t> data, unsigned windowBits, u
     constexpr std::size_t kIntervalsPerTask = 4;
     const std::size_t tasks = (intervals + kIntervalsPerTask - 1) / kIntervalsPerTask;
 
-    std::vector<LzxStream> results(tasks);
-    const auto makeWorker = [&]() -> TaskWorker {
-        return [&, encoder = LzxIntervalEncoder(windowBits)](std::size_t task) mutable {
-            const std::size_t begin = task * kIntervalsPerTask * intervalSize;
-            const std::size_t end = std::min(coded, begin + kIntervalsPerTask * intervalSize);
+    const auto slice = [&](std::size_t task) {
+        const std::size_t begin = task * kIntervalsPerTask * intervalSize;
+        return std::pair(begin, std::min(coded, begin + kIntervalsPerTask * intervalSize));
+    };
+    std::vector<LzxStream> slots(IntervalSlots(tasks, threads));
+    LzxStream stream;
+    IntervalTasks run;
+    run.count = tasks;
+    run.threads = threads;
+    run.stop = stop;
+    run.makeWorker = [&]() -> SlotWorker {
+        return [&, encoder = LzxIntervalEncoder(windowBits)](std::size_t slot,
+                                                             std::size_t task) mutable {
+            const auto [begin, end] = slice(task);
             for (std::size_t at = begin; at < end; at += intervalSize) {
                 const std::size_t length = std::min(intervalSize, end - at);
                 const std::size_t from = std::min(at, data.size());
                 encoder.Encode(data.subspan(from, std::min(length, data.size() - from)), length,
-                               results[task]);
+                               slots[slot]);
             }
         };
     };
-    const auto finished = [&](std::size_t leading) {
-        if (progress)
-            progress(
-                std::min<std::uint64_t>(data.size(), leading * kIntervalsPerTask * intervalSize));
+    run.load = [&](std::size_t slot, std::size_t) {
+        slots[slot].bytes.clear();
+        slots[slot].frameOffsets.clear();
     };
-    if (!RunIntervalTasks(tasks, threads, makeWorker, finished, stop))
-        return {};
-
-    LzxStream stream;
-    std::size_t total = 0;
-    for (const LzxStream& part : results)
-        total += part.bytes.size();
-    stream.bytes.reserve(total);
-    for (const LzxStream& part : results) {
+    run.deliver = [&](std::size_t slot, std::size_t task) {
+        const LzxStream& part = slots[slot];
         const std::uint64_t base = stream.bytes.size();
         for (const std::uint64_t offset : part.frameOffsets)
             stream.frameOffsets.push_back(base + offset);
         stream.bytes.insert(stream.bytes.end(), part.bytes.begin(), part.bytes.end());
-    }
+        if (progress)
+            progress(std::min<std::uint64_t>(data.size(), slice(task).second));
+    };
+    if (!RunIntervalTasks(run))
+        return {};
     return stream;
 }
 

@@ -1,6 +1,9 @@
 #include "chm/page_words.h"
 
-#include "res/cp1251.h"
+#include "chm/search_index.h"
+#include "text/ascii.h"
+#include "text/charset.h"
+#include "text/markup.h"
 
 #include <algorithm>
 #include <array>
@@ -14,8 +17,7 @@ enum Kind : unsigned char {
     kSeparator, // ends the word
     kWordByte,  // a letter or digit: joins the word
     kIgnorable, // vanishes without ending the word (soft hyphen)
-    kTagOpen,   // '<' in markup
-    kReference, // '&' in markup
+    kReference, // '&': a character reference
     kMultiByte, // a UTF-8 lead byte: decode first
 };
 
@@ -45,7 +47,7 @@ char32_t LowerCase(char32_t cp) {
 struct CodePage {
     std::array<unsigned char, 256> fold{};         // folded word byte, 0 for others
     std::array<unsigned char, kTableEnd> byteOf{}; // byte of a code point, 0 for none
-    KindTable text1251{}, textUtf8{}, html1251{}, htmlUtf8{};
+    KindTable text1251{}, textUtf8{};
 };
 
 CodePage BuildCodePage() {
@@ -67,11 +69,9 @@ CodePage BuildCodePage() {
             page.fold[byte] = folded ? folded : static_cast<unsigned char>(byte);
         }
         const Kind kind = page.fold[byte] ? kWordByte : (cp == 0xAD ? kIgnorable : kSeparator);
-        page.text1251[byte] = page.html1251[byte] = kind;
-        page.textUtf8[byte] = page.htmlUtf8[byte] = byte < 0x80 ? kind : kMultiByte;
+        page.text1251[byte] = kind;
+        page.textUtf8[byte] = byte < 0x80 ? kind : kMultiByte;
     }
-    page.html1251['<'] = page.htmlUtf8['<'] = kTagOpen;
-    page.html1251['&'] = page.htmlUtf8['&'] = kReference;
     page.text1251['&'] = page.textUtf8['&'] = kReference;
     return page;
 }
@@ -79,33 +79,6 @@ CodePage BuildCodePage() {
 const CodePage& TheCodePage() {
     static const CodePage page = BuildCodePage();
     return page;
-}
-
-char AsciiLower(char c) {
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool IsAsciiLetter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
-
-bool IsAsciiAlnum(char c) {
-    return IsAsciiLetter(c) || (c >= '0' && c <= '9');
-}
-
-bool IsSpace(char c) {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
-}
-
-// Whether text holds needle (lower-case ASCII) at at, without regard to ASCII case.
-bool HasNoCaseAt(std::string_view text, std::size_t at, std::string_view needle) {
-    if (at > text.size() || text.size() - at < needle.size())
-        return false;
-    for (std::size_t i = 0; i < needle.size(); ++i) {
-        if (AsciiLower(text[at + i]) != needle[i])
-            return false;
-    }
-    return true;
 }
 
 // Elements that sit inside a line of text: a word running through them is
@@ -116,64 +89,6 @@ bool IsInlineTag(std::string_view name) {
         "em",   "font",   "i",       "ins", "kbd", "mark", "nobr", "q",    "s",    "samp", "small",
         "span", "strike", "strong",  "sub", "sup", "tt",   "u",    "var",  "wbr"};
     return std::find(std::begin(kInline), std::end(kInline), name) != std::end(kInline);
-}
-
-struct NamedReference {
-    std::string_view name;
-    char32_t cp;
-};
-
-// The named references that stand for letters, spaces or punctuation in
-// Russian text; any other name is dropped as a word break.
-char32_t LookUpReference(std::string_view name) {
-    static constexpr NamedReference kCommon[] = {
-        {"nbsp", 0xA0},     {"amp", '&'},      {"lt", '<'},        {"gt", '>'},
-        {"quot", '"'},      {"apos", '\''},    {"shy", 0xAD},      {"laquo", 0xAB},
-        {"raquo", 0xBB},    {"mdash", 0x2014}, {"ndash", 0x2013},  {"hellip", 0x2026},
-        {"copy", 0xA9},     {"reg", 0xAE},     {"trade", 0x2122},  {"deg", 0xB0},
-        {"plusmn", 0xB1},   {"sect", 0xA7},    {"para", 0xB6},     {"middot", 0xB7},
-        {"bull", 0x2022},   {"ldquo", 0x201C}, {"rdquo", 0x201D},  {"bdquo", 0x201E},
-        {"lsquo", 0x2018},  {"rsquo", 0x2019}, {"sbquo", 0x201A},  {"euro", 0x20AC},
-        {"numero", 0x2116}, {"times", 0xD7},   {"thinsp", 0x2009}, {"ensp", 0x2002},
-        {"emsp", 0x2003},
-    };
-    for (const NamedReference& reference : kCommon) {
-        if (reference.name == name)
-            return reference.cp;
-    }
-    // Cyrillic letters: А..Я are U+0410 on, the rest of the block U+0401 on;
-    // the lower-case name of each letter is its upper-case name in small
-    // letters.
-    static constexpr std::string_view kMain[] = {
-        "Acy",  "Bcy",  "Vcy",  "Gcy",    "Dcy",    "IEcy", "ZHcy",   "Zcy", "Icy",  "Jcy", "Kcy",
-        "Lcy",  "Mcy",  "Ncy",  "Ocy",    "Pcy",    "Rcy",  "Scy",    "Tcy", "Ucy",  "Fcy", "KHcy",
-        "TScy", "CHcy", "SHcy", "SHCHcy", "HARDcy", "Ycy",  "SOFTcy", "Ecy", "YUcy", "YAcy"};
-    static constexpr std::string_view kOther[] = {"IOcy",  "DJcy", "GJcy",   "Jukcy", "DScy",
-                                                  "Iukcy", "YIcy", "Jsercy", "LJcy",  "NJcy",
-                                                  "TSHcy", "KJcy", "",       "Ubrcy", "DZcy"};
-    if (name.size() < 3 || !name.ends_with("cy"))
-        return 0;
-    // Names differ in case only between the two cases of a letter.
-    const auto lowered = [](std::string_view upper) {
-        std::string lower(upper);
-        std::transform(lower.begin(), lower.end(), lower.begin(), AsciiLower);
-        return lower;
-    };
-    for (std::size_t i = 0; i < std::size(kMain); ++i) {
-        if (kMain[i] == name)
-            return static_cast<char32_t>(0x410 + i);
-        if (lowered(kMain[i]) == name)
-            return static_cast<char32_t>(0x430 + i);
-    }
-    for (std::size_t i = 0; i < std::size(kOther); ++i) {
-        if (kOther[i].empty())
-            continue;
-        if (kOther[i] == name)
-            return static_cast<char32_t>(0x401 + i);
-        if (lowered(kOther[i]) == name)
-            return static_cast<char32_t>(0x451 + i);
-    }
-    return 0;
 }
 
 // Gathers the bytes of one word and hands it on when it ends.
@@ -232,13 +147,12 @@ private:
     std::size_t length_ = 0;
 };
 
-// One pass over the bytes; never looks past the end of the text. Broken
-// markup costs no second pass either: what one search failed to find is
-// remembered, so that a page of a thousand unclosed tags stays linear.
-class Scanner {
+// One pass over a run of text (no markup in it): words, references and
+// multi-byte characters, into the word being gathered.
+class TextScanner {
 public:
-    Scanner(std::string_view text, const KindTable& kinds, const CodePage& page, WordSink& sink)
-        : text_(text), kinds_(kinds), words_(page, sink), lastGreaterThan_(text.rfind('>')) {}
+    TextScanner(std::string_view text, const KindTable& kinds, WordBuilder& words)
+        : text_(text), kinds_(kinds), words_(words) {}
 
     void Run() {
         while (pos_ < text_.size()) {
@@ -254,9 +168,6 @@ public:
                 words_.End();
                 ++pos_;
                 break;
-            case kTagOpen:
-                OnTagOpen();
-                break;
             case kReference:
                 OnReference();
                 break;
@@ -265,120 +176,13 @@ public:
                 break;
             }
         }
-        words_.End();
     }
 
 private:
-    static constexpr std::size_t npos = std::string_view::npos;
-
-    // The '<' at pos_ opens no markup: it is a character of the text.
+    // The '&' at pos_ starts no reference: it is a character of the text.
     void TakeAsText() {
         words_.End();
         ++pos_;
-    }
-
-    std::size_t FindGreaterThan(std::size_t from) const {
-        return lastGreaterThan_ != npos && from <= lastGreaterThan_ ? text_.find('>', from) : npos;
-    }
-
-    // Ends markup at the first '>' after the '<' at pos_.
-    void SkipToGreaterThan() {
-        const std::size_t gt = FindGreaterThan(pos_ + 1);
-        if (gt == npos)
-            return TakeAsText();
-        words_.End();
-        pos_ = gt + 1;
-    }
-
-    // The '>' that ends a tag whose attributes start at from. A quoted value
-    // may hold '>'. Quotes that leave no '>' outside them to end the tag
-    // count for nothing, in this tag and every later one: they cannot
-    // swallow the rest of the page, nor be searched through again.
-    std::size_t TagEnd(std::size_t from) {
-        char last = 0;
-        for (std::size_t i = from; i < text_.size() && !quotesBroken_; ++i) {
-            const char c = text_[i];
-            if (c == '>')
-                return i;
-            if ((c == '"' || c == '\'') && last == '=') {
-                const std::size_t close = text_.find(c, i + 1);
-                quotesBroken_ =
-                    close == npos || lastGreaterThan_ == npos || close > lastGreaterThan_;
-                i = quotesBroken_ ? i : close;
-                last = c;
-            } else if (!IsSpace(c)) {
-                last = c;
-            }
-        }
-        quotesBroken_ = true;
-        return FindGreaterThan(from);
-    }
-
-    // Position after the end tag of a raw-text element (script, style,
-    // title) whose content starts at from, or npos when it has none.
-    std::size_t AfterEndTag(std::size_t from, std::string_view name) {
-        const std::size_t kind = name == "script" ? 0 : (name == "style" ? 1 : 2);
-        if (endTagMissing_[kind])
-            return npos;
-        for (std::size_t at = text_.find("</", from); at != npos; at = text_.find("</", at + 2)) {
-            const std::size_t nameEnd = at + 2 + name.size();
-            if (!HasNoCaseAt(text_, at + 2, name))
-                continue;
-            if (nameEnd < text_.size() && IsAsciiAlnum(text_[nameEnd]))
-                continue;
-            const std::size_t gt = FindGreaterThan(nameEnd);
-            return gt == npos ? nameEnd : gt + 1;
-        }
-        endTagMissing_[kind] = true;
-        return npos;
-    }
-
-    void OnTagOpen() {
-        const std::size_t open = pos_;
-        std::size_t at = open + 1;
-        if (at >= text_.size())
-            return TakeAsText();
-        if (text_[at] == '!') {
-            if (text_.compare(at, 3, "!--") == 0 && !commentEndMissing_) {
-                // A comment is invisible: the text on either side runs on.
-                const std::size_t close = text_.find("-->", at + 3);
-                if (close != npos) {
-                    pos_ = close + 3;
-                    return;
-                }
-                commentEndMissing_ = true;
-            }
-            return SkipToGreaterThan(); // doctype, CDATA, a comment never closed
-        }
-        if (text_[at] == '?')
-            return SkipToGreaterThan();
-        const bool endTag = text_[at] == '/';
-        if (endTag)
-            ++at;
-        if (at >= text_.size() || !IsAsciiLetter(text_[at]))
-            return endTag ? SkipToGreaterThan() : TakeAsText();
-
-        const std::size_t nameStart = at;
-        while (at < text_.size() && IsAsciiAlnum(text_[at]))
-            ++at;
-        // Only short names matter below; a longer one stays empty.
-        std::array<char, 8> name{};
-        const std::size_t nameLength = at - nameStart <= name.size() ? at - nameStart : 0;
-        for (std::size_t i = 0; i < nameLength; ++i)
-            name[i] = AsciiLower(text_[nameStart + i]);
-        const std::string_view tag(name.data(), nameLength);
-        const std::size_t gt = TagEnd(at);
-        if (gt == npos)
-            return TakeAsText();
-        pos_ = gt + 1;
-        if (!IsInlineTag(tag))
-            words_.End();
-        if (!endTag && (tag == "script" || tag == "style" || tag == "title")) {
-            // Without its end tag the content is indexed rather than lost.
-            const std::size_t after = AfterEndTag(pos_, tag);
-            if (after != npos)
-                pos_ = after;
-        }
     }
 
     void OnReference() {
@@ -391,12 +195,13 @@ private:
             const std::size_t digits = at;
             char32_t value = 0;
             for (; at < text_.size(); ++at) {
-                const char c = AsciiLower(text_[at]);
-                const bool decimal = c >= '0' && c <= '9';
-                if (!decimal && !(hex && c >= 'a' && c <= 'f'))
+                const int digit = hex                             ? text::HexDigitValue(text_[at])
+                                  : text::IsAsciiDigit(text_[at]) ? text_[at] - '0'
+                                                                  : -1;
+                if (digit < 0)
                     break;
                 if (value <= 0x10FFFF)
-                    value = value * (hex ? 16 : 10) + (decimal ? c - '0' : c - 'a' + 10);
+                    value = value * (hex ? 16 : 10) + static_cast<char32_t>(digit);
             }
             if (at == digits)
                 return TakeAsText();
@@ -405,14 +210,23 @@ private:
             pos_ = at;
             return words_.AddCodePoint(value);
         }
-        const std::size_t nameStart = at;
-        while (at < text_.size() && at - nameStart < 32 && IsAsciiAlnum(text_[at]))
-            ++at;
-        if (at == nameStart || at >= text_.size() || text_[at] != ';')
-            return TakeAsText();
-        pos_ = at + 1;
-        // An unknown name is not indexed as a word of its own.
-        words_.AddCodePoint(LookUpReference(text_.substr(nameStart, at - nameStart)));
+        const text::NamedReference named =
+            text::MatchNamedReference(text_.substr(at), text::ReferenceContext::Text);
+        if (named.length == 0) {
+            // A well-formed name HTML does not know is no word of its own.
+            std::size_t end = at;
+            while (end < text_.size() && text::IsAsciiAlnum(text_[end]))
+                ++end;
+            if (end == at || end >= text_.size() || text_[end] != ';')
+                return TakeAsText();
+            words_.End();
+            pos_ = end + 1;
+            return;
+        }
+        pos_ = at + named.length;
+        words_.AddCodePoint(named.first);
+        if (named.second)
+            words_.AddCodePoint(named.second);
     }
 
     void OnMultiByte() {
@@ -426,53 +240,69 @@ private:
 
     std::string_view text_;
     const KindTable& kinds_;
-    WordBuilder words_;
+    WordBuilder& words_;
     std::size_t pos_ = 0;
-    const std::size_t lastGreaterThan_; // npos when there is none
-    bool commentEndMissing_ = false;
-    bool quotesBroken_ = false;
-    std::array<bool, 3> endTagMissing_{}; // script, style, title
+};
+
+// The page as the markup reader gives it: text between tags is split into
+// words; tags other than inline ones end a word; the content of <script>,
+// <style> and <title> is left out.
+class PageWords final : public text::MarkupVisitor {
+public:
+    PageWords(std::string_view html, const KindTable& kinds, const CodePage& page, WordSink& sink)
+        : html_(html), kinds_(kinds), words_(page, sink) {}
+
+    void OnTag(const text::MarkupTag& tag) override {
+        if (tag.unterminated) {
+            // Never closed: a "<" in the text, which the words after it keep.
+            words_.End();
+            const auto after = static_cast<std::size_t>(tag.name.data() - html_.data());
+            return TextScanner(html_.substr(after), kinds_, words_).Run();
+        }
+        // Only short names matter; a longer one is no inline element.
+        std::array<char, 8> name{};
+        const std::size_t length = tag.name.size() <= name.size() ? tag.name.size() : 0;
+        for (std::size_t i = 0; i < length; ++i)
+            name[i] = text::AsciiLower(tag.name[i]);
+        if (!IsInlineTag(std::string_view(name.data(), length)))
+            words_.End();
+    }
+
+    void OnText(std::string_view text) override { TextScanner(text, kinds_, words_).Run(); }
+
+    void OnRawText(const text::MarkupTag&, std::string_view, bool) override { words_.End(); }
+
+    void Finish() { words_.End(); }
+
+private:
+    std::string_view html_;
+    const KindTable& kinds_;
+    WordBuilder words_;
 };
 
 } // namespace
 
-PageCharset DetectPageCharset(std::string_view html) {
-    if (html.starts_with("\xEF\xBB\xBF"))
-        return PageCharset::Utf8;
-    // The declaration sits in the head; only its start is searched.
-    const std::string_view head = html.substr(0, 4096);
-    for (std::size_t at = 0; at < head.size(); ++at) {
-        if (!HasNoCaseAt(head, at, "charset"))
-            continue;
-        std::size_t i = at + 7;
-        while (i < head.size() && IsSpace(head[i]))
-            ++i;
-        if (i >= head.size() || head[i] != '=')
-            continue;
-        ++i;
-        while (i < head.size() && (IsSpace(head[i]) || head[i] == '"' || head[i] == '\''))
-            ++i;
-        std::string name;
-        for (; i < head.size() && (IsAsciiAlnum(head[i]) || head[i] == '-' || head[i] == '_'); ++i)
-            name += AsciiLower(head[i]);
-        if (name == "utf-8" || name == "utf8")
-            return PageCharset::Utf8;
-        if (name == "windows-1251" || name == "cp1251" || name == "x-cp1251" || name == "win-1251")
-            return PageCharset::Windows1251;
-    }
-    return IsValidUtf8(html) ? PageCharset::Utf8 : PageCharset::Windows1251;
-}
-
-void SplitPageWords(std::string_view html, PageCharset charset, WordSink& sink) {
-    if (charset == PageCharset::Detect)
-        charset = DetectPageCharset(html);
+void SplitPageWords(std::string_view html, text::Charset charset, WordSink& sink) {
     const CodePage& page = TheCodePage();
-    Scanner(html, charset == PageCharset::Utf8 ? page.htmlUtf8 : page.html1251, page, sink).Run();
+    const bool cp1251 = charset == text::Charset::ForCodePage(kSearchCodePage);
+    // Other charsets are read as UTF-8, which the splitter knows as well.
+    std::string decoded;
+    if (!cp1251 && !charset.IsUtf8()) {
+        decoded = text::Decode(html, charset);
+        html = decoded;
+    } else if (charset.IsUtf8() && html.starts_with("\xEF\xBB\xBF")) {
+        html.remove_prefix(3);
+    }
+    PageWords words(html, cp1251 ? page.text1251 : page.textUtf8, page, sink);
+    text::ScanMarkup(html, words);
+    words.Finish();
 }
 
 void SplitTextWords(std::string_view text, WordSink& sink) {
     const CodePage& page = TheCodePage();
-    Scanner(text, IsValidUtf8(text) ? page.textUtf8 : page.text1251, page, sink).Run();
+    WordBuilder words(page, sink);
+    TextScanner(text, IsValidUtf8(text) ? page.textUtf8 : page.text1251, words).Run();
+    words.End();
 }
 
 unsigned char FoldedWordByte(unsigned char byte) {

@@ -8,16 +8,12 @@
 // not by "елка". Folding "ё" into "е" here would make the stored word one the
 // viewer never asks for.
 
+#include "text/charset.h"
+
 #include <cstddef>
 #include <string_view>
 
 namespace tbx::chm {
-
-enum class PageCharset {
-    Detect, // a <meta> charset, else UTF-8 when the bytes are valid UTF-8, else Windows-1251
-    Windows1251,
-    Utf8,
-};
 
 // Words longer than this keep their first kMaxWordLength bytes.
 constexpr std::size_t kMaxWordLength = 99;
@@ -30,16 +26,14 @@ public:
     virtual void OnWord(std::string_view word) = 0;
 };
 
-// Windows-1251 or UTF-8, never Detect.
-PageCharset DetectPageCharset(std::string_view html);
-
-// The words of the text a browser shows: markup, and the content of
-// <script>, <style> and <title>, are left out; character references are
-// decoded; inline tags such as <b> do not split a word, other tags do. Broken
-// markup never hides the rest of the page: a quote, comment or script that
-// is never closed ends at the next '>' instead. Characters Windows-1251
-// cannot hold split words; soft hyphens and combining accents are dropped.
-void SplitPageWords(std::string_view html, PageCharset charset, WordSink& sink);
+// The words of the text a browser shows, read by the markup reader of
+// text/markup.h in the page's charset (the walk's decision): markup, and the
+// content of <script>, <style> and <title>, are left out; character
+// references are decoded; inline tags such as <b> do not split a word, other
+// tags do. Broken markup never hides the rest of the page. Characters
+// Windows-1251 cannot hold split words; soft hyphens and combining accents
+// are dropped.
+void SplitPageWords(std::string_view html, text::Charset charset, WordSink& sink);
 
 // The words of a title as it stands between <title> and </title>: UTF-8
 // when valid, else Windows-1251; character references are decoded, and

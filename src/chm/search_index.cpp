@@ -1,6 +1,6 @@
 #include "chm/search_index.h"
 
-#include "chm/byte_string.h"
+#include "chm/little_endian.h"
 
 #include <algorithm>
 #include <array>
@@ -331,8 +331,8 @@ void AppendLeafEntry(std::string& out, const Entry& entry, std::string_view word
     AppendNodeWord(out, word, previous);
     out += static_cast<char>(entry.title ? 1 : 0);
     AppendLowFirst(out, entry.topics);
-    AppendLe(out, 4, entry.codesOffset);
-    AppendLe(out, 2, 0);
+    AppendLe32(out, entry.codesOffset);
+    AppendLe16(out, 0);
     AppendLowFirst(out, entry.codesSize);
 }
 
@@ -355,7 +355,7 @@ Leaves WriteLeaves(std::string& out, const std::vector<Entry>& entries) {
     std::string_view last;
     const auto close = [&] {
         leaves.lastFree = kNodeSize - node.size();
-        PutLeAt(node, 6, 2, leaves.lastFree);
+        PutLe16At(node, 6, leaves.lastFree);
         node.resize(kNodeSize, '\0');
         leaves.keys.push_back({last, static_cast<std::uint32_t>(out.size())});
         out += node;
@@ -388,7 +388,7 @@ Leaves WriteLeaves(std::string& out, const std::vector<Entry>& entries) {
         node.assign(kLeafHeaderSize, '\0'); // an index of no words still has its one leaf
     close();
     for (std::size_t i = 0; i + 1 < leaves.keys.size(); ++i)
-        PutLeAt(out, leaves.keys[i].offset, 4, leaves.keys[i + 1].offset);
+        PutLe32At(out, leaves.keys[i].offset, leaves.keys[i + 1].offset);
     return leaves;
 }
 
@@ -399,7 +399,7 @@ std::vector<NodeKey> WriteIndexLevel(std::string& out, const std::vector<NodeKey
     std::string node, entry;
     std::string_view last;
     const auto close = [&] {
-        PutLeAt(node, 0, 2, kNodeSize - node.size());
+        PutLe16At(node, 0, kNodeSize - node.size());
         node.resize(kNodeSize, '\0');
         level.push_back({last, static_cast<std::uint32_t>(out.size())});
         out += node;
@@ -416,8 +416,8 @@ std::vector<NodeKey> WriteIndexLevel(std::string& out, const std::vector<NodeKey
         if (node.empty())
             node.assign(kIndexHeaderSize, '\0');
         node += entry;
-        AppendLe(node, 4, key.offset);
-        AppendLe(node, 2, 0);
+        AppendLe32(node, key.offset);
+        AppendLe16(node, 0);
         last = key.last;
     }
     close();
@@ -535,31 +535,31 @@ std::string SearchIndexBuilder::Finish() {
         level = WriteIndexLevel(out, level);
     const std::uint32_t root = level.front().offset;
 
-    PutLeAt(out, 0x00, 4, 0x00280000);
-    PutLeAt(out, 0x04, 4, words.topics.size());
-    PutLeAt(out, 0x08, 4, root);
-    PutLeAt(out, 0x10, 4, leaves.keys.size());
-    PutLeAt(out, 0x14, 4, root);
-    PutLeAt(out, 0x18, 2, depth);
-    PutLeAt(out, 0x1A, 4, 7);
+    PutLe32At(out, 0x00, 0x00280000);
+    PutLe32At(out, 0x04, words.topics.size());
+    PutLe32At(out, 0x08, root);
+    PutLe32At(out, 0x10, leaves.keys.size());
+    PutLe32At(out, 0x14, root);
+    PutLe16At(out, 0x18, depth);
+    PutLe32At(out, 0x1A, 7);
     const unsigned char scaleRoot[] = {2, static_cast<unsigned char>(topicRoot),
                                        2, static_cast<unsigned char>(countRoot),
                                        2, static_cast<unsigned char>(locationRoot)};
     std::memcpy(out.data() + 0x1E, scaleRoot, sizeof scaleRoot);
-    PutLeAt(out, 0x2E, 4, kNodeSize);
+    PutLe32At(out, 0x2E, kNodeSize);
     // 1 and 5 stand here in the help files we compared ours with; what they
     // mean is not known.
-    PutLeAt(out, 0x36, 4, 1);
-    PutLeAt(out, 0x3A, 4, 5);
-    PutLeAt(out, 0x3E, 4, longest);
-    PutLeAt(out, 0x42, 4, Clamp32(words.occurrences.size()));
-    PutLeAt(out, 0x46, 4, Clamp32(entries.size()));
-    PutLeAt(out, 0x4A, 8, occurrenceBytes);
-    PutLeAt(out, 0x52, 4, Clamp32(entryBytes));
-    PutLeAt(out, 0x56, 4, leaves.lastFree);
-    PutLeAt(out, 0x5E, 4, words.topics.empty() ? 0 : words.topics.back().number);
-    PutLeAt(out, 0x7A, 4, kSearchCodePage);
-    PutLeAt(out, 0x7E, 4, kSearchLcid);
+    PutLe32At(out, 0x36, 1);
+    PutLe32At(out, 0x3A, 5);
+    PutLe32At(out, 0x3E, longest);
+    PutLe32At(out, 0x42, Clamp32(words.occurrences.size()));
+    PutLe32At(out, 0x46, Clamp32(entries.size()));
+    PutLe64At(out, 0x4A, occurrenceBytes);
+    PutLe32At(out, 0x52, Clamp32(entryBytes));
+    PutLe32At(out, 0x56, leaves.lastFree);
+    PutLe32At(out, 0x5E, words.topics.empty() ? 0 : words.topics.back().number);
+    PutLe32At(out, 0x7A, kSearchCodePage);
+    PutLe32At(out, 0x7E, kSearchLcid);
     return out;
 }
 

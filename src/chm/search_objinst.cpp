@@ -3,9 +3,9 @@
 // files we compared ours with; the character classes are those of
 // Windows-1251 and fold as the index's words do.
 
-#include "chm/byte_string.h"
+#include "chm/little_endian.h"
 #include "chm/search_index.h"
-#include "res/cp1251.h"
+#include "text/charset.h"
 
 #include <algorithm>
 #include <array>
@@ -89,7 +89,7 @@ std::string CharacterClasses() {
             subclass = kQuoteKinds[byte - 0x91];
         table += static_cast<char>(kind);
         table += static_cast<char>(subclass);
-        AppendLe(table, 2, weight[byte]);
+        AppendLe16(table, weight[byte]);
         table += static_cast<char>(folded ? folded : byte);
         table.append(3, static_cast<char>(byte));
         table.append(2, '\0');
@@ -102,41 +102,41 @@ std::string CharacterClasses() {
 std::string BuildObjInst() {
     std::string classes;
     AppendGuid(classes, kCharClassGuid);
-    AppendLe(classes, 4, kObjectVersion);
-    AppendLe(classes, 4, 11);
-    AppendLe(classes, 4, kSearchCodePage);
-    AppendLe(classes, 4, kSearchLcid);
-    AppendLe(classes, 8, 0);
-    AppendLe(classes, 4, 0x00145555);
+    AppendLe32(classes, kObjectVersion);
+    AppendLe32(classes, 11);
+    AppendLe32(classes, kSearchCodePage);
+    AppendLe32(classes, kSearchLcid);
+    AppendLe64(classes, 0);
+    AppendLe32(classes, 0x00145555);
     const std::string table = CharacterClasses(); // Windows-1251 has no ligatures to expand
-    AppendLe(classes, 4, table.size());
-    AppendLe(classes, 2, 256);
-    AppendLe(classes, 2, 0);
-    AppendLe(classes, 4, 3);
+    AppendLe32(classes, table.size());
+    AppendLe16(classes, 256);
+    AppendLe16(classes, 0);
+    AppendLe32(classes, 3);
     classes.resize(0x50, '\0');
     classes += table;
     AppendGuid(classes, kBreakerGuid);
-    AppendLe(classes, 4, kObjectVersion);
-    AppendLe(classes, 4, 1);
-    AppendLe(classes, 4, kSearchCodePage);
-    AppendLe(classes, 4, kSearchLcid);
-    AppendLe(classes, 4, 0);
+    AppendLe32(classes, kObjectVersion);
+    AppendLe32(classes, 1);
+    AppendLe32(classes, kSearchCodePage);
+    AppendLe32(classes, kSearchLcid);
+    AppendLe32(classes, 0);
 
     std::string search;
     AppendGuid(search, kSearchGuid);
-    AppendLe(search, 4, 666);
-    AppendLe(search, 4, kSearchCodePage);
-    AppendLe(search, 4, kSearchLcid);
-    AppendLe(search, 4, 10031);
-    AppendLe(search, 4, 0);
+    AppendLe32(search, 666);
+    AppendLe32(search, kSearchCodePage);
+    AppendLe32(search, kSearchLcid);
+    AppendLe32(search, 10031);
+    AppendLe32(search, 0);
 
     std::string out;
-    AppendLe(out, 4, kObjectVersion);
-    AppendLe(out, 4, 2); // objects
-    AppendLe(out, 4, 24);
-    AppendLe(out, 4, classes.size());
-    AppendLe(out, 4, 24 + classes.size());
-    AppendLe(out, 4, search.size());
+    AppendLe32(out, kObjectVersion);
+    AppendLe32(out, 2); // objects
+    AppendLe32(out, 24);
+    AppendLe32(out, classes.size());
+    AppendLe32(out, 24 + classes.size());
+    AppendLe32(out, search.size());
     return out + classes + search;
 }
 

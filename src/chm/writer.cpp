@@ -1,21 +1,19 @@
 #include "chm/writer.h"
 
 #include "chm/format.h"
+#include "chm/interval_pool.h"
 #include "platform/files.h"
 #include "platform/messages.h"
-#include "res/cp1251.h"
+#include "text/charset.h"
 
 #include <algorithm>
 #include <array>
-#include <condition_variable>
 #include <cstring>
-#include <deque>
 #include <exception>
-#include <mutex>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <system_error>
-#include <thread>
 
 namespace tbx::chm {
 namespace {
@@ -267,12 +265,11 @@ struct Task {
     std::vector<std::uint8_t> input; // the section's bytes, zeros after its end not held
     std::size_t coded = 0;           // bytes coded, the zeros after the end included
     LzxStream output;
-    bool done = false;
 };
 
-// Compresses the section task by task in order, each task's reset
-// intervals independent of all others, so the bytes are the same on any
-// number of threads; at most two tasks a thread are held at once.
+// Compresses the section task by task, each task's reset intervals
+// independent of all others, so the bytes are the same on any number of
+// threads; at most two tasks a thread are held at once.
 class SectionCompressor {
 public:
     SectionCompressor(const SectionFill& fill, std::uint64_t size, const WriteOptions& options,
@@ -285,16 +282,22 @@ public:
 
     // False when stopped.
     bool Run() {
-        const unsigned threads = options_.threads != 0
-                                     ? options_.threads
-                                     : std::max(1u, std::thread::hardware_concurrency());
-        const auto workers = static_cast<std::size_t>(std::min<std::uint64_t>(threads, tasks_));
-        return workers > 1 ? RunParallel(workers) : RunInTurn();
+        std::vector<Task> slots(IntervalSlots(tasks_, options_.threads));
+        IntervalTasks run;
+        run.count = tasks_;
+        run.threads = options_.threads;
+        run.stop = options_.stop;
+        run.makeWorker = [&]() -> SlotWorker {
+            // Shared, as a worker must be copyable and an encoder is not copied here.
+            auto encoder = std::make_shared<LzxIntervalEncoder>(options_.windowBits);
+            return [&, encoder](std::size_t slot, std::size_t) { Encode(*encoder, slots[slot]); };
+        };
+        run.load = [&](std::size_t slot, std::size_t task) { Load(slots[slot], task); };
+        run.deliver = [&](std::size_t slot, std::size_t task) { Deliver(slots[slot], task); };
+        return RunIntervalTasks(run);
     }
 
 private:
-    bool Stopped() const { return options_.stop && *options_.stop; }
-
     void Load(Task& task, std::uint64_t index) const {
         const std::uint64_t begin = index * span_;
         task.coded = static_cast<std::size_t>(std::min<std::uint64_t>(span_, coded_ - begin));
@@ -303,7 +306,6 @@ private:
                           : 0);
         if (fill_(task.input.data(), task.input.size()) != task.input.size())
             throw std::runtime_error("the files added came to fewer bytes than they were");
-        task.done = false;
     }
 
     void Encode(LzxIntervalEncoder& encoder, Task& task) const {
@@ -324,100 +326,6 @@ private:
             frameOffsets_.push_back(base + offset);
         out_.Append(task.output.bytes.data(), task.output.bytes.size());
         progress_.BytesDone(std::min(size_, (index + 1) * span_));
-    }
-
-    bool RunInTurn() {
-        LzxIntervalEncoder encoder(options_.windowBits);
-        Task task;
-        for (std::uint64_t index = 0; index < tasks_; ++index) {
-            if (Stopped())
-                return false;
-            Load(task, index);
-            Encode(encoder, task);
-            Deliver(task, index);
-        }
-        return true;
-    }
-
-    // This thread reads ahead and writes out in order; the workers compress.
-    bool RunParallel(std::size_t workers) {
-        std::vector<Task> ring(2 * workers);
-        std::deque<std::uint64_t> ready; // loaded, for a worker to take
-        bool closing = false;
-        std::exception_ptr failure;
-        std::mutex mutex;
-        std::condition_variable changed;
-
-        const auto work = [&] {
-            try {
-                LzxIntervalEncoder encoder(options_.windowBits);
-                for (;;) {
-                    std::unique_lock lock(mutex);
-                    changed.wait(lock, [&] { return closing || !ready.empty(); });
-                    if (closing)
-                        return;
-                    Task& task = ring[ready.front() % ring.size()];
-                    ready.pop_front();
-                    lock.unlock();
-                    Encode(encoder, task);
-                    lock.lock();
-                    task.done = true;
-                    changed.notify_all();
-                }
-            } catch (...) {
-                const std::lock_guard lock(mutex);
-                if (!failure)
-                    failure = std::current_exception();
-                closing = true;
-                changed.notify_all();
-            }
-        };
-        std::vector<std::thread> pool;
-        // Whatever ends this function, the workers end first.
-        struct Join {
-            std::vector<std::thread>& pool;
-            std::mutex& mutex;
-            bool& closing;
-            std::condition_variable& changed;
-            ~Join() {
-                {
-                    const std::lock_guard lock(mutex);
-                    closing = true;
-                }
-                changed.notify_all();
-                for (std::thread& thread : pool)
-                    thread.join();
-            }
-        } join{pool, mutex, closing, changed};
-        try {
-            for (std::size_t i = 0; i < workers; ++i)
-                pool.emplace_back(work);
-        } catch (const std::system_error&) {
-            // Out of threads: the ones started do the work, or this one does.
-            if (pool.empty())
-                return RunInTurn();
-        }
-
-        std::uint64_t loaded = 0;
-        for (std::uint64_t delivered = 0; delivered < tasks_; ++delivered) {
-            for (; loaded < tasks_ && loaded - delivered < ring.size(); ++loaded) {
-                if (Stopped())
-                    return false;
-                Load(ring[loaded % ring.size()], loaded);
-                const std::lock_guard lock(mutex);
-                ready.push_back(loaded);
-                changed.notify_one();
-            }
-            Task& next = ring[delivered % ring.size()];
-            {
-                std::unique_lock lock(mutex);
-                changed.wait(lock, [&] { return failure || next.done; });
-                if (failure)
-                    std::rethrow_exception(failure);
-            }
-            Deliver(next, delivered);
-        }
-        return true;
     }
 
     const SectionFill& fill_;

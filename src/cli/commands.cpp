@@ -9,12 +9,12 @@
 #include "decompile/extract_conflicts.h"
 #include "index/index_page.h"
 #include "index/page_list.h"
-#include "index/page_title.h"
 #include "platform/files.h"
 #include "platform/messages.h"
 #include "res/strings.h"
-#include "res/text_case.h"
 #include "settings/opt_store.h"
+#include "text/page_title.h"
+#include "text/text_case.h"
 
 #include <filesystem>
 

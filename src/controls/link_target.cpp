@@ -1,7 +1,7 @@
 #include "controls/link_target.h"
 
 #include "platform/shell.h"
-#include "res/text_case.h"
+#include "text/text_case.h"
 
 #include <cctype>
 #include <string_view>

@@ -3,10 +3,10 @@
 #include "controls/dialog_builder.h"
 #include "controls/dialogs.h"
 #include "index/page_list.h"
-#include "res/cp1251.h"
 #include "res/images.h"
 #include "res/layouts.h"
 #include "res/strings.h"
+#include "text/charset.h"
 
 #include <QApplication>
 #include <QFileInfo>

@@ -1,12 +1,12 @@
 #include "index/index_page.h"
 
-#include "index/page_title.h"
 #include "platform/files.h"
-#include "res/cp1251.h"
-#include "res/html_escape.h"
-#include "res/text_case.h"
 #include "settings/opt_store.h"
 #include "settings/option_pages_logic.h"
+#include "text/charset.h"
+#include "text/html_escape.h"
+#include "text/page_title.h"
+#include "text/text_case.h"
 
 #include <algorithm>
 #include <filesystem>

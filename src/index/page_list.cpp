@@ -1,8 +1,8 @@
 #include "index/page_list.h"
 
 #include "index/index_page.h"
-#include "index/page_title.h"
-#include "res/text_case.h"
+#include "text/page_title.h"
+#include "text/text_case.h"
 
 #include <algorithm>
 #include <cstdint>

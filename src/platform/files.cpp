@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -265,6 +266,61 @@ std::string MoveFileNoReplace(const std::string& from, const std::string& to, bo
 
 bool RemoveFile(const std::string& path) {
     return ::unlink(path.c_str()) == 0;
+}
+
+void UniqueFd::Reset(int fd) {
+    if (fd_ >= 0)
+        ::close(fd_);
+    fd_ = fd;
+}
+
+FileBytes ReadWholeFile(const std::string& path, std::size_t limit, Beyond beyond) {
+    FileBytes file;
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat info {};
+    if (!fd.Ok()) {
+        file.failure = FileBytes::Failure::Open;
+    } else if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        file.failure = FileBytes::Failure::NotAFile;
+        return file;
+    } else if (static_cast<std::uint64_t>(info.st_size) > limit && beyond == Beyond::Fail) {
+        file.failure = FileBytes::Failure::TooLarge;
+        return file;
+    }
+    if (!file.Ok()) {
+        file.systemError = errno;
+        file.detail = std::strerror(errno);
+        return file;
+    }
+    // One byte more than the size (within the limit), so that a file read
+    // whole meets its end without the buffer growing.
+    const std::size_t most = beyond == Beyond::Fail ? limit + 1 : limit;
+    std::string& bytes = file.bytes;
+    bytes.resize(std::min<std::uint64_t>(static_cast<std::uint64_t>(info.st_size) + 1, most));
+    std::size_t done = 0;
+    while (done < most) {
+        if (done == bytes.size())
+            bytes.resize(std::min(most, done * 2 + 1)); // the file grew
+        const ssize_t n = ::read(fd.Get(), bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            file.failure = FileBytes::Failure::Read;
+            file.systemError = errno;
+            file.detail = std::strerror(errno);
+            bytes.clear();
+            return file;
+        }
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    bytes.resize(done);
+    if (done > limit) {
+        file.failure = FileBytes::Failure::TooLarge;
+        bytes.clear();
+    }
+    return file;
 }
 
 } // namespace tbx

@@ -1,6 +1,7 @@
 #pragma once
 // Small file-system services shared by the jobs.
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <span>
@@ -90,5 +91,59 @@ std::string WriteNewFile(const std::string& path, std::string_view bytes);
 std::string MoveFileNoReplace(const std::string& from, const std::string& to, bool& targetExists);
 
 bool RemoveFile(const std::string& path);
+
+// A file descriptor that is closed when its owner goes.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    ~UniqueFd() { Reset(); }
+    UniqueFd(UniqueFd&& other) noexcept : fd_(other.Release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other)
+            Reset(other.Release());
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+
+    int Get() const { return fd_; }
+    bool Ok() const { return fd_ >= 0; }
+    int Release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    void Reset(int fd = -1);
+
+private:
+    int fd_ = -1;
+};
+
+struct FileBytes {
+    enum class Failure {
+        None,
+        Open,     // could not be opened (detail: the system's words)
+        NotAFile, // a folder, pipe, device or socket
+        TooLarge, // more than the limit
+        Read,     // failed while reading (detail: the system's words)
+    };
+    std::string bytes;
+    Failure failure = Failure::None;
+    int systemError = 0; // Open and Read: the errno value
+    std::string detail;  // Open and Read: the system's words for it
+    bool Ok() const { return failure == Failure::None; }
+};
+
+// What to do with a file longer than the limit.
+enum class Beyond {
+    Fail, // TooLarge, and no bytes
+    Cut,  // its first limit bytes
+};
+
+// The bytes of the regular file at path, read whole. A named pipe in its
+// place never hangs the read (O_NONBLOCK); a file that grows while it is
+// read is read to its end, within the limit.
+FileBytes ReadWholeFile(const std::string& path, std::size_t limit, Beyond beyond = Beyond::Fail);
 
 } // namespace tbx

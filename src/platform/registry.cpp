@@ -248,40 +248,21 @@ long RegQueryValue(const std::filesystem::path& keyDir, std::string_view name,
     text.clear();
     if (!IsValidValueName(name) || bufferSize == 0)
         return kErrorInvalidParameter;
-    const std::string path = (keyDir / std::string(name)).string();
-    // Not blocking: a named pipe standing in for a value must not wait for
-    // a writer. Only a regular file is read, never more than the buffer.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return ErrnoToResult(errno);
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
+    // A named pipe standing in for a value does not wait for a writer; the
+    // text must leave room for the terminating zero.
+    FileBytes file = ReadWholeFile((keyDir / std::string(name)).string(), bufferSize - 1);
+    switch (file.failure) {
+    case FileBytes::Failure::None:
+        break;
+    case FileBytes::Failure::NotAFile:
         return kErrorFileNotFound;
-    }
-    // Read one byte more than the text may have, to see whether it fits.
-    std::string buffer(bufferSize, '\0');
-    std::size_t got = 0;
-    long result = kErrorSuccess;
-    while (got < bufferSize) {
-        const ssize_t n = ::read(fd, buffer.data() + got, bufferSize - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            result = ErrnoToResult(errno);
-            break;
-        }
-        if (n == 0)
-            break;
-        got += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    if (result != kErrorSuccess)
-        return result;
-    if (got >= bufferSize) // no room left for the terminating zero
+    case FileBytes::Failure::TooLarge:
         return kErrorMoreData;
-    buffer.resize(got);
-    text = std::move(buffer);
+    case FileBytes::Failure::Open:
+    case FileBytes::Failure::Read:
+        return ErrnoToResult(file.systemError);
+    }
+    text = std::move(file.bytes);
     return kErrorSuccess;
 }
 

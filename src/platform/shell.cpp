@@ -1,11 +1,11 @@
 #include "platform/shell.h"
 
+#include "platform/files.h"
 #include "platform/process.h"
 
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <optional>
 #include <sstream>
 #include <sys/wait.h>
@@ -57,14 +57,7 @@ std::vector<std::string> ApplicationFolders() {
 }
 
 std::string ReadSmallFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::string text;
-    char buffer[4096];
-    while (in && text.size() < 1 << 20) {
-        in.read(buffer, sizeof buffer);
-        text.append(buffer, static_cast<std::size_t>(in.gcount()));
-    }
-    return text;
+    return ReadWholeFile(path, 1 << 20, Beyond::Cut).bytes;
 }
 
 // Starts xdg-open on target and maps its exit status; when it is still

@@ -1,7 +1,7 @@
 #include "settings/option_pages_logic.h"
 
-#include "res/text_case.h"
 #include "settings/opt_store.h"
+#include "text/text_case.h"
 
 #include <algorithm>
 #include <filesystem>

@@ -1,19 +1,16 @@
 #include "site/project.h"
 
+#include "platform/files.h"
 #include "platform/messages.h"
-#include "res/cp1251.h"
-#include "res/text_case.h"
+#include "text/charset.h"
+#include "text/language.h"
+#include "text/text_case.h"
 
 #include <cctype>
-#include <cerrno>
 #include <charconv>
-#include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <optional>
 #include <set>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace tbx::site {
 namespace {
@@ -237,7 +234,7 @@ std::optional<std::string_view> Option(const Sections& sections, std::string_vie
 }
 
 ProjectResult Failure(std::string error) {
-    return {{}, std::move(error)};
+    return {{}, std::move(error), {}};
 }
 
 } // namespace
@@ -289,11 +286,33 @@ std::string ParseWindowDefinition(std::string_view text, chm::HelpWindow& window
 }
 
 ProjectResult ParseProject(std::string_view bytes, const std::string& projectPath) {
-    if (bytes.starts_with("\xEF\xBB\xBF"))
+    // UTF-8 with a byte order mark or when the bytes are valid UTF-8, else
+    // in the code page of the language the project names, which its ASCII
+    // "Language" line tells. Everything below is UTF-8.
+    const bool marked = bytes.starts_with("\xEF\xBB\xBF");
+    if (marked)
         bytes.remove_prefix(3);
-    // Windows-1251 unless the bytes are valid UTF-8; everything below is UTF-8.
-    const std::string text = DecodeLegacyText(bytes);
+    std::optional<std::uint32_t> language;
+    bool languageGiven = false;
+    const auto readLanguage = [&](const Sections& read) {
+        const auto value = Option(read, "Language");
+        languageGiven = value && !Trim(*value).empty();
+        language = languageGiven ? text::ParseLanguageValue(*value) : std::nullopt;
+        return value.value_or("");
+    };
+    std::string text;
+    if (marked || IsValidUtf8(bytes)) {
+        text = std::string(bytes);
+    } else {
+        readLanguage(ReadSections(bytes));
+        text = text::Decode(bytes, text::Charset::ForCodePage(text::AnsiCodePage(
+                                       language.value_or(text::kDefaultLanguage))));
+    }
     const Sections sections = ReadSections(text);
+    const std::string_view languageValue = readLanguage(sections);
+    if (languageGiven && !language)
+        return Failure(Format(Tr("\"Language\" does not start with a language number: \"%s\""),
+                              std::string(languageValue)));
     const fs::path projectFolder = fs::path(projectPath).parent_path();
     Project project;
 
@@ -334,13 +353,18 @@ ProjectResult ParseProject(std::string_view bytes, const std::string& projectPat
     project.defaultWindow = std::string(Option(sections, "Default Window").value_or(""));
     project.fullTextSearch = IsYes(Option(sections, "Full-text search").value_or(""));
     project.displayProgress = IsYes(Option(sections, "Display compile progress").value_or(""));
-    if (const auto language = Option(sections, "Language"); language && !language->empty()) {
-        // "0x419 Russian": the number, then the name for people.
-        const auto number = ParseNumber(language->substr(0, language->find_first_of(" \t")));
-        if (!number || *number <= 0 || *number > 0xFFFF)
-            return Failure(Format(Tr("\"Language\" does not start with a language number: \"%s\""),
-                                  std::string(*language)));
-        project.language = static_cast<std::uint32_t>(*number);
+    std::vector<std::string> warnings;
+    if (language) {
+        project.language = *language;
+        if (!text::FindLanguage(*language))
+            warnings.push_back(Format(Tr("the language %s is not one Windows knows; its texts "
+                                         "are stored in Windows-%d"),
+                                      std::string(Trim(languageValue)),
+                                      static_cast<int>(text::AnsiCodePage(*language))));
+    } else {
+        project.language = text::kDefaultLanguage;
+        warnings.push_back(Tr("the project names no language (\"Language\" in [OPTIONS]); "
+                              "it is compiled as 0x409 English (United States)"));
     }
 
     const auto noCaseLess = [](std::string_view a, std::string_view b) { return LessNoCase(a, b); };
@@ -354,41 +378,25 @@ ProjectResult ParseProject(std::string_view bytes, const std::string& projectPat
             return Failure(Format(Tr("window \"%s\" in [WINDOWS]: %s"), window.name, problem));
         project.windows.push_back(std::move(window));
     }
-    return {std::move(project), {}};
+    return {std::move(project), {}, std::move(warnings)};
 }
 
 ProjectResult ReadProject(const std::string& given) {
     const std::string path = fs::absolute(given).lexically_normal().string();
-    // O_NONBLOCK: a named pipe given as the project must not hang us.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return Failure(Format(Tr("cannot open the project %s: %s"), path, std::strerror(errno)));
-    struct stat info {};
-    std::string bytes;
-    std::string error;
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        error = Format(Tr("the project %s is not a file"), path);
-    } else if (static_cast<std::size_t>(info.st_size) > kMaxProjectSize) {
-        error = Format(Tr("the project %s is too large to be a help project"), path);
-    } else {
-        bytes.resize(static_cast<std::size_t>(info.st_size));
-        std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                error = Format(Tr("cannot read the project %s: %s"), path, std::strerror(errno));
-            if (n <= 0)
-                break;
-            done += static_cast<std::size_t>(n);
-        }
-        bytes.resize(done);
+    const FileBytes file = ReadWholeFile(path, kMaxProjectSize);
+    switch (file.failure) {
+    case FileBytes::Failure::None:
+        return ParseProject(file.bytes, path);
+    case FileBytes::Failure::Open:
+        return Failure(Format(Tr("cannot open the project %s: %s"), path, file.detail));
+    case FileBytes::Failure::NotAFile:
+        return Failure(Format(Tr("the project %s is not a file"), path));
+    case FileBytes::Failure::TooLarge:
+        return Failure(Format(Tr("the project %s is too large to be a help project"), path));
+    case FileBytes::Failure::Read:
+        break;
     }
-    ::close(fd);
-    if (!error.empty())
-        return Failure(error);
-    return ParseProject(bytes, path);
+    return Failure(Format(Tr("cannot read the project %s: %s"), path, file.detail));
 }
 
 } // namespace tbx::site

@@ -1,7 +1,7 @@
 #pragma once
 // Reading a help project (.hhp): the one the compile job writes (Windows-1251,
 // absolute paths, CR LF) and one a user writes by hand (paths relative to the
-// project's folder, UTF-8 or Windows-1251).
+// project's folder, UTF-8 or the ANSI code page of its language).
 
 #include "chm/internal_files.h"
 
@@ -23,7 +23,7 @@ struct Project {
     std::string title;              // "Title", empty when absent
     std::string contentsFile;       // "Contents file", empty when absent
     std::string indexFile;          // "Index file", empty when absent
-    std::uint32_t language = 0x419; // the number of "Language"; Russian when absent
+    std::uint32_t language = 0x409; // the number of "Language"; English (United States) when absent
     bool fullTextSearch = false;
     bool displayProgress = false;
     std::string defaultWindow;              // "Default Window", empty when absent
@@ -33,6 +33,7 @@ struct Project {
 struct ProjectResult {
     Project project;
     std::string error; // one line saying what is wrong, on failure
+    std::vector<std::string> warnings; // what was read otherwise than written
     bool Ok() const { return error.empty(); }
 };
 

@@ -1,11 +1,11 @@
 #include "site/site_walk.h"
 
-#include "index/page_title.h"
 #include "platform/messages.h"
-#include "res/cp1251.h"
-#include "res/text_case.h"
 #include "site/link_scanner.h"
 #include "site/open_beneath.h"
+#include "text/charset.h"
+#include "text/page_title.h"
+#include "text/text_case.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -78,7 +78,7 @@ struct Entry {
 };
 
 // The names of the folder at relative below root ("" for root itself).
-std::vector<Entry> ListFolder(int root, const std::string& relative) {
+std::vector<Entry> ListFolder(int root, const std::string& relative, Charset legacy) {
     std::vector<Entry> entries;
     const int fd = ::openat(root, relative.empty() ? "." : relative.c_str(),
                             O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -86,7 +86,7 @@ std::vector<Entry> ListFolder(int root, const std::string& relative) {
         while (const dirent* e = ::readdir(dir)) {
             const std::string_view name = e->d_name;
             if (name != "." && name != "..")
-                entries.push_back({std::string(name), DecodeLegacyText(name)});
+                entries.push_back({std::string(name), text::DecodeLegacyText(name, legacy)});
         }
         ::closedir(dir);
     } else if (fd >= 0) {
@@ -121,11 +121,12 @@ std::string ReadWhole(int fd, std::uint64_t size, std::string& bytes) {
     return {};
 }
 
-std::string PageTitle(const SiteFile& file) {
+std::string PageTitle(const std::string& name, std::optional<std::string_view> tag,
+                      Charset charset) {
     std::string title;
-    if (const auto tag = TitleTagText(file.bytes))
-        title = PlainText(*tag, file.charset);
-    return title.empty() ? file.name.substr(file.name.rfind('/') + 1) : title;
+    if (tag && tag->size() <= kMaxTitleBytes)
+        title = PlainText(*tag, charset);
+    return title.empty() ? name.substr(name.rfind('/') + 1) : title;
 }
 
 } // namespace
@@ -235,12 +236,25 @@ private:
         // scanning may move the vector, so the bytes are borrowed meanwhile.
         std::string bytes = std::move(result_.files[index].bytes);
         const FileKind kind = result_.files[index].kind;
-        Charset charset = Charset::Guess;
+        // The one decision of the page's charset: its links, title and
+        // words are all read in it.
+        Charset charset = options_.legacy;
+        // A UTF-16 page holds its markup in other bytes: it is read as UTF-8.
+        std::string decoded;
+        std::string_view markup = bytes;
         std::vector<FoundLink> links;
+        std::optional<std::string_view> title;
         if (kind == FileKind::Page || kind == FileKind::Sitemap) {
-            HtmlScan scan = ScanHtml(bytes);
-            charset = CharsetNamed(scan.charset);
+            if (text::ByteOrderMarkSize(bytes) == 2) {
+                charset = text::DecidePageCharset(bytes, {}, options_.legacy);
+                decoded = text::Decode(bytes, charset);
+                markup = decoded;
+            }
+            HtmlScan scan = ScanHtml(markup);
+            if (decoded.empty())
+                charset = text::DecidePageCharset(bytes, scan.charset, options_.legacy);
             links = std::move(scan.links);
+            title = scan.title;
         } else if (kind == FileKind::StyleSheet) {
             ScanCss(bytes, LinkContext::StyleSheet, links);
         }
@@ -248,9 +262,10 @@ private:
         const Components folder = *Lexical(name.substr(0, name.rfind('/')), {});
         std::vector<ReachedFile> reached;
         for (const FoundLink& link : links) {
-            const std::optional<std::size_t> target =
-                Follow(DecodeLink(link, charset), folder, name);
-            if (target && link.context == LinkContext::Attribute)
+            const std::optional<std::size_t> target = Follow(
+                DecodeLink(link, decoded.empty() ? charset : Charset::Utf8(), options_.legacy),
+                folder, name);
+            if (target && link.context == LinkContext::Attribute && decoded.empty())
                 reached.push_back(
                     {static_cast<std::size_t>(link.text.data() - bytes.data()), *target});
         }
@@ -261,7 +276,7 @@ private:
         file.charset = charset;
         file.reached = std::move(reached);
         if (kind == FileKind::Page)
-            file.title = PageTitle(file);
+            file.title = PageTitle(file.name, title, decoded.empty() ? charset : Charset::Utf8());
     }
 
     // The file the link reached, if any.
@@ -280,6 +295,13 @@ private:
             Outcome literal = Resolve(target.literal, folder);
             if (std::holds_alternative<std::size_t>(literal))
                 outcome = literal;
+        }
+        // A name on disk in other bytes than the page's charset reads.
+        if (!target.raw.empty() && std::holds_alternative<Refused>(outcome) &&
+            std::get<Refused>(outcome).reason == RefusalReason::Missing) {
+            Outcome raw = Resolve(target.raw, folder);
+            if (std::holds_alternative<std::size_t>(raw))
+                outcome = raw;
         }
         // A backslash is read as "/" (Windows paths): say so when that finds nothing.
         if (const auto* refused = std::get_if<Refused>(&outcome);
@@ -411,7 +433,7 @@ private:
     const Entry* FindNoCase(const std::string& folder, const std::string& name) {
         auto listed = listings_.find(folder);
         if (listed == listings_.end())
-            listed = listings_.emplace(folder, ListFolder(rootFd_, folder)).first;
+            listed = listings_.emplace(folder, ListFolder(rootFd_, folder, options_.legacy)).first;
         for (const Entry& entry : listed->second) {
             if (EqualNoCase(entry.text, name))
                 return &entry;

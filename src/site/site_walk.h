@@ -39,9 +39,10 @@ struct SiteFile {
     ino_t inode = 0;
     FileKind kind = FileKind::Other;
     std::string title; // pages: the title text (UTF-8), else the file's name
-    Charset charset = Charset::Guess; // pages and sitemaps: how their bytes are read
+    Charset charset = Charset::Utf8(); // pages and sitemaps: how their bytes are read
     // Pages and sitemaps: each link in an HTML attribute that reached a file,
-    // by where the link's text starts in bytes, in that order.
+    // by where the link's text starts in bytes, in that order (none for a
+    // UTF-16 page, whose links are read from its text in UTF-8).
     std::vector<ReachedFile> reached;
 };
 
@@ -73,6 +74,9 @@ struct WalkOptions {
     std::string root;                // absolute folder
     std::vector<std::string> starts; // absolute paths: the start page first
     std::vector<std::string> skip;   // never taken, such as the help file being written
+    // The project's code page: pages that declare no charset and file names
+    // not in UTF-8 are read in it.
+    Charset legacy = Charset::ForCodePage(kProgramCodePage);
     std::function<void(std::size_t filesRead)> progress; // after each file read
 };
 

@@ -1,10 +1,11 @@
 #include "site/sitemap.h"
 
-#include "chm/internal_files.h"
-#include "res/cp1251.h"
-#include "res/html_escape.h"
-#include "res/text_case.h"
 #include "site/link_scanner.h"
+#include "text/charset.h"
+#include "text/collation.h"
+#include "text/html_escape.h"
+#include "text/language.h"
+#include "text/text_case.h"
 
 #include <algorithm>
 #include <map>
@@ -358,26 +359,7 @@ private:
 // UTF-8 in the code page, with a character reference for a character the
 // code page cannot hold.
 std::string Encode(std::string_view utf8, int codePage) {
-    std::string out;
-    out.reserve(utf8.size());
-    for (std::size_t pos = 0; pos < utf8.size();) {
-        if (static_cast<unsigned char>(utf8[pos]) < 0x80) {
-            out += utf8[pos++];
-            continue;
-        }
-        const std::size_t start = pos;
-        char32_t cp = 0;
-        if (!NextUtf8(utf8, pos, cp)) {
-            out += '?';
-            continue;
-        }
-        const std::string one = chm::EncodeForCodePage(utf8.substr(start, pos - start), codePage);
-        if (one == "?")
-            out += "&#" + std::to_string(static_cast<std::uint32_t>(cp)) + ";";
-        else
-            out += one;
-    }
-    return out;
+    return text::Encode(utf8, codePage, text::Unmappable::CharRef);
 }
 
 // A stored name as an address: the characters that would end the name or
@@ -434,17 +416,18 @@ std::vector<SitemapEntry> ContentsFromPage(const SiteWalk& walk, std::string_vie
     return builder.Finish();
 }
 
-std::vector<SitemapEntry> KeywordsFromPages(const SiteWalk& walk) {
+std::vector<SitemapEntry> KeywordsFromPages(const SiteWalk& walk, std::uint32_t language) {
+    const text::Collation collation(language);
     struct Keyword {
-        std::u32string key;
+        std::string key;
         const SiteFile* page;
     };
     std::vector<Keyword> keywords;
     for (const SiteFile& file : walk.files) {
         if (file.kind == FileKind::Page)
-            keywords.push_back({RussianSortKey(file.title), &file});
+            keywords.push_back({collation.SortKey(file.title), &file});
     }
-    // RussianLess, with each key made once; equal titles go by stored name.
+    // The language's order, with each key made once; equal titles go by stored name.
     std::sort(keywords.begin(), keywords.end(), [](const Keyword& a, const Keyword& b) {
         if (a.key != b.key)
             return a.key < b.key;
@@ -460,11 +443,12 @@ std::vector<SitemapEntry> KeywordsFromPages(const SiteWalk& walk) {
 }
 
 std::string WriteSitemap(const std::vector<SitemapEntry>& entries, std::uint32_t language) {
-    const int codePage = chm::CodePageOf(language);
+    const int codePage = text::AnsiCodePage(language);
     std::string out = "<!DOCTYPE HTML PUBLIC \"-//IETF//DTD HTML//EN\">\r\n"
                       "<HTML>\r\n<HEAD>\r\n"
-                      "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=windows-" +
-                      std::to_string(codePage) + "\">\r\n</HEAD>\r\n<BODY>\r\n";
+                      "<meta http-equiv=\"Content-Type\" content=\"text/html; charset=" +
+                      std::string(text::Charset::ForCodePage(codePage).Name()) +
+                      "\">\r\n</HEAD>\r\n<BODY>\r\n";
     if (!entries.empty())
         WriteList(out, entries, codePage, 0);
     out += "</BODY>\r\n</HTML>\r\n";

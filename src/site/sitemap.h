@@ -42,15 +42,15 @@ struct SitemapEntry {
 // by where they stand.
 std::vector<SitemapEntry> ContentsFromPage(const SiteWalk& walk, std::string_view pageName);
 
-// Every page of the walk once, named by its title, in RussianLess order
-// (ties by stored name).
-std::vector<SitemapEntry> KeywordsFromPages(const SiteWalk& walk);
+// Every page of the walk once, named by its title, in the order of the
+// language (text::Collation; ties by stored name).
+std::vector<SitemapEntry> KeywordsFromPages(const SiteWalk& walk, std::uint32_t language);
 
 // An HTML sitemap of the entries in the ANSI code page of the help file's
-// language (Windows-1251 for Russian, 0x419): names and addresses escaped
-// for HTML, characters the code page cannot hold as character references,
-// and "%", "#" and "?" of a stored name percent-encoded so that the viewer
-// reads them as part of the name.
+// language (Windows-1251 for 0x419 Russian, Shift_JIS for 0x411 Japanese):
+// names and addresses escaped for HTML, characters the code page cannot hold as character
+// references, and "%", "#" and "?" of a stored name percent-encoded so that the viewer reads them
+// as part of the name.
 std::string WriteSitemap(const std::vector<SitemapEntry>& entries, std::uint32_t language);
 
 // The stored name for a generated sitemap with that extension (".hhc",

@@ -1,10 +1,9 @@
 #include "app/build_inputs.h"
-
-#include <gtest/gtest.h>
-
-#include "index/page_title.h"
 #include "res/strings.h"
 #include "support/temp_dir.h"
+#include "text/page_title.h"
+
+#include <gtest/gtest.h>
 
 namespace tbx {
 namespace {

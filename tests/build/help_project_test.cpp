@@ -1,8 +1,8 @@
 #include "build/help_project.h"
-#include "res/cp1251.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
 #include "support/temp_dir.h"
+#include "text/charset.h"
 
 #include <gtest/gtest.h>
 

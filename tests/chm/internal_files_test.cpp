@@ -1,9 +1,9 @@
 #include "build/help_project.h"
 #include "chm/internal_files.h"
-#include "res/cp1251.h"
 #include "settings/opt_store.h"
 #include "site/project.h"
 #include "support/temp_dir.h"
+#include "text/charset.h"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -36,7 +36,7 @@ std::string TextAt(const std::string& bytes, std::size_t offset) {
 }
 
 std::string Cp1251(std::string_view utf8) {
-    return EncodeCp1251(utf8, Unmappable::Question);
+    return EncodeCp1251(utf8, Unmappable::Nearest);
 }
 
 TEST(InternalFiles, UrlHashMatchesValuesWorkedOutByHand) {
@@ -47,16 +47,6 @@ TEST(InternalFiles, UrlHashMatchesValuesWorkedOutByHand) {
     };
     for (const auto& [url, hash] : cases)
         EXPECT_EQ(UrlHash(url), hash) << url;
-}
-
-TEST(InternalFiles, CodePageFollowsTheLanguage) {
-    EXPECT_EQ(CodePageOf(0x419), 1251);
-    EXPECT_EQ(CodePageOf(0x422), 1251);
-    EXPECT_EQ(CodePageOf(0x0C1A), 1251); // Serbian in Cyrillic
-    EXPECT_EQ(CodePageOf(0x041A), 1252); // Croatian
-    EXPECT_EQ(CodePageOf(0x409), 1252);
-    EXPECT_EQ(EncodeForCodePage("Ёж €", 1251), "\xA8\xE6 \x88");
-    EXPECT_EQ(EncodeForCodePage("Café € Ж", 1252), "Caf\xE9 \x80 ?");
 }
 
 HelpModel Model() {

@@ -1,5 +1,5 @@
 #include "chm/page_words.h"
-#include "res/cp1251.h"
+#include "text/charset.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -14,26 +14,26 @@ public:
     std::vector<std::string> words; // UTF-8, to compare with readable expectations
 };
 
-std::vector<std::string> PageWords(std::string_view html, PageCharset charset) {
+std::vector<std::string> PageWords(std::string_view html, text::Charset charset) {
     Collect sink;
     SplitPageWords(html, charset, sink);
     return sink.words;
 }
 
 std::string Cp1251(std::string_view utf8) {
-    return EncodeCp1251(utf8, Unmappable::Question);
+    return EncodeCp1251(utf8, Unmappable::Nearest);
 }
 
 using Words = std::vector<std::string>;
 
 struct SplitCase {
     std::string html;
-    PageCharset charset;
+    text::Charset charset;
     Words expected;
 };
 
 TEST(PageWordsTest, TextIsSplitAndFoldedAsTheViewerSearchesIt) {
-    const PageCharset utf8 = PageCharset::Utf8, cp1251 = PageCharset::Windows1251;
+    const text::Charset utf8 = text::Charset::Utf8(), cp1251 = text::Charset::ForCodePage(1251);
     const SplitCase cases[] = {
         {"Привет, МИР! Hello World 2024 x86-64",
          utf8,
@@ -74,25 +74,11 @@ TEST(PageWordsTest, TextIsSplitAndFoldedAsTheViewerSearchesIt) {
         EXPECT_EQ(PageWords(c.html, c.charset), c.expected) << c.html;
 }
 
-TEST(PageWordsTest, CharsetComesFromTheMetaElementElseFromTheBytes) {
-    const std::string cyrillic1251 = Cp1251("Текст");
-    const struct {
-        std::string html;
-        PageCharset expected;
-    } cases[] = {
-        {"<meta charset=\"utf-8\">" + cyrillic1251, PageCharset::Utf8},
-        {"<meta http-equiv=\"Content-Type\" content=\"text/html; CHARSET=Windows-1251\">Текст",
-         PageCharset::Windows1251},
-        {"<meta charset='koi8-r'>" + cyrillic1251, PageCharset::Windows1251},
-        {"\xEF\xBB\xBF<meta charset=windows-1251>", PageCharset::Utf8},
-        {"<p>Текст</p>", PageCharset::Utf8},
-        {"<p>" + cyrillic1251 + "</p>", PageCharset::Windows1251},
-        {"", PageCharset::Utf8},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(DetectPageCharset(c.html), c.expected) << c.html;
-    // Detect reads a Windows-1251 page as such.
-    EXPECT_EQ(PageWords("<p>" + cyrillic1251, PageCharset::Detect), Words{"текст"});
+TEST(PageWordsTest, PagesInOtherCharsetsAreReadInTheirOwn) {
+    // "Текст, ёлка" in KOI8-R, and "Ёлка" in UTF-8 with its byte order mark.
+    const std::string koi8 = "<p>\xF4\xC5\xCB\xD3\xD4, \xA3\xCC\xCB\xC1</p>";
+    EXPECT_EQ(PageWords(koi8, *text::Charset::ForLabel("koi8-r")), (Words{"текст", "ёлка"}));
+    EXPECT_EQ(PageWords("\xEF\xBB\xBF<p>Ёлка</p>", text::Charset::Utf8()), Words{"ёлка"});
 }
 
 TEST(PageWordsTest, TitlesDecodeReferencesButHoldNoMarkup) {

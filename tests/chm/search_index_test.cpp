@@ -1,6 +1,6 @@
 #include "chm/page_words.h"
 #include "chm/search_index.h"
-#include "res/cp1251.h"
+#include "text/charset.h"
 
 #include <gtest/gtest.h>
 #include <map>
@@ -12,7 +12,7 @@ namespace tbx::chm {
 namespace {
 
 std::string Cp1251(std::string_view utf8) {
-    return EncodeCp1251(utf8, Unmappable::Question);
+    return EncodeCp1251(utf8, Unmappable::Nearest);
 }
 
 // ---- A reader of $FIftiMain written from the format description alone ----
@@ -161,7 +161,7 @@ private:
 
 struct Page {
     std::string html;
-    PageCharset charset;
+    text::Charset charset;
     std::string title;
 };
 
@@ -177,11 +177,11 @@ TEST(SearchIndexTest, WordsLeadToExactlyThePagesHoldingThemAsText) {
                 "<p>Ректификационная колонна и царга.</p><script>var секрет = 'тайна';</script>"
                 "<style>p { цвет: red }</style><p>Царга ЦАРГА царга</p><!-- заметка -->"
                 "<a href=\"x.htm\" title=\"подсказка\">ссылка</a></body></html>"),
-         PageCharset::Detect, "Царговая колонна"},
+         text::Charset::ForCodePage(1251), "Царговая колонна"},
         {"<p>Hello WORLD, hello again: &#1094;&#1072;&#1088;&#1075;&#1072; &laquo;Ёлка&raquo; "
          "ёлка елка</p>",
-         PageCharset::Detect, "Latin &amp; Co"},
-        {"<meta charset=\"utf-8\"><p><b>Ц</b>арга и про&shy;грамма</p>", PageCharset::Utf8, ""},
+         text::Charset::Utf8(), "Latin &amp; Co"},
+        {"<meta charset=\"utf-8\"><p><b>Ц</b>арга и про&shy;грамма</p>", text::Charset::Utf8(), ""},
     };
     std::vector<SearchTopic> topics;
     for (std::uint32_t i = 0; i < std::size(pages); ++i)
@@ -247,7 +247,7 @@ TEST(SearchIndexTest, EveryWordOfALargeIndexDecodesAsItWasAdded) {
     }
     std::vector<SearchTopic> topics;
     for (std::uint32_t t = 0; t < kTopics; ++t)
-        topics.push_back({t * 3, html[t], PageCharset::Utf8, titles[t]});
+        topics.push_back({t * 3, html[t], text::Charset::Utf8(), titles[t]});
     const std::string whole = BuildFullTextIndex(topics);
     const FtsReader index(whole);
 
@@ -308,14 +308,14 @@ TEST(SearchIndexTest, EveryWordOfALargeIndexDecodesAsItWasAdded) {
 
 TEST(SearchIndexTest, TopicsOutOfOrderAreRefusedAndAnEmptyIndexIsValid) {
     SearchIndexBuilder builder;
-    EXPECT_TRUE(builder.AddTopic({5, "пять", PageCharset::Utf8, ""}));
-    EXPECT_FALSE(builder.AddTopic({5, "снова", PageCharset::Utf8, ""}));
-    EXPECT_FALSE(builder.AddTopic({4, "четыре", PageCharset::Utf8, ""}));
-    EXPECT_FALSE(builder.AddTopic({0x80000000u, "много", PageCharset::Utf8, ""}));
-    EXPECT_TRUE(builder.AddTopic({9, "девять", PageCharset::Utf8, ""}));
+    EXPECT_TRUE(builder.AddTopic({5, "пять", text::Charset::Utf8(), ""}));
+    EXPECT_FALSE(builder.AddTopic({5, "снова", text::Charset::Utf8(), ""}));
+    EXPECT_FALSE(builder.AddTopic({4, "четыре", text::Charset::Utf8(), ""}));
+    EXPECT_FALSE(builder.AddTopic({0x80000000u, "много", text::Charset::Utf8(), ""}));
+    EXPECT_TRUE(builder.AddTopic({9, "девять", text::Charset::Utf8(), ""}));
     SearchIndexBuilder earlier, later;
-    earlier.AddTopic({7, "семь", PageCharset::Utf8, ""});
-    later.AddTopic({12, "двенадцать пять", PageCharset::Utf8, ""});
+    earlier.AddTopic({7, "семь", text::Charset::Utf8(), ""});
+    later.AddTopic({12, "двенадцать пять", text::Charset::Utf8(), ""});
     EXPECT_FALSE(builder.Append(earlier)); // 7 does not follow 9: neither changes
     EXPECT_TRUE(builder.Append(later));
     EXPECT_TRUE(builder.Append(later)); // emptied: nothing more to take

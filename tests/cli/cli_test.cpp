@@ -7,10 +7,10 @@
 #include "index/index_page.h"
 #include "index/page_list.h"
 #include "platform/process.h"
-#include "res/cp1251.h"
 #include "settings/opt_store.h"
 #include "support/mspack_reader.h"
 #include "support/temp_dir.h"
+#include "text/charset.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -159,7 +159,7 @@ TEST_F(CliTest, BuildMakesAHelpFileThatAnIndependentReaderReadsBack) {
         EXPECT_FALSE(reader.FindAndRead("/unlinked.htm")) << c.help;
         const auto strings = reader.FindAndRead("/#STRINGS");
         ASSERT_TRUE(strings) << c.help;
-        EXPECT_NE(strings->find(EncodeCp1251(c.caption, Unmappable::Question)), std::string::npos)
+        EXPECT_NE(strings->find(EncodeCp1251(c.caption, Unmappable::Nearest)), std::string::npos)
             << c.help;
         EXPECT_EQ(reader.FindAndRead("/$FIftiMain").has_value(), c.search) << c.help;
     }

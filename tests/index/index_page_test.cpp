@@ -1,8 +1,8 @@
 #include "index/index_page.h"
-#include "index/page_title.h"
-#include "res/cp1251.h"
 #include "settings/opt_store.h"
 #include "support/temp_dir.h"
+#include "text/charset.h"
+#include "text/page_title.h"
 
 #include <csignal>
 #include <filesystem>

@@ -1,8 +1,8 @@
 #include "index/page_list.h"
-#include "index/page_title.h"
-#include "res/cp1251.h"
-#include "res/text_case.h"
 #include "support/temp_dir.h"
+#include "text/charset.h"
+#include "text/page_title.h"
+#include "text/text_case.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "res/cp1251.h"
 #include "site/link_scanner.h"
+#include "text/charset.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,12 @@ std::vector<std::string> Texts(const std::vector<FoundLink>& links) {
 }
 
 std::string Cp1251(std::string_view utf8) {
-    return EncodeCp1251(utf8, Unmappable::Question);
+    return EncodeCp1251(utf8, Unmappable::Nearest);
+}
+
+// What a Windows-1251 reader makes of UTF-8 bytes.
+std::string Cp1251Decoded(const std::string& utf8) {
+    return DecodeCp1251(utf8);
 }
 
 TEST(LinkScanner, FindsEveryKindOfLinkAndSurvivesBrokenMarkup) {
@@ -54,16 +59,21 @@ TEST(LinkScanner, FindsEveryKindOfLinkAndSurvivesBrokenMarkup) {
         EXPECT_EQ(Texts(ScanHtml(c.html).links), c.links) << c.html;
 }
 
-TEST(LinkScanner, TheFirstMetaThatNamesACharsetCounts) {
-    EXPECT_EQ(ScanHtml("<meta charset=\"utf-8\"><meta charset=koi8-r>").charset, "utf-8");
+TEST(LinkScanner, TheFirstMetaOfEachKindNamesTheCharsetAndTheTitleIsKept) {
+    const HtmlScan both =
+        ScanHtml("<meta http-equiv=content-type content='text/html; charset=koi8-r'>"
+                 "<title>T &amp; <b></title><meta charset=\"utf-8\">"
+                 "<meta charset=koi8-r><title>second</title>");
+    EXPECT_EQ(both.charset.metaCharset, "utf-8");
+    EXPECT_EQ(both.charset.httpEquivType, "koi8-r");
+    EXPECT_EQ(both.title, "T &amp; <b>");
     EXPECT_EQ(ScanHtml("<META HTTP-EQUIV=\"Content-Type\" "
                        "CONTENT=\"text/html; charset=windows-1251\">")
-                  .charset,
+                  .charset.httpEquivType,
               "windows-1251");
-    EXPECT_EQ(ScanHtml("<p>no meta</p>").charset, "");
-    EXPECT_EQ(CharsetNamed(" Windows-1251"), Charset::Cp1251);
-    EXPECT_EQ(CharsetNamed("UTF-8"), Charset::Utf8);
-    EXPECT_EQ(CharsetNamed("koi8-r"), Charset::Guess);
+    const HtmlScan none = ScanHtml("<p>no meta</p><title>never closed");
+    EXPECT_EQ(none.charset.metaCharset, "");
+    EXPECT_EQ(none.title, std::nullopt);
 }
 
 TEST(LinkScanner, StyleSheetsGiveUrlsAndImportsButNotCommentsOrStrings) {
@@ -86,35 +96,36 @@ TEST(LinkScanner, LinksAreDecodedForTheFileSystem) {
         std::string literal = {};
     };
     const auto A = LinkContext::Attribute;
+    const Charset W1251 = Charset::ForCodePage(1251);
     const Case cases[] = {
-        {"page.htm#top", A, Charset::Guess, Kind::Path, "page.htm"},
-        {"page.htm?x=1#y", A, Charset::Guess, Kind::Path, "page.htm"},
-        {"#top", A, Charset::Guess, Kind::SamePage, ""},
-        {"  ", A, Charset::Guess, Kind::SamePage, ""},
-        {"http://example.com/a.htm", A, Charset::Guess, Kind::External, ""},
-        {"MAILTO:me@example.com", A, Charset::Guess, Kind::External, ""},
-        {"javascript:void(0)", A, Charset::Guess, Kind::External, ""},
-        {"ms-its:other.chm::/a.htm", A, Charset::Guess, Kind::External, ""},
-        {"//host/share/a.htm", A, Charset::Guess, Kind::External, ""},
-        {"C:\\help\\a.htm", A, Charset::Guess, Kind::DrivePath, ""},
-        {"dir\\sub\\a.htm", A, Charset::Guess, Kind::Path, "dir/sub/a.htm"},
-        {" /top/a\tb.htm\n", A, Charset::Guess, Kind::Path, "/top/ab.htm"},
-        {"a&amp;b.htm", A, Charset::Guess, Kind::Path, "a&b.htm"},
+        {"page.htm#top", A, W1251, Kind::Path, "page.htm"},
+        {"page.htm?x=1#y", A, W1251, Kind::Path, "page.htm"},
+        {"#top", A, W1251, Kind::SamePage, ""},
+        {"  ", A, W1251, Kind::SamePage, ""},
+        {"http://example.com/a.htm", A, W1251, Kind::External, ""},
+        {"MAILTO:me@example.com", A, W1251, Kind::External, ""},
+        {"javascript:void(0)", A, W1251, Kind::External, ""},
+        {"ms-its:other.chm::/a.htm", A, W1251, Kind::External, ""},
+        {"//host/share/a.htm", A, W1251, Kind::External, ""},
+        {"C:\\help\\a.htm", A, W1251, Kind::DrivePath, ""},
+        {"dir\\sub\\a.htm", A, W1251, Kind::Path, "dir/sub/a.htm"},
+        {" /top/a\tb.htm\n", A, W1251, Kind::Path, "/top/ab.htm"},
+        {"a&amp;b.htm", A, W1251, Kind::Path, "a&b.htm"},
         // Without ";" a reference counts only when no letter follows, as in browsers.
-        {"a&amp.b&ampc&lt;&unknown;&#0;.htm", A, Charset::Guess, Kind::Path,
+        {"a&amp.b&ampc&lt;&unknown;&#0;.htm", A, W1251, Kind::Path,
          "a&.b&ampc<&unknown;\uFFFD.htm"},
-        {"&#1057;&#x43f;.htm", A, Charset::Guess, Kind::Path, "Сп.htm"},
-        {"%D0%A1%D0%BF.htm", A, Charset::Guess, Kind::Path, "Сп.htm", "%D0%A1%D0%BF.htm"},
-        {"%D1%EF.htm", A, Charset::Guess, Kind::Path, "Сп.htm", "%D1%EF.htm"},
-        {"%D1%EF.htm", A, Charset::Utf8, Kind::Path, "Сп.htm", "%D1%EF.htm"},
-        {Cp1251("Сп.htm"), A, Charset::Guess, Kind::Path, "Сп.htm"},
-        {Cp1251("Сп.htm"), A, Charset::Cp1251, Kind::Path, "Сп.htm"},
-        {"Сп.htm", A, Charset::Utf8, Kind::Path, "Сп.htm"},
-        {"a%23b.htm", A, Charset::Guess, Kind::Path, "a#b.htm", "a%23b.htm"},
-        {"50%.htm", A, Charset::Guess, Kind::Path, "50%.htm"},
-        {"a%20b%5Cc.htm", A, Charset::Guess, Kind::Path, "a b/c.htm", "a%20b%5Cc.htm"},
-        {"&quot;q.png&quot;", LinkContext::StyleAttribute, Charset::Guess, Kind::Path, "q.png"},
-        {"a&amp;b.png", LinkContext::StyleSheet, Charset::Guess, Kind::Path, "a&amp;b.png"},
+        {"&#1057;&#x43f;.htm", A, W1251, Kind::Path, "Сп.htm"},
+        {"%D0%A1%D0%BF.htm", A, W1251, Kind::Path, "Сп.htm", "%D0%A1%D0%BF.htm"},
+        {"%D1%EF.htm", A, W1251, Kind::Path, "Сп.htm", "%D1%EF.htm"},
+        {"%D1%EF.htm", A, Charset::Utf8(), Kind::Path, "Сп.htm", "%D1%EF.htm"},
+        {Cp1251("Сп.htm"), A, W1251, Kind::Path, "Сп.htm"},
+        {Cp1251("Сп.htm"), A, W1251, Kind::Path, "Сп.htm"},
+        {"Сп.htm", A, Charset::Utf8(), Kind::Path, "Сп.htm"},
+        {"a%23b.htm", A, W1251, Kind::Path, "a#b.htm", "a%23b.htm"},
+        {"50%.htm", A, W1251, Kind::Path, "50%.htm"},
+        {"a%20b%5Cc.htm", A, W1251, Kind::Path, "a b/c.htm", "a%20b%5Cc.htm"},
+        {"&quot;q.png&quot;", LinkContext::StyleAttribute, W1251, Kind::Path, "q.png"},
+        {"a&amp;b.png", LinkContext::StyleSheet, W1251, Kind::Path, "a&amp;b.png"},
     };
     for (const Case& c : cases) {
         const LinkTarget target = DecodeLink({c.raw, c.context}, c.charset);
@@ -123,8 +134,13 @@ TEST(LinkScanner, LinksAreDecodedForTheFileSystem) {
         EXPECT_EQ(target.literal, c.literal) << c.raw;
     }
     // Messages show the link as written, in UTF-8.
-    EXPECT_EQ(DecodeLink({Cp1251("Глава&amp;1.htm"), A}, Charset::Cp1251).shown,
-              "Глава&amp;1.htm");
+    EXPECT_EQ(DecodeLink({Cp1251("Глава&amp;1.htm"), A}, W1251).shown, "Глава&amp;1.htm");
+    // UTF-8 bytes on a Windows-1251 page: the bytes as they stand are kept
+    // for the walk to try; a link the charset reads the same needs none.
+    const LinkTarget utf8 = DecodeLink({"Глава.htm#x", A}, W1251);
+    EXPECT_EQ(utf8.path, Cp1251Decoded("Глава.htm"));
+    EXPECT_EQ(utf8.raw, "Глава.htm");
+    EXPECT_EQ(DecodeLink({Cp1251("Глава.htm"), A}, W1251).raw, "");
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 #include "build/help_project.h"
-#include "res/cp1251.h"
 #include "settings/opt_store.h"
 #include "site/project.h"
 #include "support/temp_dir.h"
+#include "text/charset.h"
 
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -145,13 +145,58 @@ TEST(ProjectReader, HandWrittenProjectsUseRelativePathsAndEitherEncoding) {
     const std::string cp1251 = EncodeCp1251("[options]\r\ncompiled file=Справка.chm\r\n"
                                             "default topic=/site/Начало.htm\r\n"
                                             "Title=Справка\r\nLanguage=1049\r\n",
-                                            Unmappable::Question);
+                                            Unmappable::Nearest);
     const ProjectResult legacy = ParseProject(cp1251, "/elsewhere/p.hhp");
     ASSERT_TRUE(legacy.Ok()) << legacy.error;
     EXPECT_EQ(legacy.project.title, "Справка");
     EXPECT_EQ(legacy.project.compiledFile, "/elsewhere/Справка.chm");
     EXPECT_EQ(legacy.project.siteRoot, "/site/");
     EXPECT_EQ(legacy.project.language, 0x419u);
+}
+
+// Every way authors spell "Language", and the code page it gives a project
+// that is not UTF-8: the Language line is read as ASCII first.
+TEST(ProjectReader, LanguageIsReadInEverySpellingAndSetsTheProjectsCodePage) {
+    const struct {
+        std::string line; // empty: no Language at all
+        std::uint32_t language;
+        bool warned;
+    } cases[] = {
+        {"Language=0x409", 0x409, false},
+        {"Language=0x0409", 0x409, false},
+        {"Language=0X40C", 0x40C, false},
+        {"Language=1033", 0x409, false},
+        {"Language=0x411 Japanese", 0x411, false},
+        {"LANGUAGE = 1049 Russian (Russia)", 0x419, false},
+        {"Language=\t0x0804\tChinese (PRC)", 0x804, false},
+        {"Language=0x7777", 0x7777, true}, // no language Windows knows
+        {"", 0x409, true},
+    };
+    for (const auto& c : cases) {
+        const ProjectResult read = ParseProject(
+            "[OPTIONS]\nCompiled file=a.chm\nDefault topic=a.htm\n" + c.line + "\n", "/p/p.hhp");
+        ASSERT_TRUE(read.Ok()) << c.line << ": " << read.error;
+        EXPECT_EQ(read.project.language, c.language) << c.line;
+        EXPECT_EQ(!read.warnings.empty(), c.warned) << c.line;
+    }
+    // Not UTF-8: the bytes are read in the language's code page, whichever
+    // line names it.
+    const struct {
+        std::string language, codePage, title;
+    } legacy[] = {
+        {"0x0411", "CP932", "日本語のヘルプ"},
+        {"0x408 Greek", "CP1253", "Βοήθεια"},
+        {"1250", "CP1252", "Fenêtre"}, // no such id: Windows-1252, with a warning
+    };
+    for (const auto& c : legacy) {
+        const std::string utf8 =
+            "[OPTIONS]\r\nTitle=" + c.title +
+            "\r\nCompiled file=a.chm\r\nDefault topic=a.htm\r\nLanguage=" + c.language + "\r\n";
+        const int codePage = c.codePage == "CP932" ? 932 : c.codePage == "CP1253" ? 1253 : 1252;
+        const ProjectResult read = ParseProject(*text::EncodeExact(utf8, codePage), "/p/p.hhp");
+        ASSERT_TRUE(read.Ok()) << read.error;
+        EXPECT_EQ(read.project.title, c.title) << c.language;
+    }
 }
 
 TEST(ProjectReader, WhatCannotBeCompiledIsAClearError) {
@@ -164,6 +209,9 @@ TEST(ProjectReader, WhatCannotBeCompiledIsAClearError) {
         {"[OPTIONS]\nDefault topic=a.htm\n[FILES]\nCompiled file=a.chm\n", "no help file"},
         {"", "no start page"},
         {both + "Language=Russian\n", "\"Language\""},
+        {both + "Language=0x419Russian\n", "\"Language\""},
+        {both + "Language=0x10000\n", "\"Language\""},
+        {both + "Language=0\n", "\"Language\""},
         {both + "Contents file=C:\\help\\toc.hhc\n", "Windows drive path"},
         {both + "[WINDOWS]\nw=\"T\",,,,,,,,,style\n", "field 10 (navigation style)"},
         {both + "[WINDOWS]\nw=\"T\",,,,,,,,,1,2,3,[1,2,3]\n", "field 13 (window rectangle)"},

@@ -1,7 +1,7 @@
-#include "res/cp1251.h"
 #include "site/open_beneath.h"
 #include "site/site_walk.h"
 #include "support/temp_dir.h"
+#include "text/charset.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -22,7 +22,7 @@ using test::TempDir;
 using test::WriteFile;
 
 std::string Cp1251(std::string_view utf8) {
-    return EncodeCp1251(utf8, Unmappable::Question);
+    return EncodeCp1251(utf8, Unmappable::Nearest);
 }
 
 using Refused = std::tuple<std::string, std::string, RefusalReason>; // link, page, why
@@ -170,6 +170,49 @@ TEST_F(SiteWalkTest, FilesKeepTheirBytesKindAndTitle) {
     EXPECT_EQ(files.at("/left.htm")->title, "left.htm");
     // Through a symbolic link inside the site: the link's name, the target's bytes.
     EXPECT_EQ(files.at("/alias.htm")->bytes, "<p>left.htm</p>");
+}
+
+// Each page is read in the one charset decided for it (the project's code
+// page when it declares none), its links and title alike; a link whose
+// bytes name a file as they stand is followed whatever the charset says.
+TEST(SiteWalkCharsets, EachPageIsReadInItsOwnCharset) {
+    const TempDir dir;
+    const fs::path root = dir.Path();
+    const auto in = [](std::string_view utf8, int codePage) {
+        return *text::EncodeExact(utf8, codePage);
+    };
+    WriteFile(root / "a.htm", in("<title>Łódź</title><a href=\"żółw.htm\">1</a>"
+                                 "<a href=\"b.htm\">2</a><a href=\"c.htm\">3</a>",
+                                 1250));
+    WriteFile(root / "żółw.htm", "<title>żółw</title>");
+    // Declared Windows-1251, but the link is in UTF-8, as the file's name is.
+    WriteFile(root / "b.htm", "<meta charset=windows-1251><title>" + in("Глава", 1251) +
+                                  "</title><a href=\"Глава.htm\">x</a>");
+    WriteFile(root / "Глава.htm", "<p>");
+    std::u16string wide = u"\uFEFF<title>Ωμέγα</title><a href=\"d.htm\">d</a>";
+    WriteFile(root / "c.htm", std::string(reinterpret_cast<const char*>(wide.data()),
+                                          wide.size() * sizeof(char16_t)));
+    WriteFile(root / "d.htm", "<meta http-equiv=Content-Type content=\"text/html; charset=koi8-r\">"
+                              "<title>\xF4\xC5\xCB\xD3\xD4</title>");
+
+    WalkOptions options;
+    options.root = root.string() + "/";
+    options.starts = {(root / "a.htm").string()};
+    options.legacy = text::Charset::ForCodePage(1250);
+    const SiteWalk walk = WalkSite(options);
+
+    EXPECT_EQ(RefusalsOf(walk), std::set<Refused>{});
+    std::map<std::string, std::pair<std::string, std::string>> read; // name -> charset, title
+    for (const SiteFile& file : walk.files)
+        read[file.name] = {std::string(file.charset.Name()), file.title};
+    EXPECT_EQ(read, (std::map<std::string, std::pair<std::string, std::string>>{
+                        {"/a.htm", {"windows-1250", "Łódź"}},
+                        {"/żółw.htm", {"UTF-8", "żółw"}}, // undeclared, valid UTF-8
+                        {"/b.htm", {"windows-1251", "Глава"}},
+                        {"/Глава.htm", {"windows-1250", "Глава.htm"}},
+                        {"/c.htm", {"UTF-16LE", "Ωμέγα"}},
+                        {"/d.htm", {"KOI8-R", "Текст"}},
+                    }));
 }
 
 TEST_F(SiteWalkTest, StartsOutsideTheRootOrMissingAreRefusedAndAnUnusableRootIsAnError) {

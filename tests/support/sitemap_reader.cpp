@@ -1,6 +1,6 @@
 #include "support/sitemap_reader.h"
 
-#include "res/cp1251.h"
+#include "text/charset.h"
 
 #include <gtest/gtest.h>
 #include <map>

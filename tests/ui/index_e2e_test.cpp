@@ -9,13 +9,13 @@
 #include "index/index_dlg.h"
 #include "index/index_page.h"
 #include "platform/files.h"
-#include "res/cp1251.h"
 #include "res/layouts.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
 #include "support/help_file_check.h"
 #include "support/options.h"
 #include "support/temp_dir.h"
+#include "text/charset.h"
 
 #include <QApplication>
 #include <QLineEdit>

@@ -6,10 +6,11 @@
 #include "chm/writer.h"
 #include "platform/files.h"
 #include "platform/messages.h"
-#include "res/text_case.h"
 #include "site/project.h"
 #include "site/site_walk.h"
 #include "site/sitemap.h"
+#include "text/language.h"
+#include "text/text_case.h"
 
 #include <cerrno>
 #include <chrono>
@@ -116,6 +117,7 @@ public:
         if (!read.Ok())
             return Failed(read.error);
         project_ = read.project;
+        warnings_.insert(warnings_.end(), read.warnings.begin(), read.warnings.end());
         if (std::string error = OutputRefusal(projectPath); !error.empty())
             return Failed(error);
         if (Stopped(options_))
@@ -141,7 +143,7 @@ public:
         // The index is built for Windows-1251 text; under another code page
         // the viewer would fold its queries differently and find nothing.
         search_ = project_.fullTextSearch &&
-                  chm::CodePageOf(project_.language) == static_cast<int>(chm::kSearchCodePage);
+                  text::AnsiCodePage(project_.language) == static_cast<int>(chm::kSearchCodePage);
         if (project_.fullTextSearch && !search_)
             warnings_.push_back(Tr("no full-text search: it is built only for languages written "
                                    "in Windows-1251, such as 0x419 Russian"));
@@ -198,6 +200,7 @@ private:
                 walk.starts.push_back(*file);
         }
         walk.skip.push_back(project_.compiledFile);
+        walk.legacy = text::Charset::ForCodePage(text::AnsiCodePage(project_.language));
         ProgressPacer pacer;
         std::size_t shown = 0;
         walk.progress = [&](std::size_t read) {
@@ -248,7 +251,8 @@ private:
         if (!project_.indexFile.empty())
             model.indexFile = StartName(walk, next++);
         else
-            model.indexFile = GeneratedSitemap(walk, ".hhk", site::KeywordsFromPages(walk));
+            model.indexFile =
+                GeneratedSitemap(walk, ".hhk", site::KeywordsFromPages(walk, project_.language));
         model.windows = project_.windows;
         for (chm::HelpWindow& window : model.windows) {
             if (EqualNoCase(window.name, project_.defaultWindow))
@@ -326,8 +330,7 @@ private:
                                     std::size_t to) {
             for (std::size_t i = from; i < to; ++i) {
                 site::SiteFile& file = *pages[i].second;
-                builder.AddTopic(
-                    {pages[i].first, file.bytes, chm::PageCharset::Detect, file.title});
+                builder.AddTopic({pages[i].first, file.bytes, file.charset, file.title});
                 std::string().swap(file.bytes);
             }
         };

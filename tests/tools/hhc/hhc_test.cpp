@@ -10,7 +10,6 @@
 #include "index/page_list.h"
 #include "platform/process.h"
 #include "platform/shell.h"
-#include "res/cp1251.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
 #include "site/project.h"
@@ -20,6 +19,7 @@
 #include "support/scripted_host.h"
 #include "support/sitemap_reader.h"
 #include "support/temp_dir.h"
+#include "text/charset.h"
 
 #include <atomic>
 #include <chrono>
@@ -30,6 +30,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <iconv.h>
 #include <map>
 #include <set>
 #include <sstream>
@@ -95,7 +96,7 @@ void WriteAll(const fs::path& root, const std::map<std::string, std::string>& fi
 }
 
 std::string Cp1251(std::string_view utf8) {
-    return EncodeCp1251(utf8, Unmappable::Question);
+    return EncodeCp1251(utf8, Unmappable::Nearest);
 }
 
 class HhcTest : public ::testing::Test {
@@ -683,7 +684,7 @@ protected:
     // Writes the project compiling the site into output; its path.
     std::string Project(const std::string& output) const {
         const std::string path = root / "p.hhp";
-        WriteFile(path, "[OPTIONS]\nCompiled file=" + output +
+        WriteFile(path, "[OPTIONS]\nLanguage=0x419\nCompiled file=" + output +
                             "\nContents file=site/toc.hhc\nIndex file=site/idx.hhk"
                             "\nDefault topic=site/start.htm\n[FILES]\nsite/extra.htm\n");
         return path;
@@ -848,8 +849,8 @@ TEST_F(HhcTest, OutOfMemoryIsAMessageAndAStoredFileIsStreamed) {
     }
     // Smaller than the big file, larger than what hhc needs for itself.
     const auto limited = [&](const std::string& start) {
-        WriteFile(root / "p.hhp", "[OPTIONS]\nCompiled file=" + (root / "out.chm") +
-                                      "\nDefault topic=site/" + start + "\n");
+        WriteFile(root / "p.hhp", "[OPTIONS]\nLanguage=0x419\nCompiled file=" +
+                                      (root / "out.chm") + "\nDefault topic=site/" + start + "\n");
         ChildProcess child;
         // One malloc arena: what each thread would reserve counts against the limit.
         child.Start("/bin/sh", {"-c", "ulimit -v 200000 && MALLOC_ARENA_MAX=1 exec \"$0\" \"$1\"",
@@ -920,6 +921,174 @@ TEST_F(HhcTest, NotFollowedLinesSayWhatIsWrongAndKeepTheirReason) {
     if (!root_)
         expected["closed/page.htm"] = "is in a folder that cannot be entered";
     EXPECT_EQ(why, expected) << Show(run);
+}
+
+// ---- Languages ------------------------------------------------------------------
+
+// Text from one charset to another by glibc's iconv directly: the test's
+// own converter, apart from the program's.
+std::string Convert(std::string_view bytes, const std::string& from, const std::string& to) {
+    const iconv_t cd = iconv_open(to.c_str(), from.c_str());
+    EXPECT_NE(cd, reinterpret_cast<iconv_t>(-1)) << from << " to " << to;
+    std::string out(bytes.size() * 4 + 16, '\0');
+    char* in = const_cast<char*>(bytes.data());
+    std::size_t inLeft = bytes.size(), outLeft = out.size();
+    char* next = out.data();
+    EXPECT_NE(iconv(cd, &in, &inLeft, &next, &outLeft), static_cast<std::size_t>(-1))
+        << from << " to " << to;
+    iconv(cd, nullptr, nullptr, &next, &outLeft); // a letter held for accents that may follow
+    iconv_close(cd);
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+std::string InCharset(std::string_view utf8, const std::string& charset) {
+    return Convert(utf8, "UTF-8", charset);
+}
+
+std::string FromCharset(std::string_view bytes, const std::string& charset) {
+    return Convert(bytes, charset, "UTF-8");
+}
+
+std::string CString(const std::string& bytes, std::size_t at) {
+    return at < bytes.size() ? bytes.substr(at, bytes.find('\0', at) - at) : std::string();
+}
+
+// Projects as authors write them in sixteen languages: the project in the
+// language's ANSI code page, one page under a legacy charset label and one
+// in UTF-8. The title, the window's caption and every topic title come back
+// exact, read in the code page the help file's language gives.
+TEST_F(HhcTest, EveryLanguageKeepsItsTitleCaptionAndTopicTitles) {
+    const struct {
+        const char* language;  // the project's Language line
+        const char* codePage;  // iconv's name of its ANSI code page
+        const char* pageLabel; // the legacy page's <meta charset>
+        const char* pageIconv; // iconv's name of that charset
+        std::string title, caption, legacyTitle, utf8Title;
+    } cases[] = {
+        {"0x40C French", "CP1252", "iso-8859-1", "CP1252", "Guide de l'été", "Fenêtre d'aide",
+         "Première étape", "Œuvres complètes"},
+        {"0x0407", "CP1252", "latin1", "CP1252", "Handbuch", "Hilfe für Größen", "Übersicht",
+         "Straße"},
+        {"1045", "CP1250", "iso-8859-2", "ISO-8859-2", "Pomoc", "Zażółć gęślą jaźń", "Łódź",
+         "Źródło"},
+        {"0x405 Czech", "CP1250", "windows-1250", "CP1250", "Nápověda", "Příliš žluťoučký kůň",
+         "Úvod", "Řešení"},
+        {"0x408 Greek", "CP1253", "iso-8859-7", "ISO-8859-7", "Βοήθεια", "Καλημέρα κόσμε",
+         "Εισαγωγή", "Ψάξιμο"},
+        {"0x41F Turkish", "CP1254", "iso-8859-9", "ISO-8859-9", "Yardım", "Şişli ığdır", "Giriş",
+         "Çözüm"},
+        {"0x40D Hebrew", "CP1255", "iso-8859-8", "ISO-8859-8", "עזרה", "שלום עולם", "מבוא",
+         "פתרון"},
+        {"0x401 Arabic", "CP1256", "windows-1256", "CP1256", "مساعدة", "مرحبا بالعالم", "مقدمة",
+         "الحل"},
+        {"0x427 Lithuanian", "CP1257", "iso-8859-13", "ISO-8859-13", "Pagalba",
+         "Ąžuolas ir šaltinis", "Įvadas", "Sprendimų ūkis"},
+        {"0x41E Thai", "WINDOWS-874", "tis-620", "TIS-620", "ความช่วยเหลือ", "สวัสดี", "บทนำ", "วิธีแก้"},
+        {"0x411 Japanese", "CP932", "shift_jis", "CP932", "ヘルプ", "日本語の説明", "はじめに",
+         "検索"},
+        {"0x412 Korean", "CP949", "euc-kr", "CP949", "도움말", "안녕하세요", "소개", "해결책"},
+        {"0x804 Chinese", "CP936", "gb2312", "CP936", "帮助文档", "简体中文", "简介", "解决方法"},
+        {"0x419 Russian", "CP1251", "koi8-r", "KOI8-R", "Справка", "Привет, ёлка", "Введение",
+         "Решение"},
+        {"0x422 Ukrainian", "CP1251", "koi8-u", "KOI8-U", "Довідка", "Ґанок і їжак", "Єдність",
+         "Вступ"},
+        {"0x409 English", "CP1252", "us-ascii", "CP1252", "Help", "Getting started", "Contents",
+         "Index"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.language);
+        const fs::path site = root.Path() / c.codePage / c.pageLabel;
+        const std::string legacy = "<html><head><meta charset=\"" + std::string(c.pageLabel) +
+                                   "\"><title>" + c.legacyTitle +
+                                   "</title></head>"
+                                   "<body><a href=\"utf8.htm\">next</a></body></html>";
+        WriteAll(site, {{"/legacy.htm", InCharset(legacy, c.pageIconv)},
+                        {"/utf8.htm", "<html><head><meta charset=\"utf-8\"><title>" + c.utf8Title +
+                                          "</title></head><body>text</body></html>"}});
+        const std::string project =
+            "[OPTIONS]\r\nCompiled file=help.chm\r\nDefault topic=legacy.htm\r\n"
+            "Default Window=main\r\nLanguage=" +
+            std::string(c.language) + "\r\nTitle=" + c.title + "\r\n\r\n[WINDOWS]\r\nmain=\"" +
+            c.caption + "\",,,,,,,,,0x2520,,0x3006,,,,,,,,0\r\n";
+        WriteFile(site / "help.hhp", InCharset(project, c.codePage));
+
+        const HhcRun run = RunHhc({(site / "help.hhp").string()});
+        ASSERT_TRUE(run.Succeeded()) << Show(run);
+        std::string error;
+        const auto file = chm::ChmFile::Open((site / "help.chm").string(), error);
+        ASSERT_TRUE(file) << error;
+        const std::string system = ReadStored(*file, "/#SYSTEM");
+        std::map<std::uint16_t, std::string> records;
+        for (std::size_t at = 4; at + 4 <= system.size();) {
+            const std::uint16_t code = U32(system, at) & 0xFFFF;
+            const std::uint16_t length = U32(system, at + 2) & 0xFFFF;
+            records[code] = system.substr(at + 4, length);
+            at += 4 + length;
+        }
+        EXPECT_EQ(FromCharset(CString(records[3], 0), c.codePage), c.title);
+        const std::string strings = ReadStored(*file, "/#STRINGS");
+        const std::string windows = ReadStored(*file, "/#WINDOWS");
+        EXPECT_EQ(FromCharset(CString(strings, U32(windows, 8 + 0x14)), c.codePage), c.caption);
+        const std::string topics = ReadStored(*file, "/#TOPICS");
+        std::set<std::string> titles;
+        for (std::size_t at = 0; at + 16 <= topics.size(); at += 16)
+            titles.insert(FromCharset(CString(strings, U32(topics, at + 4)), c.codePage));
+        EXPECT_EQ(titles, (std::set<std::string>{c.legacyTitle, c.utf8Title}));
+    }
+}
+
+// The project the compile job writes for a Russian site, under a fixed
+// time stamp, compiles to the same bytes as before the text layer: pages in
+// Windows-1251 and UTF-8, declared and not, Cyrillic names written both
+// ways, references in titles, full-text search. The expected digest is the
+// SHA-256 of the file the hhc of commit f7bddd9 (the last before the text
+// layer) wrote for this very project: the test was run once with that hhc
+// in place of TBX_HHC_PATH.
+TEST_F(HhcTest, RussianJobProjectsCompileToTheBytesTheyDidBefore) {
+    const fs::path site = root.Path() / "сайт";
+    WriteAll(
+        site,
+        {
+            {"/index.htm",
+             Cp1251("<html><head><meta http-equiv=\"Content-Type\" content=\"text/html; "
+                    "charset=windows-1251\"><title>Справка по программе «Тест» — 1</title>"
+                    "<link rel=stylesheet href=\"style.css\"></head><body><ul>"
+                    "<li><a href=\"glava1.htm\">Глава первая</a></li>"
+                    "<li><a href=\"Глава 2.htm#x\">Глава вторая</a><ul>"
+                    "<li><a href=\"sub/%D0%A2%D1%80%D0%B8.htm\">Три</a></li></ul></li>"
+                    "</ul><img src=\"pic.gif\"> Ректификационная колонна и царга.</body></html>")},
+            {"/glava1.htm", "<html><title>Глава первая: ёлка</title><body><p>Ёлка и ель, "
+                            "<b>Ц</b>арга &laquo;тест&raquo;.</p><a href=\"index.htm\">назад</a>"
+                            "</body></html>"},
+            {"/Глава 2.htm",
+             Cp1251("<html><title>Глава&nbsp;2 &amp; ещё</title><body>"
+                    "Вторая глава: колонна.<a href=\"нет.htm\">нет</a></body></html>")},
+            {"/sub/Три.htm", Cp1251("<title>&#1025;ж и &#x44f;</title><p>Третья страница</p>")},
+            {"/style.css", "body { background: url(pic.gif) }"},
+            {"/pic.gif", std::string("GIF89a\x01\x00\x01\x00\x00\x00\x00;", 14)},
+        });
+    const std::string help = root / "справка.chm";
+    const HelpProjectResult project = WriteHelpProject(hive, {(site / "index.htm").string(),
+                                                              help,
+                                                              "Справка «Тест»",
+                                                              {1024, 768},
+                                                              "/opt/tomebox/",
+                                                              root.Path().string()});
+    ASSERT_TRUE(project.Ok()) << project.error;
+
+    ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+    const HhcRun run = RunHhc({project.projectPath});
+    ::unsetenv("SOURCE_DATE_EPOCH");
+    ASSERT_TRUE(run.Succeeded()) << Show(run);
+
+    ChildProcess sha;
+    ASSERT_TRUE(sha.Start("sha256sum", {help}));
+    std::string digest;
+    const ProcessOutcome hashed =
+        sha.Wait([&](std::string_view line) { digest = line.substr(0, 64); });
+    ASSERT_TRUE(hashed.exited && hashed.exitCode == 0) << hashed.errorOutput;
+    EXPECT_EQ(digest, "b2fb600b89c9bbf7931b147162dcceefd8eb7c05f11d491ca0075b94eb10bc03");
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "res/html_escape.h"
+#include "text/html_escape.h"
 
 namespace tbx {
 

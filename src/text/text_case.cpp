@@ -1,4 +1,4 @@
-#include "res/text_case.h"
+#include "text/text_case.h"
 
 #include <algorithm>
 #include <string>

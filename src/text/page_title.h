@@ -27,14 +27,16 @@ struct PageTitle {
     TitleSource source = TitleSource::Unreadable;
 };
 
-// Reads only as far as it needs: up to the first zero byte, the end of
-// "</title>", or kMaxTitleBytes past "<title>". Tag text is decoded as
-// UTF-8 when valid, else as Windows-1251.
+// Reads only as far as it needs: the start of the page, more only while the
+// title is not complete in what was read. The tag text is decoded in the
+// page's charset (text::DecidePageCharset, Windows-1251 when it declares
+// none), references left as written.
 PageTitle ExtractPageTitle(const std::string& path);
 
-// The bytes between the first "<title>" and the "</title>" after it, in a
-// page held in memory (which ends at its first zero byte); nothing when the
-// page has no such pair or the text is longer than kMaxTitleBytes.
+// The content of the first <title> element, as the markup reader finds it,
+// in a page held in memory (which ends at its first zero byte); nothing
+// when the page has no title with its end tag or the text is longer than
+// kMaxTitleBytes.
 std::optional<std::string_view> TitleTagText(std::string_view page);
 
 // The tag text, else the file title, else "---NoTitle---".
