@@ -15,6 +15,7 @@ PACKAGES=(
   desktop-file-utils appstream dpkg-dev xvfb
   libmspack-dev p7zip-full python3-chm
   python3-doc libicu-dev
+  gettext help2man locales libc-l10n x11-utils xauth
 )
 
 install_missing() {

@@ -2,6 +2,7 @@
 
 #include "controls/path_helpers.h"
 #include "platform/files.h"
+#include "platform/messages.h"
 #include "text/text_case.h"
 
 namespace tbx {
@@ -31,13 +32,13 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, const std::st
             line.decompile = true;
         } else if (!optionsEnded && arg.size() > 1 && arg.starts_with('-')) {
             line.action = CommandLine::Action::Error;
-            line.error = "Неизвестный параметр: " + arg;
+            line.error = Format(Tr("unknown option %s"), arg);
         } else if (!line.file.empty()) {
             line.action = CommandLine::Action::Error;
-            line.error = "Можно указать только один файл, а указан ещё и " + arg;
+            line.error = Format(Tr("one file only, but %s was given too"), arg);
         } else if (arg.empty()) {
             line.action = CommandLine::Action::Error;
-            line.error = "Указано пустое имя файла";
+            line.error = Tr("the file name is empty");
         } else {
             line.file = AbsolutePath(arg, cwd);
         }
@@ -46,23 +47,26 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args, const std::st
 }
 
 std::string CommandLineHelp() {
-    return "Использование: tomebox [--decompile] [ФАЙЛ]\n"
-           "Собирает справку CHM из web-страниц и извлекает файлы из справки обратно.\n"
-           "\n"
-           "  ФАЙЛ          web-страничка: окно сборки, заполненное как после «Обзор ...»;\n"
-           "                файл .chm: окно разборки с этим файлом;\n"
-           "                каталог: окно индекса со списком его страниц.\n"
-           "  --decompile   открыть окно разборки (с файлом справки ФАЙЛ, если он указан).\n"
-           "  -h, --help    показать эту справку и выйти.\n"
-           "  --version     показать версию и выйти.\n"
-           "\n"
-           "Одновременно работает только одна копия программы.\n";
+    return Tr("Usage: tomebox [--decompile] [FILE]\n"
+              "Builds CHM help files from web pages and extracts the files of a help file\n"
+              "back. The windows speak Russian.\n"
+              "\n"
+              "  FILE          a web page: the build window, filled in as after «Обзор ...»;\n"
+              "                a .chm file: the extract window with that file;\n"
+              "                a folder: the index window listing its pages.\n"
+              "  --decompile   open the extract window (with the help file FILE, if given).\n"
+              "  -h, --help    show this help and exit.\n"
+              "  --version     show the version and exit.\n"
+              "\n"
+              "Only one copy of the program runs at a time.\n");
 }
 
 std::string VersionText(const std::string& programFolder) {
-    return "Tomebox! " TOMEBOX_VERSION "\n"
-           "Компилятор hhc, программа извлечения hh и таблицы стилей css_dir: " +
-           programFolder + "\n";
+    // "css_dir: " ends the second line in every language: scripts read the
+    // folder after it.
+    return "Tomebox! " TOMEBOX_VERSION "\n" +
+           Format(Tr("Compiler hhc, extractor hh and style sheets css_dir: %s"), programFolder) +
+           "\n";
 }
 
 StartFileKind KindOfStartFile(const std::string& path) {

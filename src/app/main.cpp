@@ -4,6 +4,7 @@
 #include "controls/dialogs.h"
 #include "platform/files.h"
 #include "platform/instance_lock.h"
+#include "platform/messages.h"
 #include "platform/registry.h"
 #include "platform/shell.h"
 #include "res/images.h"
@@ -54,6 +55,7 @@ int PrintedAndDone(const tbx::CommandLine& line) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    tbx::UseMessageCatalogue(tbx::ProgramFolder());
     const std::vector<std::string> args = Arguments(argc, argv);
     const tbx::CommandLine early = tbx::ParseCommandLine(args, {});
     if (early.action != tbx::CommandLine::Action::Error || !MayHoldToolkitOptions(args)) {
@@ -62,12 +64,17 @@ int main(int argc, char* argv[]) {
     }
 
     QApplication app(argc, argv);
+    // The application name is the X11 window class, which the desktop
+    // entry names as StartupWMClass; the desktop file name is the Wayland
+    // app id. Both let a dock match the window to its launcher.
     QApplication::setApplicationName(QStringLiteral("Tomebox"));
     QApplication::setDesktopFileName(QStringLiteral("org.example.tomebox"));
     QApplication::setWindowIcon(tbx::ProgramIcon());
     if (!tbx::InstallRussianQtTranslation(app))
-        std::cerr << "tomebox: Qt's Russian translation (qtbase_ru) is not installed; "
-                     "standard buttons stay in English (install qt6-translations-l10n)\n";
+        std::cerr << "tomebox: "
+                  << tbx::Tr("Qt's Russian translation (qtbase_ru) is not installed; standard "
+                             "buttons stay in English (install qt6-translations-l10n)")
+                  << "\n";
 
     // The toolkit has taken its own options (-platform, -style ...) out by now.
     std::vector<std::string> rest;

@@ -146,7 +146,7 @@ std::string ProjectText(const RegHive& hive, const std::string& page, const std:
 }
 
 HelpProjectResult Failure(int messageId, const std::string& detail) {
-    return {{}, LoadString(messageId) + (detail.empty() ? "" : "\n" + detail)};
+    return {{}, LoadString(messageId) + (detail.empty() ? "" : "\n" + detail), messageId, detail};
 }
 
 // Writes the project under a working name and moves it to the final name.
@@ -165,7 +165,7 @@ HelpProjectResult PlaceProject(const std::string& folder, const std::string& byt
         bool finalExists = false;
         const std::string error = MoveFileNoReplace(working, final, finalExists);
         if (error.empty())
-            return {final, {}};
+            return {final, {}, 0, {}};
         RemoveFile(working);
         if (!finalExists)
             return Failure(kMsgProjectWriteFailed, error);

@@ -31,6 +31,8 @@ struct HelpProjectInput {
 struct HelpProjectResult {
     std::string projectPath; // the project written, on success
     std::string error;       // a message for the log pane, on failure
+    int messageId = 0;       // which message that is, and the path or reason
+    std::string detail;      // it names, for a caller with words of its own
     bool Ok() const { return error.empty(); }
 };
 
@@ -48,6 +50,8 @@ public:
     const std::string& Path() const { return path_; }
     // Then message 203, with where and why when known.
     std::string Failure() const;
+    // Where and why alone, when known.
+    const std::string& Reason() const { return error_; }
 
 private:
     std::string path_;

@@ -16,6 +16,39 @@ std::string LastLine(const std::string& text) {
     return text.substr(start, end - start + 1);
 }
 
+// The windows speak Russian, so the tools they start do too, whatever the
+// user's locale: gettext honours LANGUAGE under any messages locale but "C",
+// and C.UTF-8 is on every glibc system; its UTF-8 is what the job reads.
+const EnvironmentChanges kRussianMessages = {"LC_ALL=", "LC_CTYPE=C.UTF-8", "LC_MESSAGES=C.UTF-8",
+                                             "LANGUAGE=ru"};
+
+// A line as the log pane shows it, without the "hh: " the tool starts it with.
+std::string WithoutProgramName(const std::string& line, const std::string& program) {
+    const std::string prefix = program.substr(program.rfind('/') + 1) + ": ";
+    return line.starts_with(prefix) ? line.substr(prefix.size()) : line;
+}
+
+// What a failed program said, for the log pane: a few lines as they are, or
+// for a long run of errors its last line (the tools end with a summary), its
+// first lines and how many more there were.
+std::string ErrorDigest(const ProcessOutcome& run, const std::string& program) {
+    const std::size_t first = run.firstErrorLines.size();
+    const bool cut = run.errorLines > first + 1;
+    std::string text;
+    const auto add = [&](const std::string& line) {
+        text += "\n" + WithoutProgramName(line, program);
+    };
+    if (cut)
+        add(LastLine(run.errorOutput));
+    for (const std::string& line : run.firstErrorLines)
+        add(line);
+    if (run.errorLines == first + 1)
+        add(LastLine(run.errorOutput));
+    if (cut)
+        text += "\n" + FillString(kMsgMoreLines, {std::to_string(run.errorLines - first - 1)});
+    return text;
+}
+
 } // namespace
 
 void JobQueue::Start() {
@@ -115,12 +148,11 @@ void JobQueue::ReleaseLock() {
 }
 
 ProcessOutcome JobQueue::RunChild(const std::string& program, const std::vector<std::string>& args,
-                                  const std::string& headline,
-                                  const OutputLineSink& onOtherLine) {
+                                  const std::string& headline, const OutputLineSink& onOtherLine) {
     ChildProcess child;
     {
         std::lock_guard lock(mutex_);
-        if (!CancelledLocked() && child.Start(program, args))
+        if (!CancelledLocked() && child.Start(program, args, kRussianMessages))
             children_.insert(&child);
     }
     const ProcessOutcome run = child.Wait([&](std::string_view line) {
@@ -138,10 +170,8 @@ std::string ProgramFailure(const ProcessOutcome& run, const std::string& program
                            int failedId) {
     if (!run.started)
         return LoadString(notStartedId) + "\n" + program + " (" + run.error + ")";
-    if (!run.exited || run.exitCode != 0) {
-        const std::string detail = LastLine(run.errorOutput);
-        return LoadString(failedId) + (detail.empty() ? "" : "\n" + detail);
-    }
+    if (!run.exited || run.exitCode != 0)
+        return LoadString(failedId) + ErrorDigest(run, program);
     return {};
 }
 

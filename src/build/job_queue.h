@@ -49,8 +49,8 @@ protected:
     // True when the user stopped this job while the window stays open: the
     // job then says that it stopped.
     bool StoppedByUser() const;
-    // Runs a program hidden and waits for it; a closing window or a stop
-    // ends it. Each progress line it prints is shown under headline while
+    // Runs a program hidden, its messages in Russian, and waits for it; a
+    // closing window or a stop ends it. Each progress line it prints is shown under headline while
     // it runs; every other line of its output goes to onOtherLine.
     ProcessOutcome RunChild(const std::string& program, const std::vector<std::string>& args,
                             const std::string& headline, const OutputLineSink& onOtherLine = {});
@@ -80,8 +80,9 @@ private:
 };
 
 // The log pane's text for a program that could not start (notStartedId,
-// with the program and the reason) or failed (failedId, with the last line
-// it wrote to standard error); empty when it ran and exited with 0.
+// with the program and the reason) or failed (failedId, with what it wrote
+// to standard error, a long run of errors cut short); empty when it ran and
+// exited with 0.
 std::string ProgramFailure(const ProcessOutcome& run, const std::string& program, int notStartedId,
                            int failedId);
 

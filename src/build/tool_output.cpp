@@ -1,5 +1,6 @@
 #include "build/tool_output.h"
 
+#include "platform/messages.h"
 #include "res/strings.h"
 
 #include <charconv>
@@ -26,7 +27,6 @@ bool TakePrefix(std::string_view& text, std::string_view prefix) {
     text.remove_prefix(prefix.size());
     return true;
 }
-
 
 // Longest text of one field: keeps every line well below what the jobs read
 // as one line (4 KiB), whatever a page holds.
@@ -149,29 +149,50 @@ std::string ProgressText(const ProgressLine& progress) {
     return FillString(id, {std::to_string(progress.done), std::to_string(progress.total)});
 }
 
+std::string ProgressMessage(const ProgressLine& progress) {
+    if (progress.kind == ProgressKind::FilesRead)
+        return Format(Tr("files read: %llu"), static_cast<unsigned long long>(progress.done));
+    return Format(progress.kind == ProgressKind::FilesCompressed
+                      ? Tr("files compressed: %llu of %llu")
+                      : Tr("files extracted: %llu of %llu"),
+                  static_cast<unsigned long long>(progress.done),
+                  static_cast<unsigned long long>(progress.total));
+}
+
 namespace {
 
 constexpr std::string_view kUnfollowed = "not followed: \"";
 
 // The walk's reasons as the compiler words them, and their Russian texts.
-constexpr struct {
-    std::string_view english;
+// The English words are also the messages' ids for the command line.
+struct Reason {
+    const char* english;
     int russian;
-} kReasons[] = {
-    {"leaves the site folder", kMsgReasonOutsideRoot},
-    {"is a symbolic link to outside the site folder", kMsgReasonLinkOutsideRoot},
-    {"is not a regular file", kMsgReasonNotAFile},
-    // Before "does not exist", which it starts with.
-    {"does not exist, with its backslashes read as \"/\"", kMsgReasonBackslash},
-    {"does not exist", kMsgReasonMissing},
-    {"has a name or path longer than the system takes", kMsgReasonTooLong},
-    {"is in a folder that cannot be entered", kMsgReasonUnenterable},
-    {"cannot be read", kMsgReasonUnreadable},
-    {"differs only in letter case from a file already taken", kMsgReasonNameClash},
-    {"is the help file being written", kMsgReasonHelpFile},
-    {"is a Windows drive path", kMsgReasonDrivePath},
-    {"has a name the help file keeps for its own data", kMsgReasonReservedName},
 };
+constexpr Reason kReasons[] = {
+    {N_("leaves the site folder"), kMsgReasonOutsideRoot},
+    {N_("is a symbolic link to outside the site folder"), kMsgReasonLinkOutsideRoot},
+    {N_("is not a regular file"), kMsgReasonNotAFile},
+    // Before "does not exist", which it starts with.
+    {N_("does not exist, with its backslashes read as \"/\""), kMsgReasonBackslash},
+    {N_("does not exist"), kMsgReasonMissing},
+    {N_("has a name or path longer than the system takes"), kMsgReasonTooLong},
+    {N_("is in a folder that cannot be entered"), kMsgReasonUnenterable},
+    {N_("cannot be read"), kMsgReasonUnreadable},
+    {N_("differs only in letter case from a file already taken"), kMsgReasonNameClash},
+    {N_("is the help file being written"), kMsgReasonHelpFile},
+    {N_("is a Windows drive path"), kMsgReasonDrivePath},
+    {N_("has a name the help file keeps for its own data"), kMsgReasonReservedName},
+};
+
+// The known reason why starts with, or nothing.
+const Reason* FindReason(std::string_view why) {
+    for (const Reason& reason : kReasons) {
+        if (why.starts_with(reason.english))
+            return &reason;
+    }
+    return nullptr;
+}
 
 } // namespace
 
@@ -212,11 +233,24 @@ std::optional<UnfollowedLink> ParseUnfollowedLine(std::string_view line) {
 }
 
 std::string UnfollowedReasonText(std::string_view why) {
-    for (const auto& reason : kReasons) {
-        if (why.starts_with(reason.english))
-            return LoadString(reason.russian) + std::string(why.substr(reason.english.size()));
-    }
-    return std::string(why);
+    const auto* reason = FindReason(why);
+    if (!reason)
+        return std::string(why);
+    return LoadString(reason->russian) + std::string(why.substr(std::strlen(reason->english)));
+}
+
+std::string ReasonMessage(std::string_view why) {
+    const Reason* reason = FindReason(why);
+    if (!reason)
+        return std::string(why);
+    return Tr(reason->english) + std::string(why.substr(std::strlen(reason->english)));
+}
+
+std::string UnfollowedMessage(const UnfollowedLink& unfollowed) {
+    const std::string why = ReasonMessage(unfollowed.why);
+    if (unfollowed.page.empty())
+        return Format(Tr("not followed: \"%s\": %s"), unfollowed.link, why);
+    return Format(Tr("not followed: \"%s\" on %s: %s"), unfollowed.link, unfollowed.page, why);
 }
 
 std::string FormatSummaryLine(const CompileSummary& summary) {
@@ -225,6 +259,15 @@ std::string FormatSummaryLine(const CompileSummary& summary) {
     return "compiled: " + std::to_string(summary.files) + " files, " +
            std::to_string(summary.bytesIn) + " bytes in, " + std::to_string(summary.bytesOut) +
            " bytes out, " + seconds + " s";
+}
+
+std::string SummaryMessage(const CompileSummary& summary) {
+    const auto files = static_cast<unsigned long long>(summary.files);
+    return Format(TrN("compiled: %llu file, %llu bytes in, %llu bytes out, %.2f s",
+                      "compiled: %llu files, %llu bytes in, %llu bytes out, %.2f s",
+                      static_cast<unsigned long>(summary.files)),
+                  files, static_cast<unsigned long long>(summary.bytesIn),
+                  static_cast<unsigned long long>(summary.bytesOut), summary.seconds);
 }
 
 std::optional<CompileSummary> ParseSummaryLine(std::string_view line) {

@@ -62,8 +62,13 @@ private:
 // total is no progress.
 std::optional<ProgressLine> ParseProgressLine(std::string_view line);
 
+// Each line has two renderings for people: ...Text for the log pane, in
+// Russian (the string table), and ...Message for the command line, in the
+// user's language (gettext).
+
 // "Прочитано файлов: N", "Сжато файлов: K из M", "Извлечено файлов: K из M".
 std::string ProgressText(const ProgressLine& progress);
+std::string ProgressMessage(const ProgressLine& progress);
 
 // A link the compiler did not follow: as written (UTF-8), the stored name of
 // the page it stands on (empty for the project's own entries) and why, in
@@ -88,6 +93,11 @@ std::optional<UnfollowedLink> ParseUnfollowedLine(std::string_view line);
 // shown as it came.
 std::string UnfollowedReasonText(std::string_view why);
 
+// A reason with its known start in the user's language, the rest kept.
+std::string ReasonMessage(std::string_view why);
+// The whole line, the known reasons translated too.
+std::string UnfollowedMessage(const UnfollowedLink& unfollowed);
+
 // What the compiler did, printed once the help file is in place.
 struct CompileSummary {
     std::uint64_t files = 0;    // site files stored
@@ -97,6 +107,7 @@ struct CompileSummary {
 };
 
 std::string FormatSummaryLine(const CompileSummary& summary);
+std::string SummaryMessage(const CompileSummary& summary);
 std::optional<CompileSummary> ParseSummaryLine(std::string_view line);
 
 } // namespace tbx

@@ -2,15 +2,16 @@
 
 #include "chm/format.h"
 #include "chm/lzx_decoder.h"
+#include "platform/messages.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <limits>
-#include <utility>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace tbx::chm {
 namespace {
@@ -50,7 +51,7 @@ struct ChmFile::Compressed {
     std::uint64_t contentAt = 0; // file offset of the compressed stream
     std::uint64_t contentLength = 0;
     std::uint64_t contentPresent = 0; // what the file holds of it, less when cut short
-    std::uint64_t length = 0; // uncompressed bytes
+    std::uint64_t length = 0;         // uncompressed bytes
     unsigned windowBits = 0;
     std::uint64_t resetFrames = 0; // frames from one reset point to the next
     std::uint64_t tableAt = 0;     // file offset of the reset table's entries
@@ -83,7 +84,7 @@ std::unique_ptr<ChmFile> ChmFile::Open(int fd, std::string& error) {
         return nullptr;
     }
     if (!S_ISREG(st.st_mode)) {
-        error = "not a file";
+        error = Tr("not a file");
         ::close(fd);
         return nullptr;
     }
@@ -151,7 +152,7 @@ std::optional<std::size_t> ChmFile::Find(std::string_view name) const {
 // fields themselves cannot be read, the entries before stay and the rest of
 // the chunk is lost. False then.
 bool ChmFile::ReadListing(const std::uint8_t* chunk, std::size_t size, std::uint64_t number) {
-    const std::string where = "directory chunk " + std::to_string(number);
+    const auto chunkNumber = static_cast<unsigned long long>(number);
     // The entries end where the free space at the chunk's end begins.
     const std::uint64_t freeSpace = Le32(chunk + 4);
     if (freeSpace > size - kPmglHeaderSize) {
@@ -163,35 +164,40 @@ bool ChmFile::ReadListing(const std::uint8_t* chunk, std::size_t size, std::uint
     const std::uint8_t* const end = chunk + size - freeSpace;
     for (std::size_t read = 0; at < end; ++read) {
         const auto lost = [&](const char* why) {
-            NoteDamage(where + " is damaged after its entry " + std::to_string(read) + " (" + why +
-                   "); the rest of it is lost");
+            NoteDamage(Format(Tr("directory chunk %llu is damaged after its entry %zu (%s); the "
+                                 "rest of it is lost"),
+                              chunkNumber, read, Tr(why)));
             return false;
         };
         const std::uint8_t* const entry = at;
         std::uint64_t nameLength = 0, section = 0, offset = 0, length = 0;
         if (!GetEncInt(at, end, nameLength) || nameLength > static_cast<std::uint64_t>(end - at))
-            return lost("a name longer than the chunk");
+            return lost(N_("a name longer than the chunk"));
         const std::uint8_t* const name = at;
         at += nameLength;
         if (!GetEncInt(at, end, section) || !GetEncInt(at, end, offset) ||
             !GetEncInt(at, end, length))
-            return lost("an entry cut off");
+            return lost(N_("an entry cut off"));
         // Zero bytes to the end of the entries are no entries: the chunk's
         // free space is wrong.
         if (nameLength == 0 && std::all_of(entry, end, [](std::uint8_t b) { return b == 0; })) {
-            NoteDamage(where + " is damaged after its entry " + std::to_string(read) +
-                   " (zero bytes where its entries go on)");
+            NoteDamage(Format(Tr("directory chunk %llu is damaged after its entry %zu (zero bytes "
+                                 "where its entries go on)"),
+                              chunkNumber, read));
             return false;
         }
         // A zero byte would cut the name short wherever it is used as a path.
         if (nameLength == 0 || std::memchr(name, '\0', nameLength)) {
             ++skippedEntries_;
-            NoteDamage(where + ": entry " + std::to_string(read) + " skipped, its name " +
-                   (nameLength == 0 ? "is blank" : "holds a zero byte"));
+            NoteDamage(Format(nameLength == 0
+                                  ? Tr("directory chunk %llu: entry %zu skipped, its name is blank")
+                                  : Tr("directory chunk %llu: entry %zu skipped, its name holds a "
+                                       "zero byte"),
+                              chunkNumber, read));
             continue;
         }
         if (names_.size() > std::numeric_limits<std::uint32_t>::max() - nameLength)
-            return lost("the directory is too large");
+            return lost(N_("the directory is too large"));
         Record record{};
         record.name = static_cast<std::uint32_t>(names_.size());
         record.nameLength = static_cast<std::uint16_t>(nameLength);
@@ -225,11 +231,13 @@ void ChmFile::ChunkDamaged(std::uint64_t first, std::uint64_t count) {
 
 void ChmFile::EndDamagedRun() {
     if (damagedRunCount_ == 1)
-        NoteDamage("directory chunk " + std::to_string(damagedRunFirst_) + " is damaged");
+        NoteDamage(Format(Tr("directory chunk %llu is damaged"),
+                          static_cast<unsigned long long>(damagedRunFirst_)));
     else if (damagedRunCount_ > 1)
-        NoteDamage("directory chunks " + std::to_string(damagedRunFirst_) + " to " +
-               std::to_string(damagedRunFirst_ + damagedRunCount_ - 1) + " are damaged (" +
-               std::to_string(damagedRunCount_) + " chunks)");
+        NoteDamage(Format(Tr("directory chunks %llu to %llu are damaged (%llu chunks)"),
+                          static_cast<unsigned long long>(damagedRunFirst_),
+                          static_cast<unsigned long long>(damagedRunFirst_ + damagedRunCount_ - 1),
+                          static_cast<unsigned long long>(damagedRunCount_)));
     damagedRunCount_ = 0;
 }
 
@@ -254,19 +262,19 @@ std::uint64_t ChmFile::HoleChunks(std::uint64_t chunksAt, std::uint64_t chunkSiz
 std::string ChmFile::ReadDirectory() {
     std::uint8_t header[kItsfHeaderSize] = {};
     if (!ReadAt(0, header, kItsfVersion2HeaderSize) || std::memcmp(header, "ITSF", 4) != 0)
-        return "not a help file, or its header is damaged";
+        return Tr("not a help file, or its header is damaged");
     // Version 3 adds where the uncompressed section starts; version 2 puts
     // it right after the directory. The header GUIDs are not checked: some
     // compilers write a wrong one.
     const std::uint64_t version = Le32(header + 0x04);
     if ((version != 2 && version != 3) || (version == 3 && !ReadAt(0, header, kItsfHeaderSize)))
-        return "not a help file, or its header is damaged";
+        return Tr("not a help file, or its header is damaged");
     const std::uint64_t dirOffset = GetLe64(header + 0x48);
     const std::uint64_t dirLength = GetLe64(header + 0x50);
     std::uint8_t itsp[kItspHeaderSize];
     if (!Within(dirOffset, dirLength, size_) || dirLength < kItspHeaderSize ||
         !ReadAt(dirOffset, itsp, sizeof itsp) || std::memcmp(itsp, "ITSP", 4) != 0)
-        return "the directory header is missing or damaged";
+        return Tr("the directory header is missing or damaged");
     section0_ = version == 3 ? GetLe64(header + 0x58) : dirOffset + dirLength;
     const std::uint64_t headerLength = Le32(itsp + 0x08);
     const std::uint64_t chunkSize = Le32(itsp + 0x10);
@@ -275,7 +283,7 @@ std::string ChmFile::ReadDirectory() {
     if (section0_ > size_ || headerLength < kItspHeaderSize || headerLength > dirLength ||
         chunkSize <= kPmglHeaderSize || chunkSize > kMaxChunkSize ||
         chunks > (dirLength - headerLength) / chunkSize)
-        return "the directory header is damaged";
+        return Tr("the directory header is damaged");
 
     // Nothing is reserved by what the header claims: the chunks are checked
     // against the file's size, but a sparse file is large and costs nothing.
@@ -302,7 +310,7 @@ std::string ChmFile::ReadDirectory() {
         const std::uint64_t count = std::min<std::uint64_t>(kChunksAtOnce, chunks - first);
         batch.resize(static_cast<std::size_t>(count * chunkSize));
         if (!ReadAt(chunksAt + first * chunkSize, batch.data(), batch.size()))
-            return "the directory cannot be read";
+            return Tr("the directory cannot be read");
         for (std::uint64_t i = 0; i < count; ++i) {
             const std::uint8_t* chunk = batch.data() + i * chunkSize;
             const std::uint64_t number = first + i;
@@ -324,8 +332,8 @@ std::string ChmFile::ReadDirectory() {
     }
     EndDamagedRun();
     if (moreDamage_ > 0)
-        damage_.push_back("and " + std::to_string(moreDamage_) +
-                          " more damaged places in the directory");
+        damage_.push_back(Format(Tr("and %llu more damaged places in the directory"),
+                                 static_cast<unsigned long long>(moreDamage_)));
 
     // Along the chain from the header's first listing chunk; a chain longer
     // than the listing chunks has a loop.
@@ -367,14 +375,14 @@ void ChmFile::SetUpCompressed() {
     const std::optional<ChmEntry> table = stream(kResetTable, true);
     const std::optional<ChmEntry> content = stream(kContent, false);
     if (!control || !table || !content) {
-        lzx.error = "the compressed section's description is missing or damaged";
+        lzx.error = Tr("the compressed section's description is missing or damaged");
         return;
     }
 
     std::uint8_t data[kControlDataMinSize];
     if (control->length < sizeof data || !ReadAt(section0_ + control->offset, data, sizeof data) ||
         std::memcmp(data + 4, "LZXC", 4) != 0) {
-        lzx.error = "the compressed section's control data is damaged";
+        lzx.error = Tr("the compressed section's control data is damaged");
         return;
     }
     const std::uint64_t version = Le32(data + 0x08);
@@ -386,13 +394,13 @@ void ChmFile::SetUpCompressed() {
         ++windowBits;
     if ((version != 1 && version != 2) || windowSize != std::uint64_t{1} << windowBits ||
         resetInterval == 0 || resetInterval % kLzxFrameSize != 0) {
-        lzx.error = "the compressed section's control data is damaged";
+        lzx.error = Tr("the compressed section's control data is damaged");
         return;
     }
 
     std::uint8_t reset[kResetTableHeaderSize];
     if (table->length < sizeof reset || !ReadAt(section0_ + table->offset, reset, sizeof reset)) {
-        lzx.error = "the compressed section's reset table is damaged";
+        lzx.error = Tr("the compressed section's reset table is damaged");
         return;
     }
     const std::uint64_t entries = Le32(reset + 0x04);
@@ -400,7 +408,7 @@ void ChmFile::SetUpCompressed() {
     const std::uint64_t tableOffset = Le32(reset + 0x0C);
     if ((entrySize != 4 && entrySize != 8) || GetLe64(reset + 0x20) != kLzxFrameSize ||
         tableOffset > table->length || entries > (table->length - tableOffset) / entrySize) {
-        lzx.error = "the compressed section's reset table is damaged";
+        lzx.error = Tr("the compressed section's reset table is damaged");
         return;
     }
     lzx.contentAt = section0_ + content->offset;
@@ -421,21 +429,21 @@ ChmCursor::~ChmCursor() = default;
 std::string ChmCursor::Read(const ChmEntry& entry, std::uint64_t from,
                             std::span<std::uint8_t> out) {
     if (!Within(from, out.size(), entry.length))
-        return "read beyond the end of the entry";
+        return Tr("read beyond the end of the entry");
     if (entry.section == kUncompressedSection) {
         if (!Within(entry.offset, entry.length, file_.size_ - file_.section0_))
-            return "content beyond the end of the file";
+            return Tr("content beyond the end of the file");
         if (!file_.ReadAt(file_.section0_ + entry.offset + from, out.data(), out.size()))
-            return "the help file cannot be read";
+            return Tr("the help file cannot be read");
         return {};
     }
     if (entry.section != kCompressedSection)
-        return "content in an unknown section";
+        return Tr("content in an unknown section");
     const ChmFile::Compressed& lzx = *file_.lzx_;
     if (!lzx.error.empty())
         return lzx.error;
     if (!Within(entry.offset, entry.length, lzx.length))
-        return "content beyond the end of the compressed section";
+        return Tr("content beyond the end of the compressed section");
     return ReadCompressed(entry.offset + from, out);
 }
 
@@ -478,8 +486,8 @@ std::string ChmCursor::Frame(std::uint64_t frame, std::span<const std::uint8_t>&
         if (result.error) {
             interval_ = kNone;
             if (cutShort_ && bits_.Overrun())
-                return "the help file is cut short inside this content";
-            return std::string("damaged compressed content: ") + result.error;
+                return Tr("the help file is cut short inside this content");
+            return Format(Tr("damaged compressed content: %s"), result.error);
         }
         bytes = result.frame;
     }
@@ -505,9 +513,9 @@ std::string ChmCursor::StartInterval(std::uint64_t interval) {
     if (first >= lzx.tableEntries || !tableEntry(first, start) ||
         (next < frames && next < lzx.tableEntries && !tableEntry(next, end)) || start > end ||
         end > lzx.contentLength)
-        return "the compressed section's reset table is damaged";
+        return Tr("the compressed section's reset table is damaged");
     if (start >= lzx.contentPresent)
-        return "the help file is cut short before this content";
+        return Tr("the help file is cut short before this content");
     inputAt_ = start;
     inputEnd_ = std::min(end, lzx.contentPresent);
     cutShort_ = end > inputEnd_;
@@ -532,7 +540,7 @@ std::string ChmCursor::MoreInput() {
     const ChmFile::Compressed& lzx = *file_.lzx_;
     input_.resize(static_cast<std::size_t>(std::min<std::uint64_t>(kInputPiece, inputEnd_ - next)));
     if (!file_.ReadAt(lzx.contentAt + next, input_.data(), input_.size()))
-        return "the help file cannot be read";
+        return Tr("the help file cannot be read");
     inputAt_ = next;
     bits_.Continue(input_);
     return {};

@@ -3,6 +3,7 @@
 #include "chm/format.h"
 #include "chm/interval_pool.h"
 #include "platform/files.h"
+#include "platform/messages.h"
 #include "text/charset.h"
 
 #include <algorithm>
@@ -23,20 +24,20 @@ constexpr std::uint32_t kHeaderSection0Tag = 0x1FE;
 
 std::string RefusalOf(std::string_view name) {
     if (name.empty())
-        return "the name is empty";
+        return Tr("the name is empty");
     if (name.size() > kMaxNameLength)
-        return "the name is longer than " + std::to_string(kMaxNameLength) + " bytes";
+        return Format(Tr("the name is longer than %zu bytes"), kMaxNameLength);
     if (!name.starts_with('/') && !name.starts_with("::"))
-        return "the name starts with neither \"/\" nor \"::\"";
+        return Tr("the name starts with neither \"/\" nor \"::\"");
     if (name.ends_with('/'))
-        return "the name ends with \"/\", as only folders do";
+        return Tr("the name ends with \"/\", as only folders do");
     if (name.find('\0') != std::string_view::npos)
-        return "the name holds a zero byte";
+        return Tr("the name holds a zero byte");
     // The readers compare names by their characters.
     if (!IsValidUtf8(name))
-        return "the name is not UTF-8";
+        return Tr("the name is not UTF-8");
     if (CompareNames(name.substr(0, kDataSpace.size()), kDataSpace) == 0)
-        return "names in ::DataSpace/ belong to the help file itself";
+        return Tr("names in ::DataSpace/ belong to the help file itself");
     return {};
 }
 
@@ -468,13 +469,13 @@ private:
 std::string Writer::NameRefusal(std::string_view name) const {
     std::string refusal = RefusalOf(name);
     if (refusal.empty() && names_.contains(name))
-        refusal = "a file of that name was already added";
+        refusal = Tr("a file of that name was already added");
     return refusal;
 }
 
 std::string Writer::Refusal(std::string_view name) {
     if (std::string refusal = NameRefusal(name); !refusal.empty())
-        return "cannot add \"" + std::string(name) + "\" to the help file: " + refusal;
+        return Format(Tr("cannot add \"%s\" to the help file: %s"), std::string(name), refusal);
     names_.emplace(name);
     return {};
 }
@@ -599,20 +600,21 @@ std::string Writer::Write(const std::string& path, const WriteOptions& options) 
 }
 
 std::string Writer::Finish(const std::string& path, const WriteOptions& options) const {
-    const std::string failed = "cannot write " + path + ": ";
+    const auto failed = [&](const std::string& why) {
+        return Format(Tr("cannot write %s: %s"), path, why);
+    };
     if (!LzxWindowSupported(options.windowBits))
-        return failed + "unsupported LZX window of 2^" + std::to_string(options.windowBits) +
-               " bytes";
+        return failed(Format(Tr("unsupported LZX window of 2^%u bytes"), options.windowBits));
     const OutputFile output = ResolveOutputFile(path);
     if (!output.error.empty())
-        return failed + output.error;
+        return failed(output.error);
     try {
         const std::string error = Write(output.path, options);
-        return error.empty() || error == kStopped ? error : failed + error;
+        return error.empty() || error == kStopped ? error : failed(error);
     } catch (const std::bad_alloc&) {
-        return failed + "not enough memory";
+        return failed(Tr("not enough memory"));
     } catch (const std::exception& e) {
-        return failed + e.what();
+        return failed(e.what());
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "app/command_line.h"
 #include "cli/commands.h"
+#include "platform/messages.h"
 
 #include <algorithm>
 #include <optional>
@@ -10,68 +11,77 @@
 namespace tbx::cli {
 namespace {
 
-constexpr const char* kExitStatuses =
-    "\n"
-    "Коды завершения: 0 — готово; 1 — не удалось, причина и файл названы в стандартном\n"
-    "потоке ошибок; 2 — неверный вызов; 128+N — остановлено сигналом N.\n";
+const char* ExitStatuses() {
+    return Tr("\n"
+              "Exit status: 0 done; 1 failed, with the reason and the file named on standard\n"
+              "error; 2 wrong command line; 128+N stopped by signal N.\n");
+}
 
-constexpr const char* kGeneralHelp =
-    "Использование: tomebox-cli КОМАНДА [ПАРАМЕТРЫ]\n"
-    "Собирает справку CHM из web-страниц, извлекает файлы из справки и пишет\n"
-    "страницу-оглавление каталога — без окон и без дисплея, для скриптов и сборки.\n"
-    "\n"
-    "Команды:\n"
-    "  build START_PAGE   собрать файл справки из стартовой страницы и её сайта\n"
-    "  extract HELP.chm   извлечь файлы справки в каталог\n"
-    "  index FOLDER       записать в каталог оглавление index_tbx.html\n"
-    "\n"
-    "  tomebox-cli КОМАНДА --help   справка по команде\n"
-    "  -h, --help                   показать эту справку и выйти\n"
-    "  --version                    показать версию и выйти\n";
+const char* GeneralHelp() {
+    return Tr("Usage: tomebox-cli COMMAND [OPTIONS]\n"
+              "Builds CHM help files from web pages, extracts the files of a help file and\n"
+              "writes a contents page for a folder: with no windows and no display, for\n"
+              "scripts and builds.\n"
+              "\n"
+              "Commands:\n"
+              "  build START_PAGE   build a help file from the start page and its site\n"
+              "  extract HELP.chm   extract the files of a help file into a folder\n"
+              "  index FOLDER       write the contents page index_tbx.html into the folder\n"
+              "\n"
+              "  tomebox-cli COMMAND --help   help on the command\n"
+              "  -h, --help                   show this help and exit\n"
+              "  --version                    show the version and exit\n");
+}
 
-constexpr const char* kBuildHelp =
-    "Использование: tomebox-cli build START_PAGE [-o OUT.chm] [--title TEXT] [--search]\n"
-    "                                [--no-settings] [--strict]\n"
-    "Собирает файл справки из START_PAGE и страниц, на которые она ссылается в своём\n"
-    "каталоге: пишет тот же проект справки, что и окно сборки, и компилирует его\n"
-    "программой hhc из каталога программы.\n"
-    "\n"
-    "  -o, --output OUT.chm  файл справки; по умолчанию START_PAGE с расширением .chm\n"
-    "  --title TEXT          заголовок окна справки; по умолчанию текст <title> страницы\n"
-    "  --search              полнотекстовый поиск и панель навигации с вкладкой «Поиск»\n"
-    "  --no-settings         не читать сохранённые настройки программы: действуют\n"
-    "                        настройки первого запуска, так что результат не зависит\n"
-    "                        от пользователя; настройки при этом не записываются\n"
-    "  --strict              ссылка, по которой не удалось пройти, — ошибка: файл\n"
-    "                        справки не создаётся\n"
-    "\n"
-    "Окно справки автоматического размера рассчитывается на экран 1024×768.\n"
-    "Ход компиляции выводится, когда стандартный поток ошибок — терминал; каждая\n"
-    "ссылка, по которой не удалось пройти, выводится всегда. На стандартный вывод\n"
-    "печатается путь записанного файла справки.\n";
+const char* BuildHelp() {
+    return Tr("Usage: tomebox-cli build START_PAGE [-o OUT.chm] [--title TEXT] [--search]\n"
+              "                                [--no-settings] [--strict]\n"
+              "Builds a help file from START_PAGE and the pages it links to in its folder:\n"
+              "writes the same help project as the build window and compiles it with hhc\n"
+              "from the program's folder.\n"
+              "\n"
+              "  -o, --output OUT.chm  the help file; by default START_PAGE with the\n"
+              "                        extension .chm\n"
+              "  --title TEXT          the help window's title; by default the page's <title>\n"
+              "  --search              full-text search, and the navigation pane with its\n"
+              "                        Search tab\n"
+              "  --no-settings         do not read the program's saved settings: the\n"
+              "                        first-start settings apply, so that the result does not\n"
+              "                        depend on the user; no settings are written either\n"
+              "  --strict              a link that could not be followed is an error: no help\n"
+              "                        file is made\n"
+              "\n"
+              "A help window of automatic size is made for a 1024x768 screen. The compile's\n"
+              "progress is shown when standard error is a terminal; every link that could\n"
+              "not be followed is always shown. The path of the help file written is printed\n"
+              "on standard output.\n");
+}
 
-constexpr const char* kExtractHelp =
-    "Использование: tomebox-cli extract HELP.chm [DIR] [--overwrite]\n"
-    "Извлекает все файлы справки HELP.chm в каталог DIR программой hh из каталога\n"
-    "программы, как окно разборки. DIR по умолчанию — имя файла справки без\n"
-    "расширения, рядом с ним; недостающие каталоги создаются.\n"
-    "\n"
-    "  --overwrite   заменять файлы DIR, содержимое которых отличается от извлекаемых;\n"
-    "                без него в таком случае ничего не записывается\n"
-    "\n"
-    "Ход извлечения выводится, когда стандартный поток ошибок — терминал. На\n"
-    "стандартный вывод печатается путь каталога.\n";
+const char* ExtractHelp() {
+    return Tr("Usage: tomebox-cli extract HELP.chm [DIR] [--overwrite]\n"
+              "Extracts every file of the help file HELP.chm into the folder DIR with hh from\n"
+              "the program's folder, as the extract window does. DIR is by default the help\n"
+              "file's name without its extension, beside it; missing folders are created.\n"
+              "\n"
+              "  --overwrite   replace files of DIR whose content differs from the extracted\n"
+              "                ones; without it nothing is written in that case\n"
+              "\n"
+              "The extraction's progress is shown when standard error is a terminal. The\n"
+              "folder's path is printed on standard output.\n");
+}
 
-constexpr const char* kIndexHelp =
-    "Использование: tomebox-cli index FOLDER [--style NAME] [--copy-style]\n"
-    "Пишет в FOLDER оглавление index_tbx.html со всеми страницами каталога (*.htm,\n"
-    "*.html) в том порядке и с теми заголовками, в каких их показывает окно индекса.\n"
-    "\n"
-    "  --style NAME    подключить таблицу стилей: имя файла из каталога css_dir\n"
-    "                  программы или путь к файлу .css\n"
-    "  --copy-style    скопировать таблицу стилей в FOLDER и ссылаться на копию\n"
-    "\n"
-    "На стандартный вывод печатается путь записанного оглавления.\n";
+const char* IndexHelp() {
+    return Tr("Usage: tomebox-cli index FOLDER [--style NAME] [--copy-style]\n"
+              "Writes into FOLDER the contents page index_tbx.html listing every page of the\n"
+              "folder (*.htm, *.html) in the order and with the titles the index window\n"
+              "shows them.\n"
+              "\n"
+              "  --style NAME    link a style sheet: the name of a file in the program's\n"
+              "                  css_dir folder, or the path of a .css file\n"
+              "  --copy-style    copy the style sheet into FOLDER and link the copy\n"
+              "\n"
+              "The path of the contents page written is printed on standard output.\n");
+}
 
 struct OptionSpec {
     std::string_view name; // long name, without "--"
@@ -85,7 +95,7 @@ struct Command {
     std::size_t minPositional;
     std::size_t maxPositional;
     std::string_view positionalNames; // for "missing" messages
-    const char* help;
+    const char* (*help)();
     int (*run)(const CommandArgs&, Environment&);
 };
 
@@ -100,16 +110,10 @@ const std::vector<Command>& Commands() {
          1,
          1,
          "START_PAGE",
-         kBuildHelp,
+         BuildHelp,
          Build},
-        {"extract", {{"overwrite", 0, false}}, 1, 2, "HELP.chm", kExtractHelp, Extract},
-        {"index",
-         {{"style", 0, true}, {"copy-style", 0, false}},
-         1,
-         1,
-         "FOLDER",
-         kIndexHelp,
-         Index},
+        {"extract", {{"overwrite", 0, false}}, 1, 2, "HELP.chm", ExtractHelp, Extract},
+        {"index", {{"style", 0, true}, {"copy-style", 0, false}}, 1, 1, "FOLDER", IndexHelp, Index},
     };
     return commands;
 }
@@ -144,45 +148,34 @@ std::optional<std::string> Parse(const Command& command, const std::vector<std::
         } else if (name.size() == 2) {
             name.remove_prefix(1);
         } else {
-            return "неизвестный параметр " + arg;
+            return Format(Tr("unknown option %s"), arg);
         }
         const auto known =
             std::find_if(command.options.begin(), command.options.end(), [&](auto& o) {
                 return o.name == name || (name.size() == 1 && o.shortName == name[0]);
             });
         if (known == command.options.end())
-            return "неизвестный параметр " + arg;
+            return Format(Tr("unknown option %s"), arg);
         const std::string key(known->name);
         if (parsed.Has(key))
-            return "параметр --" + key + " указан дважды";
+            return Format(Tr("option --%s given twice"), key);
         if (!known->takesValue) {
             if (joined)
-                return "параметр --" + key + " не принимает значения";
+                return Format(Tr("option --%s takes no value"), key);
             parsed.options[key];
         } else if (joined) {
             parsed.options[key] = *joined;
         } else if (i + 1 < args.size()) {
             parsed.options[key] = args[++i];
         } else {
-            return "после " + arg + " нужно значение";
+            return Format(Tr("%s needs a value"), arg);
         }
     }
     if (parsed.positional.size() < command.minPositional)
-        return "не указан " + std::string(command.positionalNames);
+        return Format(Tr("%s is missing"), std::string(command.positionalNames));
     if (parsed.positional.size() > command.maxPositional)
-        return "лишний аргумент " + parsed.positional[command.maxPositional];
+        return Format(Tr("one argument too many: %s"), parsed.positional[command.maxPositional]);
     return std::nullopt;
-}
-
-// The window's messages break lines in mid-sentence for their small pane,
-// and some end in a colon before a path the pane shows on the next line;
-// here the path comes first.
-std::string AsSentence(std::string text) {
-    for (std::size_t at; (at = text.find(" \n")) != std::string::npos;)
-        text.replace(at, 2, " ");
-    if (text.ends_with(':'))
-        text.back() = '.';
-    return text;
 }
 
 } // namespace
@@ -216,22 +209,22 @@ ProcessOutcome StopSwitch::Run(const std::string& program, const std::vector<std
 }
 
 int Fail(Environment& env, const std::string& subject, const std::string& message) {
-    env.err << "tomebox-cli: " << (subject.empty() ? "" : subject + ": ") << AsSentence(message)
-            << "\n";
+    env.err << "tomebox-cli: " << (subject.empty() ? "" : subject + ": ") << message << "\n";
     return kExitFailed;
 }
 
 int UsageError(Environment& env, const std::string& command, const std::string& problem) {
     env.err << "tomebox-cli: " << problem << "\n"
-            << "Подробнее: tomebox-cli " << (command.empty() ? "" : command + " ") << "--help\n";
+            << Format(Tr("More: tomebox-cli %s--help"), command.empty() ? "" : command + " ")
+            << "\n";
     return kExitUsage;
 }
 
 int RunCli(const std::vector<std::string>& args, Environment& env) {
     if (args.empty())
-        return UsageError(env, "", "не указана команда");
+        return UsageError(env, "", Tr("no command given"));
     if (IsHelp(args[0])) {
-        env.out << kGeneralHelp << kExitStatuses;
+        env.out << GeneralHelp() << ExitStatuses();
         return kExitDone;
     }
     if (args[0] == "--version") {
@@ -241,7 +234,7 @@ int RunCli(const std::vector<std::string>& args, Environment& env) {
     const auto command = std::find_if(Commands().begin(), Commands().end(),
                                       [&](const Command& c) { return c.name == args[0]; });
     if (command == Commands().end())
-        return UsageError(env, "", "неизвестная команда " + args[0]);
+        return UsageError(env, "", Format(Tr("unknown command %s"), args[0]));
 
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     // --help wins over anything else given with it, as in the program's own
@@ -250,7 +243,7 @@ int RunCli(const std::vector<std::string>& args, Environment& env) {
         if (arg == "--")
             break;
         if (IsHelp(arg)) {
-            env.out << command->help << kExitStatuses;
+            env.out << command->help() << ExitStatuses();
             return kExitDone;
         }
     }

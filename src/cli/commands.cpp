@@ -10,6 +10,7 @@
 #include "index/index_page.h"
 #include "index/page_list.h"
 #include "platform/files.h"
+#include "platform/messages.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
 #include "text/page_title.h"
@@ -21,11 +22,10 @@ namespace tbx::cli {
 namespace {
 
 // The build command's own messages, together.
-constexpr std::string_view kEmptyPageName = "имя стартовой страницы пусто";
-constexpr std::string_view kEmptyOutputName = "имя файла справки пусто";
-constexpr std::string_view kPageIsFolder =
-    "это каталог, а не стартовая страница: укажите её HTML-файл";
-constexpr std::string_view kOutputIsPage = "файл справки заменил бы стартовую страницу";
+constexpr const char* kEmptyPageName = N_("the start page's name is empty");
+constexpr const char* kEmptyOutputName = N_("the help file's name is empty");
+constexpr const char* kPageIsFolder = N_("this is a folder, not a start page: name its HTML file");
+constexpr const char* kOutputIsPage = N_("the help file would replace the start page");
 
 // No display to measure: a help window of automatic size is made for the
 // smallest screen still in common use, so it fits every reader's screen.
@@ -44,7 +44,7 @@ public:
     void Line(std::string_view line) {
         if (const auto progress = ParseProgressLine(line)) {
             if (env_.errIsTerminal) {
-                env_.err << "\r" << ProgressText(*progress) << "\033[K" << std::flush;
+                env_.err << "\r" << ProgressMessage(*progress) << "\033[K" << std::flush;
                 progressShown_ = true;
             }
             return;
@@ -52,7 +52,13 @@ public:
         ClearProgress();
         if (line.ends_with('\r'))
             line.remove_suffix(1);
-        env_.err << line << "\n" << std::flush;
+        // The tools' lines for programs are put in the user's words.
+        if (const auto unfollowed = ParseUnfollowedLine(line))
+            env_.err << UnfollowedMessage(*unfollowed) << "\n" << std::flush;
+        else if (const auto summary = ParseSummaryLine(line))
+            env_.err << SummaryMessage(*summary) << "\n" << std::flush;
+        else
+            env_.err << line << "\n" << std::flush;
     }
 
 private:
@@ -90,6 +96,33 @@ std::string SetStyleSheet(OptionsSnapshot& options, const std::string& style, bo
         {{"CSSPath", cssFolder}, {"CSSStyle", cssName}, {"CopyCSS", copy ? "1" : "0"}});
 }
 
+// The help project writer's failures, in the command line's words.
+const char* ProjectFailure(int messageId) {
+    switch (messageId) {
+    case kMsgPagePathNotFull:
+        return Tr("the page's path must be a full one, from the root \"/\"");
+    case kMsgPathNotWritable1251:
+        return Tr("the path cannot be written into the help project: Windows-1251 lacks some "
+                  "of its characters or it holds a line break; rename the file or folder");
+    default:
+        return Tr("the help project could not be written into the program's temporary folder");
+    }
+}
+
+// How many files of the folder the extraction would replace, and the first
+// of their names.
+std::string ConflictText(const ExtractConflicts& conflicts) {
+    std::string text = Format(TrN("%zu file of the folder has other content and would be "
+                                  "replaced; among them:",
+                                  "%zu files of the folder have other content and would be "
+                                  "replaced; among them:",
+                                  conflicts.count),
+                              conflicts.count);
+    for (const std::string& name : conflicts.names)
+        text += "\n" + name;
+    return text + "\n" + Tr("Nothing was written. To replace these files, add --overwrite.");
+}
+
 std::string Option(const CommandArgs& args, const std::string& name) {
     const auto it = args.options.find(name);
     return it == args.options.end() ? std::string() : it->second;
@@ -100,28 +133,28 @@ std::string Option(const CommandArgs& args, const std::string& name) {
 int Build(const CommandArgs& args, Environment& env) {
     // An empty name would be taken for the current folder.
     if (args.positional[0].empty())
-        return UsageError(env, "build", std::string(kEmptyPageName));
+        return UsageError(env, "build", Tr(kEmptyPageName));
     if (args.Has("output") && Option(args, "output").empty())
-        return UsageError(env, "build", std::string(kEmptyOutputName));
+        return UsageError(env, "build", Tr(kEmptyOutputName));
     // The page first: a mistyped page must not leave an output folder behind.
     const std::string page = AbsolutePath(args.positional[0], env.cwd);
     if (IsFolder(page))
-        return Fail(env, page, std::string(kPageIsFolder));
+        return Fail(env, page, Tr(kPageIsFolder));
     if (!PathExists(page))
-        return Fail(env, page, LoadString(110));
+        return Fail(env, page, Tr("the start page does not exist"));
     const std::string output =
         args.Has("output") ? AbsolutePath(Option(args, "output"), env.cwd) : ChmPathFor(page, "");
     // The compiler refuses any file the build reads; this one is caught
     // before a project is written.
     if (output == page)
-        return Fail(env, output, std::string(kOutputIsPage));
+        return Fail(env, output, Tr(kOutputIsPage));
     if (IsFolder(output))
-        return Fail(env, output, LoadString(115));
+        return Fail(env, output, Tr("this is a folder: give the help file's name too"));
     if (!PathExists(output)) {
         std::string folder;
         AssignFolderPath(folder, output);
         if (!IsFolder(folder) && !CreateDirPath(folder))
-            return Fail(env, folder, LoadString(114));
+            return Fail(env, folder, Tr("the help file's folder could not be created"));
     }
     const std::string title =
         args.Has("title") ? Option(args, "title") : TitleForPage(page, FileTitle(page));
@@ -132,15 +165,15 @@ int Build(const CommandArgs& args, Environment& env) {
     if (optionsError.empty() && args.Has("search"))
         optionsError = options.Set(kNavOptsKey, {{"NavPanel", "1"}, {"NavSearch", "1"}});
     if (!optionsError.empty())
-        return Fail(env, "", "настройки не прочитаны: " + optionsError);
+        return Fail(env, "", Format(Tr("the settings could not be read: %s"), optionsError));
 
     const ProjectFolder folder;
     if (folder.Path().empty())
-        return Fail(env, "", folder.Failure());
+        return Fail(env, folder.Reason(), ProjectFailure(kMsgProjectWriteFailed));
     const HelpProjectResult project = WriteHelpProject(
         options.Hive(), {page, output, title, kScreen, env.programFolder, folder.Path()});
     if (!project.Ok())
-        return Fail(env, "", project.error);
+        return Fail(env, project.detail, ProjectFailure(project.messageId));
 
     const std::string compiler = env.programFolder + "hhc";
     std::vector<std::string> compilerArgs;
@@ -150,15 +183,17 @@ int Build(const CommandArgs& args, Environment& env) {
     const FileStamp before = StampOf(output);
     const ProcessOutcome run = RunTool(env, compiler, compilerArgs);
     if (env.stop.Signal())
-        return Fail(env, output, LoadString(kMsgCompileStopped));
+        return Fail(env, output,
+                    Tr("compiling stopped: no help file was made, an earlier one is unchanged"));
     if (!run.started)
-        return Fail(env, compiler, LoadString(kMsgCompilerNotStarted) + " " + run.error);
+        return Fail(env, compiler,
+                    Format(Tr("the help compiler could not be started: %s"), run.error));
     if (!run.exited || run.exitCode != 0)
-        return Fail(env, output, LoadString(kMsgCompilerFailed));
+        return Fail(env, output, Tr("the help compiler failed: no help file was made"));
     // What the compiler says is not taken on trust: the file must be new.
     const FileStamp after = StampOf(output);
     if (!after.exists || after == before)
-        return Fail(env, output, LoadString(kMsgNoHelpFile));
+        return Fail(env, output, Tr("the help compiler ended but made no help file"));
     env.out << output << "\n";
     return kExitDone;
 }
@@ -183,20 +218,21 @@ int Extract(const CommandArgs& args, Environment& env) {
     // The help file first, so a mistyped name creates no folder.
     const std::string helpFile = AbsolutePath(args.positional[0], env.cwd);
     if (!PathExists(helpFile) || IsFolder(helpFile))
-        return Fail(env, helpFile, LoadString(117));
+        return Fail(env, helpFile, Tr("the help file does not exist"));
     std::string folder;
     if (args.positional.size() > 1) {
         folder = AbsolutePath(args.positional[1], env.cwd);
     } else {
         folder = std::filesystem::path(helpFile).replace_extension().string();
         if (folder == helpFile)
-            return UsageError(env, "extract",
-                              "у имени " + helpFile + " нет расширения: укажите каталог DIR");
+            return UsageError(
+                env, "extract",
+                Format(Tr("the name %s has no extension: give the folder DIR"), helpFile));
     }
     folder = NormaliseOutFolder(folder);
     const std::vector<std::string> created = MissingFolders(folder);
     if (!IsFolder(folder) && !CreateDirPath(folder))
-        return Fail(env, folder, LoadString(118));
+        return Fail(env, folder, Tr("the folder for the extracted files could not be created"));
     // A failed extraction takes back the folders it made, if still empty.
     const auto fail = [&](const std::string& what, const std::string& why) {
         for (const std::string& made : created) {
@@ -208,20 +244,18 @@ int Extract(const CommandArgs& args, Environment& env) {
     if (!args.Has("overwrite")) {
         const ExtractConflicts conflicts = FindExtractConflicts(helpFile, folder);
         if (conflicts.count > 0)
-            return Fail(
-                env, folder,
-                ConflictReport(conflicts) +
-                    "\nНичего не записано. Чтобы заменить эти файлы, добавьте --overwrite.");
+            return Fail(env, folder, ConflictText(conflicts));
     }
 
     const std::string viewer = env.programFolder + "hh";
     const ProcessOutcome run = RunTool(env, viewer, {"-decompile", folder, helpFile});
     if (env.stop.Signal())
-        return fail(folder, LoadString(kMsgDecompileStopped));
+        return fail(folder,
+                    Tr("extracting stopped: the files extracted so far stay in the folder"));
     if (!run.started)
-        return fail(viewer, LoadString(kMsgViewerNotStarted) + " " + run.error);
+        return fail(viewer, Format(Tr("the extractor could not be started: %s"), run.error));
     if (!run.exited || run.exitCode != 0)
-        return fail(helpFile, LoadString(kMsgViewerFailed));
+        return fail(helpFile, Tr("the extractor failed: not every file was extracted"));
     env.out << folder << "\n";
     return kExitDone;
 }
@@ -229,19 +263,19 @@ int Extract(const CommandArgs& args, Environment& env) {
 int Index(const CommandArgs& args, Environment& env) {
     const std::string style = Option(args, "style");
     if (args.Has("copy-style") && !args.Has("style"))
-        return UsageError(env, "index", "--copy-style без --style: нечего копировать");
+        return UsageError(env, "index", Tr("--copy-style without --style: nothing to copy"));
     std::string folder = AbsolutePath(args.positional[0], env.cwd);
     if (!folder.ends_with('/'))
         folder += '/';
     if (!IsFolder(folder))
-        return Fail(env, folder, "каталог не найден");
+        return Fail(env, folder, Tr("no such folder"));
     // The rows exactly as the window lists them, left as they are.
     std::vector<IndexRow> rows;
     for (PageEntry& page : ListPages(folder))
         rows.push_back({std::move(page.title), std::move(page.name)});
     if (rows.empty())
         return Fail(env, folder,
-                    "в каталоге нет web-страниц (*.htm, *.html), оглавлению нечего перечислять");
+                    Tr("the folder holds no web pages (*.htm, *.html) for the contents to list"));
 
     // The window's options as they are at the first start, with the style
     // sheet the command line names.
@@ -250,23 +284,27 @@ int Index(const CommandArgs& args, Environment& env) {
     if (optionsError.empty() && args.Has("style"))
         optionsError = SetStyleSheet(options, style, args.Has("copy-style"), env.cwd);
     if (!optionsError.empty())
-        return Fail(env, "", "настройки не прочитаны: " + optionsError);
+        return Fail(env, "", Format(Tr("the settings could not be read: %s"), optionsError));
     // The window links a sheet without looking; here a mistyped name is an error.
     const StyleSheetChoice css = ChooseStyleSheet(options.Hive(), env.programFolder, folder);
     const std::string cssSource = css.copyFrom.empty() ? css.reference : css.copyFrom;
     std::error_code ec;
     if (args.Has("style") && !EqualNoCase(FileTitle(style), "nocss") &&
         (cssSource.empty() || !std::filesystem::is_regular_file(cssSource, ec)))
-        return Fail(env, cssSource.empty() ? style : cssSource, "таблица стилей не найдена");
+        return Fail(env, cssSource.empty() ? style : cssSource, Tr("no such style sheet"));
 
     CIndexPageFile page;
     const IndexOutcome outcome = WriteIndex(page, options.Hive(), env.programFolder, folder, rows);
     if (outcome.status != IndexStatus::Written)
         return Fail(env, outcome.pagePath.empty() ? folder : outcome.pagePath,
-                    LoadString(kMsgIndexWriteFailed) + " " + outcome.error);
+                    Format(Tr("the contents page could not be written, an earlier one is "
+                              "unchanged: %s"),
+                           outcome.error));
     if (!outcome.cssCopyError.empty())
         return Fail(env, outcome.cssCopyFrom,
-                    LoadString(kMsgIndexCssCopyFailed) + " " + outcome.cssCopyError);
+                    Format(Tr("the contents page was written, but the style sheet could not be "
+                              "copied beside it: %s"),
+                           outcome.cssCopyError));
     env.out << outcome.pagePath << "\n";
     return kExitDone;
 }

@@ -3,6 +3,7 @@
 
 #include "cli/cli.h"
 #include "platform/files.h"
+#include "platform/messages.h"
 #include "platform/registry.h"
 
 #include <csignal>
@@ -40,6 +41,7 @@ std::string CurrentFolder() {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    tbx::UseMessageCatalogue(tbx::ProgramFolder());
     // Lives as long as the process: the watching thread is never joined.
     static tbx::cli::StopSwitch stop;
     WatchStopSignals(stop);

@@ -1,5 +1,6 @@
 #include "cli/options_snapshot.h"
 
+#include "platform/messages.h"
 #include "platform/temp_files.h"
 #include "settings/opt_store.h"
 
@@ -35,8 +36,8 @@ std::string CopyOptionKeys(const RegHive& from, const RegHive& to) {
                 values.emplace_back(name, std::move(text));
         }
         if (const long result = RegCreateKeyWithValues(to, key, values); result != kErrorSuccess)
-            return "не удалось скопировать ключ настроек " + std::string(key) + " (код " +
-                   std::to_string(result) + ")";
+            return Format(Tr("the settings key %s could not be copied (code %ld)"),
+                          std::string(key), result);
     }
     return {};
 }
@@ -46,7 +47,7 @@ std::string CopyOptionKeys(const RegHive& from, const RegHive& to) {
 OptionsSnapshot::OptionsSnapshot(const std::filesystem::path& saved) {
     const std::string work = PrivateWorkFolder();
     if (work.empty()) {
-        error_ = "нет личного временного каталога программы";
+        error_ = Tr("the program has no private temporary folder");
         return;
     }
     RemoveStaleTemporaries(work, kPrefix);

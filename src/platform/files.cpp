@@ -1,5 +1,6 @@
 #include "platform/files.h"
 
+#include "platform/messages.h"
 #include "platform/temp_files.h"
 
 #include <algorithm>
@@ -94,9 +95,10 @@ OutputFile ResolveOutputFile(const std::string& path) {
     if (S_ISLNK(st.st_mode)) {
         char* real = ::realpath(path.c_str(), nullptr);
         if (!real) {
-            out.error = errno == ENOENT ? "it is a symbolic link to nothing"
-                                        : "it is a symbolic link that cannot be followed: " +
-                                              SystemError(errno);
+            out.error = errno == ENOENT
+                            ? std::string(Tr("it is a symbolic link to nothing"))
+                            : Format(Tr("it is a symbolic link that cannot be followed: %s"),
+                                     SystemError(errno));
             return out;
         }
         out.path = real;
@@ -107,9 +109,9 @@ OutputFile ResolveOutputFile(const std::string& path) {
         }
     }
     if (S_ISDIR(st.st_mode)) {
-        out.error = "it is a folder";
+        out.error = Tr("it is a folder");
     } else if (!S_ISREG(st.st_mode)) {
-        out.error = "it is not a regular file but a pipe, device or socket";
+        out.error = Tr("it is not a regular file but a pipe, device or socket");
     } else {
         out.exists = true;
         out.device = st.st_dev;

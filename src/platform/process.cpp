@@ -76,6 +76,25 @@ bool ReadSome(int fd, std::string& text) {
     }
 }
 
+// This process's environment with changes, as the child's.
+std::vector<char*> ChildEnvironment(const EnvironmentChanges& changes) {
+    std::vector<char*> env;
+    for (char** variable = environ; *variable; ++variable) {
+        const std::string_view entry = *variable;
+        const std::string_view name = entry.substr(0, entry.find('='));
+        const bool changed = std::any_of(changes.begin(), changes.end(), [&](auto& change) {
+            return change.size() > name.size() && change.starts_with(name) &&
+                   change[name.size()] == '=';
+        });
+        if (!changed)
+            env.push_back(*variable);
+    }
+    for (const std::string& change : changes)
+        env.push_back(const_cast<char*>(change.c_str()));
+    env.push_back(nullptr);
+    return env;
+}
+
 } // namespace
 
 ChildProcess::~ChildProcess() {
@@ -90,7 +109,7 @@ ChildProcess::~ChildProcess() {
 }
 
 pid_t SpawnHidden(const std::string& program, const std::vector<std::string>& args, int errFd,
-                  std::string& error, int outFd) {
+                  std::string& error, int outFd, const EnvironmentChanges& changes) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& arg : args)
@@ -120,9 +139,10 @@ pid_t SpawnHidden(const std::string& program, const std::vector<std::string>& ar
 
     pid_t pid = -1;
     const bool searchPath = program.find('/') == std::string::npos;
+    std::vector<char*> env = ChildEnvironment(changes);
     const int err =
-        searchPath ? ::posix_spawnp(&pid, program.c_str(), &actions, &attr, argv.data(), environ)
-                   : ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), environ);
+        searchPath ? ::posix_spawnp(&pid, program.c_str(), &actions, &attr, argv.data(), env.data())
+                   : ::posix_spawn(&pid, program.c_str(), &actions, &attr, argv.data(), env.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attr);
     if (err != 0) {
@@ -132,7 +152,8 @@ pid_t SpawnHidden(const std::string& program, const std::vector<std::string>& ar
     return pid;
 }
 
-bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& args) {
+bool ChildProcess::Start(const std::string& program, const std::vector<std::string>& args,
+                         const EnvironmentChanges& changes) {
     int out[2];
     int err[2];
     if (::pipe2(out, O_CLOEXEC) != 0) {
@@ -145,7 +166,7 @@ bool ChildProcess::Start(const std::string& program, const std::vector<std::stri
         ::close(out[1]);
         return false;
     }
-    const pid_t pid = SpawnHidden(program, args, err[1], outcome_.error, out[1]);
+    const pid_t pid = SpawnHidden(program, args, err[1], outcome_.error, out[1], changes);
     ::close(out[1]);
     ::close(err[1]);
     if (pid < 0) {
@@ -168,7 +189,16 @@ ProcessOutcome ChildProcess::Wait(const OutputLineSink& onOutputLine,
     // Both pipes are read as data comes, so a child that fills one of them
     // never blocks, and its progress is seen while it runs.
     LineSplitter lines(onOutputLine);
-    LineSplitter errorLines(onErrorLine);
+    std::vector<std::string> firstErrorLines;
+    std::size_t errorLineCount = 0;
+    const OutputLineSink countErrorLine = [&](std::string_view line) {
+        if (line.find_first_not_of(" \t\r") != std::string_view::npos &&
+            errorLineCount++ < kFirstErrorLines)
+            firstErrorLines.emplace_back(line.substr(0, line.find_last_not_of('\r') + 1));
+        if (onErrorLine)
+            onErrorLine(line);
+    };
+    LineSplitter errorLines(countErrorLine);
     std::string tail;
     std::string chunk;
     pollfd fds[2] = {{outPipe_, POLLIN, 0}, {errPipe_, POLLIN, 0}};
@@ -203,6 +233,8 @@ ProcessOutcome ChildProcess::Wait(const OutputLineSink& onOutputLine,
     std::lock_guard lock(mutex_);
     reaped_ = true;
     outcome_.errorOutput = std::move(tail);
+    outcome_.firstErrorLines = std::move(firstErrorLines);
+    outcome_.errorLines = errorLineCount;
     if (WIFEXITED(status)) {
         outcome_.exited = true;
         outcome_.exitCode = WEXITSTATUS(status);

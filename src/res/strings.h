@@ -48,6 +48,7 @@ inline constexpr int kMsgUnfollowedCount = 245;
 inline constexpr int kMsgUnfollowedOnPage = 246;
 inline constexpr int kMsgUnfollowedInProject = 247;
 inline constexpr int kMsgUnfollowedMore = 248;
+inline constexpr int kMsgMoreLines = 249;
 // Why a link was not followed.
 inline constexpr int kMsgReasonOutsideRoot = 260;
 inline constexpr int kMsgReasonLinkOutsideRoot = 261;

@@ -1,6 +1,7 @@
 #include "site/project.h"
 
 #include "platform/files.h"
+#include "platform/messages.h"
 #include "text/charset.h"
 #include "text/language.h"
 #include "text/text_case.h"
@@ -116,16 +117,16 @@ std::optional<std::int64_t> ParseNumber(std::string_view text) {
 }
 
 const char* const kFieldNames[kWindowFields] = {
-    "caption",          "contents file",   "index file",     "default file",
-    "home page",        "jump 1 address",  "jump 1 text",    "jump 2 address",
-    "jump 2 text",      "navigation style", "navigation width", "buttons",
-    "window rectangle", "window style",    "extended style", "show state",
-    "navigation closed", "default tab",    "tab position",   "notification id",
+    "caption",          "contents file",     "index file",       "default file", "home page",
+    "jump 1 address",   "jump 1 text",       "jump 2 address",   "jump 2 text",  "navigation style",
+    "navigation width", "buttons",           "window rectangle", "window style", "extended style",
+    "show state",       "navigation closed", "default tab",      "tab position", "notification id",
 };
 
+// what is marked N_ and translated here; the field names are the format's.
 std::string FieldError(std::size_t index, std::string_view field, const char* what) {
-    return "field " + std::to_string(index + 1) + " (" + kFieldNames[index] + ") " + what +
-           ": \"" + std::string(Trim(field)) + "\"";
+    return Format(Tr("field %zu (%s) %s: \"%s\""), index + 1, kFieldNames[index], Tr(what),
+                  std::string(Trim(field)));
 }
 
 std::string ParseRect(std::string_view field, std::optional<chm::WindowRect>& rect) {
@@ -133,7 +134,7 @@ std::string ParseRect(std::string_view field, std::optional<chm::WindowRect>& re
     if (inside.empty())
         return {};
     if (!inside.starts_with('[') || !inside.ends_with(']'))
-        return FieldError(kRectField, field, "is no bracketed rectangle");
+        return FieldError(kRectField, field, N_("is no bracketed rectangle"));
     inside = inside.substr(1, inside.size() - 2);
     if (Trim(inside).empty())
         return {};
@@ -142,10 +143,10 @@ std::string ParseRect(std::string_view field, std::optional<chm::WindowRect>& re
         const auto comma = inside.find(',');
         const bool last = i == 3;
         if (last != (comma == std::string_view::npos))
-            return FieldError(kRectField, field, "does not hold four numbers");
+            return FieldError(kRectField, field, N_("does not hold four numbers"));
         const auto number = ParseNumber(inside.substr(0, comma));
         if (!number || *number < INT32_MIN || *number > INT32_MAX)
-            return FieldError(kRectField, field, "does not hold four numbers");
+            return FieldError(kRectField, field, N_("does not hold four numbers"));
         sides[i] = static_cast<std::int32_t>(*number);
         inside = last ? std::string_view{} : inside.substr(comma + 1);
     }
@@ -206,7 +207,7 @@ Sections ReadSections(std::string_view text) {
             in = EqualNoCase(name, "OPTIONS")   ? In::Options
                  : EqualNoCase(name, "FILES")   ? In::Files
                  : EqualNoCase(name, "WINDOWS") ? In::Windows
-                                             : In::Other;
+                                                : In::Other;
             continue;
         }
         if (in == In::Files) {
@@ -246,11 +247,10 @@ std::string ParseWindowDefinition(std::string_view text, chm::HelpWindow& window
         // surplus goes back into the last text field.
         const std::size_t extra = fields.size() - kWindowFields;
         if (!Trim(fields[kRectField + extra]).starts_with('['))
-            return "more than " + std::to_string(kWindowFields) + " fields";
+            return Format(Tr("more than %zu fields"), kWindowFields);
         const std::string_view last = fields[8];
-        const std::string_view merged(last.data(),
-                                      fields[8 + extra].data() + fields[8 + extra].size() -
-                                          last.data());
+        const std::string_view merged(last.data(), fields[8 + extra].data() +
+                                                       fields[8 + extra].size() - last.data());
         fields.erase(fields.begin() + 9, fields.begin() + 9 + static_cast<long>(extra));
         fields[8] = merged;
     }
@@ -258,14 +258,14 @@ std::string ParseWindowDefinition(std::string_view text, chm::HelpWindow& window
 
     chm::HelpWindow parsed;
     parsed.name = window.name;
-    std::string* const texts[] = {&parsed.caption,   &parsed.contentsFile, &parsed.indexFile,
-                                  &parsed.defaultFile, &parsed.homeFile,   &parsed.jump1Url,
-                                  &parsed.jump1Text, &parsed.jump2Url,     &parsed.jump2Text};
+    std::string* const texts[] = {&parsed.caption,     &parsed.contentsFile, &parsed.indexFile,
+                                  &parsed.defaultFile, &parsed.homeFile,     &parsed.jump1Url,
+                                  &parsed.jump1Text,   &parsed.jump2Url,     &parsed.jump2Text};
     for (std::size_t i = 0; i < std::size(texts); ++i)
         *texts[i] = TextField(fields[i]);
     std::optional<std::int64_t>* const numbers[] = {
-        &parsed.properties, &parsed.navWidth,  &parsed.buttons,    nullptr,
-        &parsed.styles,     &parsed.exStyles,  &parsed.showState,  &parsed.navClosed,
+        &parsed.properties, &parsed.navWidth,    &parsed.buttons,   nullptr,
+        &parsed.styles,     &parsed.exStyles,    &parsed.showState, &parsed.navClosed,
         &parsed.defaultTab, &parsed.tabPosition, &parsed.notifyId,
     };
     for (std::size_t i = 0; i < std::size(numbers); ++i) {
@@ -279,7 +279,7 @@ std::string ParseWindowDefinition(std::string_view text, chm::HelpWindow& window
             continue;
         *numbers[i] = ParseNumber(fields[index]);
         if (!*numbers[i])
-            return FieldError(index, fields[index], "is not a number");
+            return FieldError(index, fields[index], N_("is not a number"));
     }
     window = std::move(parsed);
     return {};
@@ -311,38 +311,41 @@ ProjectResult ParseProject(std::string_view bytes, const std::string& projectPat
     const Sections sections = ReadSections(text);
     const std::string_view languageValue = readLanguage(sections);
     if (languageGiven && !language)
-        return Failure("\"Language\" does not start with a language number: \"" +
-                       std::string(languageValue) + "\"");
+        return Failure(Format(Tr("\"Language\" does not start with a language number: \"%s\""),
+                              std::string(languageValue)));
     const fs::path projectFolder = fs::path(projectPath).parent_path();
     Project project;
 
     std::string error;
-    auto path = [&](std::string_view what, std::string_view value) {
+    // what is marked N_ and translated here.
+    auto path = [&](const char* what, std::string_view value) {
         auto absolute = AbsolutePath(value, projectFolder);
         if (!absolute && error.empty())
-            error = std::string(what) + " \"" + std::string(value) +
-                    "\" is a Windows drive path; name it relative to the project or from /";
+            error = Format(Tr("%s \"%s\" is a Windows drive path; name it relative to the "
+                              "project or from /"),
+                           Tr(what), std::string(value));
         return absolute.value_or(std::string());
     };
 
     const std::string_view topic = Option(sections, "Default topic").value_or("");
     if (topic.empty())
-        return Failure("the project names no start page (\"Default topic\" in [OPTIONS])");
+        return Failure(Tr("the project names no start page (\"Default topic\" in [OPTIONS])"));
     const std::string_view output = Option(sections, "Compiled file").value_or("");
     if (output.empty())
-        return Failure("the project names no help file to write (\"Compiled file\" in [OPTIONS])");
-    project.defaultTopic = path("the start page", topic);
-    project.compiledFile = path("the help file", output);
+        return Failure(
+            Tr("the project names no help file to write (\"Compiled file\" in [OPTIONS])"));
+    project.defaultTopic = path(N_("the start page"), topic);
+    project.compiledFile = path(N_("the help file"), output);
     const bool absoluteTopic = topic.starts_with('/') || topic.starts_with('\\');
     project.siteRoot = absoluteTopic ? FolderOf(project.defaultTopic)
                                      : fs::path(projectFolder / "").lexically_normal().string();
 
     for (std::string_view file : sections.files)
-        project.files.push_back(path("the file", file));
+        project.files.push_back(path(N_("the file"), file));
     if (const auto value = Option(sections, "Contents file"); value && !value->empty())
-        project.contentsFile = path("the contents file", *value);
+        project.contentsFile = path(N_("the contents file"), *value);
     if (const auto value = Option(sections, "Index file"); value && !value->empty())
-        project.indexFile = path("the index file", *value);
+        project.indexFile = path(N_("the index file"), *value);
     if (!error.empty())
         return Failure(error);
 
@@ -354,13 +357,14 @@ ProjectResult ParseProject(std::string_view bytes, const std::string& projectPat
     if (language) {
         project.language = *language;
         if (!text::FindLanguage(*language))
-            warnings.push_back("the language " + std::string(Trim(languageValue)) +
-                               " is not one Windows knows; its texts are stored in Windows-" +
-                               std::to_string(text::AnsiCodePage(*language)));
+            warnings.push_back(Format(Tr("the language %s is not one Windows knows; its texts "
+                                         "are stored in Windows-%d"),
+                                      std::string(Trim(languageValue)),
+                                      static_cast<int>(text::AnsiCodePage(*language))));
     } else {
         project.language = text::kDefaultLanguage;
-        warnings.push_back("the project names no language (\"Language\" in [OPTIONS]); "
-                           "it is compiled as 0x409 English (United States)");
+        warnings.push_back(Tr("the project names no language (\"Language\" in [OPTIONS]); "
+                              "it is compiled as 0x409 English (United States)"));
     }
 
     const auto noCaseLess = [](std::string_view a, std::string_view b) { return LessNoCase(a, b); };
@@ -371,7 +375,7 @@ ProjectResult ParseProject(std::string_view bytes, const std::string& projectPat
         chm::HelpWindow window;
         window.name = std::string(name);
         if (std::string problem = ParseWindowDefinition(definition, window); !problem.empty())
-            return Failure("window \"" + window.name + "\" in [WINDOWS]: " + problem);
+            return Failure(Format(Tr("window \"%s\" in [WINDOWS]: %s"), window.name, problem));
         project.windows.push_back(std::move(window));
     }
     return {std::move(project), {}, std::move(warnings)};
@@ -384,15 +388,15 @@ ProjectResult ReadProject(const std::string& given) {
     case FileBytes::Failure::None:
         return ParseProject(file.bytes, path);
     case FileBytes::Failure::Open:
-        return Failure("cannot open the project " + path + ": " + file.detail);
+        return Failure(Format(Tr("cannot open the project %s: %s"), path, file.detail));
     case FileBytes::Failure::NotAFile:
-        return Failure("the project " + path + " is not a file");
+        return Failure(Format(Tr("the project %s is not a file"), path));
     case FileBytes::Failure::TooLarge:
-        return Failure("the project " + path + " is too large to be a help project");
+        return Failure(Format(Tr("the project %s is too large to be a help project"), path));
     case FileBytes::Failure::Read:
         break;
     }
-    return Failure("cannot read the project " + path + ": " + file.detail);
+    return Failure(Format(Tr("cannot read the project %s: %s"), path, file.detail));
 }
 
 } // namespace tbx::site

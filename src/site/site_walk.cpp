@@ -1,6 +1,7 @@
 #include "site/site_walk.h"
 
 #include "platform/files.h"
+#include "platform/messages.h"
 #include "site/link_scanner.h"
 #include "site/open_beneath.h"
 #include "text/charset.h"
@@ -152,7 +153,7 @@ public:
         const int fd = real ? ::open(real, O_PATH | O_DIRECTORY | O_CLOEXEC) : -1;
         if (fd < 0) {
             std::free(real);
-            result_.error = "the site folder " + options_.root + " cannot be used";
+            result_.error = Format(Tr("the site folder %s cannot be used"), options_.root);
             return std::move(result_);
         }
         result_.root = std::make_shared<const SiteRoot>(fd, real);
@@ -165,8 +166,8 @@ public:
         } catch (const std::bad_alloc&) {
             // What was read goes, so that the message can still be made.
             std::vector<SiteFile>().swap(result_.files);
-            result_.error = "not enough memory to read " +
-                            (reading_.empty() ? std::string("the site") : reading_);
+            result_.error = reading_.empty() ? std::string(Tr("not enough memory to read the site"))
+                                             : Format(Tr("not enough memory to read %s"), reading_);
         }
         return std::move(result_);
     }
@@ -433,10 +434,10 @@ private:
     std::string reading_; // the file being read whole, for a failure
     std::set<std::pair<dev_t, ino_t>> skipped_;
     std::deque<std::size_t> queue_;
-    std::unordered_map<std::string, Outcome> outcomes_;               // path below root -> outcome
-    std::map<std::string, std::size_t, NoCaseLess> byName_;           // stored name -> file
-    std::unordered_map<std::string, std::vector<Entry>> listings_;    // folder -> its names
-    std::set<std::pair<std::string, std::string>> reported_;          // page, link
+    std::unordered_map<std::string, Outcome> outcomes_;            // path below root -> outcome
+    std::map<std::string, std::size_t, NoCaseLess> byName_;        // stored name -> file
+    std::unordered_map<std::string, std::vector<Entry>> listings_; // folder -> its names
+    std::set<std::pair<std::string, std::string>> reported_;       // page, link
 };
 
 } // namespace
@@ -476,7 +477,7 @@ SiteWalk WalkSite(const WalkOptions& options) {
 int OpenSiteFile(const SiteWalk& walk, const SiteFile& file, std::string& error) {
     const std::string prefix = walk.root ? walk.root->Prefix() : std::string();
     if (!walk.root || !file.path.starts_with(prefix)) {
-        error = "is not a file of the site walked";
+        error = Tr("is not a file of the site walked");
         return -1;
     }
     const Beneath opened =
@@ -490,8 +491,8 @@ int OpenSiteFile(const SiteWalk& walk, const SiteFile& file, std::string& error)
         ::close(opened.fd);
     error = opened.status == Beneath::Status::Failed && opened.error != ENOENT &&
                     opened.error != ELOOP && opened.error != ENOTDIR
-                ? std::string("cannot be read again: ") + std::strerror(opened.error)
-                : "changed since the site was walked";
+                ? Format(Tr("cannot be read again: %s"), std::strerror(opened.error))
+                : std::string(Tr("changed since the site was walked"));
     return -1;
 }
 

@@ -44,7 +44,6 @@ TEST(ProgressLine, ParsesExactlyTheToolsFormsIntoRussianText) {
     }
 }
 
-
 TEST(ProgressLine, PrintedFormsParseBack) {
     for (const ProgressLine& progress : {ProgressLine{ProgressKind::FilesRead, 7, 0},
                                          ProgressLine{ProgressKind::FilesCompressed, 0, 9},
@@ -61,7 +60,11 @@ TEST(ProgressLine, PrintedFormsParseBack) {
 // the line stays one line.
 TEST(UnfollowedLine, EveryFieldComesBackFromItsOneLine) {
     const UnfollowedLink cases[] = {
-        {"../x.htm", "/index.htm", "leaves the site folder", },
+        {
+            "../x.htm",
+            "/index.htm",
+            "leaves the site folder",
+        },
         {"Глава 1.htm", "/разделы/оглавление.htm", "does not exist"},
         {"a \"quoted\" \\name\".htm", "/p\" in \"q.htm", "cannot be read (Permission denied)"},
         {"line\nbreak\r\t\x7f.htm", "/p.htm", "why\nwith a \\ break"},
@@ -85,14 +88,13 @@ TEST(UnfollowedLine, EveryFieldComesBackFromItsOneLine) {
     EXPECT_EQ(cut->link, "я" + std::string(998, 'x'));
 
     for (const char* wrong : {
-             "not followed: \"a.htm\" in \"/p.htm\"",          // no reason
-             "not followed: \"a.htm\" in \"/p.htm\": ",        // an empty one
-             "not followed: \"a.htm in \"/p.htm\": x",         // quotes do not match
-             "not followed: \"a\\q.htm\" in \"/p.htm\": x",    // an escape never written
-             "not followed: \"a\\x4.htm\": x",                 // half an escape
-             "not followed: \"a.htm\" in \"\": x",             // an empty page
-             "not followed: \"a.htm\" on \"/p.htm\": x",
-             "not followed: a.htm in /p.htm: x",
+             "not followed: \"a.htm\" in \"/p.htm\"",       // no reason
+             "not followed: \"a.htm\" in \"/p.htm\": ",     // an empty one
+             "not followed: \"a.htm in \"/p.htm\": x",      // quotes do not match
+             "not followed: \"a\\q.htm\" in \"/p.htm\": x", // an escape never written
+             "not followed: \"a\\x4.htm\": x",              // half an escape
+             "not followed: \"a.htm\" in \"\": x",          // an empty page
+             "not followed: \"a.htm\" on \"/p.htm\": x", "not followed: a.htm in /p.htm: x",
              "Not followed: \"a.htm\": x",
              "not followed: \"a\tb\": x", // a raw control byte
          })
@@ -114,6 +116,22 @@ TEST(UnfollowedLine, EveryReasonOfTheWalkHasItsRussianText) {
         EXPECT_GT(russian.size(), std::string(" (detail)").size()) << english;
     }
     EXPECT_EQ(UnfollowedReasonText("a reason of a newer compiler"), "a reason of a newer compiler");
+}
+
+// The command line's renderings, here in English (the tests' locale is C):
+// the fields unescaped, the known reasons put into words of the catalogue.
+TEST(ToolLineMessages, ReadTheProtocolLinesForPeople) {
+    EXPECT_EQ(ProgressMessage({ProgressKind::FilesRead, 7, 0}), "files read: 7");
+    EXPECT_EQ(ProgressMessage({ProgressKind::FilesExtracted, 3, 9}), "files extracted: 3 of 9");
+    EXPECT_EQ(UnfollowedMessage(*ParseUnfollowedLine(
+                  "not followed: \"a \\\"b\\\".htm\" in \"d/p.htm\": does not exist (gone)")),
+              "not followed: \"a \"b\".htm\" on d/p.htm: does not exist (gone)");
+    EXPECT_EQ(UnfollowedMessage({"x.css", "", "a reason of a newer compiler"}),
+              "not followed: \"x.css\": a reason of a newer compiler");
+    EXPECT_EQ(SummaryMessage({1, 10, 20, 0.5}),
+              "compiled: 1 file, 10 bytes in, 20 bytes out, 0.50 s");
+    EXPECT_EQ(SummaryMessage({2, 10, 20, 1.255}),
+              "compiled: 2 files, 10 bytes in, 20 bytes out, 1.25 s");
 }
 
 TEST(SummaryLine, ParsesOnlyTheExactForm) {

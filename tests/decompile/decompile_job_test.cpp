@@ -124,6 +124,31 @@ TEST_F(DecompileJobTest, FolderAndFileChecksStopTheJobBeforeHh) {
     EXPECT_TRUE(shell.opened.empty());
 }
 
+// The viewer speaks Russian to the window whatever the user's locale, and
+// a long run of its errors shows as its summary (the last line), its first
+// lines and how many more there were.
+TEST_F(DecompileJobTest, TheViewersLinesComeInRussianAndALongRunIsCutShort) {
+    const std::string locale = "LANGUAGE=ru LC_MESSAGES=C.UTF-8 LC_CTYPE=C.UTF-8 LC_ALL=";
+    const struct {
+        int damaged; // entries the viewer reports between its first and last line
+        std::string shown;
+    } cases[] = {
+        {0, "\n" + locale + "\nsummary"},
+        {2, "\n" + locale + "\nentry 1\nentry 2\nsummary"},
+        {250, "\nsummary\n" + locale + "\nentry 1\nentry 2\n" + FillString(kMsgMoreLines, {"248"})},
+    };
+    for (const auto& c : cases) {
+        Viewer("echo \"hh: LANGUAGE=$LANGUAGE LC_MESSAGES=$LC_MESSAGES LC_CTYPE=$LC_CTYPE "
+               "LC_ALL=$LC_ALL\" >&2\n"
+               "i=1; while [ $i -le " +
+               std::to_string(c.damaged) +
+               " ]; do echo \"hh: entry $i\" >&2; i=$((i+1)); done\n"
+               "echo 'hh: summary' >&2\nexit 1\n");
+        RunJob();
+        EXPECT_EQ(host.messages.back(), LoadString(kMsgViewerFailed) + c.shown) << c.damaged;
+    }
+}
+
 TEST_F(DecompileJobTest, ViewerFailuresAreReportedAndSkipTheAfterActions) {
     SetOption("QuitAfterDec", "1");
 
@@ -135,7 +160,8 @@ TEST_F(DecompileJobTest, ViewerFailuresAreReportedAndSkipTheAfterActions) {
 
     Viewer("echo 'hh: damaged directory' >&2\necho 'hh: 3 files written' >&2\nexit 1\n");
     RunJob();
-    EXPECT_EQ(host.messages.back(), LoadString(kMsgViewerFailed) + "\nhh: 3 files written");
+    EXPECT_EQ(host.messages.back(),
+              LoadString(kMsgViewerFailed) + "\ndamaged directory\n3 files written");
 
     Viewer("kill -KILL $$\n");
     RunJob();

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and checks what a desktop gets:
 # the program finds its tools through the bin/ link, the installed tools
-# build and extract a help file, the theme icons have their sizes, and the
+# build and extract a help file and speak Russian, the manual pages and the
+# documentation are there, the theme icons have their sizes, and the
 # desktop file and metainfo pass their validators (when those are present).
 # usage: install_test.sh BUILD_DIR
 set -euo pipefail
@@ -45,6 +46,19 @@ if "$folder/hhc" "$work/site/site.hhp" >"$work/hhc.log" 2>&1; then
 else
   fail "installed hhc: $(tail -1 "$work/hhc.log")"
 fi
+
+# The installed programs find the installed catalogue, manual pages in both
+# languages, and the documentation folder.
+said=$(LANGUAGE=ru "$prefix/bin/tomebox-cli" build "$work/none.htm" 2>&1 || true)
+grep -q 'не существует' <<<"$said" || fail "the installed tomebox-cli speaks no Russian: $said"
+for program in tomebox tomebox-cli hhc hh; do
+  for folder in man/man1 man/ru/man1; do
+    [ -s "$prefix/share/$folder/$program.1.gz" ] || fail "no share/$folder/$program.1.gz"
+  done
+done
+for file in README.md copyright; do
+  [ -s "$prefix/share/doc/tomebox/$file" ] || fail "no share/doc/tomebox/$file"
+done
 
 # One PNG per size, of that size (width and height from the PNG header).
 for side in 16 22 24 32 48 64 128 256; do

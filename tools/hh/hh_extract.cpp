@@ -4,6 +4,7 @@
 #include "chm/reader.h"
 #include "chm/stored_name.h"
 #include "hh_messages.h"
+#include "platform/messages.h"
 
 #include <algorithm>
 #include <atomic>
@@ -241,11 +242,11 @@ const char* SpecialKind(int folder, const std::string& name) {
     if (::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
         return nullptr;
     if (S_ISFIFO(st.st_mode))
-        return "a FIFO";
+        return tbx::N_("a FIFO");
     if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode))
-        return "a device";
+        return tbx::N_("a device");
     if (S_ISSOCK(st.st_mode))
-        return "a socket";
+        return tbx::N_("a socket");
     return nullptr;
 }
 
@@ -273,8 +274,7 @@ pid_t TempOwner(std::string_view name) {
 }
 
 // Calls each(name) for every entry of folder but "." and "..".
-template <typename Each>
-void ForEachEntry(int folder, Each each) {
+template <typename Each> void ForEachEntry(int folder, Each each) {
     const int listing = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     DIR* dir = listing >= 0 ? ::fdopendir(listing) : nullptr;
     if (!dir) {
@@ -299,7 +299,8 @@ void RemoveFolders(int parent, const std::string& name, int levels) {
     const int folder = ::openat(parent, name.c_str(), kFolderFlags);
     if (folder < 0)
         return;
-    ForEachEntry(folder, [&](const std::string& inner) { RemoveFolders(folder, inner, levels - 1); });
+    ForEachEntry(folder,
+                 [&](const std::string& inner) { RemoveFolders(folder, inner, levels - 1); });
     ::close(folder);
     ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
 }

@@ -12,14 +12,14 @@
 namespace hh {
 
 struct ExtractResult {
-    std::size_t files = 0;    // files written
-    std::size_t toWrite = 0;  // files the help file holds below its root, lost names too
-    std::size_t refused = 0;  // names that would leave DIR or are no path below its root
+    std::size_t files = 0;   // files written
+    std::size_t toWrite = 0; // files the help file holds below its root, lost names too
+    std::size_t refused = 0; // names that would leave DIR or are no path below its root
     // Entries or chunks that could not be read or written, names stored
     // twice, and FIFOs or devices where a file was to go.
     std::size_t failures = 0;
-    std::string fatal;        // why nothing (more) could be done; empty if none
-    int stopSignal = 0;       // the signal that stopped the work, or 0
+    std::string fatal;  // why nothing (more) could be done; empty if none
+    int stopSignal = 0; // the signal that stopped the work, or 0
     // Entries the header's listing chain alone would have given, when it
     // gives fewer than the directory holds; 0 otherwise.
     std::uint64_t headerChainEntries = 0;

@@ -5,10 +5,11 @@
 // damaged, a stored name was refused or a file could not be written; 2 for
 // a wrong command line; 128 + the signal when stopped.
 
+#include "build/tool_output.h"
 #include "hh_extract.h"
 #include "hh_messages.h"
-
-#include "build/tool_output.h"
+#include "platform/files.h"
+#include "platform/messages.h"
 
 #include <csignal>
 #include <cstdio>
@@ -32,19 +33,21 @@
 
 namespace {
 
-constexpr const char* kHelp =
-    "usage: hh -decompile DIR FILE\n"
-    "Writes every file of the compiled help file FILE into the existing folder DIR,\n"
-    "keeping its sub-folders; the help file's own internal streams are left out.\n"
-    "Nothing is written outside DIR. Progress goes to standard output as lines\n"
-    "\"files extracted: K of M\"; problems go to standard error.\n"
-    "\n"
-    "  -h, --help   show this text\n"
-    "  --version    show the version\n"
-    "\n"
-    "Exit status: 0 every file written; 1 the help file is damaged, a name was\n"
-    "refused or a file could not be written; 2 wrong command line; 128+N stopped\n"
-    "by signal N.\n";
+const char* Help() {
+    return tbx::Tr("Usage: hh -decompile DIR FILE\n"
+                   "Writes every file of the compiled help file FILE into the existing folder\n"
+                   "DIR, keeping its sub-folders; the help file's own internal streams are left\n"
+                   "out. Nothing is written outside DIR. Progress goes to standard output as\n"
+                   "lines \"files extracted: K of M\"; problems go to standard error.\n"
+                   "\n"
+                   "  -decompile   extract the files (the one thing hh does)\n"
+                   "  -h, --help   show this text\n"
+                   "  --version    show the version\n"
+                   "\n"
+                   "Exit status: 0 every file written; 1 the help file is damaged, a name was\n"
+                   "refused or a file could not be written; 2 wrong command line; 128+N stopped\n"
+                   "by signal N.\n");
+}
 
 // Set by the stop signals; the extraction looks at it between two pieces.
 volatile std::sig_atomic_t g_stop = 0;
@@ -132,8 +135,9 @@ void Problem(const std::string& problem) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    tbx::UseMessageCatalogue(tbx::ProgramFolder());
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        std::fputs(kHelp, stdout);
+        std::fputs(Help(), stdout);
         return 0;
     }
     if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
@@ -141,7 +145,8 @@ int main(int argc, char* argv[]) {
         return 0;
     }
     if (argc != 4 || std::strcmp(argv[1], "-decompile") != 0) {
-        std::fprintf(stderr, "usage: hh -decompile DIR FILE (hh --help tells more)\n");
+        std::fprintf(stderr, "%s\n",
+                     tbx::Tr("Usage: hh -decompile DIR FILE (hh --help tells more)"));
         return 2;
     }
     InstallStopHandlers();
@@ -173,8 +178,7 @@ int main(int argc, char* argv[]) {
         return 128 + result.stopSignal;
     }
     if (!result.Ok()) {
-        Problem(hh::msg::Lost(file, result.files, result.toWrite, result.refused,
-                              result.failures));
+        Problem(hh::msg::Lost(file, result.files, result.toWrite, result.refused, result.failures));
         return 1;
     }
     return 0;

@@ -5,6 +5,7 @@
 #include "chm/search_index.h"
 #include "chm/writer.h"
 #include "platform/files.h"
+#include "platform/messages.h"
 #include "site/project.h"
 #include "site/site_walk.h"
 #include "site/sitemap.h"
@@ -30,22 +31,22 @@
 namespace tbx::hhc {
 namespace {
 
-// The compiler's own messages, together.
+// The compiler's own messages, together; the reason of a link not
+// followed stays in English, as the line for programs gives it.
 constexpr std::string_view kReservedName = "has a name the help file keeps for its own data";
-constexpr std::string_view kOutOfMemory = "not enough memory";
 
 std::string CannotWriteText(const std::string& output, const std::string& why) {
-    return "cannot write the help file " + output + ": " + why;
+    return Format(Tr("cannot write the help file %s: %s"), output, why);
 }
 std::string ReplacesProjectText(const std::string& output) {
-    return CannotWriteText(output, "it is the project itself");
+    return CannotWriteText(output, Tr("it is the project itself"));
 }
 std::string ReplacesInputText(const std::string& output, const std::string& link,
                               const std::string& page) {
-    return CannotWriteText(output, "it is " +
-                                       (page.empty() ? "\"" + link + "\" of the project"
-                                                     : "\"" + link + "\" in \"" + page + "\"") +
-                                       ", a file the build reads");
+    return CannotWriteText(
+        output, page.empty()
+                    ? Format(Tr("it is \"%s\" of the project, a file the build reads"), link)
+                    : Format(Tr("it is \"%s\" in \"%s\", a file the build reads"), link, page));
 }
 
 // A site file's bytes, read while the help file is written.
@@ -62,7 +63,8 @@ public:
             if (n >= 0)
                 return static_cast<std::size_t>(n);
             if (errno != EINTR)
-                throw std::runtime_error("cannot read " + path_ + ": " + std::strerror(errno));
+                throw std::runtime_error(
+                    Format(Tr("cannot read %s: %s"), path_, std::strerror(errno)));
         }
     }
 
@@ -132,8 +134,8 @@ public:
         for (const site::Refusal& refusal : walk.refusals)
             NotFollowed({refusal.link, refusal.page, Why(refusal)});
         if (walk.startNames.empty() || walk.startNames[0].empty())
-            return Failed("the start page " + project_.defaultTopic + " cannot be compiled: " +
-                          StartRefusal(walk));
+            return Failed(Format(Tr("the start page %s cannot be compiled: %s"),
+                                 project_.defaultTopic, ReasonMessage(StartRefusal(walk))));
         if (Stopped(options_))
             return Halted();
 
@@ -143,13 +145,16 @@ public:
         search_ = project_.fullTextSearch &&
                   text::AnsiCodePage(project_.language) == static_cast<int>(chm::kSearchCodePage);
         if (project_.fullTextSearch && !search_)
-            warnings_.push_back("no full-text search: it is built only for languages written "
-                                "in Windows-1251, such as 0x419 Russian");
+            warnings_.push_back(Tr("no full-text search: it is built only for languages written "
+                                   "in Windows-1251, such as 0x419 Russian"));
         AddSiteFiles(walk.files);
         if (options_.strict && unfollowed_ > 0)
-            return Failed(std::to_string(unfollowed_) +
-                          (unfollowed_ == 1 ? " link was" : " links were") +
-                          " not followed; with --strict no help file is written");
+            return Failed(Format(TrN("%zu link was not followed; with --strict no help file is "
+                                     "written",
+                                     "%zu links were not followed; with --strict no help file "
+                                     "is written",
+                                     unfollowed_),
+                                 unfollowed_));
         if (Stopped(options_))
             return Halted();
         if (std::string error = AddHelpFiles(); !error.empty())
@@ -241,8 +246,8 @@ private:
         if (!project_.contentsFile.empty())
             model.contentsFile = StartName(walk, next++);
         else
-            model.contentsFile = GeneratedSitemap(
-                walk, ".hhc", site::ContentsFromPage(walk, model.defaultTopic));
+            model.contentsFile =
+                GeneratedSitemap(walk, ".hhc", site::ContentsFromPage(walk, model.defaultTopic));
         if (!project_.indexFile.empty())
             model.indexFile = StartName(walk, next++);
         else
@@ -348,9 +353,8 @@ private:
         model_.fullTextSearch = search_;
         const chm::HelpFiles help = chm::BuildHelpFiles(model_);
         const std::pair<const char*, const std::string*> compressed[] = {
-            {"/#WINDOWS", &help.windows}, {"/#STRINGS", &help.strings},
-            {"/#TOPICS", &help.topics},   {"/#URLTBL", &help.urltbl},
-            {"/#URLSTR", &help.urlstr},
+            {"/#WINDOWS", &help.windows}, {"/#STRINGS", &help.strings}, {"/#TOPICS", &help.topics},
+            {"/#URLTBL", &help.urltbl},   {"/#URLSTR", &help.urlstr},
         };
         std::string error = writer_.Add("/#SYSTEM", help.system, chm::Storage::Uncompressed);
         if (error.empty())
@@ -370,9 +374,8 @@ private:
             // about a third of the time the search costs, so it is stored as
             // it is (every reader reads either section). Stored, it can be
             // finished on a thread of its own while the rest is compressed.
-            const auto policy =
-                options_.threads == 1 ? std::launch::deferred
-                                      : std::launch::async | std::launch::deferred;
+            const auto policy = options_.threads == 1 ? std::launch::deferred
+                                                      : std::launch::async | std::launch::deferred;
             finishedIndex_ = std::async(policy, [this] { return index_.Finish(); });
             error = writer_.AddLater("/$FIftiMain", [this] { return finishedIndex_.get(); });
             if (error.empty())
@@ -432,7 +435,7 @@ CompileResult Compile(const std::string& projectPath, const CompileOptions& opti
     try {
         return Compiler(options, output).Run(projectPath);
     } catch (const std::bad_alloc&) {
-        return {false, std::string(kOutOfMemory), {}};
+        return {false, Tr("not enough memory"), {}};
     }
 }
 

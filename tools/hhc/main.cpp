@@ -4,6 +4,8 @@
 
 #include "build/tool_output.h"
 #include "hhc/hhc_compile.h"
+#include "platform/files.h"
+#include "platform/messages.h"
 
 #include <atomic>
 #include <cerrno>
@@ -25,29 +27,31 @@ constexpr int kExitUsage = 2;
 const int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
 void PrintUsage(std::FILE* to) {
-    std::fprintf(to,
-                 "usage: hhc [--strict] PROJECT.hhp\n"
-                 "       hhc --help | --version\n"
-                 "\n"
-                 "Compiles the help project into the compiled help file (.chm) it names\n"
-                 "with \"Compiled file\": the start page (\"Default topic\"), the files of\n"
-                 "[FILES] and every file their links reach inside the site folder.\n"
-                 "\n"
-                 "  --strict   fail, writing nothing, when any link is not followed\n"
-                 "  --help     show this text\n"
-                 "  --version  show the version\n"
-                 "\n"
-                 "Standard output, one line each:\n"
-                 "%.*s"
-                 "\n"
-                 "Errors and warnings go to standard error. Exit status: 0 when the help\n"
-                 "file was written, 1 on any failure, 2 for a wrong command line, 128 +\n"
-                 "the signal when stopped by SIGTERM, SIGINT or SIGHUP. On failure or stop\n"
-                 "an earlier help file of that name stays as it was and nothing else is\n"
-                 "left behind. A symbolic link there stays: the file it names is replaced.\n"
-                 "A help file that would replace a file the build reads, or anything but\n"
-                 "a regular file, is refused.\n",
-                 static_cast<int>(tbx::kCompilerLineForms.size()), tbx::kCompilerLineForms.data());
+    // The line forms are the same in every language: programs read them.
+    std::fprintf(
+        to,
+        tbx::Tr("Usage: hhc [--strict] PROJECT.hhp\n"
+                "  or:  hhc --help | --version\n"
+                "\n"
+                "Compiles the help project into the compiled help file (.chm) it names\n"
+                "with \"Compiled file\": the start page (\"Default topic\"), the files of\n"
+                "[FILES] and every file their links reach inside the site folder.\n"
+                "\n"
+                "  --strict   fail, writing nothing, when any link is not followed\n"
+                "  --help     show this text\n"
+                "  --version  show the version\n"
+                "\n"
+                "Standard output, one line each:\n"
+                "%.*s"
+                "\n"
+                "Errors and warnings go to standard error. Exit status: 0 when the help\n"
+                "file was written, 1 on any failure, 2 for a wrong command line, 128 +\n"
+                "the signal when stopped by SIGTERM, SIGINT or SIGHUP. On failure or stop\n"
+                "an earlier help file of that name stays as it was and nothing else is\n"
+                "left behind. A symbolic link there stays: the file it names is replaced.\n"
+                "A help file that would replace a file the build reads, or anything but\n"
+                "a regular file, is refused.\n"),
+        static_cast<int>(tbx::kCompilerLineForms.size()), tbx::kCompilerLineForms.data());
 }
 
 int UsageError(const std::string& problem) {
@@ -136,6 +140,7 @@ void PrintLine(const std::string& line) {
 } // namespace
 
 int main(int argc, char** argv) {
+    tbx::UseMessageCatalogue(tbx::ProgramFolder());
     tbx::hhc::CompileOptions options;
     std::string project;
     bool haveProject = false;
@@ -155,16 +160,16 @@ int main(int argc, char** argv) {
         } else if (!optionsEnd && arg == "--") {
             optionsEnd = true;
         } else if (!optionsEnd && arg.starts_with('-') && arg.size() > 1) {
-            return UsageError("unknown option " + std::string(arg));
+            return UsageError(tbx::Format(tbx::Tr("unknown option %s"), std::string(arg)));
         } else if (haveProject) {
-            return UsageError("one project only");
+            return UsageError(tbx::Tr("one project only"));
         } else {
             project = arg;
             haveProject = true;
         }
     }
     if (!haveProject || project.empty())
-        return UsageError("no project given");
+        return UsageError(tbx::Tr("no project given"));
     RestartWithHugePages(argv);
 
     // A reader of our output that goes away must not end us halfway.
@@ -173,9 +178,12 @@ int main(int argc, char** argv) {
     options.stop = stop.Flag();
     const tbx::hhc::CompileResult result = tbx::hhc::Compile(project, options, PrintLine);
     for (const std::string& warning : result.warnings)
-        std::fprintf(stderr, "hhc: warning: %s\n", warning.c_str());
+        std::fprintf(stderr, "hhc: %s\n", tbx::Format(tbx::Tr("warning: %s"), warning).c_str());
     if (result.stopped) {
-        std::fprintf(stderr, "hhc: stopped by signal %d; nothing was written\n", stop.Signal());
+        std::fprintf(
+            stderr, "hhc: %s\n",
+            tbx::Format(tbx::Tr("stopped by signal %d; nothing was written"), stop.Signal())
+                .c_str());
         return 128 + stop.Signal();
     }
     if (!result.error.empty()) {

@@ -3,6 +3,9 @@
 // from the real hhc; damaged ones are made from those.
 
 #include "build/help_project.h"
+#include "chm/chm_test_data.h"
+#include "chm/format.h"
+#include "chm/reader.h"
 #include "decompile/decompile_job.h"
 #include "hh/hh_extract.h"
 #include "platform/process.h"
@@ -13,9 +16,6 @@
 #include "support/temp_dir.h"
 #include "support/chm_bytes.h"
 #include "tools/hh/crafted_chm.h"
-#include "chm/chm_test_data.h"
-#include "chm/format.h"
-#include "chm/reader.h"
 
 #include <algorithm>
 #include <chm_lib.h>
@@ -151,7 +151,7 @@ TEST_F(HhTest, WrongCommandLineIsRefused) {
                                                  {"-decompile", root / "", help, "more"}}) {
         const ProcessOutcome run = RunProcess(TBX_HH_PATH, args);
         EXPECT_TRUE(run.exited && run.exitCode == 2) << run.exitCode;
-        EXPECT_NE(run.errorOutput.find("usage"), std::string::npos);
+        EXPECT_NE(run.errorOutput.find("Usage"), std::string::npos);
     }
     const ProcessOutcome noFolder = RunHh(root / "missing/", help);
     EXPECT_TRUE(noFolder.exited && noFolder.exitCode == 1);
@@ -204,6 +204,22 @@ TEST_F(HhTest, DecompileJobExtractsARealHelpFile) {
     EXPECT_EQ(host.messages, (std::vector<std::string>{LoadString(120), LoadString(119)}));
     EXPECT_TRUE(FilesBelow(out) == helpFiles);
     EXPECT_EQ(shell.opened, std::vector<std::string>{out + "/"});
+}
+
+// The job runs the real hh so that its lines reach the log pane in Russian,
+// whatever the locale the program runs under (the tests run under C.UTF-8).
+TEST_F(HhTest, DecompileJobShowsWhatHhSaysInRussian) {
+    test::ScriptedHost host;
+    test::RecordingShell shell;
+    const std::string damaged = root / "damaged.chm";
+    WriteFile(damaged, "not a help file at all");
+    host.fields = {{kIdDecInputEdit, damaged}, {kIdDecOutputEdit, root / "out"}};
+    DecompileJobs jobs(host, shell, hive, fs::path(TBX_HH_PATH).parent_path().string() + "/");
+
+    jobs.RunDecompileJob();
+
+    EXPECT_EQ(host.messages.back(), LoadString(kMsgViewerFailed) + "\n" + damaged +
+                                        ": это не файл справки, или его заголовок повреждён");
 }
 
 // Damaged help files: a message, a failure status, and nothing outside DIR.
@@ -326,11 +342,11 @@ TEST_F(HhTest, NamesThatWouldLeaveTheFolderAreRefused) {
                   std::string::npos)
             << run.errorOutput;
     // The folder entries are still made, inside DIR.
-    EXPECT_EQ(NamesBelow(folder),
-              (std::set<std::string>{"help.chm", "out", "out/inner",
-                                     "out/inner/главная страница.htm",
-                                     "out/inner/картинки", "out/inner/разделы",
-                                     "out/inner/Tomebox.hhc", "out/inner/Tomebox.hhk"}));
+    EXPECT_EQ(
+        NamesBelow(folder),
+        (std::set<std::string>{"help.chm", "out", "out/inner", "out/inner/главная страница.htm",
+                               "out/inner/картинки", "out/inner/разделы", "out/inner/Tomebox.hhc",
+                               "out/inner/Tomebox.hhk"}));
     EXPECT_EQ(ReadFile(folder + "/out/inner/главная страница.htm"),
               siteFiles["главная страница.htm"]);
 }
@@ -610,8 +626,10 @@ TEST(HhCraftedFiles, HugeClaimedSizesEndWithAMessageNotAnAbort) {
         bool noFreeSpace = false; // zero bytes where the listing chunk's entries go on
     };
     const Case cases[] = {
-        {"16 GB directory", 4u << 20, 0, "directory chunks 1 to 4194303 are damaged (4194303 chunks)"},
-        {"4 GB directory", 1u << 20, 0, "directory chunks 1 to 1048575 are damaged (1048575 chunks)"},
+        {"16 GB directory", 4u << 20, 0,
+         "directory chunks 1 to 4194303 are damaged (4194303 chunks)"},
+        {"4 GB directory", 1u << 20, 0,
+         "directory chunks 1 to 1048575 are damaged (1048575 chunks)"},
         {"3 GB interval", 0, 3 * kGiB, "big.htm: damaged content"},
         {"4 GB interval", 0, 4 * kGiB, "big.htm: damaged content"},
         {"32 GB interval", 0, 32 * kGiB, "big.htm: damaged content"},
@@ -888,11 +906,11 @@ TEST(HhDamagedFiles, EveryFileWhoseBytesArePresentComesBack) {
 
         EXPECT_TRUE(run.exited && run.code == 1) << c.name << ": " << run.code;
         EXPECT_TRUE(FilesBelow(folder / "out") == expected)
-            << c.name << ": " << FilesBelow(folder / "out").size() << " files, "
-            << expected.size() << " expected\n"
+            << c.name << ": " << FilesBelow(folder / "out").size() << " files, " << expected.size()
+            << " expected\n"
             << run.err.substr(0, 3000);
-        const std::string count = "files extracted: " + std::to_string(expected.size()) +
-                                  " of " + std::to_string(files.size()) + "\n";
+        const std::string count = "files extracted: " + std::to_string(expected.size()) + " of " +
+                                  std::to_string(files.size()) + "\n";
         EXPECT_TRUE(run.out.ends_with(count)) << c.name << ": " << run.out;
         EXPECT_NE(run.err.find(c.message), std::string::npos) << c.name << ": " << run.err;
         for (const auto& [name, bytes] : files) {

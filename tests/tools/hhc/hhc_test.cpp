@@ -242,7 +242,8 @@ TEST_F(HhcTest, EveryReachableFileIsInsideAndEveryRefusalIsNamed) {
 std::uint32_t U32(const std::string& bytes, std::size_t at) {
     std::uint32_t value = 0;
     for (std::size_t i = 4; i-- > 0;)
-        value = value << 8 | (at + i < bytes.size() ? static_cast<unsigned char>(bytes[at + i]) : 0);
+        value =
+            value << 8 | (at + i < bytes.size() ? static_cast<unsigned char>(bytes[at + i]) : 0);
     return value;
 }
 
@@ -302,8 +303,8 @@ TEST_F(HhcTest, IndexPageOverCyrillicNamesBuildsEveryListedPageIn) {
     std::string rowByRow;
     for (const IndexRow& row : rows) {
         const std::string stored = DecodeLegacyText(row.file);
-        rowByRow += (rowByRow.empty() ? "" : ";") + (row.title.empty() ? stored : row.title) +
-                    "=" + stored;
+        rowByRow +=
+            (rowByRow.empty() ? "" : ";") + (row.title.empty() ? stored : row.title) + "=" + stored;
     }
     EXPECT_EQ(StoredTree(help, "/Tomebox.hhc"), rowByRow);
     EXPECT_EQ(StoredTree(help, "/Tomebox.hhk"),
@@ -324,8 +325,12 @@ TEST_F(HhcTest, SystemAndWindowsHoldTheTitleLanguageAndEveryWindowField) {
                 {"Options", "1"}});
     SetOptions(hive, kNavOptsKey, {{"NavPanel", "1"}, {"NavSearch", "1"}, {"NavWidth", "250"}});
     SetOptions(hive, kCmnOptsKey,
-               {{"AutoSize", "0"}, {"LSide", "-20"}, {"TSide", "10"}, {"Width", "800"},
-                {"Height", "600"}, {"SaveCHMWndPos", "1"}});
+               {{"AutoSize", "0"},
+                {"LSide", "-20"},
+                {"TSide", "10"},
+                {"Width", "800"},
+                {"Height", "600"},
+                {"SaveCHMWndPos", "1"}});
     const fs::path site = root.Path() / "сайт";
     WriteAll(site, {{"/начало.htm", "<title>Страница</title>текст"}});
     const std::string help = root / "справка.chm";
@@ -480,14 +485,14 @@ TEST_F(HhcTest, PychmSearchFindsCyrillicWordsOnThePagesHoldingThem) {
 
     const std::map<std::string, std::set<std::string>> expected = {
         {"царга", {"kolonna.htm", "latin.htm"}}, // also in upper case
-        {"царговая", {"kolonna.htm"}}, // in a title only
+        {"царговая", {"kolonna.htm"}},           // in a title only
         {"колонна", {"kolonna.htm"}},
         {"ректификационная", {"kolonna.htm"}},
         {"секрет", {}}, // in a script only
         {"стиль", {}},  // in a style sheet only
         {"hello", {"latin.htm"}},
         {"world", {"latin.htm"}}, // written in upper case
-        {"цех", {"latin.htm"}}, // written as character references
+        {"цех", {"latin.htm"}},   // written as character references
         {"уникум", {"tretya.htm"}},
         {"оглавление", {"index.htm"}},
         {"filler10000", {"slova.htm"}},
@@ -566,8 +571,8 @@ TEST_F(HhcTest, FailuresLeaveTheEarlierHelpFileAndWhatCannotBeDoneIsNamed) {
 
     // Files that cannot be stored under their names are named, and the rest
     // is written; so is a search the language does not allow.
-    WriteFile(root / "p.hhp", "[OPTIONS]\nCompiled file=" + help + "\nDefault topic=" +
-                                  (site / "start.htm").string() +
+    WriteFile(root / "p.hhp", "[OPTIONS]\nCompiled file=" + help +
+                                  "\nDefault topic=" + (site / "start.htm").string() +
                                   "\nFull-text search=Yes\nLanguage=0x409 English\n");
     const HhcRun run = RunHhc({root / "p.hhp"});
     ASSERT_TRUE(run.Succeeded()) << Show(run);
@@ -578,8 +583,9 @@ TEST_F(HhcTest, FailuresLeaveTheEarlierHelpFileAndWhatCannotBeDoneIsNamed) {
     ASSERT_EQ(unfollowed.size(), 2u) << Show(run);
     EXPECT_EQ(unfollowed[0].link, "/" + longName);
     EXPECT_NE(unfollowed[0].why.find("longer than 512"), std::string::npos);
-    EXPECT_EQ(unfollowed[1], (UnfollowedLink{"/#SYSTEM", "", std::string(
-                                  "has a name the help file keeps for its own data")}));
+    EXPECT_EQ(unfollowed[1],
+              (UnfollowedLink{"/#SYSTEM", "",
+                              std::string("has a name the help file keeps for its own data")}));
     test::ExpectHelpFileHolds(help, {{"/start.htm", ReadFile(site / "start.htm")}});
 }
 
@@ -640,15 +646,16 @@ TEST_F(HhcTest, CompileJobBuildsARealHelpFileAndReportsIt) {
     EXPECT_EQ(shell.opened, std::vector<std::string>{output});
     EXPECT_EQ(Leftovers(root.Path()), std::vector<std::string>{});
 
-    // An output that is a page of the site: the window says why not, from hhc.
+    // An output that is a page of the site: the window says why not, from
+    // hhc, in Russian whatever the tests' locale.
     const std::string page = site / "разделы/первая.htm";
     host.fields[kIdOutputEdit] = page;
     host.answers = {true}; // replace the file that is there
     jobs.CompileThreadProc();
     EXPECT_EQ(host.messages.back(), LoadString(kMsgCompilerFailed) +
-                                        "\nhhc: cannot write the help file " + page +
-                                        ": it is \"разделы/первая.htm\" in \"/главная.htm\", a "
-                                        "file the build reads");
+                                        "\nне удалось записать файл справки " + page +
+                                        ": это «разделы/первая.htm» на странице «/главная.htm», "
+                                        "файл, который читает сборка");
     EXPECT_EQ(ReadFile(page), inside.at("/разделы/первая.htm"));
     EXPECT_EQ(shell.opened, std::vector<std::string>{output});
 }
