@@ -8,7 +8,7 @@
 
 #include "chm/lzx_encoder.h"
 #include "chm/writer.h"
-#include "generated_site.h"
+#include "support/generated_site.h"
 #include "platform/process.h"
 #include "run_cost.h"
 

@@ -3,7 +3,7 @@
 // in a temporary folder: the help file the reading benchmarks share.
 // TOMEBOX_TOOLS_DIR names the folder that holds hhc.
 
-#include "generated_site.h"
+#include "support/generated_site.h"
 #include "run_cost.h"
 
 #include <filesystem>

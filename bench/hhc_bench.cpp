@@ -9,10 +9,10 @@
 //   - the whole compile job around hhc.
 // The machine's load average is reported with each, since it is shared.
 
-#include "build/compile_job.h"
-#include "build/help_project.h"
+#include "compile/compile_job.h"
+#include "compile/help_project.h"
 #include "chm/reader.h"
-#include "generated_site.h"
+#include "support/generated_site.h"
 #include "platform/process.h"
 #include "platform/shell.h"
 #include "run_cost.h"

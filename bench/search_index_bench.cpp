@@ -5,7 +5,7 @@
 // chmcmd is not installed).
 
 #include "chm/search_index.h"
-#include "generated_site.h"
+#include "support/generated_site.h"
 #include "platform/process.h"
 #include "run_cost.h"
 #include "text/page_title.h"

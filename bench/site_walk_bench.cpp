@@ -3,7 +3,7 @@
 // then the contents and keyword sitemaps made from that walk and written.
 // The site lives in a temporary folder removed at exit.
 
-#include "generated_site.h"
+#include "support/generated_site.h"
 #include "site/site_walk.h"
 #include "site/sitemap.h"
 

@@ -1,6 +1,6 @@
 // The lines the tools print, as the jobs read them: any bytes in, a parsed
 // line or nothing out, and what parses prints back the same.
-#include "build/tool_output.h"
+#include "protocol/tool_output.h"
 
 #include <cstddef>
 #include <cstdint>

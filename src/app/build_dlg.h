@@ -3,7 +3,7 @@
 // of a build, shows the latest message, starts compile jobs and answers
 // their requests on the user-interface thread.
 
-#include "build/compile_job.h"
+#include "compile/compile_job.h"
 #include "controls/dialogs.h"
 #include "controls/job_dialog.h"
 #include "platform/registry.h"

@@ -1,8 +1,8 @@
 #include "cli/commands.h"
 
 #include "app/build_inputs.h"
-#include "build/help_project.h"
-#include "build/tool_output.h"
+#include "compile/help_project.h"
+#include "protocol/tool_output.h"
 #include "cli/options_snapshot.h"
 #include "controls/path_helpers.h"
 #include "decompile/decompile_job.h"

@@ -1,6 +1,6 @@
 #include "controls/about_dlg.h"
 
-#include "build/help_project.h"
+#include "compile/help_project.h"
 #include "controls/dialog_builder.h"
 #include "controls/link_label.h"
 #include "res/images.h"

@@ -10,7 +10,7 @@
 #include <mutex>
 #include <string>
 
-#include "build/job_host.h"
+#include "jobs/job_host.h"
 
 class QAction;
 

@@ -4,7 +4,7 @@
 // help file, runs hh from the program folder and carries out the
 // after-decompile options.
 
-#include "build/job_queue.h"
+#include "jobs/job_queue.h"
 #include "platform/registry.h"
 
 #include <atomic>

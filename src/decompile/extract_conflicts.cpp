@@ -1,6 +1,6 @@
 #include "decompile/extract_conflicts.h"
 
-#include "build/tool_output.h"
+#include "protocol/tool_output.h"
 
 #include "chm/reader.h"
 #include "chm/stored_name.h"

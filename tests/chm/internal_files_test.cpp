@@ -1,4 +1,4 @@
-#include "build/help_project.h"
+#include "compile/help_project.h"
 #include "chm/internal_files.h"
 #include "settings/opt_store.h"
 #include "site/project.h"

@@ -2,7 +2,7 @@
 // Scripted stand-ins for a job's window and the desktop opener: answers come
 // from a queue, and a question nobody expected fails the test.
 
-#include "build/job_host.h"
+#include "jobs/job_host.h"
 #include "platform/shell.h"
 
 #include <algorithm>

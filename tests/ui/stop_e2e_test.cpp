@@ -2,7 +2,7 @@
 // compresses, and nothing of the build is left beside the site.
 
 #include "app/build_dlg.h"
-#include "bench/generated_site.h"
+#include "support/generated_site.h"
 #include "controls/dialog_builder.h"
 #include "controls/log_pane.h"
 #include "fake_dialogs.h"
@@ -14,12 +14,14 @@
 #include <QLineEdit>
 #include <QTest>
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
 #include <set>
 #include <string>
+#include <unistd.h>
 
 namespace tbx {
 namespace {
@@ -34,11 +36,22 @@ std::set<std::string> FilesBelow(const fs::path& folder) {
     return files;
 }
 
-// The command lines of running processes that mention text.
-std::vector<std::string> ProcessesMentioning(const std::string& text) {
+// The command lines of this test's running child processes that mention
+// text. Only our own children count: other tests may run hhc meanwhile.
+std::vector<std::string> ChildrenMentioning(const std::string& text) {
     std::vector<std::string> found;
     for (const auto& entry : fs::directory_iterator("/proc")) {
         // A process may end while it is looked at: then it reads as empty.
+        std::ifstream stat(entry.path() / "stat");
+        std::string line;
+        std::getline(stat, line);
+        // The parent's id follows the state, after the name in parentheses.
+        const std::size_t close = line.rfind(')');
+        long parent = 0;
+        if (close == std::string::npos ||
+            std::sscanf(line.c_str() + close + 1, " %*c %ld", &parent) != 1 ||
+            parent != static_cast<long>(::getpid()))
+            continue;
         std::ifstream in(entry.path() / "cmdline", std::ios::binary);
         std::string command{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
         std::replace(command.begin(), command.end(), '\0', ' ');
@@ -77,7 +90,7 @@ TEST(StopEndToEndTest, StoppingARealBuildLeavesNoProjectNoOutputAndNoProcess) {
         20000))
         << log->toPlainText().toStdString();
 
-    EXPECT_EQ(ProcessesMentioning(TBX_HHC_PATH), std::vector<std::string>{});
+    EXPECT_EQ(ChildrenMentioning(TBX_HHC_PATH), std::vector<std::string>{});
     EXPECT_EQ(FilesBelow(site.Path()), before);
 }
 

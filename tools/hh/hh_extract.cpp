@@ -1,6 +1,6 @@
 #include "hh_extract.h"
 
-#include "build/tool_output.h"
+#include "protocol/tool_output.h"
 #include "chm/reader.h"
 #include "chm/stored_name.h"
 #include "hh_messages.h"

@@ -1,6 +1,6 @@
 #include "hhc/hhc_compile.h"
 
-#include "build/tool_output.h"
+#include "protocol/tool_output.h"
 #include "chm/internal_files.h"
 #include "chm/search_index.h"
 #include "chm/writer.h"

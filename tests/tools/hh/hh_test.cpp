@@ -2,7 +2,7 @@
 // its trailing "/", and the help file, as three arguments. Help files come
 // from the real hhc; damaged ones are made from those.
 
-#include "build/help_project.h"
+#include "compile/help_project.h"
 #include "chm/chm_test_data.h"
 #include "chm/format.h"
 #include "chm/reader.h"

@@ -1,10 +1,10 @@
 // hhc run as the compile job runs it: the project the job writes, or one
 // written by hand; the help file read back by every reader we trust.
 
-#include "bench/generated_site.h"
-#include "build/compile_job.h"
-#include "build/help_project.h"
-#include "build/tool_output.h"
+#include "support/generated_site.h"
+#include "compile/compile_job.h"
+#include "compile/help_project.h"
+#include "protocol/tool_output.h"
 #include "chm/reader.h"
 #include "index/index_page.h"
 #include "index/page_list.h"

@@ -1,6 +1,6 @@
-#include "build/built_help.h"
+#include "compile/built_help.h"
 
-#include "build/help_project.h"
+#include "compile/help_project.h"
 #include "chm/internal_files.h"
 #include "chm/little_endian.h"
 #include "chm/reader.h"

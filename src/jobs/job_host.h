@@ -3,7 +3,7 @@
 // every request on its user-interface thread and waits for it, so a job never
 // touches a widget; tests hand the job a scripted host instead.
 
-#include "build/help_project.h"
+#include "compile/help_project.h"
 
 #include <string>
 

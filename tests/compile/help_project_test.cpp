@@ -1,4 +1,4 @@
-#include "build/help_project.h"
+#include "compile/help_project.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
 #include "support/temp_dir.h"

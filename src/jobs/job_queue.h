@@ -3,7 +3,7 @@
 // thread of its own; the jobs queue on the window's job lock, so one external
 // program runs at a time, and a closing window stops them all.
 
-#include "build/job_host.h"
+#include "jobs/job_host.h"
 #include "platform/process.h"
 
 #include <condition_variable>

@@ -1,7 +1,7 @@
-#include "build/compile_job.h"
+#include "compile/compile_job.h"
 
-#include "build/built_help.h"
-#include "build/tool_output.h"
+#include "compile/built_help.h"
+#include "protocol/tool_output.h"
 #include "controls/path_helpers.h"
 #include "platform/files.h"
 #include "platform/shell.h"

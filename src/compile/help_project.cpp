@@ -1,4 +1,4 @@
-#include "build/help_project.h"
+#include "compile/help_project.h"
 
 #include "platform/files.h"
 #include "platform/temp_files.h"

@@ -1,4 +1,4 @@
-#include "build/tool_output.h"
+#include "protocol/tool_output.h"
 
 #include "platform/messages.h"
 #include "res/strings.h"

@@ -1,4 +1,4 @@
-#include "build/compile_job.h"
+#include "compile/compile_job.h"
 #include "chm/internal_files.h"
 #include "chm/writer.h"
 #include "platform/shell.h"

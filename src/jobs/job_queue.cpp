@@ -1,6 +1,6 @@
-#include "build/job_queue.h"
+#include "jobs/job_queue.h"
 
-#include "build/tool_output.h"
+#include "protocol/tool_output.h"
 #include "res/strings.h"
 
 namespace tbx {

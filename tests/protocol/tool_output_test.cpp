@@ -1,4 +1,4 @@
-#include "build/tool_output.h"
+#include "protocol/tool_output.h"
 #include "site/site_walk.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 // project, runs hhc from the program folder and carries out the
 // after-compile options.
 
-#include "build/job_queue.h"
+#include "jobs/job_queue.h"
 #include "platform/registry.h"
 
 #include <string>
