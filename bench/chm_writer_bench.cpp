@@ -8,9 +8,9 @@
 
 #include "chm/lzx_encoder.h"
 #include "chm/writer.h"
-#include "support/generated_site.h"
 #include "platform/process.h"
 #include "run_cost.h"
+#include "support/generated_site.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>

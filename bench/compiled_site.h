@@ -3,8 +3,8 @@
 // in a temporary folder: the help file the reading benchmarks share.
 // TOMEBOX_TOOLS_DIR names the folder that holds hhc.
 
-#include "support/generated_site.h"
 #include "run_cost.h"
+#include "support/generated_site.h"
 
 #include <filesystem>
 #include <stdexcept>

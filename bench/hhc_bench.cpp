@@ -9,14 +9,14 @@
 //   - the whole compile job around hhc.
 // The machine's load average is reported with each, since it is shared.
 
+#include "chm/reader.h"
 #include "compile/compile_job.h"
 #include "compile/help_project.h"
-#include "chm/reader.h"
-#include "support/generated_site.h"
 #include "platform/process.h"
 #include "platform/shell.h"
 #include "run_cost.h"
 #include "settings/opt_store.h"
+#include "support/generated_site.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>

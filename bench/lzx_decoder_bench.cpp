@@ -46,8 +46,7 @@ void BM_DecodeStream(benchmark::State& state) {
     const std::vector<std::uint8_t> content = ReadStream(*file, cursor, kContent);
     const std::vector<std::uint8_t> table = ReadStream(*file, cursor, kResetTable);
     const std::vector<std::uint8_t> control = ReadStream(*file, cursor, kControlData);
-    const std::uint64_t frames =
-        (GetLe64(table.data() + 0x10) + kLzxFrameSize - 1) / kLzxFrameSize;
+    const std::uint64_t frames = (GetLe64(table.data() + 0x10) + kLzxFrameSize - 1) / kLzxFrameSize;
     const std::uint64_t resetFrames = GetLe32(control.data() + 0x0C);
     unsigned windowBits = 15;
     while ((1u << windowBits) < GetLe32(control.data() + 0x10) * kLzxFrameSize)

@@ -5,9 +5,9 @@
 // chmcmd is not installed).
 
 #include "chm/search_index.h"
-#include "support/generated_site.h"
 #include "platform/process.h"
 #include "run_cost.h"
+#include "support/generated_site.h"
 #include "text/page_title.h"
 
 #include <benchmark/benchmark.h>

@@ -3,9 +3,9 @@
 // then the contents and keyword sitemaps made from that walk and written.
 // The site lives in a temporary folder removed at exit.
 
-#include "support/generated_site.h"
 #include "site/site_walk.h"
 #include "site/sitemap.h"
+#include "support/generated_site.h"
 
 #include <benchmark/benchmark.h>
 #include <cstdio>

@@ -3,10 +3,15 @@
 // fresh process several times, since a start is only cold once per process.
 // Run it under the display to measure (xvfb-run works).
 
+#include "app/build_dlg.h"
+#include "controls/dialogs.h"
+#include "platform/files.h"
+#include "platform/instance_lock.h"
+#include "platform/shell.h"
+
 #include <QApplication>
 #include <QTimer>
 #include <QWindow>
-
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
@@ -16,12 +21,6 @@
 #include <string>
 #include <unistd.h>
 #include <vector>
-
-#include "app/build_dlg.h"
-#include "controls/dialogs.h"
-#include "platform/files.h"
-#include "platform/instance_lock.h"
-#include "platform/shell.h"
 
 namespace {
 
@@ -55,8 +54,8 @@ long ResidentKilobytes() {
 // One start: prints "<seconds to shown> <resident KB after 1 s idle>".
 int MeasureOneStart(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    const std::string store = std::filesystem::temp_directory_path() /
-                              ("tomebox-startup-" + std::to_string(getpid()));
+    const std::string store =
+        std::filesystem::temp_directory_path() / ("tomebox-startup-" + std::to_string(getpid()));
     tbx::InstanceLock lock(std::filesystem::temp_directory_path());
     lock.Acquire();
     tbx::QtDialogs dialogs;

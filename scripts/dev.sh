@@ -16,6 +16,7 @@ PACKAGES=(
   libmspack-dev p7zip-full python3-chm
   python3-doc libicu-dev
   gettext help2man locales libc-l10n x11-utils xauth
+  clang-format
 )
 
 install_missing() {
@@ -30,6 +31,12 @@ install_missing() {
   [ "$(id -u)" -eq 0 ] || sudo=sudo
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+}
+
+# The C++ sources as .clang-format lays them out; a difference fails.
+check_format() {
+  git ls-files -z 'src/*.cpp' 'src/*.h' 'tools/*.cpp' 'tools/*.h' 'tests/*.cpp' 'tests/*.h' \
+    'bench/*.cpp' 'bench/*.h' 'fuzz/*.cpp' | xargs -0 clang-format --dry-run -Werror
 }
 
 build() { # folder, cmake options...
@@ -47,10 +54,11 @@ run)
   ;;
 test)
   install_missing
-  build build
+  check_format
+  build build -DTOMEBOX_WERROR=ON
   (cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j 2)
   # The core and its tests once more under AddressSanitizer and UBSan.
-  build build-asan -DTOMEBOX_SANITIZE=ON -DTOMEBOX_UI=OFF -DTOMEBOX_BENCH=OFF
+  build build-asan -DTOMEBOX_SANITIZE=ON -DTOMEBOX_UI=OFF -DTOMEBOX_BENCH=OFF -DTOMEBOX_WERROR=ON
   (cd build-asan && ctest --output-on-failure -j 2)
   ;;
 cli)

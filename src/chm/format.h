@@ -74,21 +74,21 @@ inline int CompareNames(std::string_view a, std::string_view b) {
 
 // ---- Container layout -----------------------------------------------------------
 
-constexpr std::size_t kItsfHeaderSize = 0x60;     // version 3, with the content offset
+constexpr std::size_t kItsfHeaderSize = 0x60; // version 3, with the content offset
 constexpr std::size_t kHeaderSection0Size = 0x18;
 constexpr std::size_t kItspHeaderSize = 0x54;
-constexpr std::size_t kChunkSize = 0x1000;        // directory chunk written
-constexpr std::size_t kPmglHeaderSize = 0x14;     // entries start here in a listing chunk
-constexpr std::size_t kPmgiHeaderSize = 0x08;     // and here in an index chunk
-constexpr unsigned kQuickrefDensity = 2;          // one quickref every 1 + 2^2 = 5 entries
-constexpr std::uint32_t kNoChunk = 0xFFFFFFFFu;   // "none" in chunk-number fields
-constexpr std::size_t kMaxNameLength = 512;       // longest name every reader accepts
+constexpr std::size_t kChunkSize = 0x1000;      // directory chunk written
+constexpr std::size_t kPmglHeaderSize = 0x14;   // entries start here in a listing chunk
+constexpr std::size_t kPmgiHeaderSize = 0x08;   // and here in an index chunk
+constexpr unsigned kQuickrefDensity = 2;        // one quickref every 1 + 2^2 = 5 entries
+constexpr std::uint32_t kNoChunk = 0xFFFFFFFFu; // "none" in chunk-number fields
+constexpr std::size_t kMaxNameLength = 512;     // longest name every reader accepts
 
 // GUIDs as their bytes appear in the file.
-constexpr std::array<std::uint8_t, 16> kItsfGuid1 = {0x10, 0xFD, 0x01, 0x7C, 0xAA, 0x7B, 0xD0, 0x11,
-                                                     0x9E, 0x0C, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC};
-constexpr std::array<std::uint8_t, 16> kItsfGuid2 = {0x11, 0xFD, 0x01, 0x7C, 0xAA, 0x7B, 0xD0, 0x11,
-                                                     0x9E, 0x0C, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC};
+constexpr std::array<std::uint8_t, 16> kItsfGuid1 = {
+    0x10, 0xFD, 0x01, 0x7C, 0xAA, 0x7B, 0xD0, 0x11, 0x9E, 0x0C, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC};
+constexpr std::array<std::uint8_t, 16> kItsfGuid2 = {
+    0x11, 0xFD, 0x01, 0x7C, 0xAA, 0x7B, 0xD0, 0x11, 0x9E, 0x0C, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC};
 constexpr std::array<std::uint8_t, 16> kItspGuid = {0x6A, 0x92, 0x02, 0x5D, 0x2E, 0x21, 0xD0, 0x11,
                                                     0x9D, 0xF9, 0x00, 0xA0, 0xC9, 0x22, 0xE6, 0xEC};
 

@@ -24,27 +24,27 @@ struct WindowRect {
 // in the order of the definition. A field the definition leaves empty stays
 // empty (an empty text, or no number).
 struct HelpWindow {
-    std::string name;         // the key of the line
-    std::string caption;      // 1
-    std::string contentsFile; // 2
-    std::string indexFile;    // 3
-    std::string defaultFile;  // 4
-    std::string homeFile;     // 5
-    std::string jump1Url;     // 6
-    std::string jump1Text;    // 7
-    std::string jump2Url;     // 8
-    std::string jump2Text;    // 9
-    std::optional<std::int64_t> properties;     // 10: navigation pane style bits
-    std::optional<std::int64_t> navWidth;       // 11
-    std::optional<std::int64_t> buttons;        // 12: toolbar button bits
-    std::optional<WindowRect> rect;             // 13
-    std::optional<std::int64_t> styles;         // 14
-    std::optional<std::int64_t> exStyles;       // 15
-    std::optional<std::int64_t> showState;      // 16
-    std::optional<std::int64_t> navClosed;      // 17
-    std::optional<std::int64_t> defaultTab;     // 18
-    std::optional<std::int64_t> tabPosition;    // 19
-    std::optional<std::int64_t> notifyId;       // 20
+    std::string name;                        // the key of the line
+    std::string caption;                     // 1
+    std::string contentsFile;                // 2
+    std::string indexFile;                   // 3
+    std::string defaultFile;                 // 4
+    std::string homeFile;                    // 5
+    std::string jump1Url;                    // 6
+    std::string jump1Text;                   // 7
+    std::string jump2Url;                    // 8
+    std::string jump2Text;                   // 9
+    std::optional<std::int64_t> properties;  // 10: navigation pane style bits
+    std::optional<std::int64_t> navWidth;    // 11
+    std::optional<std::int64_t> buttons;     // 12: toolbar button bits
+    std::optional<WindowRect> rect;          // 13
+    std::optional<std::int64_t> styles;      // 14
+    std::optional<std::int64_t> exStyles;    // 15
+    std::optional<std::int64_t> showState;   // 16
+    std::optional<std::int64_t> navClosed;   // 17
+    std::optional<std::int64_t> defaultTab;  // 18
+    std::optional<std::int64_t> tabPosition; // 19
+    std::optional<std::int64_t> notifyId;    // 20
 
     bool operator==(const HelpWindow&) const = default;
 };
@@ -57,9 +57,9 @@ struct HelpTopic {
 
 struct HelpModel {
     std::string title;
-    std::string defaultTopic;  // stored name of the start page
-    std::string defaultWindow; // name of one of windows, or empty
-    std::string compiledFile;  // path or name of the .chm; its stem is recorded
+    std::string defaultTopic;       // stored name of the start page
+    std::string defaultWindow;      // name of one of windows, or empty
+    std::string compiledFile;       // path or name of the .chm; its stem is recorded
     std::uint32_t language = 0x419; // Windows language id
     bool fullTextSearch = false;
     std::string contentsFile; // stored names, empty when there is none

@@ -77,8 +77,7 @@ private:
 // time it grows. Once *stop (when given) is true, no further interval is begun and the result is
 // an empty stream.
 LzxStream LzxCompress(std::span<const std::uint8_t> data, unsigned windowBits = kDefaultWindowBits,
-                      unsigned threads = 0,
-                      const std::function<void(std::uint64_t)>& progress = {},
+                      unsigned threads = 0, const std::function<void(std::uint64_t)>& progress = {},
                       const std::atomic<bool>* stop = nullptr);
 
 } // namespace tbx::chm

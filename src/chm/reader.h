@@ -128,7 +128,7 @@ private:
     // inputAt_ on; the interval's bytes present in the file end at inputEnd_.
     std::vector<std::uint8_t> input_;
     std::uint64_t inputAt_ = 0, inputEnd_ = 0;
-    bool cutShort_ = false; // the file ends inside the interval
+    bool cutShort_ = false;  // the file ends inside the interval
     std::uint64_t interval_; // which one that is; none after damage
     BitReader bits_;
 };

@@ -24,8 +24,8 @@ constexpr std::uint32_t kSearchCodePage = 1251;
 constexpr std::uint32_t kSearchLcid = 0x419;
 
 struct SearchTopic {
-    std::uint32_t number = 0; // the topic's index in #TOPICS
-    std::string_view html;    // the page's bytes
+    std::uint32_t number = 0;                      // the topic's index in #TOPICS
+    std::string_view html;                         // the page's bytes
     text::Charset charset = text::Charset::Utf8(); // as the walk decided
     // The page's title as its <title> holds it or #TOPICS names it: UTF-8,
     // or Windows-1251 when not valid UTF-8; character references count.

@@ -133,9 +133,9 @@ private:
     std::set<std::string, NameOrder> names_;
     std::vector<Piece> pieces_; // the compressed section, in order
     std::uint64_t compressedSize_ = 0;
-    std::vector<std::uint8_t> held_;       // bytes of the compressed files added as bytes
-    std::string stored_;                   // the uncompressed files
-    std::vector<Later> later_;             // stored after them
+    std::vector<std::uint8_t> held_; // bytes of the compressed files added as bytes
+    std::string stored_;             // the uncompressed files
+    std::vector<Later> later_;       // stored after them
 };
 
 } // namespace tbx::chm

@@ -1,9 +1,8 @@
 #include "cli/commands.h"
 
 #include "app/build_inputs.h"
-#include "compile/help_project.h"
-#include "protocol/tool_output.h"
 #include "cli/options_snapshot.h"
+#include "compile/help_project.h"
 #include "controls/path_helpers.h"
 #include "decompile/decompile_job.h"
 #include "decompile/extract_conflicts.h"
@@ -11,6 +10,7 @@
 #include "index/page_list.h"
 #include "platform/files.h"
 #include "platform/messages.h"
+#include "protocol/tool_output.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
 #include "text/page_title.h"

@@ -1,9 +1,9 @@
 #include "compile/built_help.h"
 
-#include "compile/help_project.h"
 #include "chm/internal_files.h"
 #include "chm/little_endian.h"
 #include "chm/reader.h"
+#include "compile/help_project.h"
 #include "text/charset.h"
 #include "text/language.h"
 

@@ -1,13 +1,13 @@
 #include "compile/compile_job.h"
 
 #include "compile/built_help.h"
-#include "protocol/tool_output.h"
 #include "controls/path_helpers.h"
 #include "platform/files.h"
 #include "platform/shell.h"
+#include "protocol/tool_output.h"
 #include "res/strings.h"
-#include "text/charset.h"
 #include "settings/opt_store.h"
+#include "text/charset.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -82,8 +82,7 @@ std::string SizeText(std::uint64_t bytes) {
 // Message 111 and what the build made: where, how many files and how
 // large, and the links that were not followed, so that missing pages are
 // never passed over in silence.
-std::string BuiltText(const std::string& output, std::uint64_t size,
-                      const CompilerReport& report) {
+std::string BuiltText(const std::string& output, std::uint64_t size, const CompilerReport& report) {
     std::string text = LoadString(111);
     const auto line = [&text](int id, const std::vector<std::string>& values) {
         text += '\n';

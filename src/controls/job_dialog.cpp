@@ -1,5 +1,10 @@
 #include "controls/job_dialog.h"
 
+#include "controls/busy_animation.h"
+#include "controls/dialog_builder.h"
+#include "controls/dialogs.h"
+#include "controls/log_pane.h"
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -8,11 +13,6 @@
 #include <QScreen>
 #include <QThread>
 #include <utility>
-
-#include "controls/busy_animation.h"
-#include "controls/dialog_builder.h"
-#include "controls/dialogs.h"
-#include "controls/log_pane.h"
 
 namespace tbx {
 namespace {

@@ -3,14 +3,14 @@
 // the user-interface thread and, when it closes, stops the jobs and ends only
 // once every one of them is over.
 
+#include "jobs/job_host.h"
+
 #include <QDialog>
 #include <QTimer>
 #include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
-
-#include "jobs/job_host.h"
 
 class QAction;
 

@@ -1,9 +1,8 @@
 #include "decompile/extract_conflicts.h"
 
-#include "protocol/tool_output.h"
-
 #include "chm/reader.h"
 #include "chm/stored_name.h"
+#include "protocol/tool_output.h"
 #include "res/strings.h"
 
 #include <algorithm>

@@ -55,11 +55,11 @@ struct LinkTarget {
         DrivePath, // a Windows drive path such as C:\help\page.htm
     };
     Kind kind = Kind::SamePage;
-    std::string path;    // Path: UTF-8 with "/"; a leading "/" counts from the site root
-    std::string literal; // Path: the same with percent signs kept, when that differs
-    std::string raw;     // Path: the same in the link's own bytes, when that differs
+    std::string path;     // Path: UTF-8 with "/"; a leading "/" counts from the site root
+    std::string literal;  // Path: the same with percent signs kept, when that differs
+    std::string raw;      // Path: the same in the link's own bytes, when that differs
     std::string fragment; // Path: what follows "#", when there is one
-    std::string shown;   // the link as written, in UTF-8, for messages
+    std::string shown;    // the link as written, in UTF-8, for messages
 };
 
 // Decodes a link for the file system: references, then query and fragment

@@ -26,13 +26,13 @@ struct Project {
     std::uint32_t language = 0x409; // the number of "Language"; English (United States) when absent
     bool fullTextSearch = false;
     bool displayProgress = false;
-    std::string defaultWindow;              // "Default Window", empty when absent
-    std::vector<chm::HelpWindow> windows;   // [WINDOWS], in order
+    std::string defaultWindow;            // "Default Window", empty when absent
+    std::vector<chm::HelpWindow> windows; // [WINDOWS], in order
 };
 
 struct ProjectResult {
     Project project;
-    std::string error; // one line saying what is wrong, on failure
+    std::string error;                 // one line saying what is wrong, on failure
     std::vector<std::string> warnings; // what was read otherwise than written
     bool Ok() const { return error.empty(); }
 };

@@ -10,8 +10,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <deque>

@@ -29,8 +29,8 @@ struct ReachedFile {
 };
 
 struct SiteFile {
-    std::string path;  // on disk: the site folder's real path, then the names as found
-    std::string name;  // stored name below the root, UTF-8: "/dir/page.htm"
+    std::string path; // on disk: the site folder's real path, then the names as found
+    std::string name; // stored name below the root, UTF-8: "/dir/page.htm"
     // The whole file for the kinds that are scanned; any other is read only
     // when the help file is written (OpenSiteFile), never held whole.
     std::string bytes;
@@ -38,7 +38,7 @@ struct SiteFile {
     dev_t device = 0; // of the file the walk took
     ino_t inode = 0;
     FileKind kind = FileKind::Other;
-    std::string title; // pages: the title text (UTF-8), else the file's name
+    std::string title;                 // pages: the title text (UTF-8), else the file's name
     Charset charset = Charset::Utf8(); // pages and sitemaps: how their bytes are read
     // Pages and sitemaps: each link in an HTML attribute that reached a file,
     // by where the link's text starts in bytes, in that order (none for a

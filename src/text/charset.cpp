@@ -410,8 +410,8 @@ struct ByteTable {
     std::optional<std::uint8_t> ByteOf(char32_t cp) const {
         if (cp < kDirect)
             return direct[cp] ? std::optional<std::uint8_t>(direct[cp]) : std::nullopt;
-        const auto at = std::lower_bound(bytes.begin(), bytes.end(),
-                                         std::pair<char32_t, std::uint8_t>(cp, 0));
+        const auto at =
+            std::lower_bound(bytes.begin(), bytes.end(), std::pair<char32_t, std::uint8_t>(cp, 0));
         return at != bytes.end() && at->first == cp ? std::optional(at->second) : std::nullopt;
     }
 };

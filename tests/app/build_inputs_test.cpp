@@ -28,8 +28,7 @@ TEST(BuildInputs, TitleFallsBackToFileTitleOrFileName) {
 }
 
 TEST(BuildInputs, ReportNamesThePageOnTwoLines) {
-    EXPECT_EQ(PageReport("start.htm"),
-              "Файл 'start.htm'  успешно открыт.\r\n" + LoadString(105));
+    EXPECT_EQ(PageReport("start.htm"), "Файл 'start.htm'  успешно открыт.\r\n" + LoadString(105));
 }
 
 } // namespace

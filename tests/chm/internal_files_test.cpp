@@ -1,5 +1,5 @@
-#include "compile/help_project.h"
 #include "chm/internal_files.h"
+#include "compile/help_project.h"
 #include "settings/opt_store.h"
 #include "site/project.h"
 #include "support/temp_dir.h"
@@ -41,9 +41,15 @@ std::string Cp1251(std::string_view utf8) {
 
 TEST(InternalFiles, UrlHashMatchesValuesWorkedOutByHand) {
     const std::pair<std::string, std::uint32_t> cases[] = {
-        {"a", 0x11},           {"A", 0x11},    {"z", 42},     {"ab", 17 * 43 + 18},
-        {"a/b", (17 * 43 + 44) * 43 + 18},     {"1", 1},      {"0", 1}, // 0 becomes 1
-        {".", 0xFFFFFFFEu},    {"\xE0", 0xFFFFFFFFu - 79}, // bytes above 0x7F count as negative
+        {"a", 0x11},
+        {"A", 0x11},
+        {"z", 42},
+        {"ab", 17 * 43 + 18},
+        {"a/b", (17 * 43 + 44) * 43 + 18},
+        {"1", 1},
+        {"0", 1}, // 0 becomes 1
+        {".", 0xFFFFFFFEu},
+        {"\xE0", 0xFFFFFFFFu - 79}, // bytes above 0x7F count as negative
     };
     for (const auto& [url, hash] : cases)
         EXPECT_EQ(UrlHash(url), hash) << url;

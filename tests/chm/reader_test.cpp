@@ -3,10 +3,10 @@
 // every file byte for byte against its source and against chmlib's
 // reading; and on damaged copies, which fail with a reason.
 
-#include "support/chm_bytes.h"
 #include "chm/format.h"
 #include "chm/reader.h"
 #include "chm/writer.h"
+#include "support/chm_bytes.h"
 #include "support/chm_reader.h"
 #include "support/temp_dir.h"
 
@@ -212,8 +212,7 @@ TEST_F(ChmReader, DamagedFilesGiveReasons) {
     const std::uint64_t proseReset =
         offsetOf(kResetTable) + 0x28 +
         8 * (file->Entry(*file->Find("/large prose.htm")).offset / kLzxFrameSize / 2 * 2);
-    const std::uint64_t proseStream =
-        content + test::ReadLe(good, proseReset, 8);
+    const std::uint64_t proseStream = content + test::ReadLe(good, proseReset, 8);
     struct Case {
         std::string name;
         std::string bytes;
@@ -225,9 +224,7 @@ TEST_F(ChmReader, DamagedFilesGiveReasons) {
         {"version 4", patched(4, 4, 4), "not a help file, or its header is damaged", ""},
         {"directory beyond the end", patched(0x48, good.size() - 10, 8),
          "the directory header is missing or damaged", ""},
-        {"huge chunk count",
-         patched(test::ReadLe(good, 0x48, 8) + 0x2C,
-                 0xFFFFFF, 4),
+        {"huge chunk count", patched(test::ReadLe(good, 0x48, 8) + 0x2C, 0xFFFFFF, 4),
          "the directory header is damaged", ""},
         {"control data not LZXC", patched(offsetOf(kControlData) + 4, 0, 4), "",
          "the compressed section's control data is damaged"},
@@ -292,9 +289,9 @@ TEST(ChmReaderIntervals, IntervalsLargerThanAPieceOfInputComeBackWhole) {
     std::string piece(300'001, '\0');
     for (std::uint64_t from = noise.size() - piece.size(); from > piece.size();
          from -= piece.size()) {
-        ASSERT_EQ(cursor.Read(entry, from, {reinterpret_cast<std::uint8_t*>(piece.data()),
-                                            piece.size()}),
-                  "");
+        ASSERT_EQ(
+            cursor.Read(entry, from, {reinterpret_cast<std::uint8_t*>(piece.data()), piece.size()}),
+            "");
         ASSERT_TRUE(piece == noise.substr(from, piece.size())) << from;
     }
 }

@@ -1,9 +1,9 @@
-#include "support/chm_bytes.h"
 #include "chm/format.h"
 #include "chm/reader.h"
 #include "chm/writer.h"
 #include "chm_test_data.h"
 #include "platform/process.h"
+#include "support/chm_bytes.h"
 #include "support/chm_reader.h"
 #include "support/mspack_reader.h"
 #include "support/temp_dir.h"
@@ -28,7 +28,7 @@ struct File {
     std::string name;
     std::string bytes;
     Storage storage = Storage::Compressed;
-    bool later = false; // added by AddLater (then stored uncompressed)
+    bool later = false;  // added by AddLater (then stored uncompressed)
     bool source = false; // added by AddFrom, read in pieces of odd sizes
 };
 
@@ -289,9 +289,7 @@ private:
                "span info");
         const std::string reset = Stream(kResetTable);
         const auto field = [&](std::size_t at, int size) -> std::uint64_t {
-            return at + size <= reset.size()
-                       ? test::ReadLe(reset, at, size)
-                       : ~0ull;
+            return at + size <= reset.size() ? test::ReadLe(reset, at, size) : ~0ull;
         };
         const std::uint64_t frames = (span + 1) / 0x8000 + 1;
         Expect(field(0, 4) == 2 && field(4, 4) == frames && field(8, 4) == 8 &&

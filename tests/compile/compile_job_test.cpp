@@ -1,6 +1,6 @@
-#include "compile/compile_job.h"
 #include "chm/internal_files.h"
 #include "chm/writer.h"
+#include "compile/compile_job.h"
 #include "platform/shell.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
@@ -454,18 +454,19 @@ TEST_F(CompileJobTest, ProgressShowsUnderMessage112WhileTheCompilerRuns) {
 // file, its count and size, and the links it did not follow, the first five
 // of them with the reason in Russian (an unknown reason as it came).
 TEST_F(CompileJobTest, FinishedBuildNamesTheFileItsSizeAndTheLinksNotFollowed) {
-    Compiler("echo 'files read: 3'\n"
-             "echo 'not followed: \"a.htm\" in \"/start.htm\": does not exist'\n"
-             "printf '%s\\n' 'not followed: \"100%2 \\\"q\\\".htm\" in \"/start.htm\": "
-             "is a symbolic link to outside the site folder'\n"
-             "echo 'not followed: \"/x/p.htm\": leaves the site folder'\n"
-             "echo 'not followed: \"b.htm\" in \"/start.htm\": cannot be read (Permission denied)'\n"
-             "echo 'not followed: \"c.htm\" in \"/start.htm\": something new'\n"
-             "echo 'not followed: \"d.htm\" in \"/start.htm\": does not exist'\n"
-             "echo 'not followed: \"e.htm\" in \"/d.htm\": does not exist'\n"
-             "echo 'compiled: 3 files, 300 bytes in, 2150 bytes out, 0.01 s'\n"
-             "out=$(grep -a '^Compiled file=' \"$1\" | cut -d= -f2- | tr -d '\\r')\n"
-             "head -c 2150 /dev/zero > \"$out\"\n");
+    Compiler(
+        "echo 'files read: 3'\n"
+        "echo 'not followed: \"a.htm\" in \"/start.htm\": does not exist'\n"
+        "printf '%s\\n' 'not followed: \"100%2 \\\"q\\\".htm\" in \"/start.htm\": "
+        "is a symbolic link to outside the site folder'\n"
+        "echo 'not followed: \"/x/p.htm\": leaves the site folder'\n"
+        "echo 'not followed: \"b.htm\" in \"/start.htm\": cannot be read (Permission denied)'\n"
+        "echo 'not followed: \"c.htm\" in \"/start.htm\": something new'\n"
+        "echo 'not followed: \"d.htm\" in \"/start.htm\": does not exist'\n"
+        "echo 'not followed: \"e.htm\" in \"/d.htm\": does not exist'\n"
+        "echo 'compiled: 3 files, 300 bytes in, 2150 bytes out, 0.01 s'\n"
+        "out=$(grep -a '^Compiled file=' \"$1\" | cut -d= -f2- | tr -d '\\r')\n"
+        "head -c 2150 /dev/zero > \"$out\"\n");
     RunJob();
     EXPECT_EQ(host.messages.back(),
               Built() +

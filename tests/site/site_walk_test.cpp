@@ -51,16 +51,21 @@ protected:
         const std::string index =
             "<html><head><meta http-equiv=\"Content-Type\" "
             "content=\"text/html; charset=windows-1251\">\n"
-            "<title>" + Cp1251("Оглавление &amp; справка") + "</title></head><body>\n" +
-            "<a href=\"" + Cp1251("Глава 1.htm") + "\">raw Windows-1251</a>\n"
+            "<title>" +
+            Cp1251("Оглавление &amp; справка") + "</title></head><body>\n" + "<a href=\"" +
+            Cp1251("Глава 1.htm") +
+            "\">raw Windows-1251</a>\n"
             "<a href=\"%D0%93%D0%BB%D0%B0%D0%B2%D0%B0%202.htm\">UTF-8 escapes</a>\n"
             "<a href=\"%C3%EB%E0%E2%E0%203.htm\">Windows-1251 escapes</a>\n"
             "<a href=\"&#1043;&#1083;&#1072;&#x432;&#x430; 4.htm#part\">references</a>\n"
-            "<a href=\"" + Cp1251("ГЛАВА 5.HTM") + "\">Cyrillic case</a>\n"
+            "<a href=\"" +
+            Cp1251("ГЛАВА 5.HTM") +
+            "\">Cyrillic case</a>\n"
             "<a href=\"a&amp;b.htm?x=1\">ampersand</a> <a href=\"hash%23name.htm\">hash</a>\n"
             "<a href=\"100%25.htm\">percent</a> <a href=\"50%.htm\">bare percent</a>\n"
             "<img src=\"PICS\\Logo.GIF\"> <link rel=stylesheet href=\"style.css\">\n"
-            "<a href=\"broken.htm\">b</a> <a href=\"frames.htm\">f</a> <a href=\"sub/\">folder</a>\n"
+            "<a href=\"broken.htm\">b</a> <a href=\"frames.htm\">f</a> <a "
+            "href=\"sub/\">folder</a>\n"
             "<a href=\"../outside.htm\">up</a> <a href=\"escape.htm\">symlink out</a>\n"
             "<a href=\"alias.htm\">symlink in</a> <a href=\"fifo.htm\">pipe</a>\n"
             "<a href=\"missing.htm\">gone</a> <a href=\"missing.htm\">gone again</a>\n"
@@ -69,10 +74,10 @@ protected:
             "<a href=\"http://example.com/\">web</a> <a href=\"mailto:me@example.com\">mail</a>\n"
             "</body></html>\n";
         WriteFile(root / "index.htm", index);
-        for (const char* name : {"Глава 1.htm", "Глава 2.htm", "Глава 3.htm", "Глава 4.htm",
-                                 "глава 5.htm", "a&b.htm", "hash#name.htm", "100%.htm",
-                                 "50%.htm", "left.htm", "right.htm", "Dup.htm", "dup.htm",
-                                 "after broken.htm", "unlinked.htm"})
+        for (const char* name :
+             {"Глава 1.htm", "Глава 2.htm", "Глава 3.htm", "Глава 4.htm", "глава 5.htm", "a&b.htm",
+              "hash#name.htm", "100%.htm", "50%.htm", "left.htm", "right.htm", "Dup.htm", "dup.htm",
+              "after broken.htm", "unlinked.htm"})
             WriteFile(root / name, std::string("<p>") + name + "</p>");
         WriteFile(root / "pics/logo.gif", std::string("GIF89a\0\x01\x02", 9));
         WriteFile(root / "pics/bg.png", "png");
@@ -80,9 +85,8 @@ protected:
         WriteFile(root / "style.css",
                   "@import \"more.css\";\nbody { background: url(pics/bg.png) }\n");
         WriteFile(root / "more.css", "p { background: url('PICS/more.png') }\n");
-        WriteFile(root / "broken.htm",
-                  Cp1251("<p>Введите <имя файла> и нажмите <Enter>.</p>"
-                         "<a href=\"after%20broken.htm\">дальше</a>"));
+        WriteFile(root / "broken.htm", Cp1251("<p>Введите <имя файла> и нажмите <Enter>.</p>"
+                                              "<a href=\"after%20broken.htm\">дальше</a>"));
         WriteFile(root / "frames.htm", "<frameset><frame src=\"left.htm\">"
                                        "<frame src=\"right.htm\"></frameset>");
         WriteFile(root / "sub/index.htm", "<a href=\"../index.htm\">back</a>"
@@ -118,12 +122,12 @@ TEST_F(SiteWalkTest, ReachesEveryLinkedFileAndNamesEveryRefusalWithItsPage) {
     for (const SiteFile& file : walk.files)
         names.insert(file.name);
     EXPECT_EQ(names, (std::set<std::string>{
-                         "/index.htm", "/sub/index.htm", "/Глава 1.htm", "/Глава 2.htm",
-                         "/Глава 3.htm", "/Глава 4.htm", "/глава 5.htm", "/a&b.htm",
-                         "/hash#name.htm", "/100%.htm", "/50%.htm", "/pics/logo.gif",
-                         "/style.css", "/more.css", "/pics/bg.png", "/pics/more.png",
-                         "/broken.htm", "/after broken.htm", "/frames.htm", "/left.htm",
-                         "/right.htm", "/alias.htm", "/Dup.htm"}));
+                         "/index.htm",     "/sub/index.htm",    "/Глава 1.htm", "/Глава 2.htm",
+                         "/Глава 3.htm",   "/Глава 4.htm",      "/глава 5.htm", "/a&b.htm",
+                         "/hash#name.htm", "/100%.htm",         "/50%.htm",     "/pics/logo.gif",
+                         "/style.css",     "/more.css",         "/pics/bg.png", "/pics/more.png",
+                         "/broken.htm",    "/after broken.htm", "/frames.htm",  "/left.htm",
+                         "/right.htm",     "/alias.htm",        "/Dup.htm"}));
     EXPECT_EQ(progress.size(), walk.files.size());
     EXPECT_EQ(progress.back(), walk.files.size());
 

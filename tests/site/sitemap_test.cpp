@@ -14,10 +14,10 @@ namespace tbx::site {
 namespace {
 
 namespace fs = std::filesystem;
-using test::TempDir;
-using test::WriteFile;
 using test::Compact;
 using test::ReadSitemap;
+using test::TempDir;
+using test::WriteFile;
 
 std::string Cp1251(std::string_view utf8) {
     return EncodeCp1251(utf8, Unmappable::Nearest);

@@ -45,8 +45,7 @@ std::string Difference(const std::map<std::string, std::string>& found,
         if (wanted == expected.end()) {
             if (!GeneratedSitemap(name))
                 text += " extra " + name + ";";
-        }
-        else if (wanted->second != bytes)
+        } else if (wanted->second != bytes)
             text += " different " + name + ";";
     }
     for (const auto& [name, bytes] : expected) {
@@ -70,9 +69,9 @@ void ExpectOwnReaderHolds(const std::string& chmPath,
     for (const std::string& name : SiteNames(names)) {
         const chm::ChmEntry entry = file->Entry(*file->Find(name));
         std::string bytes(static_cast<std::size_t>(entry.length), '\0');
-        EXPECT_EQ(cursor.Read(entry, 0,
-                              {reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()}),
-                  "")
+        EXPECT_EQ(
+            cursor.Read(entry, 0, {reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()}),
+            "")
             << name;
         read[name] = std::move(bytes);
     }
@@ -105,8 +104,7 @@ void ExpectChmlibHolds(const std::string& chmPath,
     EXPECT_EQ(Difference(read, files), "") << "chmlib";
 }
 
-void Expect7ZipHolds(const std::string& chmPath,
-                     const std::map<std::string, std::string>& files) {
+void Expect7ZipHolds(const std::string& chmPath, const std::map<std::string, std::string>& files) {
     const TempDir out;
     const ProcessOutcome run = RunProcess("7z", {"x", "-y", "-o" + out.Path().string(), chmPath});
     ASSERT_TRUE(run.exited && run.exitCode == 0) << "7z: " << run.errorOutput;

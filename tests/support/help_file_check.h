@@ -12,6 +12,7 @@ namespace tbx::test {
 // data ("/#...", "/$...", "::..."), the sitemaps hhc generates
 // ("/Tomebox.hhc" ...) unless files names them, and folder entries are left
 // out of the comparison.
-void ExpectHelpFileHolds(const std::string& chmPath, const std::map<std::string, std::string>& files);
+void ExpectHelpFileHolds(const std::string& chmPath,
+                         const std::map<std::string, std::string>& files);
 
 } // namespace tbx::test

@@ -2,13 +2,13 @@
 // compresses, and nothing of the build is left beside the site.
 
 #include "app/build_dlg.h"
-#include "support/generated_site.h"
 #include "controls/dialog_builder.h"
 #include "controls/log_pane.h"
 #include "fake_dialogs.h"
 #include "res/layouts.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
+#include "support/generated_site.h"
 #include "support/temp_dir.h"
 
 #include <QLineEdit>

@@ -1,10 +1,10 @@
 #include "hh_extract.h"
 
-#include "protocol/tool_output.h"
 #include "chm/reader.h"
 #include "chm/stored_name.h"
 #include "hh_messages.h"
 #include "platform/messages.h"
+#include "protocol/tool_output.h"
 
 #include <algorithm>
 #include <atomic>

@@ -5,11 +5,11 @@
 // damaged, a stored name was refused or a file could not be written; 2 for
 // a wrong command line; 128 + the signal when stopped.
 
-#include "protocol/tool_output.h"
 #include "hh_extract.h"
 #include "hh_messages.h"
 #include "platform/files.h"
 #include "platform/messages.h"
+#include "protocol/tool_output.h"
 
 #include <csignal>
 #include <cstdio>

@@ -1,11 +1,11 @@
 #include "hhc/hhc_compile.h"
 
-#include "protocol/tool_output.h"
 #include "chm/internal_files.h"
 #include "chm/search_index.h"
 #include "chm/writer.h"
 #include "platform/files.h"
 #include "platform/messages.h"
+#include "protocol/tool_output.h"
 #include "site/project.h"
 #include "site/site_walk.h"
 #include "site/sitemap.h"

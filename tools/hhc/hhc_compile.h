@@ -23,8 +23,8 @@ struct CompileOptions {
 using OutputSink = std::function<void(const std::string& line)>;
 
 struct CompileResult {
-    bool stopped = false; // the stop came before the help file was written
-    std::string error;    // one line saying what went wrong
+    bool stopped = false;              // the stop came before the help file was written
+    std::string error;                 // one line saying what went wrong
     std::vector<std::string> warnings; // what the help file lacks that the project asked for
     bool Ok() const { return !stopped && error.empty(); }
 };

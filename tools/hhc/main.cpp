@@ -2,10 +2,10 @@
 // our own site walk and help-file writer. See Usage for the command line,
 // the output and the exit status.
 
-#include "protocol/tool_output.h"
 #include "hhc/hhc_compile.h"
 #include "platform/files.h"
 #include "platform/messages.h"
+#include "protocol/tool_output.h"
 
 #include <atomic>
 #include <cerrno>

@@ -23,17 +23,17 @@ struct CraftedEntry {
 // The LZX section of a crafted file: streams that describe it, and its
 // content, all claimed, none of it real.
 struct CraftedLzx {
-    std::uint64_t resetFrames = 2;         // frames of 32 KiB per reset interval
-    std::uint64_t contentLength = 0;       // compressed bytes claimed
-    std::uint64_t uncompressedLength = 0;  // as the reset table says
+    std::uint64_t resetFrames = 2;        // frames of 32 KiB per reset interval
+    std::uint64_t contentLength = 0;      // compressed bytes claimed
+    std::uint64_t uncompressedLength = 0; // as the reset table says
 };
 
 struct CraftedChm {
-    std::vector<CraftedEntry> entries;  // one listing chunk, in this order
+    std::vector<CraftedEntry> entries; // one listing chunk, in this order
     std::size_t chunkSize = chm::kChunkSize;
-    std::uint32_t claimedChunks = 0;    // more than the one written: the rest is a hole
-    bool noFreeSpace = false;           // the chunk claims no free space: zeros after the entries
-    std::string section0;               // the uncompressed section
+    std::uint32_t claimedChunks = 0; // more than the one written: the rest is a hole
+    bool noFreeSpace = false;        // the chunk claims no free space: zeros after the entries
+    std::string section0;            // the uncompressed section
     const CraftedLzx* lzx = nullptr;
 
     // Writes the file at path, sparse where it claims more than it holds:
@@ -105,7 +105,8 @@ struct CraftedChm {
         const std::uint64_t size = section0At + data.size() + (lzx ? lzx->contentLength : 0);
         const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         const bool written =
-            fd >= 0 && ::pwrite(fd, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size()) &&
+            fd >= 0 &&
+            ::pwrite(fd, head.data(), head.size(), 0) == static_cast<ssize_t>(head.size()) &&
             ::pwrite(fd, data.data(), data.size(), static_cast<off_t>(section0At)) ==
                 static_cast<ssize_t>(data.size()) &&
             ::ftruncate(fd, static_cast<off_t>(size)) == 0;

@@ -2,19 +2,19 @@
 // its trailing "/", and the help file, as three arguments. Help files come
 // from the real hhc; damaged ones are made from those.
 
-#include "compile/help_project.h"
 #include "chm/chm_test_data.h"
 #include "chm/format.h"
 #include "chm/reader.h"
+#include "compile/help_project.h"
 #include "decompile/decompile_job.h"
 #include "hh/hh_extract.h"
 #include "platform/process.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
+#include "support/chm_bytes.h"
 #include "support/chm_reader.h"
 #include "support/scripted_host.h"
 #include "support/temp_dir.h"
-#include "support/chm_bytes.h"
 #include "tools/hh/crafted_chm.h"
 
 #include <algorithm>

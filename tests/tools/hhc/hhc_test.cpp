@@ -1,19 +1,19 @@
 // hhc run as the compile job runs it: the project the job writes, or one
 // written by hand; the help file read back by every reader we trust.
 
-#include "support/generated_site.h"
+#include "chm/reader.h"
 #include "compile/compile_job.h"
 #include "compile/help_project.h"
-#include "protocol/tool_output.h"
-#include "chm/reader.h"
 #include "index/index_page.h"
 #include "index/page_list.h"
 #include "platform/process.h"
 #include "platform/shell.h"
+#include "protocol/tool_output.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
 #include "site/project.h"
 #include "support/chm_reader.h"
+#include "support/generated_site.h"
 #include "support/help_file_check.h"
 #include "support/options.h"
 #include "support/scripted_host.h"
@@ -849,8 +849,8 @@ TEST_F(HhcTest, OutOfMemoryIsAMessageAndAStoredFileIsStreamed) {
     }
     // Smaller than the big file, larger than what hhc needs for itself.
     const auto limited = [&](const std::string& start) {
-        WriteFile(root / "p.hhp", "[OPTIONS]\nLanguage=0x419\nCompiled file=" +
-                                      (root / "out.chm") + "\nDefault topic=site/" + start + "\n");
+        WriteFile(root / "p.hhp", "[OPTIONS]\nLanguage=0x419\nCompiled file=" + (root / "out.chm") +
+                                      "\nDefault topic=site/" + start + "\n");
         ChildProcess child;
         // One malloc arena: what each thread would reserve counts against the limit.
         child.Start("/bin/sh", {"-c", "ulimit -v 200000 && MALLOC_ARENA_MAX=1 exec \"$0\" \"$1\"",
