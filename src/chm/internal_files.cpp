@@ -115,10 +115,10 @@ std::string SystemFile(const HelpModel& model, int codePage) {
     AppendLe64(settings, FileTime(model.timestamp));
     AppendLe32(settings, 0);
     AppendLe32(settings, 0);
-    PutRecord(out, 4, settings);
+    PutRecord(out, kSystemSettings, settings);
 
-    PutTextRecord(out, 2, Local(model.defaultTopic), codePage);
-    PutTextRecord(out, 3, model.title, codePage);
+    PutTextRecord(out, kSystemDefaultTopic, Local(model.defaultTopic), codePage);
+    PutTextRecord(out, kSystemTitle, model.title, codePage);
     if (!model.defaultFont.empty())
         PutTextRecord(out, 16, model.defaultFont, codePage);
     PutTextRecord(out, 6, CompiledStem(model.compiledFile), codePage);
@@ -301,6 +301,20 @@ HelpFiles BuildHelpFiles(const HelpModel& model) {
     files.urlstr = std::move(tables.urlstr);
     files.strings = strings.Take();
     return files;
+}
+
+std::vector<SystemRecord> ReadSystemRecords(std::string_view system) {
+    std::vector<SystemRecord> records;
+    for (std::size_t at = 4; at + 4 <= system.size();) {
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(system.data() + at);
+        const std::uint16_t code = GetLe16(bytes);
+        const std::size_t length = GetLe16(bytes + 2);
+        if (length > system.size() - at - 4)
+            break;
+        records.push_back({code, system.substr(at + 4, length)});
+        at += 4 + length;
+    }
+    return records;
 }
 
 } // namespace tbx::chm

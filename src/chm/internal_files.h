@@ -84,6 +84,21 @@ struct HelpFiles {
 
 HelpFiles BuildHelpFiles(const HelpModel& model);
 
+// One record of a #SYSTEM file as stored: its code and its bytes.
+struct SystemRecord {
+    std::uint16_t code = 0;
+    std::string_view data;
+};
+
+// The #SYSTEM record codes a reader of help files asks for.
+constexpr std::uint16_t kSystemDefaultTopic = 2;
+constexpr std::uint16_t kSystemTitle = 3;
+constexpr std::uint16_t kSystemSettings = 4; // language id first
+
+// The records of a #SYSTEM file (after its version), in order; a record cut
+// short by the end of the bytes ends the list.
+std::vector<SystemRecord> ReadSystemRecords(std::string_view system);
+
 // The hash #URLTBL is sorted by, of a stored name without its leading "/".
 std::uint32_t UrlHash(std::string_view url);
 

@@ -15,15 +15,6 @@ namespace {
 // #SYSTEM is a few hundred bytes; anything far larger is no record list.
 constexpr std::uint64_t kMaxSystemSize = 1 << 20;
 
-// #SYSTEM record codes.
-constexpr std::uint16_t kDefaultTopicRecord = 2;
-constexpr std::uint16_t kTitleRecord = 3;
-constexpr std::uint16_t kSettingsRecord = 4;
-
-const std::uint8_t* At(std::string_view bytes, std::size_t at) {
-    return reinterpret_cast<const std::uint8_t*>(bytes.data() + at);
-}
-
 // A text record without its terminating zero.
 std::string RecordText(std::string_view data) {
     return std::string(data.substr(0, data.find('\0')));
@@ -49,19 +40,14 @@ std::optional<BuiltHelp> ReadBuiltHelp(const std::string& path) {
     const std::string_view system(reinterpret_cast<const char*>(bytes.data()), bytes.size());
 
     BuiltHelp found;
-    for (std::size_t at = 4; at + 4 <= system.size();) {
-        const std::uint16_t code = chm::GetLe16(At(system, at));
-        const std::size_t length = chm::GetLe16(At(system, at + 2));
-        if (at + 4 + length > system.size())
-            break;
-        const std::string_view data = system.substr(at + 4, length);
-        if (code == kDefaultTopicRecord)
-            found.defaultTopic = RecordText(data);
-        else if (code == kTitleRecord)
-            found.title = RecordText(data);
-        else if (code == kSettingsRecord && data.size() >= 4)
-            found.language = chm::GetLe32(At(data, 0));
-        at += 4 + length;
+    for (const chm::SystemRecord& record : chm::ReadSystemRecords(system)) {
+        if (record.code == chm::kSystemDefaultTopic)
+            found.defaultTopic = RecordText(record.data);
+        else if (record.code == chm::kSystemTitle)
+            found.title = RecordText(record.data);
+        else if (record.code == chm::kSystemSettings && record.data.size() >= 4)
+            found.language =
+                chm::GetLe32(reinterpret_cast<const std::uint8_t*>(record.data.data()));
     }
     return found;
 }

@@ -90,14 +90,20 @@ TEST(InternalFiles, SystemHoldsItsRecordsInOrderInTheLanguagesCodePage) {
     EXPECT_EQ(U32(system, 0), 3u);
     std::vector<std::uint16_t> codes;
     std::map<std::uint16_t, std::string> data;
-    for (std::size_t at = 4; at + 4 <= system.size();) {
-        const std::uint16_t code = U16(system, at), length = U16(system, at + 2);
-        ASSERT_LE(at + 4 + length, system.size());
-        codes.push_back(code);
-        data[code] = system.substr(at + 4, length);
-        at += 4 + length;
+    std::size_t stored = 4;
+    for (const SystemRecord& record : ReadSystemRecords(system)) {
+        codes.push_back(record.code);
+        data[record.code] = record.data;
+        stored += 4 + record.data.size();
     }
     EXPECT_EQ(codes, (std::vector<std::uint16_t>{10, 9, 4, 2, 3, 16, 6, 5, 0, 1}));
+    EXPECT_EQ(stored, system.size());
+    // A record cut short, or claiming more than is left, ends the list.
+    EXPECT_EQ(ReadSystemRecords(system.substr(0, system.size() - 1)).size(), codes.size() - 1);
+    EXPECT_EQ(ReadSystemRecords(system.substr(0, 7)).size(), 0u);
+    std::string claiming = system;
+    claiming[6] = claiming[7] = '\xFF';
+    EXPECT_EQ(ReadSystemRecords(claiming).size(), 0u);
     EXPECT_EQ(U32(data[10], 0), 1700000000u);
     EXPECT_EQ(data[9], std::string("HHA Version 4.74.8702\0", 22));
     ASSERT_EQ(data[4].size(), 36u);
