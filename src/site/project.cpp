@@ -192,11 +192,11 @@ std::string FolderOf(const std::string& path) {
 
 struct Sections {
     std::vector<std::pair<std::string_view, std::string_view>> options, windows;
-    std::vector<std::string_view> files;
+    std::vector<std::string_view> files, alias, map;
 };
 
 Sections ReadSections(std::string_view text) {
-    enum class In { Other, Options, Files, Windows } in = In::Other;
+    enum class In { Other, Options, Files, Windows, Alias, Map } in = In::Other;
     Sections sections;
     for (std::string_view line : SplitLines(text)) {
         line = Trim(line);
@@ -207,11 +207,16 @@ Sections ReadSections(std::string_view text) {
             in = EqualNoCase(name, "OPTIONS")   ? In::Options
                  : EqualNoCase(name, "FILES")   ? In::Files
                  : EqualNoCase(name, "WINDOWS") ? In::Windows
+                 : EqualNoCase(name, "ALIAS")   ? In::Alias
+                 : EqualNoCase(name, "MAP")     ? In::Map
                                                 : In::Other;
             continue;
         }
-        if (in == In::Files) {
-            sections.files.push_back(line);
+        if (in == In::Files || in == In::Alias || in == In::Map) {
+            (in == In::Files   ? sections.files
+             : in == In::Alias ? sections.alias
+                               : sections.map)
+                .push_back(line);
             continue;
         }
         const auto equals = line.find('=');
@@ -346,6 +351,9 @@ ProjectResult ParseProject(std::string_view bytes, const std::string& projectPat
         project.contentsFile = path(N_("the contents file"), *value);
     if (const auto value = Option(sections, "Index file"); value && !value->empty())
         project.indexFile = path(N_("the index file"), *value);
+    if (const auto value = Option(sections, "Full text search stop list file");
+        value && !value->empty())
+        project.stopListFile = path(N_("the stop list file"), *value);
     if (!error.empty())
         return Failure(error);
 
@@ -353,6 +361,10 @@ ProjectResult ParseProject(std::string_view bytes, const std::string& projectPat
     project.defaultWindow = std::string(Option(sections, "Default Window").value_or(""));
     project.fullTextSearch = IsYes(Option(sections, "Full-text search").value_or(""));
     project.displayProgress = IsYes(Option(sections, "Display compile progress").value_or(""));
+    project.defaultFont = std::string(Option(sections, "Default Font").value_or(""));
+    project.bestCompression = EqualNoCase(Option(sections, "Compression").value_or(""), "best");
+    project.aliasLines.assign(sections.alias.begin(), sections.alias.end());
+    project.mapLines.assign(sections.map.begin(), sections.map.end());
     std::vector<std::string> warnings;
     if (language) {
         project.language = *language;

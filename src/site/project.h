@@ -26,6 +26,12 @@ struct Project {
     std::uint32_t language = 0x409; // the number of "Language"; English (United States) when absent
     bool fullTextSearch = false;
     bool displayProgress = false;
+    std::string defaultFont;      // "Default Font" as written, e.g. "Arial,8,204"
+    std::string stopListFile;     // "Full text search stop list file", absolute; empty when absent
+    bool bestCompression = false; // "Compression=best", our own key
+    // The lines of [ALIAS] and [MAP] as written (trimmed, comments dropped),
+    // for the context ids.
+    std::vector<std::string> aliasLines, mapLines;
     std::string defaultWindow;            // "Default Window", empty when absent
     std::vector<chm::HelpWindow> windows; // [WINDOWS], in order
 };
