@@ -17,6 +17,8 @@ PACKAGES=(
   python3-doc libicu-dev
   gettext help2man locales libc-l10n x11-utils xauth
   clang-format
+  qt6-webengine-dev
+  python3-sphinx python3-sphinxcontrib.htmlhelp doxygen docbook-xsl xsltproc
 )
 
 install_missing() {
