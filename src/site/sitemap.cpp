@@ -403,11 +403,13 @@ std::vector<SitemapObject> ReadObjects(const SiteFile& sitemap) {
     return std::move(reader.objects);
 }
 
-// In these code pages the second byte of a character may be 0x5C, which is
-// no backslash there.
-bool TrailMayBeBackslash(Charset charset) {
+// Whether the byte starts a character of two bytes (or four) in a code page
+// where the second byte may be 0x5C, which is no backslash there.
+bool LeadsPair(Charset charset, unsigned char byte) {
     const std::string_view name = charset.Name();
-    return name == "Shift_JIS" || name == "GBK" || name == "gb18030" || name == "Big5";
+    if (name == "Shift_JIS") // 0xA1-0xDF are characters of one byte
+        return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    return (name == "GBK" || name == "gb18030" || name == "Big5") && byte >= 0x81 && byte <= 0xFE;
 }
 
 // ---- Writing --------------------------------------------------------------------
@@ -562,7 +564,6 @@ std::vector<std::string> FirstEntryNames(const SiteWalk& walk, const SiteFile& s
 
 std::string StoredSitemap(const SiteFile& sitemap) {
     std::string out = sitemap.bytes;
-    const bool pairs = TrailMayBeBackslash(sitemap.charset);
     for (const SitemapObject& object : ReadObjects(sitemap)) {
         for (const auto& [param, value] : object.params) {
             if (!EqualsAsciiNoCase(param, "local"))
@@ -570,8 +571,8 @@ std::string StoredSitemap(const SiteFile& sitemap) {
             const auto at = static_cast<std::size_t>(value.data() - sitemap.bytes.data());
             for (std::size_t i = 0; i < value.size(); ++i) {
                 const auto byte = static_cast<unsigned char>(value[i]);
-                if (pairs && byte >= 0x81)
-                    ++i; // a character of two bytes (or the first half of four)
+                if (LeadsPair(sitemap.charset, byte))
+                    ++i; // its second byte is no backslash
                 else if (byte == '\\')
                     out[at + i] = '/';
             }

@@ -263,7 +263,7 @@ TEST(Sitemap, StoredSitemapHasSlashesInLocalValuesOnly) {
         const char* what;
         std::string bytes, charset, stored;
     };
-    const std::string sjisTail = "\x95\x5C"; // a character whose second byte is 0x5C
+    const std::string sjisTail = "\x95\x5C\xB1"; // 0x5C second in a pair, then a katakana
     const Case cases[] = {
         {"Local values, in any letter case; nothing else",
          "<object type=\"text/sitemap\"><param name=\"Name\" value=\"a\\b\">"
