@@ -4,6 +4,7 @@
 
 #include "chm/internal_files.h"
 #include "platform/process.h"
+#include "support/chm_bytes.h"
 #include "support/help_file_check.h"
 #include "support/temp_dir.h"
 #include "text/charset.h"
@@ -22,13 +23,9 @@ namespace fs = std::filesystem;
 
 using Files = std::map<std::string, std::string>;
 
+// A DWORD of the bytes; one past their end fails the test.
 std::uint32_t U32(const std::string& bytes, std::size_t at) {
-    if (at + 4 > bytes.size())
-        return 0;
-    std::uint32_t value = 0;
-    for (int i = 3; i >= 0; --i)
-        value = value << 8 | static_cast<unsigned char>(bytes[at + i]);
-    return value;
+    return static_cast<std::uint32_t>(test::ReadLe(bytes, at, 4));
 }
 
 // One help file's texts, decoded. Microsoft copies UTF-8 sources through as
@@ -73,6 +70,8 @@ struct HelpFile {
     std::vector<std::string> ContextIds() const {
         const std::string ivb = Get("/#IVB");
         std::vector<std::string> ids;
+        if (ivb.empty())
+            return ids;
         for (std::size_t at = 4; at + 8 <= 4 + std::size_t{U32(ivb, 0)}; at += 8)
             ids.push_back(std::to_string(U32(ivb, at)) + "=" + String(U32(ivb, at + 4)));
         return ids;
