@@ -12,6 +12,10 @@ namespace tbx::test {
 // data ("/#...", "/$...", "::..."), the sitemaps hhc generates
 // ("/Tomebox.hhc" ...) unless files names them, and folder entries are left
 // out of the comparison.
+// Every entry of a help file but folders, read with our own reader: stored
+// name -> bytes. Empty, with a test failure, when it cannot be read.
+std::map<std::string, std::string> ReadHelpFile(const std::string& chmPath);
+
 void ExpectHelpFileHolds(const std::string& chmPath,
                          const std::map<std::string, std::string>& files);
 
