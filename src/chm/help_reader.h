@@ -71,6 +71,15 @@ struct SearchResults {
     std::string problem; // for Damaged, and for a part of the index skipped
 };
 
+// The parts of a help file a problem is about, so that a viewer can say in
+// its own words what is missing.
+enum class HelpPart { System, Windows, Strings, Topics, SearchIndex };
+
+struct HelpProblem {
+    HelpPart part;
+    std::string detail; // what was found, for the log
+};
+
 // Reads the navigation data of one open help file through its own cursor:
 // one HelpReader per thread, the ChmFile outliving it.
 class HelpReader {
@@ -98,18 +107,25 @@ public:
     // the viewer folds them in the help file's code page.
     SearchResults Search(std::string_view query, SearchMode mode);
 
-    // What could not be read, one line each, in English for the log.
-    const std::vector<std::string>& Problems() const { return problems_; }
+    // What is missing or could not be read, a line each; a help file that
+    // has none of these parts at all (a plain archive) gives one line.
+    const std::vector<HelpProblem>& Problems() const { return problems_; }
 
 private:
     struct Tables;
+
+    void ReadSystem(std::string_view system);
+    void ReadWindows(std::string_view windows);
+    // A text of the help file in UTF-8: in its code page, unless it is
+    // valid UTF-8 already (compilers that copy a UTF-8 project through).
+    std::string Text(std::string_view bytes) const;
 
     const ChmFile& file_;
     ChmCursor cursor_;
     HelpSystemInfo system_;
     std::vector<HelpWindow> windows_;
     std::unique_ptr<Tables> tables_;
-    std::vector<std::string> problems_;
+    std::vector<HelpProblem> problems_;
 };
 
 // The words of a query as the index stores them: in the code page, each
