@@ -247,9 +247,11 @@ std::optional<std::string> ReadTable(const ChmFile& file, ChmCursor& cursor, std
     std::string bytes;
     while (bytes.size() < entry.length) {
         const std::size_t at = bytes.size();
-        bytes.resize(at + static_cast<std::size_t>(std::min<std::uint64_t>(kReadPiece, entry.length - at)));
-        error = cursor.Read(entry, at, std::span(reinterpret_cast<std::uint8_t*>(bytes.data()) + at,
-                                                  bytes.size() - at));
+        bytes.resize(
+            at + static_cast<std::size_t>(std::min<std::uint64_t>(kReadPiece, entry.length - at)));
+        error = cursor.Read(
+            entry, at,
+            std::span(reinterpret_cast<std::uint8_t*>(bytes.data()) + at, bytes.size() - at));
         if (!error.empty())
             return std::nullopt;
     }
@@ -260,11 +262,13 @@ std::optional<std::string> ReadTable(const ChmFile& file, ChmCursor& cursor, std
 
 HelpReader::HelpReader(const ChmFile& file)
     : file_(file), cursor_(file), tables_(std::make_unique<Tables>()) {
+    // A help file without window definitions is common; without the rest
+    // the viewer misses something.
     const auto read = [&](std::string_view name, HelpPart part, std::string& out) {
         std::string error;
         if (std::optional<std::string> bytes = ReadTable(file_, cursor_, name, error))
             out = std::move(*bytes);
-        else
+        else if (part != HelpPart::Windows || file_.Find(name))
             problems_.push_back({part, std::string(name) + ": " + error});
     };
     std::string system, windows;
@@ -303,12 +307,23 @@ void HelpReader::ReadSystem(std::string_view system) {
     for (const SystemRecord& record : records) {
         const std::string value = Text(TextAt(record.data, 0));
         switch (record.code) {
-        case 0: system_.contentsFile = StoredName(value); break;
-        case 1: system_.indexFile = StoredName(value); break;
-        case kSystemDefaultTopic: system_.defaultTopic = StoredName(value); break;
-        case kSystemTitle: system_.title = value; break;
-        case 5: system_.defaultWindow = value; break;
-        default: break;
+        case 0:
+            system_.contentsFile = StoredName(value);
+            break;
+        case 1:
+            system_.indexFile = StoredName(value);
+            break;
+        case kSystemDefaultTopic:
+            system_.defaultTopic = StoredName(value);
+            break;
+        case kSystemTitle:
+            system_.title = value;
+            break;
+        case 5:
+            system_.defaultWindow = value;
+            break;
+        default:
+            break;
         }
     }
 }
@@ -323,8 +338,8 @@ void HelpReader::ReadWindows(std::string_view bytes) {
     const std::uint32_t count = Le32(bytes, 0);
     const std::uint32_t size = Le32(bytes, 4);
     if (size < kMinWindowRecord || size > kMaxWindowRecord) {
-        problems_.push_back({HelpPart::Windows,
-                             "/#WINDOWS: records of " + std::to_string(size) + " bytes"});
+        problems_.push_back(
+            {HelpPart::Windows, "/#WINDOWS: records of " + std::to_string(size) + " bytes"});
         return;
     }
     const std::uint64_t held = (bytes.size() - kWindowsHeaderSize) / size;
@@ -431,8 +446,8 @@ SearchResults HelpReader::Search(std::string_view query, SearchMode mode) {
     std::string header(kFtsHeaderSize, '\0');
     if (entry.length < kFtsHeaderSize)
         return damaged("shorter than its header");
-    if (std::string error =
-            cursor_.Read(entry, 0, std::span(reinterpret_cast<std::uint8_t*>(header.data()), header.size()));
+    if (std::string error = cursor_.Read(
+            entry, 0, std::span(reinterpret_cast<std::uint8_t*>(header.data()), header.size()));
         !error.empty())
         return damaged(error);
     if (Le32(header, 0) != kFtsSignature)
@@ -465,7 +480,8 @@ SearchResults HelpReader::Search(std::string_view query, SearchMode mode) {
     const auto readNode = [&](std::uint64_t at) {
         if (at < kFtsHeaderSize || at > entry.length || nodeSize > entry.length - at)
             return std::string("a node beyond the index");
-        return cursor_.Read(entry, at, std::span(reinterpret_cast<std::uint8_t*>(node.data()), nodeSize));
+        return cursor_.Read(entry, at,
+                            std::span(reinterpret_cast<std::uint8_t*>(node.data()), nodeSize));
     };
 
     // Per topic: occurrences of each query word, and whether one is in the title.
@@ -511,7 +527,8 @@ SearchResults HelpReader::Search(std::string_view query, SearchMode mode) {
                 return damaged("the leaves run in a circle");
             if (std::string error = readNode(at); !error.empty())
                 return damaged(error);
-            const std::size_t end = nodeSize - std::min<std::size_t>(Le16(node, 6), nodeSize - kLeafHeaderSize);
+            const std::size_t end =
+                nodeSize - std::min<std::size_t>(Le16(node, 6), nodeSize - kLeafHeaderSize);
             std::string current;
             for (std::size_t p = kLeafHeaderSize; p < end && !beyondAll;) {
                 if (!NextWord(node, p, end, current) || p >= end)
@@ -541,10 +558,12 @@ SearchResults HelpReader::Search(std::string_view query, SearchMode mode) {
                 const std::optional<std::uint32_t> delta = bits.ScaleRoot(roots[0]);
                 const std::optional<std::uint32_t> count = delta ? bits.ScaleRoot(roots[1]) : delta;
                 if (!count)
-                    return damaged(bits.Error().empty() ? "word locations cut short" : bits.Error());
+                    return damaged(bits.Error().empty() ? "word locations cut short"
+                                                        : bits.Error());
                 for (std::uint32_t c = 0; c < *count; ++c) {
                     if (!bits.ScaleRoot(roots[2]))
-                        return damaged(bits.Error().empty() ? "word locations cut short" : bits.Error());
+                        return damaged(bits.Error().empty() ? "word locations cut short"
+                                                            : bits.Error());
                 }
                 bits.Align();
                 topic += *delta;
@@ -577,11 +596,12 @@ SearchResults HelpReader::Search(std::string_view query, SearchMode mode) {
         hit.inTitle = tally.title;
         hit.count = tally.count;
     }
-    std::stable_sort(results.hits.begin(), results.hits.end(), [](const SearchHit& a, const SearchHit& b) {
-        if (a.inTitle != b.inTitle)
-            return a.inTitle;
-        return a.count > b.count;
-    });
+    std::stable_sort(results.hits.begin(), results.hits.end(),
+                     [](const SearchHit& a, const SearchHit& b) {
+                         if (a.inTitle != b.inTitle)
+                             return a.inTitle;
+                         return a.count > b.count;
+                     });
     results.outcome = results.hits.empty() ? SearchOutcome::NothingFound : SearchOutcome::Found;
     return results;
 }

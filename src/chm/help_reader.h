@@ -28,11 +28,11 @@ namespace tbx::chm {
 struct HelpSystemInfo {
     std::string title;
     std::string defaultTopic;
-    std::string defaultWindow; // the name of a #WINDOWS record
-    std::string contentsFile;  // the .hhc
-    std::string indexFile;     // the .hhk
-    std::uint32_t language = 0; // LCID; 0 when #SYSTEM gives none
-    int codePage = 1252;        // the ANSI code page the help file's texts are in
+    std::string defaultWindow;   // the name of a #WINDOWS record
+    std::string contentsFile;    // the .hhc
+    std::string indexFile;       // the .hhk
+    std::uint32_t language = 0;  // LCID; 0 when #SYSTEM gives none
+    int codePage = 1252;         // the ANSI code page the help file's texts are in
     bool fullTextSearch = false; // the compiler says it wrote $FIftiMain
 };
 
