@@ -4,10 +4,12 @@
 #include "chm/page_words.h"
 #include "text/charset.h"
 #include "text/language.h"
+#include "text/text_case.h"
 
 #include <algorithm>
 #include <map>
 #include <span>
+#include <unordered_set>
 
 namespace tbx::chm {
 namespace {
@@ -65,14 +67,13 @@ std::string StoredName(std::string_view local) {
 
 // ---- Query folding -----------------------------------------------------------------
 
-// The one place the query is folded. Windows-1251 folds as the index we
-// write does; other code pages fold ASCII letters and keep the other bytes
-// of 0x80 and up as they are, until the text layer folds every code page.
+// The one place a query byte is folded, after the query is in lower case.
+// Windows-1251 folds as the index we write does; in other code pages ASCII
+// letters and digits and every byte of 0x80 and up belong to words, until
+// the text layer folds every code page.
 unsigned char FoldQueryByte(int codePage, unsigned char byte) {
     if (codePage == 1251)
         return FoldedWordByte(byte);
-    if (byte >= 'A' && byte <= 'Z')
-        return static_cast<unsigned char>(byte - 'A' + 'a');
     if ((byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') || byte >= 0x80)
         return byte;
     return 0;
@@ -207,7 +208,7 @@ bool Beyond(std::string_view word, std::string_view query) {
 
 std::vector<std::string> QueryWords(std::string_view utf8, int codePage) {
     std::vector<std::string> words(1);
-    for (const char c : text::Encode(utf8, codePage, text::Unmappable::Nearest)) {
+    for (const char c : text::Encode(ToLowerCase(utf8), codePage, text::Unmappable::Nearest)) {
         const unsigned char folded = FoldQueryByte(codePage, static_cast<unsigned char>(c));
         if (!folded) {
             if (!words.back().empty())
@@ -492,7 +493,6 @@ SearchResults HelpReader::Search(std::string_view query, SearchMode mode) {
         std::size_t lastWord = ~std::size_t{0};
     };
     std::map<std::uint32_t, Tally> tallies;
-    const std::uint64_t maxLeaves = entry.length / nodeSize;
 
     for (std::size_t w = 0; w < words.size(); ++w) {
         const std::string& word = words[w];
@@ -522,8 +522,10 @@ SearchResults HelpReader::Search(std::string_view query, SearchMode mode) {
                 at = *child;
         }
         std::vector<WordMatch> matches;
-        for (std::uint64_t leaves = 0; !beyondAll && at; ++leaves) {
-            if (leaves >= maxLeaves)
+        // Each leaf once: a chain that comes back to one is damaged.
+        std::unordered_set<std::uint64_t> visited;
+        while (!beyondAll && at) {
+            if (!visited.insert(at).second)
                 return damaged("the leaves run in a circle");
             if (std::string error = readNode(at); !error.empty())
                 return damaged(error);
