@@ -369,7 +369,8 @@ TEST(HelpReaderFilesTest, HhcRussianSiteSearchesAsPychmDoes) {
     const std::map<std::string, std::string> pages = {
         {"index.htm",
          "<html><head><meta charset=utf-8><title>Оглавление</title></head><body>"
-         "<a href=\"глава/колонна.htm\">1</a> <a href=second.htm>2</a> Колонна</body>"},
+         "<a href=\"глава/колонна.htm\">1</a> <a href=second.htm>2</a> <a href=many0.htm>3</a> "
+         "Колонна</body>"},
         {"глава/колонна.htm",
          Cp1251("<html><head>" + meta1251 +
                 "<title>Царговая колонна</title></head>"
@@ -380,6 +381,15 @@ TEST(HelpReaderFilesTest, HhcRussianSiteSearchesAsPychmDoes) {
     };
     for (const auto& [name, bytes] : pages)
         test::WriteFile(site / name, bytes);
+    // Enough words for several leaves under an index node, so that a
+    // prefix runs along the chain of leaves.
+    for (int page = 0; page < 3; ++page) {
+        std::string many = "<html><head><meta charset=utf-8><title>Слова " + std::to_string(page) +
+                           "</title></head><body><a href=many" + std::to_string(page + 1) + ".htm>";
+        for (int i = 0; i < 1000; ++i)
+            many += " слово" + std::to_string(10000 + 1000 * page + i) + (i % 7 ? "" : " царгами");
+        test::WriteFile(site / ("many" + std::to_string(page) + ".htm"), many);
+    }
     const std::string chm = dir / "help.chm";
     test::WriteFile(site / "help.hhp",
                     "[OPTIONS]\r\nCompiled file=" + chm +
@@ -391,6 +401,13 @@ TEST(HelpReaderFilesTest, HhcRussianSiteSearchesAsPychmDoes) {
 
     std::unique_ptr<ChmFile> file = OpenChm(chm);
     ASSERT_TRUE(file);
+    {
+        const ChmEntry index = file->Entry(file->Find("/$FIftiMain").value());
+        std::uint8_t header[0x1A];
+        ChmCursor cursor(*file);
+        ASSERT_EQ(cursor.Read(index, 0, header), "");
+        ASSERT_GE(GetLe16(header + 0x18), 2) << "the index has no index nodes";
+    }
     HelpReader reader(*file);
     EXPECT_EQ(reader.System().title, "Справка");
     std::set<std::pair<std::string, std::string>> topics;
@@ -400,24 +417,32 @@ TEST(HelpReaderFilesTest, HhcRussianSiteSearchesAsPychmDoes) {
         topics.emplace(topic->name, topic->title);
     }
     const std::set<std::pair<std::string, std::string>> expected = {
-        {"/index.htm", "Оглавление"},
-        {"/глава/колонна.htm", "Царговая колонна"},
-        {"/second.htm", "Вторая"}};
+        {"/index.htm", "Оглавление"}, {"/глава/колонна.htm", "Царговая колонна"},
+        {"/second.htm", "Вторая"},    {"/many0.htm", "Слова 0"},
+        {"/many1.htm", "Слова 1"},    {"/many2.htm", "Слова 2"}};
     EXPECT_EQ(topics, expected);
-    EXPECT_EQ(Names(reader.Search("царг", SearchMode::Prefix)),
-              (Hits{{"глава/колонна.htm", "Царговая колонна"}, {"second.htm", "Вторая"}}));
+    // A title hit first, then by count: "царгами" 143 times on each "Слова" page.
+    const Hits prefix = Names(reader.Search("царг", SearchMode::Prefix));
+    ASSERT_EQ(prefix.size(), 5u);
+    EXPECT_EQ(prefix.front().first, "глава/колонна.htm");
+    EXPECT_EQ(prefix.back().first, "second.htm");
     ExpectSameAsPychm(chm, {{'P', "колонна"},
                             {'P', "колонн"},
                             {'W', "колоннами"},
                             {'P', "царг"},
-                            {'W', "царга"},
+                            {'P', "царга"},
                             {'W', "царговая"},
                             {'P', "ц"},
                             {'W', "ректификационная"},
                             {'W', "hello"},
                             {'P', "wor"},
                             {'W', "нет"},
-                            {'P', "я"}});
+                            {'P', "я"},
+                            {'P', "слово1"},
+                            {'P', "слово12"},
+                            {'W', "слово12999"},
+                            {'W', "слово10000"},
+                            {'W', "царгами"}});
 }
 
 fs::path References() {
