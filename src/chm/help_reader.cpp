@@ -47,6 +47,10 @@ std::uint32_t Le32(std::string_view bytes, std::size_t at) {
 std::uint16_t Le16(std::string_view bytes, std::size_t at) {
     return GetLe16(reinterpret_cast<const std::uint8_t*>(bytes.data() + at));
 }
+// The bytes of s from offset from on, for a cursor to fill.
+std::span<std::uint8_t> Writable(std::string& s, std::size_t from) {
+    return {reinterpret_cast<std::uint8_t*>(s.data()) + from, s.size() - from};
+}
 bool Fits(std::string_view bytes, std::uint64_t at, std::uint64_t size) {
     return at <= bytes.size() && size <= bytes.size() - at;
 }
@@ -113,7 +117,6 @@ public:
     }
 
     void Align() { bit_ = 8; }
-    bool AtEnd() { return bit_ >= 8 && at_ + position_ >= end_ && Fill(); }
     const std::string& Error() const { return error_; }
 
 private:
@@ -216,7 +219,7 @@ public:
         std::string header(kFtsHeaderSize, '\0');
         if (entry_.length < kFtsHeaderSize)
             return "shorter than its header";
-        if (std::string error = cursor_.Read(entry_, 0, Bytes(header)); !error.empty())
+        if (std::string error = cursor_.Read(entry_, 0, Writable(header, 0)); !error.empty())
             return error;
         if (Le32(header, 0) != kFtsSignature)
             return "no index signature";
@@ -309,14 +312,10 @@ public:
     }
 
 private:
-    static std::span<std::uint8_t> Bytes(std::string& s) {
-        return {reinterpret_cast<std::uint8_t*>(s.data()), s.size()};
-    }
-
     std::string ReadNode(std::uint64_t at) {
         if (at < kFtsHeaderSize || at > entry_.length || nodeSize_ > entry_.length - at)
             return "a node beyond the index";
-        return cursor_.Read(entry_, at, Bytes(node_));
+        return cursor_.Read(entry_, at, Writable(node_, 0));
     }
 
     // Down one index node: the first key not below the word (the last word
@@ -350,6 +349,32 @@ private:
     std::string node_;
 };
 
+// The whole of an entry of at most kMaxTableSize bytes; nothing, with why,
+// when it is missing or cannot be read.
+std::optional<std::string> ReadTable(const ChmFile& file, ChmCursor& cursor, std::string_view name,
+                                     std::string& error) {
+    const std::optional<std::size_t> index = file.Find(name);
+    if (!index) {
+        error = "missing";
+        return std::nullopt;
+    }
+    const ChmEntry entry = file.Entry(*index);
+    if (entry.length > kMaxTableSize) {
+        error = "claims " + std::to_string(entry.length) + " bytes";
+        return std::nullopt;
+    }
+    std::string bytes;
+    while (bytes.size() < entry.length) {
+        const std::size_t at = bytes.size();
+        bytes.resize(
+            at + static_cast<std::size_t>(std::min<std::uint64_t>(kReadPiece, entry.length - at)));
+        error = cursor.Read(entry, at, Writable(bytes, at));
+        if (!error.empty())
+            return std::nullopt;
+    }
+    return bytes;
+}
+
 } // namespace
 
 std::vector<std::string> QueryWords(std::string_view utf8, int codePage) {
@@ -370,42 +395,10 @@ std::vector<std::string> QueryWords(std::string_view utf8, int codePage) {
     return words;
 }
 
-// The help-level tables as read, and what the index header says.
+// The help-level tables as read.
 struct HelpReader::Tables {
     std::string strings, topics, urltbl, urlstr;
 };
-
-namespace {
-
-// The whole of an entry of at most kMaxTableSize bytes; nothing, with why,
-// when it is missing or cannot be read.
-std::optional<std::string> ReadTable(const ChmFile& file, ChmCursor& cursor, std::string_view name,
-                                     std::string& error) {
-    const std::optional<std::size_t> index = file.Find(name);
-    if (!index) {
-        error = "missing";
-        return std::nullopt;
-    }
-    const ChmEntry entry = file.Entry(*index);
-    if (entry.length > kMaxTableSize) {
-        error = "claims " + std::to_string(entry.length) + " bytes";
-        return std::nullopt;
-    }
-    std::string bytes;
-    while (bytes.size() < entry.length) {
-        const std::size_t at = bytes.size();
-        bytes.resize(
-            at + static_cast<std::size_t>(std::min<std::uint64_t>(kReadPiece, entry.length - at)));
-        error = cursor.Read(
-            entry, at,
-            std::span(reinterpret_cast<std::uint8_t*>(bytes.data()) + at, bytes.size() - at));
-        if (!error.empty())
-            return std::nullopt;
-    }
-    return bytes;
-}
-
-} // namespace
 
 HelpReader::HelpReader(const ChmFile& file)
     : file_(file), cursor_(file), tables_(std::make_unique<Tables>()) {
@@ -452,25 +445,33 @@ void HelpReader::ReadSystem(std::string_view system) {
     if (system_.language)
         system_.codePage = text::AnsiCodePage(system_.language);
     for (const SystemRecord& record : records) {
-        const std::string value = Text(TextAt(record.data, 0));
+        std::string* text = nullptr;
+        bool fileName = true;
         switch (record.code) {
         case 0:
-            system_.contentsFile = StoredName(value);
+            text = &system_.contentsFile;
             break;
         case 1:
-            system_.indexFile = StoredName(value);
+            text = &system_.indexFile;
             break;
         case kSystemDefaultTopic:
-            system_.defaultTopic = StoredName(value);
+            text = &system_.defaultTopic;
             break;
         case kSystemTitle:
-            system_.title = value;
+            text = &system_.title;
+            fileName = false;
             break;
         case 5:
-            system_.defaultWindow = value;
+            text = &system_.defaultWindow;
+            fileName = false;
             break;
         default:
             break;
+        }
+        if (text) {
+            *text = Text(TextAt(record.data, 0));
+            if (fileName)
+                *text = StoredName(*text);
         }
     }
 }
