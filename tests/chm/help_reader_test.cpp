@@ -263,6 +263,7 @@ TEST_F(HelpReaderTest, MissingAndDamagedPartsAreSaidAndTheRestIsRead) {
         std::vector<HelpPart> problems;
         std::size_t topics;
         std::string query = "колонна";
+        std::string window = "main"; // the default window's name
     } cases[] = {
         {"no index", "/$FIftiMain", "-", SearchOutcome::NoIndex, {}, 3},
         {"index cut to its header",
@@ -292,14 +293,30 @@ TEST_F(HelpReaderTest, MissingAndDamagedPartsAreSaidAndTheRestIsRead) {
          {},
          3,
          "яяя"},
-        {"no #SYSTEM", "/#SYSTEM", "-", SearchOutcome::Found, {HelpPart::System}, 3},
-        {"no #STRINGS", "/#STRINGS", "-", SearchOutcome::Found, {HelpPart::Strings}, 3},
+        {"no #SYSTEM",
+         "/#SYSTEM",
+         "-",
+         SearchOutcome::Found,
+         {HelpPart::System},
+         3,
+         "колонна",
+         "other"}, // no default named: the first
+        {"no #STRINGS",
+         "/#STRINGS",
+         "-",
+         SearchOutcome::Found,
+         {HelpPart::Strings},
+         3,
+         "колонна",
+         ""}, // the windows lose their names
         {"#WINDOWS of short records",
          "/#WINDOWS",
          std::string("\1\0\0\0\x10\0\0\0", 8),
          SearchOutcome::Found,
          {HelpPart::Windows},
-         3},
+         3,
+         "колонна",
+         ""},
         {"#TOPICS cut inside its second entry",
          "/#TOPICS",
          good.at("/#TOPICS").substr(0, 20),
@@ -322,6 +339,8 @@ TEST_F(HelpReaderTest, MissingAndDamagedPartsAreSaidAndTheRestIsRead) {
             parts.push_back(problem.part);
         EXPECT_EQ(parts, c.problems) << c.what;
         EXPECT_EQ(reader.TopicCount(), c.topics) << c.what;
+        const HelpWindow* window = reader.DefaultWindow();
+        EXPECT_EQ(window ? window->name : "", c.window) << c.what;
         const SearchResults results = reader.Search(c.query, SearchMode::WholeWord);
         EXPECT_EQ(results.outcome, c.search) << c.what << ": " << results.problem;
         EXPECT_TRUE(results.outcome != SearchOutcome::Damaged || !results.problem.empty())
