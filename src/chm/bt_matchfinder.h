@@ -77,7 +77,7 @@ public:
         while (cur != kNone && cur >= lowest && depth-- > 0) {
             const std::uint8_t* from = data_ + cur;
             if (from[length] == in[length]) {
-                length = Extend(from, in, length + 1, nice);
+                length = MatchLength(from, in, length + 1, nice);
                 if (record && length > best) {
                     best = length;
                     out.push_back({length, static_cast<std::uint32_t>(pos - cur)});
@@ -85,7 +85,7 @@ public:
                 if (length >= nice) {
                     // cur is pos as far as the tree tells: pos takes its place.
                     if (record && nice < maxLength)
-                        out.back().length = Extend(from, in, length, maxLength);
+                        out.back().length = MatchLength(from, in, length, maxLength);
                     *lessSlot = children_[2 * cur];
                     *greaterSlot = children_[2 * cur + 1];
                     return;
@@ -108,6 +108,22 @@ public:
         *greaterSlot = kNone;
     }
 
+    // Bytes that a and b share, knowing the first n agree, up to limit.
+    static std::uint32_t MatchLength(const std::uint8_t* a, const std::uint8_t* b,
+                                     std::uint32_t n, std::uint32_t limit) {
+        while (n + 8 <= limit) {
+            std::uint64_t x, y;
+            std::memcpy(&x, a + n, 8);
+            std::memcpy(&y, b + n, 8);
+            if (x != y)
+                return n + static_cast<std::uint32_t>(std::countr_zero(x ^ y) / 8);
+            n += 8;
+        }
+        while (n < limit && a[n] == b[n])
+            ++n;
+        return n;
+    }
+
 private:
     static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
     static constexpr unsigned kHash3Bits = 15;
@@ -123,22 +139,6 @@ private:
     }
     static std::uint32_t Hash4(std::uint32_t bytes) {
         return (bytes * 0x9E3779B1u) >> (32 - kHash4Bits);
-    }
-
-    // Bytes that a and b share, knowing the first n agree, up to limit.
-    static std::uint32_t Extend(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t n,
-                                std::uint32_t limit) {
-        while (n + 8 <= limit) {
-            std::uint64_t x, y;
-            std::memcpy(&x, a + n, 8);
-            std::memcpy(&y, b + n, 8);
-            if (x != y)
-                return n + static_cast<std::uint32_t>(std::countr_zero(x ^ y) / 8);
-            n += 8;
-        }
-        while (n < limit && a[n] == b[n])
-            ++n;
-        return n;
     }
 
     const std::uint8_t* data_ = nullptr;

@@ -1,36 +1,21 @@
 #include "chm/lzx_near_optimal_parse.h"
 
-#include "chm/huffman.h"
-
 #include <algorithm>
 #include <limits>
 
 namespace tbx::chm {
-namespace {
-
-// What a symbol no code of the last pass held is taken to cost: about what
-// a rare one costs, so that the next pass may still choose it.
-constexpr std::uint32_t kUnusedBits = 14;
-
-constexpr unsigned MainSymbolOf(const LzxItem& item) {
-    return item.length == 0 ? item.value
-                            : kLzxNumChars + LzxPositionSlot(item.value) * 8 +
-                                  std::min(item.length - kLzxMinMatch, kLzxPrimaryLengths);
-}
-
-} // namespace
 
 void LzxNearOptimalParser::Parse(const std::uint8_t* data, std::size_t size,
                                  std::uint32_t maxDistance, unsigned mainSymbols,
                                  std::vector<LzxItem>& items,
                                  std::vector<std::size_t>& frameStarts) {
     data_ = data;
-    mainSymbols_ = mainSymbols;
     finder_.Reset(data, size, maxDistance);
     FindMatches(size);
     nodes_.resize(kLzxFrameSize + 1);
+    reps_.resize(kLzxFrameSize + 1);
     for (unsigned pass = 0; pass < kPasses; ++pass) {
-        SetModel(items);
+        model_.Build(items, mainSymbols);
         items.clear();
         frameStarts.clear();
         LzxRepeatQueue rep;
@@ -78,26 +63,6 @@ void LzxNearOptimalParser::FindMatches(std::size_t size) {
     starts_[size] = static_cast<std::uint32_t>(matches_.size());
 }
 
-// The model from the code lengths the items' symbol counts give.
-void LzxNearOptimalParser::SetModel(const std::vector<LzxItem>& items) {
-    std::vector<std::uint32_t> main(mainSymbols_, 0);
-    std::vector<std::uint32_t> length(kLzxLengthSymbols, 0);
-    for (const LzxItem& item : items) {
-        ++main[MainSymbolOf(item)];
-        if (item.length >= kLzxMinMatch + kLzxPrimaryLengths)
-            ++length[item.length - kLzxMinMatch - kLzxPrimaryLengths];
-    }
-    const auto costs = [](const std::vector<std::uint32_t>& counts, std::vector<std::uint32_t>& to) {
-        std::vector<std::uint8_t> bits(counts.size());
-        BuildCodeLengths(counts, kLzxMaxCodeLength, bits);
-        to.resize(counts.size());
-        for (std::size_t s = 0; s < counts.size(); ++s)
-            to[s] = (counts[s] != 0 ? bits[s] : kUnusedBits) * kScale;
-    };
-    costs(main, model_.main);
-    costs(length, model_.length);
-}
-
 void LzxNearOptimalParser::ParseFrame(std::size_t begin, std::size_t end, LzxRepeatQueue& rep,
                                       std::vector<LzxItem>& items) {
     const std::size_t n = end - begin;
@@ -105,29 +70,48 @@ void LzxNearOptimalParser::ParseFrame(std::size_t begin, std::size_t end, LzxRep
     constexpr std::uint32_t kUnreached = std::numeric_limits<std::uint32_t>::max();
     for (std::size_t i = 1; i <= n; ++i)
         nodes_[i].cost = kUnreached;
-    nodes_[0] = {0, {0, 0}, rep};
+    nodes_[0] = {0, 0};
+    reps_[0] = rep;
 
     // Lengths past the primary ones pay a length symbol too.
     std::array<std::uint32_t, kLzxMaxMatch + 1> lengthCost{};
     for (unsigned l = kLzxMinMatch + kLzxPrimaryLengths; l <= kLzxMaxMatch; ++l)
         lengthCost[l] = model_.length[l - kLzxMinMatch - kLzxPrimaryLengths];
-    const auto matchCost = [&](unsigned slot, std::uint32_t length) {
-        return model_.main[kLzxNumChars + slot * 8 +
-                           std::min(length - kLzxMinMatch, kLzxPrimaryLengths)] +
-               lengthCost[length];
+    const auto relax = [&](std::size_t to, std::uint32_t total, std::uint32_t item) {
+        Node& target = nodes_[to];
+        if (total < target.cost)
+            target = {total, item};
+    };
+    // Offers the lengths [from, to] of a match with the main symbols of
+    // slot, for cost bits on top of the symbols.
+    const auto offer = [&](std::size_t i, std::uint32_t cost, unsigned slot, std::uint32_t from,
+                           std::uint32_t to, std::uint32_t code) {
+        const std::uint32_t* main = &model_.main[kLzxNumChars + slot * 8 - kLzxMinMatch];
+        constexpr std::uint32_t kLong = kLzxMinMatch + kLzxPrimaryLengths;
+        std::uint32_t l = from;
+        for (; l <= to && l < kLong; ++l)
+            relax(i + l, cost + main[l], l << kValueBits | code);
+        const std::uint32_t longCost = cost + main[kLong];
+        for (; l <= to; ++l)
+            relax(i + l, longCost + lengthCost[l], l << kValueBits | code);
     };
 
     for (std::size_t i = 0; i < n; ++i) {
-        const Node& node = nodes_[i];
-        const std::uint32_t cost = node.cost;
         const std::size_t pos = begin + i;
-        const auto relax = [&](std::size_t to, std::uint32_t total, LzxItem item,
-                               const LzxRepeatQueue& after) {
-            Node& target = nodes_[to];
-            if (total < target.cost)
-                target = {total, item, after};
-        };
-        relax(i + 1, cost + model_.main[in[i]], {0, in[i]}, node.rep);
+        const std::uint32_t cost = nodes_[i].cost;
+        if (i > 0) {
+            // The queue after the item that ends here.
+            const std::uint32_t item = nodes_[i].item;
+            const std::uint32_t length = item >> kValueBits;
+            if (length == 0) {
+                reps_[i] = reps_[i - 1];
+            } else {
+                reps_[i] = reps_[i - length];
+                reps_[i].Apply(item & ((1u << kValueBits) - 1));
+            }
+        }
+        const LzxRepeatQueue& queue = reps_[i];
+        relax(i + 1, cost + model_.main[in[i]], in[i]);
         const auto limit = static_cast<std::uint32_t>(std::min<std::size_t>(kLzxMaxMatch, n - i));
         if (limit < kLzxMinMatch)
             continue;
@@ -135,20 +119,13 @@ void LzxNearOptimalParser::ParseFrame(std::size_t begin, std::size_t end, LzxRep
         // Matches at the repeated offsets: no footer. A queue entry equal to
         // one before it is sent more cheaply by that one.
         for (unsigned k = 0; k < 3; ++k) {
-            const std::uint32_t distance = node.rep[k];
-            if (distance > pos || (k > 0 && distance == node.rep[0]) ||
-                (k > 1 && distance == node.rep[1]))
+            const std::uint32_t distance = queue[k];
+            if (distance > pos || (k > 0 && distance == queue[0]) ||
+                (k > 1 && distance == queue[1]))
                 continue;
-            const std::uint8_t* from = in + i - distance;
-            std::uint32_t length = 0;
-            while (length < limit && from[length] == in[i + length])
-                ++length;
-            if (length < kLzxMinMatch)
-                continue;
-            LzxRepeatQueue after = node.rep;
-            after.Apply(k);
-            for (std::uint32_t l = kLzxMinMatch; l <= length; ++l)
-                relax(i + l, cost + matchCost(k, l), {l, k}, after);
+            const std::uint32_t length = BtMatchFinder::MatchLength(in + i - distance, in + i, 0, limit);
+            if (length >= kLzxMinMatch)
+                offer(i, cost, k, kLzxMinMatch, length, k);
         }
 
         // The finder's matches: each is the nearest of its length, and
@@ -156,30 +133,30 @@ void LzxNearOptimalParser::ParseFrame(std::size_t begin, std::size_t end, LzxRep
         std::uint32_t shortest = kLzxMinMatch + 1;
         for (std::uint32_t m = starts_[pos]; m < starts_[pos + 1]; ++m) {
             const FoundMatch match = matches_[m];
-            const std::uint32_t length = match.length;
-            if (match.distance != node.rep[0] && match.distance != node.rep[1] &&
-                match.distance != node.rep[2]) {
+            if (match.distance != queue[0] && match.distance != queue[1] &&
+                match.distance != queue[2]) {
                 const std::uint32_t code = match.distance + 2;
                 const unsigned slot = LzxPositionSlot(code);
-                const std::uint32_t footer = kLzxExtraBits[slot] * kScale;
-                LzxRepeatQueue after = node.rep;
-                after.Apply(code);
-                for (std::uint32_t l = shortest; l <= length; ++l)
-                    relax(i + l, cost + footer + matchCost(slot, l), {l, code}, after);
+                offer(i, cost + kLzxExtraBits[slot] * LzxCostModel::kScale, slot, shortest, match.length, code);
             }
-            shortest = length + 1;
+            shortest = match.length + 1;
         }
     }
 
     // The path, read back from the end.
     reversed_.clear();
     for (std::size_t i = n; i > 0;) {
-        const LzxItem item = nodes_[i].item;
-        reversed_.push_back(item);
-        i -= item.length == 0 ? 1 : item.length;
+        const std::uint32_t item = nodes_[i].item;
+        const std::uint32_t length = item >> kValueBits;
+        reversed_.push_back({length, item & ((1u << kValueBits) - 1)});
+        i -= length == 0 ? 1 : length;
     }
     items.insert(items.end(), reversed_.rbegin(), reversed_.rend());
-    rep = nodes_[n].rep;
+    // The queue at the end, from the last item.
+    const LzxItem last = reversed_.front();
+    rep = reps_[n - (last.length == 0 ? 1 : last.length)];
+    if (last.length != 0)
+        rep.Apply(last.value);
 }
 
 } // namespace tbx::chm
