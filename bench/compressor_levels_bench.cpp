@@ -1,6 +1,7 @@
 // The compressor's two levels against the size references, on one site:
 // the generated 2,000-page Russian site, or a folder given on the command
-// line (the Python docs, a Doxygen tree), copied first.
+// line (the Python docs, a Doxygen tree), copied first without the
+// symbolic links in it.
 //   - hhc at its default level and with --best, and chmcmd, on a project
 //     that lists every file: wall time, CPU time, help-file bytes per site
 //     byte;
@@ -69,7 +70,8 @@ int main(int argc, char** argv) {
     if (generated)
         tbx::bench::MakeSite(site, 2000);
     else
-        fs::copy(argv[1], site, fs::copy_options::recursive | fs::copy_options::skip_symlinks);
+        fs::copy(fs::canonical(argv[1]), site,
+                 fs::copy_options::recursive | fs::copy_options::skip_symlinks);
 
     std::vector<std::string> names;
     std::uint64_t siteBytes = 0;

@@ -3,9 +3,8 @@
 // finder meets in one reset interval is kept, then each frame is parsed as
 // the cheapest path through its bytes under a model of what each literal
 // and match costs in bits. The model comes from the Huffman code lengths
-// of the parse before (the lazy one first), and the parse is run again
-// with the model it yields: a few passes settle on a parse and codes that
-// suit each other.
+// of the parse before (the lazy one first); further passes would parse
+// again with the model each yields.
 //
 // The cheapest path to each place carries the repeated offsets of its own
 // matches, so a match at one of them is costed as a repeat: that is what
@@ -26,11 +25,12 @@ public:
     // Tuning, measured on the generated Russian site: places the tree
     // search visits (from 24 to 64 changed the output by under 0.001 %),
     // the match length past which the tree is not ordered further and the
-    // place's match is taken whole, and the parse passes (a second saves
-    // 0.12 % for a quarter more time, a third 0.02 % more).
+    // place's match is taken whole, and the parse passes after the lazy
+    // parse's (a second saves 0.12 % for a quarter more time, which would
+    // make the level slower than wimlib's slowest at no real gain).
     static constexpr unsigned kDepth = 32;
     static constexpr unsigned kNiceLength = 128;
-    static constexpr unsigned kPasses = 2;
+    static constexpr unsigned kPasses = 1;
 
     // Parses data[0, size) (one reset interval, offsets at most
     // maxDistance, mainSymbols main-tree symbols) into items, which on entry

@@ -313,6 +313,45 @@ TEST_F(HhcTest, IndexPageOverCyrillicNamesBuildsEveryListedPageIn) {
                   std::string(kIndexPageTitle) + "=" + kIndexPageName + ";Zeta.HTM=Zeta.HTM");
 }
 
+// hhc --best and the project's "Compression=best" ask for the same
+// smaller level; every reader reads every file of either back.
+TEST_F(HhcTest, BestCompressionBySwitchOrProjectKeyIsSmallerAndReadsBack) {
+    const fs::path site = root.Path() / "site";
+    const fs::path start = bench::MakeSite(site, 12);
+    std::map<std::string, std::string> files;
+    std::string list;
+    for (const auto& entry : fs::recursive_directory_iterator(site)) {
+        if (!entry.is_regular_file())
+            continue;
+        const std::string name = fs::relative(entry.path(), site).generic_string();
+        files["/site/" + name] = ReadFile(entry.path());
+        list += "site/" + name + "\r\n"; // as the project's folder names it
+    }
+    // Help files of one name, in folders of their own: the name is inside.
+    const auto output = [&](const std::string& name) { return root.Path() / name / "help.chm"; };
+    const auto project = [&](const std::string& name, bool key) {
+        const fs::path path = root.Path() / (name + ".hhp");
+        fs::create_directories(output(name).parent_path());
+        WriteFile(path, "[OPTIONS]\r\nCompiled file=" + output(name).string() +
+                            "\r\nDefault topic=site/" + start.filename().string() + "\r\n" +
+                            (key ? "Compression=BEST\r\n" : "") + "\r\n[FILES]\r\n" + list);
+        return path.string();
+    };
+    std::map<std::string, std::uintmax_t> sizes;
+    for (const auto& [name, args] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+             {"default", {project("default", false)}},
+             {"switch", {"--best", project("switch", false)}},
+             {"key", {project("key", true)}}}) {
+        SCOPED_TRACE(name);
+        const HhcRun run = RunHhc(args);
+        ASSERT_TRUE(run.Succeeded()) << Show(run);
+        test::ExpectHelpFileHolds(output(name), files);
+        sizes[name] = fs::file_size(output(name));
+    }
+    EXPECT_LT(sizes["switch"], sizes["default"]);
+    EXPECT_EQ(sizes["key"], sizes["switch"]);
+}
+
 // The job's project with every option that reaches the window: #SYSTEM
 // holds the title, the language, the start page and the window's name, and
 // #WINDOWS every field of the window definition the project gives.
