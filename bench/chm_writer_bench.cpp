@@ -78,9 +78,8 @@ void BM_LzxCompress(benchmark::State& state) {
     std::size_t compressed = 0;
     const double cpuBefore = CpuSeconds();
     for (auto _ : state) {
-        const tbx::chm::LzxStream stream =
-            tbx::chm::LzxCompress(site.joined, tbx::chm::kDefaultWindowBits, threads, {}, nullptr,
-                                  level);
+        const tbx::chm::LzxStream stream = tbx::chm::LzxCompress(
+            site.joined, tbx::chm::kDefaultWindowBits, threads, {}, nullptr, level);
         compressed = stream.bytes.size();
         benchmark::DoNotOptimize(stream.bytes.data());
     }
@@ -91,8 +90,8 @@ void BM_LzxCompress(benchmark::State& state) {
     state.counters["input_MB"] = static_cast<double>(site.joined.size()) / 1e6;
     state.counters["output_MB"] = static_cast<double>(compressed) / 1e6;
     state.counters["MB_per_cpu_s"] = input / 1e6 / cpu;
-    state.counters["out_per_in"] = static_cast<double>(compressed) /
-                                   static_cast<double>(site.joined.size());
+    state.counters["out_per_in"] =
+        static_cast<double>(compressed) / static_cast<double>(site.joined.size());
 }
 
 // Wall time of the same work on two threads over one thread, measured
@@ -183,8 +182,9 @@ void BM_WriterAgainstChmcmd(benchmark::State& state) {
 }
 
 BENCHMARK(BM_LzxCompress)
-    ->ArgsProduct({{1, 2}, {static_cast<int>(tbx::chm::LzxLevel::Default),
-                            static_cast<int>(tbx::chm::LzxLevel::Best)}})
+    ->ArgsProduct({{1, 2},
+                   {static_cast<int>(tbx::chm::LzxLevel::Default),
+                    static_cast<int>(tbx::chm::LzxLevel::Best)}})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MinTime(3);

@@ -109,8 +109,8 @@ public:
     }
 
     // Bytes that a and b share, knowing the first n agree, up to limit.
-    static std::uint32_t MatchLength(const std::uint8_t* a, const std::uint8_t* b,
-                                     std::uint32_t n, std::uint32_t limit) {
+    static std::uint32_t MatchLength(const std::uint8_t* a, const std::uint8_t* b, std::uint32_t n,
+                                     std::uint32_t limit) {
         while (n + 8 <= limit) {
             std::uint64_t x, y;
             std::memcpy(&x, a + n, 8);

@@ -2,6 +2,8 @@
 
 #include "chm/huffman.h"
 
+#include <algorithm>
+
 namespace tbx::chm {
 namespace {
 

@@ -1,7 +1,7 @@
 #pragma once
 // What each LZX symbol is taken to cost while parsing: the code lengths an
-// earlier parse of the same interval would get. The parses weigh literals
-// and matches by it rather than by fixed guesses.
+// earlier parse of the same interval would get. The near-optimal parse
+// weighs literals and matches by it rather than by fixed guesses.
 
 #include "chm/lzx_lazy_parse.h"
 
@@ -18,14 +18,6 @@ struct LzxCostModel {
 
     // From the symbol counts of items, in a main tree of mainSymbols.
     void Build(const std::vector<LzxItem>& items, unsigned mainSymbols);
-
-    // A match of length bytes in position slot, footer bits not counted.
-    std::uint32_t Match(unsigned slot, std::uint32_t bytes) const {
-        const std::uint32_t header = std::min(bytes - kLzxMinMatch, kLzxPrimaryLengths);
-        return main[kLzxNumChars + slot * 8 + header] +
-               (header == kLzxPrimaryLengths ? length[bytes - kLzxMinMatch - kLzxPrimaryLengths]
-                                             : 0);
-    }
 };
 
 } // namespace tbx::chm

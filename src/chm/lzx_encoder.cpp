@@ -431,7 +431,7 @@ LzxStream LzxCompress(std::span<const std::uint8_t> data, unsigned windowBits, u
     run.stop = stop;
     run.makeWorker = [&]() -> SlotWorker {
         return [&, encoder = LzxIntervalEncoder(windowBits, level)](std::size_t slot,
-                                                             std::size_t task) mutable {
+                                                                    std::size_t task) mutable {
             const auto [begin, end] = slice(task);
             for (std::size_t at = begin; at < end; at += intervalSize) {
                 const std::size_t length = std::min(intervalSize, end - at);

@@ -123,7 +123,8 @@ void LzxNearOptimalParser::ParseFrame(std::size_t begin, std::size_t end, LzxRep
             if (distance > pos || (k > 0 && distance == queue[0]) ||
                 (k > 1 && distance == queue[1]))
                 continue;
-            const std::uint32_t length = BtMatchFinder::MatchLength(in + i - distance, in + i, 0, limit);
+            const std::uint32_t length =
+                BtMatchFinder::MatchLength(in + i - distance, in + i, 0, limit);
             if (length >= kLzxMinMatch)
                 offer(i, cost, k, kLzxMinMatch, length, k);
         }
@@ -137,7 +138,8 @@ void LzxNearOptimalParser::ParseFrame(std::size_t begin, std::size_t end, LzxRep
                 match.distance != queue[2]) {
                 const std::uint32_t code = match.distance + 2;
                 const unsigned slot = LzxPositionSlot(code);
-                offer(i, cost + kLzxExtraBits[slot] * LzxCostModel::kScale, slot, shortest, match.length, code);
+                offer(i, cost + kLzxExtraBits[slot] * LzxCostModel::kScale, slot, shortest,
+                      match.length, code);
             }
             shortest = match.length + 1;
         }

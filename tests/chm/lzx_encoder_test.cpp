@@ -57,8 +57,8 @@ TEST(LzxEncoder, StreamDecodesBackTheSameOnAnyThreadCountInBoundedFrames) {
         {"best: text", test::Prose(1, 300'000), LzxBlockType::Verbatim, 16, LzxLevel::Best},
         {"best: runs", test::Runs(3, 200'001), LzxBlockType::Verbatim, 16, LzxLevel::Best},
         {"best: records", test::Records(5, 150'000), LzxBlockType::Aligned, 16, LzxLevel::Best},
-        {"best: stored, then compressed", test::RandomBytes(5, 45'000),
-         LzxBlockType::Uncompressed, 16, LzxLevel::Best},
+        {"best: stored, then compressed", test::RandomBytes(5, 45'000), LzxBlockType::Uncompressed,
+         16, LzxLevel::Best},
         {"best: window of 2 MiB", test::Prose(7, 2'200'000), LzxBlockType::Verbatim, 21,
          LzxLevel::Best},
     };

@@ -1083,7 +1083,10 @@ TEST_F(HhcTest, EveryLanguageKeepsItsTitleCaptionAndTopicTitles) {
 // ways, references in titles, full-text search. The expected digest is the
 // SHA-256 of the file the hhc of commit f7bddd9 (the last before the text
 // layer) wrote for this very project: the test was run once with that hhc
-// in place of TBX_HHC_PATH.
+// in place of TBX_HHC_PATH. When the default LZX parse took longer chains
+// the digest became that of the new file, after checking that the two files
+// differ only in the compressed section (every stored file and every other
+// directory entry the same, by extract_chmLib and enum_chmLib).
 TEST_F(HhcTest, RussianJobProjectsCompileToTheBytesTheyDidBefore) {
     const fs::path site = root.Path() / "сайт";
     WriteAll(
@@ -1127,7 +1130,7 @@ TEST_F(HhcTest, RussianJobProjectsCompileToTheBytesTheyDidBefore) {
     const ProcessOutcome hashed =
         sha.Wait([&](std::string_view line) { digest = line.substr(0, 64); });
     ASSERT_TRUE(hashed.exited && hashed.exitCode == 0) << hashed.errorOutput;
-    EXPECT_EQ(digest, "b2fb600b89c9bbf7931b147162dcceefd8eb7c05f11d491ca0075b94eb10bc03");
+    EXPECT_EQ(digest, "152001d8cfc6653f207099d34ef372409d4e54cb34cff26193b03b3790a15e95");
 }
 
 } // namespace
