@@ -1,6 +1,6 @@
 // The LZX encoder against our decoder: any bytes come back as they went
-// in. The first byte chooses the window (2^16..2^21), the second the thread
-// count (1..4); the rest is the data. The stream must also be the one a
+// in. The first byte chooses the window (2^16..2^21) and the level, the
+// second the thread count (1..4); the rest is the data. The stream must also be the one a
 // single thread writes, with one frame offset per frame, no frame larger
 // than the strictest reader buffers, and every reset interval decodable
 // from its own offset, as readers seek.
@@ -16,14 +16,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 2)
         return 0;
     const unsigned windowBits = 16 + data[0] % 6;
+    const LzxLevel level = (data[0] / 6) % 2 ? LzxLevel::Best : LzxLevel::Default;
     const unsigned threads = 1 + data[1] % 4;
     const std::span<const std::uint8_t> input(data + 2, size - 2);
-    const LzxStream stream = LzxCompress(input, windowBits, threads);
+    const LzxStream stream = LzxCompress(input, windowBits, threads, {}, nullptr, level);
     const std::uint64_t frames = LzxFrameCount(input.size());
     if (stream.frameOffsets.size() != frames)
         __builtin_trap();
     if (threads > 1) {
-        const LzxStream single = LzxCompress(input, windowBits, 1);
+        const LzxStream single = LzxCompress(input, windowBits, 1, {}, nullptr, level);
         if (single.bytes != stream.bytes || single.frameOffsets != stream.frameOffsets)
             __builtin_trap();
     }

@@ -198,8 +198,8 @@ struct LzxIntervalEncoder::Block {
     Trees trees; // unused by an uncompressed block
 };
 
-LzxIntervalEncoder::LzxIntervalEncoder(unsigned windowBits)
-    : windowBits_(windowBits), mainSymbols_(LzxMainSymbols(windowBits)) {
+LzxIntervalEncoder::LzxIntervalEncoder(unsigned windowBits, LzxLevel level)
+    : windowBits_(windowBits), level_(level), mainSymbols_(LzxMainSymbols(windowBits)) {
     assert(LzxWindowSupported(windowBits));
 }
 
@@ -222,6 +222,9 @@ void LzxIntervalEncoder::Encode(std::span<const std::uint8_t> data, std::size_t 
         smallParser_.Parse(interval.data(), interval.size(), maxDistance, items_, frameStarts_);
     else
         largeParser_.Parse(interval.data(), interval.size(), maxDistance, items_, frameStarts_);
+    if (level_ == LzxLevel::Best)
+        bestParser_.Parse(interval.data(), interval.size(), maxDistance, mainSymbols_, items_,
+                          frameStarts_);
 
     // The coded items and the symbol counts of every frame.
     const std::size_t frames = frameStarts_.size();
@@ -407,7 +410,7 @@ void LzxIntervalEncoder::Write(const std::vector<Block>& blocks, std::span<const
 
 LzxStream LzxCompress(std::span<const std::uint8_t> data, unsigned windowBits, unsigned threads,
                       const std::function<void(std::uint64_t)>& progress,
-                      const std::atomic<bool>* stop) {
+                      const std::atomic<bool>* stop, LzxLevel level) {
     assert(LzxWindowSupported(windowBits));
     const std::size_t intervalSize = std::size_t{1} << windowBits;
     const std::size_t coded = LzxFrameCount(data.size()) * kLzxFrameSize;
@@ -427,8 +430,8 @@ LzxStream LzxCompress(std::span<const std::uint8_t> data, unsigned windowBits, u
     run.threads = threads;
     run.stop = stop;
     run.makeWorker = [&]() -> SlotWorker {
-        return [&, encoder = LzxIntervalEncoder(windowBits)](std::size_t slot,
-                                                             std::size_t task) mutable {
+        return [&, encoder = LzxIntervalEncoder(windowBits, level)](std::size_t slot,
+                                                                    std::size_t task) mutable {
             const auto [begin, end] = slice(task);
             for (std::size_t at = begin; at < end; at += intervalSize) {
                 const std::size_t length = std::min(intervalSize, end - at);

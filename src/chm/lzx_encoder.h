@@ -4,6 +4,7 @@
 // every interval of window size, and no E8 translation.
 
 #include "chm/lzx_lazy_parse.h"
+#include "chm/lzx_near_optimal_parse.h"
 
 #include <array>
 #include <atomic>
@@ -15,6 +16,10 @@
 namespace tbx::chm {
 
 constexpr unsigned kDefaultWindowBits = 16; // 64 KiB, the window help files are known to use
+
+// How hard the encoder works: the lazy parse alone, or the near-optimal
+// parse after it (several times slower, a few per cent smaller).
+enum class LzxLevel { Default, Best };
 
 // Compressed bytes and the offset in them where each 32 KiB frame starts
 // (the reset table of the container).
@@ -39,7 +44,8 @@ constexpr std::uint64_t LzxFrameCount(std::uint64_t size) {
 // Compresses one reset interval at a time; keeps its buffers between calls.
 class LzxIntervalEncoder {
 public:
-    explicit LzxIntervalEncoder(unsigned windowBits = kDefaultWindowBits);
+    explicit LzxIntervalEncoder(unsigned windowBits = kDefaultWindowBits,
+                                LzxLevel level = LzxLevel::Default);
     ~LzxIntervalEncoder(); // out of line: usable where its parts are not known
 
     // Appends the compressed form of one interval of length bytes (whole
@@ -60,9 +66,11 @@ private:
                LzxStream& out);
 
     unsigned windowBits_;
+    LzxLevel level_;
     unsigned mainSymbols_;
     LzxLazyParser<std::uint16_t> smallParser_; // for windows of 64 KiB
     LzxLazyParser<std::uint32_t> largeParser_;
+    LzxNearOptimalParser bestParser_;
     std::vector<std::uint8_t> padded_;
     std::vector<LzxItem> items_;
     std::vector<std::size_t> frameStarts_;
@@ -78,6 +86,6 @@ private:
 // an empty stream.
 LzxStream LzxCompress(std::span<const std::uint8_t> data, unsigned windowBits = kDefaultWindowBits,
                       unsigned threads = 0, const std::function<void(std::uint64_t)>& progress = {},
-                      const std::atomic<bool>* stop = nullptr);
+                      const std::atomic<bool>* stop = nullptr, LzxLevel level = LzxLevel::Default);
 
 } // namespace tbx::chm

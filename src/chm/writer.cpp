@@ -284,7 +284,8 @@ public:
         run.stop = options_.stop;
         run.makeWorker = [&]() -> SlotWorker {
             // Shared, as a worker must be copyable and an encoder is not copied here.
-            auto encoder = std::make_shared<LzxIntervalEncoder>(options_.windowBits);
+            auto encoder =
+                std::make_shared<LzxIntervalEncoder>(options_.windowBits, options_.level);
             return [&, encoder](std::size_t slot, std::size_t) { Encode(*encoder, slots[slot]); };
         };
         run.load = [&](std::size_t slot, std::size_t task) { Load(slots[slot], task); };

@@ -30,6 +30,7 @@ enum class Storage {
 struct WriteOptions {
     unsigned threads = 0; // compressing threads; 0: one per core
     unsigned windowBits = kDefaultWindowBits;
+    LzxLevel level = LzxLevel::Default;
     std::uint32_t lcid = 0x0409; // language of the compiling system, in the headers
     // Called on the thread that runs Finish each time more of the
     // compressed files are complete: (complete, all of them).

@@ -42,6 +42,7 @@ TEST(LzxEncoder, StreamDecodesBackTheSameOnAnyThreadCountInBoundedFrames) {
         std::string bytes;
         LzxBlockType firstBlock;
         unsigned windowBits = kDefaultWindowBits;
+        LzxLevel level = LzxLevel::Default;
     };
     const std::vector<Input> inputs = {
         {"text", test::Prose(1, 1'500'000), LzxBlockType::Verbatim},
@@ -53,11 +54,18 @@ TEST(LzxEncoder, StreamDecodesBackTheSameOnAnyThreadCountInBoundedFrames) {
         // parse met in the stored one.
         {"stored, then compressed", test::RandomBytes(5, 45'000), LzxBlockType::Uncompressed},
         {"window of 2 MiB", test::Prose(7, 2'300'000), LzxBlockType::Verbatim, 21},
+        {"best: text", test::Prose(1, 300'000), LzxBlockType::Verbatim, 16, LzxLevel::Best},
+        {"best: runs", test::Runs(3, 200'001), LzxBlockType::Verbatim, 16, LzxLevel::Best},
+        {"best: records", test::Records(5, 150'000), LzxBlockType::Aligned, 16, LzxLevel::Best},
+        {"best: stored, then compressed", test::RandomBytes(5, 45'000), LzxBlockType::Uncompressed,
+         16, LzxLevel::Best},
+        {"best: window of 2 MiB", test::Prose(7, 2'200'000), LzxBlockType::Verbatim, 21,
+         LzxLevel::Best},
     };
-    for (const auto& [name, text, firstBlock, windowBits] : inputs) {
+    for (const auto& [name, text, firstBlock, windowBits, level] : inputs) {
         SCOPED_TRACE(name);
         const std::span data(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-        const LzxStream one = LzxCompress(data, windowBits, 1);
+        const LzxStream one = LzxCompress(data, windowBits, 1, {}, nullptr, level);
         const std::size_t frames = (text.size() + 1) / kLzxFrameSize + 1;
         ASSERT_EQ(one.frameOffsets.size(), frames);
         EXPECT_EQ(one.frameOffsets[0], 0u);
@@ -73,9 +81,14 @@ TEST(LzxEncoder, StreamDecodesBackTheSameOnAnyThreadCountInBoundedFrames) {
         padded.resize(frames * kLzxFrameSize, '\0');
         EXPECT_TRUE(Decoded(one, windowBits) == padded);
         for (const unsigned threads : {2u, 7u}) {
-            const LzxStream many = LzxCompress(data, windowBits, threads);
+            const LzxStream many = LzxCompress(data, windowBits, threads, {}, nullptr, level);
             EXPECT_EQ(many.bytes, one.bytes) << threads << " threads";
             EXPECT_EQ(many.frameOffsets, one.frameOffsets) << threads << " threads";
+        }
+        // The slower level is worth its time only when smaller on what
+        // compresses at all.
+        if (level == LzxLevel::Best && firstBlock != LzxBlockType::Uncompressed) {
+            EXPECT_LT(one.bytes.size(), LzxCompress(data, windowBits).bytes.size());
         }
     }
 }

@@ -413,6 +413,7 @@ struct RoundTrip {
     std::string name;
     std::vector<File> files;
     unsigned windowBits = kDefaultWindowBits;
+    LzxLevel level = LzxLevel::Default;
 };
 
 // Every file written comes back byte for byte through libmspack (listing,
@@ -454,6 +455,16 @@ TEST(ChmWriter, ReadersReadEveryFileBackByteForByte) {
            "long"}}},
         {"window of 128 KiB", {{"/a.htm", test::Prose(19, 400'000)}}, 17},
         {"window of 2 MiB", {{"/a.htm", test::Prose(20, 3'000'000)}}, 21},
+        {"best: 64 KiB + 1", {{"/a.htm", test::Prose(6, 65537)}}, 16, LzxLevel::Best},
+        {"best: mixed files",
+         {{"/a.htm", test::Prose(14, 40'000)},
+          {"/b.png", test::RandomBytes(15, 50'000)},
+          {"/program.exe", test::E8Rich(17, 100'000)},
+          {"/table.bin", test::Records(21, 100'000)},
+          {"/runs.bin", test::Runs(18, 100'000)}},
+         16,
+         LzxLevel::Best},
+        {"best: window of 2 MiB", {{"/a.htm", test::Prose(20, 2'200'000)}}, 21, LzxLevel::Best},
     };
     for (const RoundTrip& c : cases) {
         SCOPED_TRACE(c.name);
@@ -461,6 +472,7 @@ TEST(ChmWriter, ReadersReadEveryFileBackByteForByte) {
         const std::string path = dir / "out.chm";
         WriteOptions options;
         options.windowBits = c.windowBits;
+        options.level = c.level;
         ASSERT_EQ(Write(path, c.files, options), "");
         EXPECT_EQ(LayoutCheck(test::ReadFile(path)).Faults(c.files), std::vector<std::string>{});
         ExpectReadBack(dir, path, c.files);

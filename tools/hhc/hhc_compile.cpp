@@ -464,6 +464,8 @@ private:
         Print(FormatProgressLine({ProgressKind::FilesCompressed, 0, compressed_}));
         chm::WriteOptions write;
         write.threads = options_.threads;
+        write.level = options_.best || project_.bestCompression ? chm::LzxLevel::Best
+                                                                : chm::LzxLevel::Default;
         write.stop = options_.stop;
         ProgressPacer pacer;
         pacer.Due(); // the line above was the first

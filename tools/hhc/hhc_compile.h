@@ -13,6 +13,7 @@ namespace tbx::hhc {
 
 struct CompileOptions {
     bool strict = false;  // any link not followed is a failure: nothing is written
+    bool best = false;    // the smaller, slower compression, as "Compression=best" asks
     unsigned threads = 0; // compressing threads; 0: one per core
     // Set from anywhere (a signal) to stop: looked at between the stages
     // and while compressing.

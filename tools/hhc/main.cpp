@@ -30,7 +30,7 @@ void PrintUsage(std::FILE* to) {
     // The line forms are the same in every language: programs read them.
     std::fprintf(
         to,
-        tbx::Tr("Usage: hhc [--strict] PROJECT.hhp\n"
+        tbx::Tr("Usage: hhc [--strict] [--best] PROJECT.hhp\n"
                 "  or:  hhc --help | --version\n"
                 "\n"
                 "Compiles the help project into the compiled help file (.chm) it names\n"
@@ -38,6 +38,8 @@ void PrintUsage(std::FILE* to) {
                 "[FILES] and every file their links reach inside the site folder.\n"
                 "\n"
                 "  --strict   fail, writing nothing, when any link is not followed\n"
+                "  --best     compress harder: a smaller file, several times slower\n"
+                "             (the project's \"Compression=best\" does the same)\n"
                 "  --help     show this text\n"
                 "  --version  show the version\n"
                 "\n"
@@ -157,6 +159,8 @@ int main(int argc, char** argv) {
         }
         if (!optionsEnd && arg == "--strict") {
             options.strict = true;
+        } else if (!optionsEnd && arg == "--best") {
+            options.best = true;
         } else if (!optionsEnd && arg == "--") {
             optionsEnd = true;
         } else if (!optionsEnd && arg.starts_with('-') && arg.size() > 1) {
