@@ -1131,7 +1131,7 @@ TEST_F(HhcTest, RussianJobProjectsCompileToTheBytesTheyDidBefore) {
     const ProcessOutcome hashed =
         sha.Wait([&](std::string_view line) { digest = line.substr(0, 64); });
     ASSERT_TRUE(hashed.exited && hashed.exitCode == 0) << hashed.errorOutput;
-    EXPECT_EQ(digest, "152001d8cfc6653f207099d34ef372409d4e54cb34cff26193b03b3790a15e95");
+    EXPECT_EQ(digest, "6dbb800537d1b03b6e5bc298f1530785eb314563df6f98c5c8bcf5e0e736f24b");
 }
 
 } // namespace
