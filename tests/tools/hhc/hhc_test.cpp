@@ -133,7 +133,7 @@ TEST_F(HhcTest, CommandLineIsCheckedAndHelpAndVersionAreNoFileNames) {
         {{"--fast", "a.hhp"}, 2, "unknown option --fast"},
         {{missing}, 1, missing},
         {{"--", "--help"}, 1, "--help"}, // a project of that name
-        {{noOutput}, 1, "Compiled file"},
+        {{noOutput}, 1, "a.htm cannot be compiled"}, // no "Compiled file": p.chm
     };
     for (const auto& c : cases) {
         const HhcRun run = RunHhc(c.args);
@@ -548,7 +548,7 @@ TEST_F(HhcTest, FailuresLeaveTheEarlierHelpFileAndWhatCannotBeDoneIsNamed) {
         {"[OPTIONS]\nCompiled file=" + help + "\nDefault topic=" + site.string(),
          "is not a regular file"},
         {"[OPTIONS]\nCompiled file=" + help + "\nDefault topic=C:\\site\\a.htm",
-         "Windows drive path"},
+         "is a Windows path"},
         {"[OPTIONS]\nCompiled file=" + (out / "folder.chm").string() +
              "\nDefault topic=" + (site / "start.htm").string(),
          "cannot write"},
