@@ -12,7 +12,12 @@ namespace tbx::test {
 // data ("/#...", "/$...", "::..."), the sitemaps hhc generates
 // ("/Tomebox.hhc" ...) unless files names them, and folder entries are left
 // out of the comparison.
+// Others::Allowed: the help file may hold other site files too, for sites
+// whose generator decides what its pages link.
+enum class Others { Refused, Allowed };
+
 void ExpectHelpFileHolds(const std::string& chmPath,
-                         const std::map<std::string, std::string>& files);
+                         const std::map<std::string, std::string>& files,
+                         Others others = Others::Refused);
 
 } // namespace tbx::test
