@@ -9,8 +9,8 @@
 
 #include <cctype>
 #include <charconv>
-#include <filesystem>
 #include <deque>
+#include <filesystem>
 #include <optional>
 #include <set>
 
@@ -159,8 +159,7 @@ std::string ParseRect(std::string_view field, std::optional<chm::WindowRect>& re
 // ---- What Microsoft's compiler reads, and what hhc does with it -------------------
 
 bool AsksNothing(std::string_view value) {
-    return value.empty() || EqualNoCase(value, "no") || EqualNoCase(value, "false") ||
-           value == "0";
+    return value.empty() || EqualNoCase(value, "no") || EqualNoCase(value, "false") || value == "0";
 }
 bool Never(std::string_view) {
     return false;
@@ -191,16 +190,17 @@ const OptionKey kOptionKeys[] = {
     {"Language"},
     {"Title"},
     {"Compression"}, // our own: "best" for the smallest file
-    {"Binary TOC", AsksNothing, N_("hhc writes no binary contents; the viewer reads the contents file")},
-    {"Binary Index", AsksNothing, N_("hhc writes no binary index; the viewer reads the index file")},
-    {"Create CHI file", AsksNothing, N_("hhc writes no .chi file; the index stays in the help file")},
+    {"Binary TOC", AsksNothing,
+     N_("hhc writes no binary contents; the viewer reads the contents file")},
+    {"Binary Index", AsksNothing,
+     N_("hhc writes no binary index; the viewer reads the index file")},
+    {"Create CHI file", AsksNothing,
+     N_("hhc writes no .chi file; the index stays in the help file")},
     {"Enhanced decompilation", AsksNothing, N_("hhc stores no project to decompile")},
     {"Flat", AsksNothing, N_("hhc keeps the folders of the files")},
-    {"Compatibility",
-     [](std::string_view value) { return value.starts_with("1.1"); },
+    {"Compatibility", [](std::string_view value) { return value.starts_with("1.1"); },
      N_("hhc writes help files for HTML Help 1.1 and later")},
-    {"Display compile notes",
-     [](std::string_view value) { return !AsksNothing(value); },
+    {"Display compile notes", [](std::string_view value) { return !AsksNothing(value); },
      N_("hhc shows its warnings whatever it says")},
     {"Auto Index", AsksNothing,
      N_("hhc makes the index from the index file or the pages' titles, not from keywords in the "
@@ -261,8 +261,8 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
 
 // "C:\..." or "\\server\share\...", with "\" already read as "/".
 bool IsWindowsPath(std::string_view path) {
-    const bool drive = path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) &&
-                       path[1] == ':';
+    const bool drive =
+        path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
     const bool unc = path.size() > 2 && path.starts_with("//") && path[2] != '/';
     return drive || unc;
 }
@@ -337,8 +337,10 @@ private:
             warned_ = true;
         }
         std::vector<std::string_view>* const lists[] = {
-            in_ == In::Files ? &sections_.files : nullptr,   in_ == In::Alias ? &sections_.alias : nullptr,
-            in_ == In::Map ? &sections_.map : nullptr,       in_ == In::Popups ? &sections_.popups : nullptr,
+            in_ == In::Files ? &sections_.files : nullptr,
+            in_ == In::Alias ? &sections_.alias : nullptr,
+            in_ == In::Map ? &sections_.map : nullptr,
+            in_ == In::Popups ? &sections_.popups : nullptr,
             in_ == In::Merge ? &sections_.merge : nullptr,
         };
         for (auto* list : lists) {
@@ -366,7 +368,8 @@ private:
             const std::string why = depth >= kMaxIncludeDepth ? Tr("it includes itself")
                                     : file.detail.empty()     ? Tr("it is not a file")
                                                               : file.detail;
-            sections_.error = Format(Tr("cannot read %s, which the project includes: %s"), path, why);
+            sections_.error =
+                Format(Tr("cannot read %s, which the project includes: %s"), path, why);
             return;
         }
         std::string_view bytes = file.bytes;
@@ -473,21 +476,22 @@ ProjectResult ParseProject(std::string_view bytes, const std::string& projectPat
         bytes.remove_prefix(3);
     const auto language = [](const Sections& read) {
         const std::string_view value = Option(read, "Language").value_or("");
-        return std::pair{value, Trim(value).empty() ? std::nullopt : text::ParseLanguageValue(value)};
+        return std::pair{value,
+                         Trim(value).empty() ? std::nullopt : text::ParseLanguageValue(value)};
     };
-    const text::Charset legacy = text::Charset::ForCodePage(text::AnsiCodePage(
-        language(SectionReader(std::nullopt, text::Charset::Utf8()).Read(bytes))
-            .second.value_or(text::kDefaultLanguage)));
-    const std::string text = marked || IsValidUtf8(bytes) ? std::string(bytes)
-                                                          : text::Decode(bytes, legacy);
+    const text::Charset legacy = text::Charset::ForCodePage(
+        text::AnsiCodePage(language(SectionReader(std::nullopt, text::Charset::Utf8()).Read(bytes))
+                               .second.value_or(text::kDefaultLanguage)));
+    const std::string text =
+        marked || IsValidUtf8(bytes) ? std::string(bytes) : text::Decode(bytes, legacy);
     const fs::path projectFolder = fs::path(projectPath).parent_path();
     const Sections sections = SectionReader(projectFolder, legacy).Read(text);
     if (!sections.error.empty())
         return Failure(sections.error);
     const auto [languageValue, lcid] = language(sections);
     if (!Trim(languageValue).empty() && !lcid)
-        return Failure(Format(Tr("\"Language\" names no language: \"%s\""),
-                              std::string(languageValue)));
+        return Failure(
+            Format(Tr("\"Language\" names no language: \"%s\""), std::string(languageValue)));
     Project project;
     std::vector<std::string> warnings = sections.warnings;
 
@@ -532,10 +536,9 @@ ProjectResult ParseProject(std::string_view bytes, const std::string& projectPat
     if (!topic.empty())
         project.defaultTopic = path(N_("the start page"), topic, Role::Read);
     const std::string_view output = Option(sections, "Compiled file").value_or("");
-    project.compiledFile =
-        output.empty()
-            ? (projectFolder / fs::path(projectPath).stem()).string() + ".chm"
-            : path(N_("the help file"), output, Role::Write);
+    project.compiledFile = output.empty()
+                               ? (projectFolder / fs::path(projectPath).stem()).string() + ".chm"
+                               : path(N_("the help file"), output, Role::Write);
     // The folder the walk stays in: the start's, when it is named from "/".
     const std::string_view start = topic.empty() ? sections.files.front() : topic;
     const bool absoluteStart = start.starts_with('/') || start.starts_with('\\');
@@ -562,7 +565,8 @@ ProjectResult ParseProject(std::string_view bytes, const std::string& projectPat
     project.title = std::string(Option(sections, "Title").value_or(""));
     project.defaultWindow = std::string(Option(sections, "Default Window").value_or(""));
     project.fullTextSearch = IsYes(Option(sections, "Full-text search").value_or(""));
-    project.displayProgress = !AsksNothing(Option(sections, "Display compile progress").value_or("yes"));
+    project.displayProgress =
+        !AsksNothing(Option(sections, "Display compile progress").value_or("yes"));
     project.defaultFont = std::string(Option(sections, "Default Font").value_or(""));
     project.bestCompression = EqualNoCase(Option(sections, "Compression").value_or(""), "best");
     project.aliasLines.assign(sections.alias.begin(), sections.alias.end());

@@ -29,7 +29,7 @@ struct Project {
     std::string indexFile;          // "Index file", empty when absent
     std::uint32_t language = 0x409; // the number of "Language"; English (United States) when absent
     bool fullTextSearch = false;
-    bool displayProgress = true; // "Display compile progress": the progress lines
+    bool displayProgress = true;  // "Display compile progress": the progress lines
     std::string defaultFont;      // "Default Font" as written, e.g. "Arial,8,204"
     std::string stopListFile;     // "Full text search stop list file", absolute; empty when absent
     bool bestCompression = false; // "Compression=best", our own key
@@ -37,8 +37,8 @@ struct Project {
     // The lines of [ALIAS] and [MAP] as written (trimmed, comments dropped),
     // those of #include files among them, for the context ids.
     std::vector<std::string> aliasLines, mapLines;
-    std::vector<std::string> textPopups; // [TEXT POPUPS], absolute: stored as they are
-    std::vector<std::string> mergeFiles; // [MERGE FILES], as written
+    std::vector<std::string> textPopups;  // [TEXT POPUPS], absolute: stored as they are
+    std::vector<std::string> mergeFiles;  // [MERGE FILES], as written
     std::string defaultWindow;            // "Default Window", empty when absent
     std::vector<chm::HelpWindow> windows; // [WINDOWS], in order
 };

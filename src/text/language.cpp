@@ -43,7 +43,8 @@ std::optional<std::uint32_t> FindLanguageByName(std::string_view name) {
         // "English" of "English (United States)"; the primary sublanguage
         // (1, the top six bits of the id) is the one Windows lists first.
         const std::string_view primary = language.name.substr(0, language.name.find(" ("));
-        if (same(name, primary) && (!alone || ((language.lcid >> 10) == 1 && (alone->lcid >> 10) != 1)))
+        if (same(name, primary) &&
+            (!alone || ((language.lcid >> 10) == 1 && (alone->lcid >> 10) != 1)))
             alone = &language;
     }
     return alone ? std::optional(alone->lcid) : std::nullopt;

@@ -242,7 +242,7 @@ TEST(ProjectReader, EveryOptionAndSectionIsHonouredOrNamedInAWarning) {
     using Lines = std::vector<std::string>;
     const std::string topic = "Default topic=a.htm\n";
     const struct {
-        std::string text; // after "[OPTIONS]\nLanguage=0x409\n"
+        std::string text;    // after "[OPTIONS]\nLanguage=0x409\n"
         std::string warning; // in a warning; empty: no warning at all
         std::function<void(const Project&)> check;
     } cases[] = {
@@ -294,8 +294,8 @@ TEST(ProjectReader, EveryOptionAndSectionIsHonouredOrNamedInAWarning) {
              EXPECT_EQ(p.title, "Included");
              EXPECT_EQ(p.defaultFont, "Arial,8,0");
              EXPECT_EQ(p.aliasLines, (Lines{"IDH_A=a.htm", "IDH_C=c.htm"}));
-             EXPECT_EQ(p.mapLines, (Lines{"#define IDH_A 1 // first", "#define IDH_B 0x2",
-                                          "#define IDH_C 3"}));
+             EXPECT_EQ(p.mapLines,
+                       (Lines{"#define IDH_A 1 // first", "#define IDH_B 0x2", "#define IDH_C 3"}));
          }},
         // Microsoft's defaults: the help file after the project, the walk
         // from the first of [FILES] with no start page recorded.

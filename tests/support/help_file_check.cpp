@@ -55,8 +55,8 @@ std::string Difference(const std::map<std::string, std::string>& found,
     return text;
 }
 
-void ExpectOwnReaderHolds(const std::string& chmPath, const std::map<std::string, std::string>& files,
-                          Others others) {
+void ExpectOwnReaderHolds(const std::string& chmPath,
+                          const std::map<std::string, std::string>& files, Others others) {
     std::string error;
     const std::unique_ptr<chm::ChmFile> file = chm::ChmFile::Open(chmPath, error);
     ASSERT_TRUE(file) << error;

@@ -48,8 +48,8 @@ std::string Run(const std::string& program, const std::vector<std::string>& args
 }
 
 struct Generated {
-    std::string project; // the .hhp
-    std::string error;   // the generator failed
+    std::string project;   // the .hhp
+    std::string error;     // the generator failed
     bool compiled = false; // the generator ran hhc.exe itself
 };
 
@@ -65,15 +65,16 @@ Generated Sphinx(const TempDir& dir, const std::string& language) {
               "project = 'Small'\nlanguage = '" + language +
                   "'\nextensions = ['sphinxcontrib.htmlhelp']\nhtml_show_sourcelink = False\n");
     WriteFile(dir.Path() / "src/index.rst",
-              russian ? "Справка\n=======\n\n.. toctree::\n\n   usage\n\n.. index:: начало\n\n"
-                        "Первая страница.\n"
-                      : "Help\n====\n\n.. toctree::\n\n   usage\n\n.. index:: start\n\nFirst page.\n");
+              russian
+                  ? "Справка\n=======\n\n.. toctree::\n\n   usage\n\n.. index:: начало\n\n"
+                    "Первая страница.\n"
+                  : "Help\n====\n\n.. toctree::\n\n   usage\n\n.. index:: start\n\nFirst page.\n");
     WriteFile(dir.Path() / "src/usage.rst",
               russian ? "Использование\n=============\n\n.. index:: запуск\n\nКак запустить.\n"
                       : "Usage\n=====\n\n.. index:: running\n\nHow to run it.\n");
     return {dir / "out/smalldoc.hhp",
-            Run(FindProgram("sphinx-build"), {"-q", "-b", "htmlhelp", "-d", dir / "doctrees",
-                                              dir / "src", dir / "out"})};
+            Run(FindProgram("sphinx-build"),
+                {"-q", "-b", "htmlhelp", "-d", dir / "doctrees", dir / "src", dir / "out"})};
 }
 
 // Doxygen leaves "Compiled file" out unless CHM_FILE is set: the help file
@@ -107,11 +108,11 @@ Generated DocBook(const TempDir& dir) {
         "/usr/share/xml/docbook/stylesheet/docbook-xsl/htmlhelp/htmlhelp.xsl";
     if (!fs::exists(stylesheet))
         return {{}, "no DocBook XSL at " + stylesheet};
-    return {dir / "out/htmlhelp.hhp",
-            Run(FindProgram("xsltproc"),
-                {"--nonet", "--stringparam", "base.dir", dir / "out/", "--stringparam",
-                 "manifest.in.base.dir", "1", "--stringparam", "htmlhelp.use.hhk", "1",
-                 stylesheet, dir / "book.xml"})};
+    return {
+        dir / "out/htmlhelp.hhp",
+        Run(FindProgram("xsltproc"), {"--nonet", "--stringparam", "base.dir", dir / "out/",
+                                      "--stringparam", "manifest.in.base.dir", "1", "--stringparam",
+                                      "htmlhelp.use.hhk", "1", stylesheet, dir / "book.xml"})};
 }
 
 struct GeneratorCase {
@@ -221,8 +222,9 @@ TEST_P(GeneratorTest, ItsProjectCompilesWithEveryFileContentsIndexAndWindow) {
         const std::optional<std::string> stored = test::ReadChmObject(help, "/" + name);
         ASSERT_TRUE(stored) << name;
         std::vector<std::string> locals;
-        CollectLocals(test::ReadSitemap(text::Decode(*stored, text::Charset::ForCodePage(c.codePage))),
-                      locals);
+        CollectLocals(
+            test::ReadSitemap(text::Decode(*stored, text::Charset::ForCodePage(c.codePage))),
+            locals);
         EXPECT_GE(locals.size(), 2u) << name;
         for (const std::string& local : locals)
             EXPECT_TRUE(test::ReadChmObject(help, "/" + local)) << name << ": " << local;
@@ -260,16 +262,15 @@ TEST_P(GeneratorTest, ItsProjectCompilesWithEveryFileContentsIndexAndWindow) {
 
 INSTANTIATE_TEST_SUITE_P(
     Generators, GeneratorTest,
-    ::testing::Values(
-        GeneratorCase{"SphinxEnglish", "sphinx-build",
-                      [](const TempDir& dir) { return Sphinx(dir, "en"); }, 1252},
-        GeneratorCase{"SphinxRussian", "sphinx-build",
-                      [](const TempDir& dir) { return Sphinx(dir, "ru"); }, 1251},
-        GeneratorCase{"DoxygenWithoutChmFile", "doxygen",
-                      [](const TempDir& dir) { return Doxygen(dir, false); }, 1252},
-        GeneratorCase{"DoxygenThroughHhcLocation", "doxygen",
-                      [](const TempDir& dir) { return Doxygen(dir, true); }, 1252},
-        GeneratorCase{"DocBookWithContextIds", "xsltproc", DocBook, 1252}),
+    ::testing::Values(GeneratorCase{"SphinxEnglish", "sphinx-build",
+                                    [](const TempDir& dir) { return Sphinx(dir, "en"); }, 1252},
+                      GeneratorCase{"SphinxRussian", "sphinx-build",
+                                    [](const TempDir& dir) { return Sphinx(dir, "ru"); }, 1251},
+                      GeneratorCase{"DoxygenWithoutChmFile", "doxygen",
+                                    [](const TempDir& dir) { return Doxygen(dir, false); }, 1252},
+                      GeneratorCase{"DoxygenThroughHhcLocation", "doxygen",
+                                    [](const TempDir& dir) { return Doxygen(dir, true); }, 1252},
+                      GeneratorCase{"DocBookWithContextIds", "xsltproc", DocBook, 1252}),
     [](const ::testing::TestParamInfo<GeneratorCase>& info) { return info.param.name; });
 
 // hhc.exe is hhc answering as Microsoft's compiler: 1 when the help file
@@ -284,9 +285,12 @@ TEST(HhcExe, AnswersWithMicrosoftsExitStatuses) {
         std::vector<std::string> args;
         int status;
     } cases[] = {
-        {TBX_HHC_EXE_PATH, {dir / "good.hhp"}, 1}, {TBX_HHC_EXE_PATH, {dir / "bad.hhp"}, 0},
-        {TBX_HHC_EXE_PATH, {}, 0},                 {TBX_HHC_EXE_PATH, {"--version"}, 1},
-        {TBX_HHC_PATH, {dir / "good.hhp"}, 0},     {TBX_HHC_PATH, {dir / "bad.hhp"}, 1},
+        {TBX_HHC_EXE_PATH, {dir / "good.hhp"}, 1},
+        {TBX_HHC_EXE_PATH, {dir / "bad.hhp"}, 0},
+        {TBX_HHC_EXE_PATH, {}, 0},
+        {TBX_HHC_EXE_PATH, {"--version"}, 1},
+        {TBX_HHC_PATH, {dir / "good.hhp"}, 0},
+        {TBX_HHC_PATH, {dir / "bad.hhp"}, 1},
     };
     for (const auto& c : cases) {
         const ProcessOutcome run = RunProcess(c.program, c.args);

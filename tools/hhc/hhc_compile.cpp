@@ -231,7 +231,8 @@ private:
                 walk.starts.push_back(*file);
         }
         // Text popups are stored as they are, after the starts Model counts.
-        walk.starts.insert(walk.starts.end(), project_.textPopups.begin(), project_.textPopups.end());
+        walk.starts.insert(walk.starts.end(), project_.textPopups.begin(),
+                           project_.textPopups.end());
         walk.skip.push_back(project_.compiledFile);
         if (!project_.errorLogFile.empty())
             walk.skip.push_back(project_.errorLogFile);

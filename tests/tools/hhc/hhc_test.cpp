@@ -132,7 +132,7 @@ TEST_F(HhcTest, CommandLineIsCheckedAndHelpAndVersionAreNoFileNames) {
         {{"a.hhp", "b.hhp"}, 2, "one project"},
         {{"--fast", "a.hhp"}, 2, "unknown option --fast"},
         {{missing}, 1, missing},
-        {{"--", "--help"}, 1, "--help"}, // a project of that name
+        {{"--", "--help"}, 1, "--help"},             // a project of that name
         {{noOutput}, 1, "a.htm cannot be compiled"}, // no "Compiled file": p.chm
     };
     for (const auto& c : cases) {
@@ -465,7 +465,8 @@ TEST_F(HhcTest, ProjectOptionsShapeTheCompileAsMicrosoftsCompilerDoes) {
     };
     for (const auto& c : cases) {
         WriteFile(root / "p.hhp", "[OPTIONS]\nLanguage=0x409\nError log file=log\\hhc.log\n" +
-                                      c.options + "[FILES]\nfirst.htm\n[TEXT POPUPS]\npopups\\cs.txt\n");
+                                      c.options +
+                                      "[FILES]\nfirst.htm\n[TEXT POPUPS]\npopups\\cs.txt\n");
         fs::create_directories(root.Path() / "log");
 
         const HhcRun run = RunHhc({root / "p.hhp"});
