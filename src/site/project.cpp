@@ -278,6 +278,42 @@ std::string FolderOf(const std::string& path) {
     return path.substr(0, path.rfind('/') + 1);
 }
 
+enum class Role { Read, Write };
+
+// A path of the project made absolute: "\" read as "/", a relative path
+// counted from the project's folder. A Windows path names nothing here:
+// a file to write goes into the project's folder; a file to read is the
+// longest end of the path found there (or the file name), as a project
+// moved from Windows with its files keeps them below it. what is marked
+// N_ and translated here.
+std::string ProjectPath(const char* what, std::string_view value, const fs::path& folder, Role role,
+                        std::vector<std::string>& warnings) {
+    const std::string given = Slashes(value);
+    if (!IsWindowsPath(given))
+        return (given.starts_with('/') ? fs::path(given) : folder / given)
+            .lexically_normal()
+            .string();
+    std::vector<std::string> names;
+    for (const auto& part : fs::path(given.substr(given.find('/') + 1)).relative_path()) {
+        if (!part.empty())
+            names.push_back(part.string());
+    }
+    fs::path found = folder / (names.empty() ? "" : names.back());
+    for (std::size_t from = 0; role == Role::Read && from + 1 < names.size(); ++from) {
+        fs::path candidate = folder;
+        for (std::size_t i = from; i < names.size(); ++i)
+            candidate /= names[i];
+        if (PathExists(candidate.string())) {
+            found = candidate;
+            break;
+        }
+    }
+    const std::string result = found.lexically_normal().string();
+    warnings.push_back(Format(Tr("%s \"%s\" is a Windows path; %s is used instead"), Tr(what),
+                              std::string(value), result));
+    return result;
+}
+
 struct Sections {
     std::vector<std::pair<std::string_view, std::string_view>> options, windows;
     std::vector<std::string_view> files, alias, map, popups, merge;
@@ -362,7 +398,8 @@ private:
         if (name.size() >= 2 && ((name.front() == '"' && name.back() == '"') ||
                                  (name.front() == '<' && name.back() == '>')))
             name = name.substr(1, name.size() - 2);
-        const std::string path = (*folder_ / Slashes(name)).lexically_normal().string();
+        const std::string path =
+            ProjectPath(N_("the included file"), name, *folder_, Role::Read, sections_.warnings);
         const FileBytes file = ReadWholeFile(path, kMaxProjectSize);
         if (depth >= kMaxIncludeDepth || file.failure != FileBytes::Failure::None) {
             const std::string why = depth >= kMaxIncludeDepth ? Tr("it includes itself")
@@ -495,38 +532,8 @@ ProjectResult ParseProject(std::string_view bytes, const std::string& projectPat
     Project project;
     std::vector<std::string> warnings = sections.warnings;
 
-    // A path of the project made absolute: "\" read as "/", a relative path
-    // counted from the project's folder. A Windows path names nothing here:
-    // a file to write goes into the project's folder; a file to read is the
-    // longest end of the path found there (or the file name), as a project
-    // moved from Windows with its files keeps them below it.
-    enum class Role { Read, Write };
-    // what is marked N_ and translated here.
-    auto path = [&](const char* what, std::string_view value, Role role) {
-        const std::string given = Slashes(value);
-        if (!IsWindowsPath(given))
-            return (given.starts_with('/') ? fs::path(given) : projectFolder / given)
-                .lexically_normal()
-                .string();
-        std::vector<std::string> names;
-        for (const auto& part : fs::path(given.substr(given.find('/') + 1)).relative_path()) {
-            if (!part.empty())
-                names.push_back(part.string());
-        }
-        fs::path found = projectFolder / (names.empty() ? "" : names.back());
-        for (std::size_t from = 0; role == Role::Read && from + 1 < names.size(); ++from) {
-            fs::path candidate = projectFolder;
-            for (std::size_t i = from; i < names.size(); ++i)
-                candidate /= names[i];
-            if (PathExists(candidate.string())) {
-                found = candidate;
-                break;
-            }
-        }
-        const std::string result = found.lexically_normal().string();
-        warnings.push_back(Format(Tr("%s \"%s\" is a Windows path; %s is used instead"), Tr(what),
-                                  std::string(value), result));
-        return result;
+    const auto path = [&](const char* what, std::string_view value, Role role) {
+        return ProjectPath(what, value, projectFolder, role, warnings);
     };
 
     const std::string_view topic = Option(sections, "Default topic").value_or("");

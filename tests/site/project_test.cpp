@@ -310,6 +310,8 @@ TEST(ProjectReader, EveryOptionAndSectionIsHonouredOrNamedInAWarning) {
          [&](const Project& p) { EXPECT_EQ(p.compiledFile, d + "/Dev5.chm"); }},
         {topic + "Compiled file=\\\\srv\\share\\a.chm\n", "is a Windows path",
          [&](const Project& p) { EXPECT_EQ(p.compiledFile, d + "/a.chm"); }},
+        {topic + "[MAP]\n#include C:\\Work\\ids.h\n", "is a Windows path",
+         [&](const Project& p) { EXPECT_EQ(p.mapLines.size(), 2u); }},
         {topic + "Contents file=D:\\Work\\Help\\html\\toc.hhc\n", "is a Windows path",
          [&](const Project& p) { EXPECT_EQ(p.contentsFile, d + "/html/toc.hhc"); }},
     };
