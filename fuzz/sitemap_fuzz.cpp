@@ -1,5 +1,6 @@
 // The contents tree of arbitrary bytes taken as a start page whose links
-// reach pages (and, every third one, a picture), written as a sitemap.
+// reach pages (and, every third one, a picture), written as a sitemap; and
+// the same bytes read as a project's own sitemap.
 
 #include "site/sitemap.h"
 
@@ -67,5 +68,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string written = WriteSitemap(contents, 0x419);
     if (Count(written, "<UL>") != Count(written, "</UL>"))
         std::abort();
+
+    // Stored, only backslashes change, into slashes.
+    const std::string stored = StoredSitemap(start);
+    if (stored.size() != page.size())
+        std::abort();
+    for (std::size_t i = 0; i < page.size(); ++i) {
+        if (stored[i] != page[i] && !(page[i] == '\\' && stored[i] == '/'))
+            std::abort();
+    }
+    if (FirstEntryNames(walk, start).size() != walk.files.size())
+        std::abort();
+    ReadSitemapProperties(start);
     return 0;
 }

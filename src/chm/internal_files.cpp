@@ -98,7 +98,14 @@ std::string CompiledStem(std::string_view path) {
     return ToLowerCase(name);
 }
 
-std::string SystemFile(const HelpModel& model, int codePage) {
+std::string Dword(std::uint32_t value) {
+    std::string bytes;
+    AppendLe32(bytes, value);
+    return bytes;
+}
+
+// The records in the order Microsoft's compiler writes them.
+std::string SystemFile(const HelpModel& model, const std::string& idxhdr, int codePage) {
     std::string out;
     AppendLe32(out, 3); // version 3: compatible with 1.1 and later
     std::string stamp;
@@ -117,7 +124,10 @@ std::string SystemFile(const HelpModel& model, int codePage) {
     AppendLe32(settings, 0);
     PutRecord(out, kSystemSettings, settings);
 
-    PutTextRecord(out, kSystemDefaultTopic, Local(model.defaultTopic), codePage);
+    // A project without a default topic has none recorded: the viewer
+    // opens the window's file then.
+    if (!model.defaultTopic.empty())
+        PutTextRecord(out, kSystemDefaultTopic, Local(model.defaultTopic), codePage);
     PutTextRecord(out, kSystemTitle, model.title, codePage);
     if (!model.defaultFont.empty())
         PutTextRecord(out, 16, model.defaultFont, codePage);
@@ -128,6 +138,9 @@ std::string SystemFile(const HelpModel& model, int codePage) {
         PutTextRecord(out, 0, Local(model.contentsFile), codePage);
     if (!model.indexFile.empty())
         PutTextRecord(out, 1, Local(model.indexFile), codePage);
+    PutRecord(out, 12, Dword(0)); // no information types
+    PutRecord(out, 13, idxhdr);
+    PutRecord(out, 15, Dword(0)); // their checksum
     return out;
 }
 
@@ -271,6 +284,57 @@ TopicTables BuildTopicTables(const std::vector<HelpTopic>& topics, StringTable& 
     return out;
 }
 
+// ---- #IDXHDR, #IVB -------------------------------------------------------------------
+
+constexpr std::uint32_t kNoValue = 0xFFFFFFFFu;
+
+std::uint32_t StringOrNone(StringTable& strings, std::string_view utf8) {
+    const std::uint32_t offset = strings.Add(utf8);
+    return offset == 0 ? kNoValue : offset;
+}
+
+std::string IdxHdrFile(const HelpModel& model, StringTable& strings) {
+    const SitemapProperties& p = model.contentsProperties;
+    std::string out = "T#SM";
+    AppendLe32(out, static_cast<std::uint32_t>(model.timestamp));
+    AppendLe32(out, 1);
+    AppendLe32(out, model.topics.size());
+    AppendLe32(out, 0);
+    AppendLe32(out, StringOrNone(strings, p.imageList));
+    AppendLe32(out, 0);
+    AppendLe32(out, p.folderImages ? 1 : 0);
+    AppendLe32(out, p.background.value_or(kNoValue));
+    AppendLe32(out, p.foreground.value_or(kNoValue));
+    AppendLe32(out, StringOrNone(strings, p.font));
+    AppendLe32(out, p.windowStyles.value_or(kNoValue));
+    AppendLe32(out, p.exWindowStyles.value_or(kNoValue));
+    AppendLe32(out, kNoValue);
+    AppendLe32(out, StringOrNone(strings, p.frameName));
+    AppendLe32(out, StringOrNone(strings, p.windowName));
+    AppendLe32(out, 0); // information types
+    AppendLe32(out, 1);
+    const std::size_t merged = std::min(model.mergeFiles.size(), kMaxMergeFiles);
+    AppendLe32(out, merged);
+    AppendLe32(out, 0);
+    for (std::size_t i = 0; i < merged; ++i)
+        AppendLe32(out, strings.Add(model.mergeFiles[i]));
+    out.resize(kIdxHdrSize, '\0');
+    return out;
+}
+
+// The byte length of the pairs, then each id with the file it opens.
+std::string IvbFile(const std::vector<HelpContextId>& ids, StringTable& strings) {
+    if (ids.empty())
+        return {};
+    std::string out;
+    AppendLe32(out, ids.size() * 8);
+    for (const HelpContextId& id : ids) {
+        AppendLe32(out, id.id);
+        AppendLe32(out, strings.Add(id.target));
+    }
+    return out;
+}
+
 } // namespace
 
 std::uint32_t UrlHash(std::string_view url) {
@@ -288,17 +352,20 @@ HelpFiles BuildHelpFiles(const HelpModel& model) {
     const int codePage = text::AnsiCodePage(model.language);
     StringTable strings(codePage);
     HelpFiles files;
-    files.system = SystemFile(model, codePage);
-
+    // #STRINGS in Microsoft's order: windows, context ids, titles, then
+    // what #IDXHDR names; #SYSTEM holds #IDXHDR, so it comes last.
     AppendLe32(files.windows, model.windows.size());
     AppendLe32(files.windows, kWindowRecordSize);
     for (const HelpWindow& window : model.windows)
         files.windows += WindowRecord(window, strings);
+    files.ivb = IvbFile(model.contextIds, strings);
 
     TopicTables tables = BuildTopicTables(model.topics, strings, codePage);
     files.topics = std::move(tables.topics);
     files.urltbl = std::move(tables.urltbl);
     files.urlstr = std::move(tables.urlstr);
+    files.idxhdr = IdxHdrFile(model, strings);
+    files.system = SystemFile(model, files.idxhdr, codePage);
     files.strings = strings.Take();
     return files;
 }

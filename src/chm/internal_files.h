@@ -1,6 +1,7 @@
 #pragma once
 // The help-level files a compiled help file carries besides the site's own:
-// #SYSTEM, #WINDOWS, #STRINGS, #ITBITS, #TOPICS, #URLTBL and #URLSTR, built
+// #SYSTEM, #WINDOWS, #STRINGS, #ITBITS, #TOPICS, #URLTBL, #URLSTR, #IDXHDR
+// and #IVB, built
 // from a plain model. Pure functions: no file system, no clock.
 //
 // Every text of the model is UTF-8; the files hold it in the ANSI code page
@@ -55,6 +56,23 @@ struct HelpTopic {
     bool inContents = true;
 };
 
+// What the contents sitemap's "text/site properties" say of the tree's
+// look, which #IDXHDR records; a field not given stays empty.
+struct SitemapProperties {
+    std::string imageList;
+    bool folderImages = false; // ImageType=Folder
+    std::optional<std::uint32_t> background, foreground;
+    std::string font;
+    std::optional<std::uint32_t> windowStyles, exWindowStyles;
+    std::string frameName, windowName;
+};
+
+// A context id and the file it opens, as [ALIAS] names it.
+struct HelpContextId {
+    std::uint32_t id = 0;
+    std::string target;
+};
+
 struct HelpModel {
     std::string title;
     std::string defaultTopic;       // stored name of the start page
@@ -69,6 +87,9 @@ struct HelpModel {
     std::int64_t timestamp = 0; // seconds since 1970
     std::vector<HelpWindow> windows;
     std::vector<HelpTopic> topics;
+    std::vector<HelpContextId> contextIds; // in the order the project lists them
+    std::vector<std::string> mergeFiles;   // [MERGE FILES] as written
+    SitemapProperties contentsProperties;
 };
 
 // The bytes of each file, ready to be stored under its name ("/#SYSTEM" ...).
@@ -80,6 +101,8 @@ struct HelpFiles {
     std::string topics;
     std::string urltbl;
     std::string urlstr;
+    std::string idxhdr; // also in #SYSTEM (code 13)
+    std::string ivb;    // empty when there are no context ids: not stored then
 };
 
 HelpFiles BuildHelpFiles(const HelpModel& model);
@@ -107,6 +130,9 @@ constexpr std::size_t kWindowRecordSize = 196;
 constexpr std::size_t kTopicEntrySize = 16;
 constexpr std::size_t kUrlTableEntrySize = 12;
 constexpr std::size_t kStringBlockSize = 0x1000;
+constexpr std::size_t kIdxHdrSize = 0x1000;
+// #IDXHDR has room for this many merged files' names.
+constexpr std::size_t kMaxMergeFiles = (kIdxHdrSize - 0x50) / 4;
 
 // #TOPICS flag values: listed in the contents or not.
 constexpr std::uint16_t kTopicInContents = 6;

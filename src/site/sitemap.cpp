@@ -1,6 +1,8 @@
 #include "site/sitemap.h"
 
+#include "site/context_ids.h"
 #include "site/link_scanner.h"
+#include "text/ascii.h"
 #include "text/charset.h"
 #include "text/collation.h"
 #include "text/html_escape.h"
@@ -9,10 +11,14 @@
 
 #include <algorithm>
 #include <map>
+#include <optional>
 #include <utility>
 
 namespace tbx::site {
 namespace {
+
+using text::EqualsAsciiNoCase;
+using text::TrimHtmlSpace;
 
 constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
@@ -92,6 +98,16 @@ std::string DropItemNumber(std::string text) {
         (i + 1 == text.size() || text[i + 1] == ' '))
         text.erase(0, std::min(i + 2, text.size()));
     return text;
+}
+
+// The index in the walk of the file reached by the link whose text is this
+// view into the file's bytes, or kNone.
+std::size_t ReachedBy(const SiteFile& file, std::string_view link) {
+    const auto offset = static_cast<std::size_t>(link.data() - file.bytes.data());
+    const auto found = std::lower_bound(
+        file.reached.begin(), file.reached.end(), offset,
+        [](const ReachedFile& reached, std::size_t at) { return reached.offset < at; });
+    return found == file.reached.end() || found->offset != offset ? kNone : found->file;
 }
 
 class ContentsBuilder final : public MarkupVisitor {
@@ -309,15 +325,9 @@ private:
         Add(std::move(node));
     }
 
-    // The file the walk reached by the link whose text is this view into the page.
     const SiteFile* Reached(std::string_view href) const {
-        const auto offset = static_cast<std::size_t>(href.data() - page_.bytes.data());
-        const auto found = std::lower_bound(
-            page_.reached.begin(), page_.reached.end(), offset,
-            [](const ReachedFile& reached, std::size_t at) { return reached.offset < at; });
-        if (found == page_.reached.end() || found->offset != offset)
-            return nullptr;
-        return &walk_.files[found->file];
+        const std::size_t file = ReachedBy(page_, href);
+        return file == kNone ? nullptr : &walk_.files[file];
     }
 
     void Add(Node node) {
@@ -353,6 +363,54 @@ private:
     bool separated_ = true;
     std::size_t lastNode_ = kNone;
 };
+
+// ---- Reading --------------------------------------------------------------------
+
+// The <OBJECT>s of a sitemap with their <param>s, values as views into its bytes.
+struct SitemapObject {
+    std::string_view type;
+    std::vector<std::pair<std::string_view, std::string_view>> params; // name, value
+};
+
+class ObjectReader final : public MarkupVisitor {
+public:
+    void OnTag(const MarkupTag& tag) override {
+        if (tag.Is("object")) {
+            open_ = !tag.closing;
+            if (open_) {
+                const TagAttribute* type = tag.Find("type");
+                objects.push_back({type ? TrimHtmlSpace(type->value) : std::string_view(), {}});
+            }
+        } else if (tag.Is("param") && open_) {
+            const TagAttribute* name = tag.Find("name");
+            const TagAttribute* value = tag.Find("value");
+            if (name && value)
+                objects.back().params.emplace_back(TrimHtmlSpace(name->value), value->value);
+        }
+    }
+
+    std::vector<SitemapObject> objects;
+
+private:
+    bool open_ = false;
+};
+
+std::vector<SitemapObject> ReadObjects(const SiteFile& sitemap) {
+    ObjectReader reader;
+    // A UTF-16 file's bytes are not markup as they stand.
+    if (!sitemap.charset.IsUtf16())
+        ScanMarkup(sitemap.bytes, reader);
+    return std::move(reader.objects);
+}
+
+// Whether the byte starts a character of two bytes (or four) in a code page
+// where the second byte may be 0x5C, which is no backslash there.
+bool LeadsPair(Charset charset, unsigned char byte) {
+    const std::string_view name = charset.Name();
+    if (name == "Shift_JIS") // 0xA1-0xDF are characters of one byte
+        return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    return (name == "GBK" || name == "gb18030" || name == "Big5") && byte >= 0x81 && byte <= 0xFE;
+}
 
 // ---- Writing --------------------------------------------------------------------
 
@@ -452,6 +510,74 @@ std::string WriteSitemap(const std::vector<SitemapEntry>& entries, std::uint32_t
     if (!entries.empty())
         WriteList(out, entries, codePage, 0);
     out += "</BODY>\r\n</HTML>\r\n";
+    return out;
+}
+
+chm::SitemapProperties ReadSitemapProperties(const SiteFile& sitemap) {
+    chm::SitemapProperties out;
+    for (const SitemapObject& object : ReadObjects(sitemap)) {
+        if (!EqualsAsciiNoCase(object.type, "text/site properties"))
+            continue;
+        for (const auto& [name, value] : object.params) {
+            const std::string text = PlainText(value, sitemap.charset);
+            if (EqualsAsciiNoCase(name, "imagelist"))
+                out.imageList = text;
+            else if (EqualsAsciiNoCase(name, "imagetype"))
+                out.folderImages = EqualsAsciiNoCase(text, "folder");
+            else if (EqualsAsciiNoCase(name, "background"))
+                out.background = CNumber(text);
+            else if (EqualsAsciiNoCase(name, "foreground"))
+                out.foreground = CNumber(text);
+            else if (EqualsAsciiNoCase(name, "font"))
+                out.font = text;
+            else if (EqualsAsciiNoCase(name, "window styles"))
+                out.windowStyles = CNumber(text);
+            else if (EqualsAsciiNoCase(name, "exwindow styles"))
+                out.exWindowStyles = CNumber(text);
+            else if (EqualsAsciiNoCase(name, "framename"))
+                out.frameName = text;
+            else if (EqualsAsciiNoCase(name, "windowname"))
+                out.windowName = text;
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> FirstEntryNames(const SiteWalk& walk, const SiteFile& sitemap) {
+    std::vector<std::string> names(walk.files.size());
+    for (const SitemapObject& object : ReadObjects(sitemap)) {
+        if (!EqualsAsciiNoCase(object.type, "text/sitemap"))
+            continue;
+        std::string name;
+        std::size_t file = kNone;
+        for (const auto& [param, value] : object.params) {
+            if (EqualsAsciiNoCase(param, "name") && name.empty())
+                name = PlainText(value, sitemap.charset);
+            else if (EqualsAsciiNoCase(param, "local") && file == kNone)
+                file = ReachedBy(sitemap, value);
+        }
+        if (file != kNone && file < names.size() && names[file].empty())
+            names[file] = std::move(name);
+    }
+    return names;
+}
+
+std::string StoredSitemap(const SiteFile& sitemap) {
+    std::string out = sitemap.bytes;
+    for (const SitemapObject& object : ReadObjects(sitemap)) {
+        for (const auto& [param, value] : object.params) {
+            if (!EqualsAsciiNoCase(param, "local"))
+                continue;
+            const auto at = static_cast<std::size_t>(value.data() - sitemap.bytes.data());
+            for (std::size_t i = 0; i < value.size(); ++i) {
+                const auto byte = static_cast<unsigned char>(value[i]);
+                if (LeadsPair(sitemap.charset, byte))
+                    ++i; // its second byte is no backslash
+                else if (byte == '\\')
+                    out[at + i] = '/';
+            }
+        }
+    }
     return out;
 }
 

@@ -3,6 +3,7 @@
 // of its site, and both written as the HTML sitemaps (.hhc, .hhk) the viewer
 // reads.
 
+#include "chm/internal_files.h"
 #include "site/site_walk.h"
 
 #include <cstdint>
@@ -52,6 +53,19 @@ std::vector<SitemapEntry> KeywordsFromPages(const SiteWalk& walk, std::uint32_t 
 // references, and "%", "#" and "?" of a stored name percent-encoded so that the viewer reads them
 // as part of the name.
 std::string WriteSitemap(const std::vector<SitemapEntry>& entries, std::uint32_t language);
+
+// ---- The project's own sitemaps, as the walk read them -----------------------------
+
+// The "text/site properties" of a sitemap (the look of a contents tree).
+chm::SitemapProperties ReadSitemapProperties(const SiteFile& sitemap);
+
+// For each file of the walk (by index), the name of the first entry of the
+// sitemap that links to it, or empty: the title of a page without one.
+std::vector<std::string> FirstEntryNames(const SiteWalk& walk, const SiteFile& sitemap);
+
+// The sitemap's bytes as the help file stores them: "\" in each Local value
+// as "/", as Microsoft's compiler writes them; all else as it stands.
+std::string StoredSitemap(const SiteFile& sitemap);
 
 // The stored name for a generated sitemap with that extension (".hhc",
 // ".hhk"): "/Tomebox.hhc" in the root, unless a file of the walk already has

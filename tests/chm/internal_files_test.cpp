@@ -96,7 +96,7 @@ TEST(InternalFiles, SystemHoldsItsRecordsInOrderInTheLanguagesCodePage) {
         data[record.code] = record.data;
         stored += 4 + record.data.size();
     }
-    EXPECT_EQ(codes, (std::vector<std::uint16_t>{10, 9, 4, 2, 3, 16, 6, 5, 0, 1}));
+    EXPECT_EQ(codes, (std::vector<std::uint16_t>{10, 9, 4, 2, 3, 16, 6, 5, 0, 1, 12, 13, 15}));
     EXPECT_EQ(stored, system.size());
     // A record cut short, or claiming more than is left, ends the list.
     EXPECT_EQ(ReadSystemRecords(system.substr(0, system.size() - 1)).size(), codes.size() - 1);
@@ -119,14 +119,60 @@ TEST(InternalFiles, SystemHoldsItsRecordsInOrderInTheLanguagesCodePage) {
     EXPECT_EQ(data[5], std::string("Tomebox\0", 8));
     EXPECT_EQ(data[0], std::string("toc.hhc\0", 8));
     EXPECT_EQ(data[1], std::string("index.hhk\0", 10));
+    EXPECT_EQ(data[12], std::string(4, '\0'));
+    EXPECT_EQ(data[13], BuildHelpFiles(Model()).idxhdr);
+    EXPECT_EQ(data[15], std::string(4, '\0'));
 
-    // Without a window, font, contents or index those records are left out.
+    // Without a default topic, window, font, contents or index those records are left out.
     HelpModel plain = Model();
     plain.defaultWindow = plain.contentsFile = plain.indexFile = plain.defaultFont = "";
+    plain.defaultTopic = "";
     plain.fullTextSearch = false;
-    const std::string small = BuildHelpFiles(plain).system;
-    EXPECT_EQ(small.find(std::string("\x05\x00", 2)), std::string::npos);
-    EXPECT_LT(small.size(), system.size());
+    codes.clear();
+    for (const SystemRecord& record : ReadSystemRecords(BuildHelpFiles(plain).system))
+        codes.push_back(record.code);
+    EXPECT_EQ(codes, (std::vector<std::uint16_t>{10, 9, 4, 3, 6, 12, 13, 15}));
+}
+
+TEST(InternalFiles, IdxHdrAndIvbPointIntoStrings) {
+    HelpModel model = Model();
+    model.topics = {{"/a.htm", "A", true}, {"/b.htm", std::nullopt, false}};
+    model.contextIds = {{7, "Папка/b.htm"}, {0x10000, "a.htm"}, {3, "a.htm"}};
+    model.mergeFiles = {"other.chm", "second.chm"};
+    model.contentsProperties.frameName = "right";
+    model.contentsProperties.windowStyles = 0x800425;
+    model.contentsProperties.folderImages = true;
+    const HelpFiles files = BuildHelpFiles(model);
+    const auto text = [&](std::uint32_t offset) { return TextAt(files.strings, offset); };
+
+    // #IVB: the byte length of the pairs, then id and file in the project's order.
+    ASSERT_EQ(files.ivb.size(), 4u + 3 * 8);
+    EXPECT_EQ(U32(files.ivb, 0), 24u);
+    const std::pair<std::uint32_t, std::string> ids[] = {
+        {7, Cp1251("Папка/b.htm")}, {0x10000, "a.htm"}, {3, "a.htm"}};
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(U32(files.ivb, 4 + 8 * i), ids[i].first);
+        EXPECT_EQ(text(U32(files.ivb, 8 + 8 * i)), ids[i].second);
+    }
+    EXPECT_EQ(U32(files.ivb, 16), U32(files.ivb, 24)); // one text for one file
+
+    // #IDXHDR: offset -> value, where a text's offset is checked by its text.
+    const std::string& h = files.idxhdr;
+    ASSERT_EQ(h.size(), kIdxHdrSize);
+    EXPECT_EQ(h.substr(0, 4), "T#SM");
+    const std::pair<std::size_t, std::uint32_t> fields[] = {
+        {0x08, 1},   {0x0C, 2},   {0x10, 0},   {0x14, ~0u},      {0x18, 0},   {0x1C, 1},
+        {0x20, ~0u}, {0x24, ~0u}, {0x28, ~0u}, {0x2C, 0x800425}, {0x30, ~0u}, {0x34, ~0u},
+        {0x3C, ~0u}, {0x40, 0},   {0x44, 1},   {0x48, 2},        {0x4C, 0},   {0x58, 0}};
+    for (const auto& [at, value] : fields)
+        EXPECT_EQ(U32(h, at), value) << std::hex << at;
+    EXPECT_EQ(text(U32(h, 0x38)), "right");
+    EXPECT_EQ(text(U32(h, 0x50)), "other.chm");
+    EXPECT_EQ(text(U32(h, 0x54)), "second.chm");
+    EXPECT_EQ(h.find_first_not_of('\0', 0x58), std::string::npos);
+
+    // No context ids: no #IVB to store.
+    EXPECT_TRUE(BuildHelpFiles(Model()).ivb.empty());
 }
 
 TEST(InternalFiles, WindowRecordHoldsEveryFieldOfTheDefinition) {

@@ -258,5 +258,33 @@ TEST(Sitemap, NamesAndAddressesSurviveEscapingInEitherCodePage) {
     EXPECT_NE(western.find("Caf\xE9"), std::string::npos);
 }
 
+TEST(Sitemap, StoredSitemapHasSlashesInLocalValuesOnly) {
+    struct Case {
+        const char* what;
+        std::string bytes, charset, stored;
+    };
+    const std::string sjisTail = "\x95\x5C\xB1"; // 0x5C second in a pair, then a katakana
+    const Case cases[] = {
+        {"Local values, in any letter case; nothing else",
+         "<object type=\"text/sitemap\"><param name=\"Name\" value=\"a\\b\">"
+         "<PARAM NAME=\"local\" VALUE=\"dir\\sub\\p.htm\"></object><p>x\\y</p>",
+         "windows-1252",
+         "<object type=\"text/sitemap\"><param name=\"Name\" value=\"a\\b\">"
+         "<PARAM NAME=\"local\" VALUE=\"dir/sub/p.htm\"></object><p>x\\y</p>"},
+        {"a param outside an object is no entry", "<param name=\"Local\" value=\"a\\b.htm\">",
+         "UTF-8", "<param name=\"Local\" value=\"a\\b.htm\">"},
+        {"Shift_JIS keeps the second byte of a character",
+         "<object><param name=\"Local\" value=\"" + sjisTail + "\\p.htm\"></object>", "Shift_JIS",
+         "<object><param name=\"Local\" value=\"" + sjisTail + "/p.htm\"></object>"},
+    };
+    for (const Case& c : cases) {
+        SiteFile file;
+        file.bytes = c.bytes;
+        file.kind = FileKind::Sitemap;
+        file.charset = *Charset::ForLabel(c.charset);
+        EXPECT_EQ(StoredSitemap(file), c.stored) << c.what;
+    }
+}
+
 } // namespace
 } // namespace tbx::site

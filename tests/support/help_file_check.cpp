@@ -55,6 +55,32 @@ std::string Difference(const std::map<std::string, std::string>& found,
     return text;
 }
 
+} // namespace
+
+std::map<std::string, std::string> ReadHelpFile(const std::string& chmPath) {
+    std::string error;
+    const std::unique_ptr<chm::ChmFile> file = chm::ChmFile::Open(chmPath, error);
+    EXPECT_TRUE(file) << chmPath << ": " << error;
+    std::map<std::string, std::string> read;
+    if (!file)
+        return read;
+    chm::ChmCursor cursor(*file);
+    for (std::size_t i = 0; i < file->Count(); ++i) {
+        const chm::ChmEntry entry = file->Entry(i);
+        if (entry.name.ends_with('/'))
+            continue;
+        std::string bytes(static_cast<std::size_t>(entry.length), '\0');
+        EXPECT_EQ(
+            cursor.Read(entry, 0, {reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()}),
+            "")
+            << chmPath << ": " << entry.name;
+        read.emplace(entry.name, std::move(bytes));
+    }
+    return read;
+}
+
+namespace {
+
 void ExpectOwnReaderHolds(const std::string& chmPath,
                           const std::map<std::string, std::string>& files, Others others) {
     std::string error;

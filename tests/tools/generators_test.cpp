@@ -1,11 +1,10 @@
 // The projects documentation generators write, made at test time by the
 // real generators and compiled by hhc (or, for Doxygen, by hhc.exe run by
 // Doxygen itself): each help file holds every file the project lists and
-// every page, its contents, index and window, read back by chmlib,
+// every page, its contents, index, window and context ids, read back by chmlib,
 // libmspack, 7-Zip and our own reader.
 
 #include "platform/process.h"
-#include "site/project.h"
 #include "support/chm_bytes.h"
 #include "support/chm_reader.h"
 #include "support/help_file_check.h"
@@ -120,6 +119,7 @@ struct GeneratorCase {
     std::string program; // skipped when it is not installed
     std::function<Generated(const TempDir&)> generate;
     int codePage; // of the project and the help file's strings
+    std::vector<std::pair<std::uint32_t, std::string>> contextIds = {}; // id, file
 };
 
 void PrintTo(const GeneratorCase& c, std::ostream* os) {
@@ -250,14 +250,18 @@ TEST_P(GeneratorTest, ItsProjectCompilesWithEveryFileContentsIndexAndWindow) {
     EXPECT_EQ(text(0x14), caption); // both in the project's code page
     EXPECT_EQ(records.count(5) ? records.at(5) : "", OptionValue(project, "Default Window") + '\0');
 
-    // Context ids: [ALIAS] and [MAP] #include the headers the generator
-    // wrote, and their lines are read. (The help file's #IVB is checked
-    // where the context ids are written.)
-    const site::ProjectResult read = site::ReadProject(generated.project);
-    ASSERT_TRUE(read.Ok()) << read.error;
-    const std::size_t ids = SectionLines(project, "MAP").empty() ? 0 : 2;
-    EXPECT_EQ(read.project.mapLines.size(), ids);
-    EXPECT_EQ(read.project.aliasLines.size(), ids);
+    // Context ids, from the headers [ALIAS] and [MAP] #include: #IVB pairs
+    // each id with the #STRINGS offset of its file as [ALIAS] names it.
+    std::vector<std::pair<std::uint32_t, std::string>> ids;
+    if (const std::optional<std::string> ivb = test::ReadChmObject(help, "/#IVB")) {
+        ASSERT_EQ(test::ReadLe(*ivb, 0, 4), ivb->size() - 4);
+        for (std::size_t at = 4; at + 8 <= ivb->size(); at += 8) {
+            const auto offset = static_cast<std::size_t>(test::ReadLe(*ivb, at + 4, 4));
+            ids.emplace_back(static_cast<std::uint32_t>(test::ReadLe(*ivb, at, 4)),
+                             strings.substr(offset, strings.find('\0', offset) - offset));
+        }
+    }
+    EXPECT_EQ(ids, c.contextIds);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -270,7 +274,11 @@ INSTANTIATE_TEST_SUITE_P(
                                     [](const TempDir& dir) { return Doxygen(dir, false); }, 1252},
                       GeneratorCase{"DoxygenThroughHhcLocation", "doxygen",
                                     [](const TempDir& dir) { return Doxygen(dir, true); }, 1252},
-                      GeneratorCase{"DocBookWithContextIds", "xsltproc", DocBook, 1252}),
+                      GeneratorCase{"DocBookWithContextIds",
+                                    "xsltproc",
+                                    DocBook,
+                                    1252,
+                                    {{100, "ch01.html"}, {0x65, "ch02.html"}}}),
     [](const ::testing::TestParamInfo<GeneratorCase>& info) { return info.param.name; });
 
 // hhc.exe is hhc answering as Microsoft's compiler: 1 when the help file

@@ -6,6 +6,7 @@
 #include "platform/files.h"
 #include "platform/messages.h"
 #include "protocol/tool_output.h"
+#include "site/context_ids.h"
 #include "site/project.h"
 #include "site/site_walk.h"
 #include "site/sitemap.h"
@@ -17,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <future>
 #include <memory>
 #include <new>
@@ -102,6 +104,12 @@ std::int64_t BuildTime() {
     return static_cast<std::int64_t>(std::time(nullptr));
 }
 
+// A page the walk named after its file: it has no title of its own.
+bool Untitled(const site::SiteFile& file) {
+    return file.kind == site::FileKind::Page &&
+           file.title == std::string_view(file.name).substr(file.name.rfind('/') + 1);
+}
+
 // The stored name as the project's own fields give it: without the "/".
 std::string LocalName(const std::string& stored) {
     return stored.empty() ? stored : stored.substr(1);
@@ -117,6 +125,7 @@ public:
         if (!read.Ok())
             return Failed(read.error);
         project_ = read.project;
+        projectFolder_ = std::filesystem::absolute(projectPath).parent_path();
         warnings_.insert(warnings_.end(), read.warnings.begin(), read.warnings.end());
         if (std::string error = OutputRefusal(projectPath); !error.empty())
             return Failed(error);
@@ -139,6 +148,7 @@ public:
         if (Stopped(options_))
             return Halted();
 
+        NameUntitledPages(walk);
         model_ = Model(walk);
         // The index is built for Windows-1251 text; under another code page
         // the viewer would fold its queries differently and find nothing.
@@ -272,6 +282,52 @@ private:
         return name;
     }
 
+    // The project's contents file as the walk read it, or null.
+    const site::SiteFile* ContentsSitemap(const site::SiteWalk& walk) const {
+        if (project_.contentsFile.empty())
+            return nullptr;
+        const std::string name = StartName(walk, 1 + project_.files.size());
+        for (const site::SiteFile& file : walk.files) {
+            if (file.name == name && file.kind == site::FileKind::Sitemap)
+                return &file;
+        }
+        return nullptr;
+    }
+
+    // A page without a title takes the name its first contents entry gives
+    // it, as Microsoft's compiler does; else it keeps its file's name.
+    void NameUntitledPages(site::SiteWalk& walk) const {
+        const site::SiteFile* contents = ContentsSitemap(walk);
+        if (!contents)
+            return;
+        std::vector<std::string> names = site::FirstEntryNames(walk, *contents);
+        for (std::size_t i = 0; i < walk.files.size(); ++i) {
+            if (Untitled(walk.files[i]) && !names[i].empty())
+                walk.files[i].title = std::move(names[i]);
+        }
+    }
+
+    // The context ids of [MAP] with the files of [ALIAS]; a file not in the
+    // help file is named in a warning (the viewer would find nothing).
+    std::vector<chm::HelpContextId> ContextIds(const site::SiteWalk& walk) {
+        site::ContextIds read = site::ReadContextIds(project_.aliasLines, project_.mapLines);
+        warnings_.insert(warnings_.end(), read.warnings.begin(), read.warnings.end());
+        std::vector<chm::HelpContextId> ids;
+        for (const site::ContextId& id : read.ids) {
+            const std::string target = id.target.substr(0, id.target.find('#'));
+            const std::string path = (projectFolder_ / target).lexically_normal().string();
+            const bool stored =
+                path.starts_with(project_.siteRoot) &&
+                std::any_of(walk.files.begin(), walk.files.end(), [&](const site::SiteFile& f) {
+                    return EqualNoCase(f.name, "/" + path.substr(project_.siteRoot.size()));
+                });
+            if (!stored)
+                warnings_.push_back(site::TargetNotInHelpFile(id));
+            ids.push_back({id.id, id.target});
+        }
+        return ids;
+    }
+
     chm::HelpModel Model(const site::SiteWalk& walk) {
         chm::HelpModel model;
         // No start page named: none recorded, as Microsoft's compiler does.
@@ -305,6 +361,11 @@ private:
             if (model.title.empty() && window.name == model.defaultWindow)
                 model.title = window.caption;
         }
+        model.defaultFont = project_.defaultFont;
+        model.contextIds = ContextIds(walk);
+        model.mergeFiles = project_.mergeFiles;
+        if (const site::SiteFile* contents = ContentsSitemap(walk))
+            model.contentsProperties = site::ReadSitemapProperties(*contents);
         return model;
     }
 
@@ -328,6 +389,8 @@ private:
                 NotFollowed({file.name, {}, why});
                 continue;
             }
+            if (file.kind == site::FileKind::Sitemap)
+                file.bytes = site::StoredSitemap(file);
             const std::string refused = file.kind == site::FileKind::Other
                                             ? writer_.AddFrom(file.name, file.size, Opener(file))
                                             : writer_.Add(file.name, file.bytes);
@@ -391,12 +454,15 @@ private:
         const chm::HelpFiles help = chm::BuildHelpFiles(model_);
         const std::pair<const char*, const std::string*> compressed[] = {
             {"/#WINDOWS", &help.windows}, {"/#STRINGS", &help.strings}, {"/#TOPICS", &help.topics},
-            {"/#URLTBL", &help.urltbl},   {"/#URLSTR", &help.urlstr},
+            {"/#URLTBL", &help.urltbl},   {"/#URLSTR", &help.urlstr},   {"/#IDXHDR", &help.idxhdr},
+            {"/#IVB", &help.ivb},
         };
         std::string error = writer_.Add("/#SYSTEM", help.system, chm::Storage::Uncompressed);
         if (error.empty())
             error = writer_.Add("/#ITBITS", help.itbits, chm::Storage::Uncompressed);
         for (const auto& [name, bytes] : compressed) {
+            if (bytes == &help.ivb && bytes->empty())
+                continue; // no context ids
             if (error.empty())
                 error = writer_.Add(name, *bytes);
             compressed_ += 1;
@@ -451,6 +517,7 @@ private:
     const OutputSink& output_;
     const std::chrono::steady_clock::time_point start_;
     site::Project project_;
+    std::filesystem::path projectFolder_;
     site::SiteWalk walk_;
     chm::HelpModel model_;
     chm::Writer writer_;
