@@ -10,9 +10,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const tbx::site::ProjectResult read = tbx::site::ParseProject(bytes, "/fuzz/help.hhp");
     // What a project that was read promises the later stages.
-    if (read.Ok() &&
-        (!read.project.siteRoot.ends_with('/') || !read.project.defaultTopic.starts_with('/') ||
-         !read.project.compiledFile.starts_with('/')))
+    // With no start page the walk starts from the first of [FILES].
+    const tbx::site::Project& p = read.project;
+    const bool start = p.defaultTopic.empty() ? !p.files.empty() && p.files[0].starts_with('/')
+                                              : p.defaultTopic.starts_with('/');
+    if (read.Ok() && (!p.siteRoot.ends_with('/') || !start || !p.compiledFile.starts_with('/')))
         std::abort();
     // The parser keeps the window's name, which the [WINDOWS] key gives.
     tbx::chm::HelpWindow window;

@@ -5,9 +5,11 @@
 #include "text/charset.h"
 #include "text/language.h"
 #include "text/text_case.h"
+#include "text/utf8.h"
 
 #include <cctype>
 #include <charconv>
+#include <deque>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -154,6 +156,94 @@ std::string ParseRect(std::string_view field, std::optional<chm::WindowRect>& re
     return {};
 }
 
+// ---- What Microsoft's compiler reads, and what hhc does with it -------------------
+
+bool AsksNothing(std::string_view value) {
+    return value.empty() || EqualNoCase(value, "no") || EqualNoCase(value, "false") || value == "0";
+}
+bool Never(std::string_view) {
+    return false;
+}
+
+// Every [OPTIONS] key Microsoft's compiler knows. A key without a check is
+// read into the project; one with a check is not done by hhc, and a value
+// the check does not pass gets a warning naming the key and why.
+struct OptionKey {
+    std::string_view name;
+    bool (*honoured)(std::string_view value) = nullptr;
+    const char* why = nullptr; // marked N_
+};
+
+const char* const kNotDone = N_("hhc does not do what it asks");
+
+const OptionKey kOptionKeys[] = {
+    {"Compiled file"},
+    {"Contents file"},
+    {"Default Font"},
+    {"Default topic"},
+    {"Default Window"},
+    {"Display compile progress"},
+    {"Error log file"},
+    {"Full text search stop list file"},
+    {"Full-text search"},
+    {"Index file"},
+    {"Language"},
+    {"Title"},
+    {"Compression"}, // our own: "best" for the smallest file
+    {"Binary TOC", AsksNothing,
+     N_("hhc writes no binary contents; the viewer reads the contents file")},
+    {"Binary Index", AsksNothing,
+     N_("hhc writes no binary index; the viewer reads the index file")},
+    {"Create CHI file", AsksNothing,
+     N_("hhc writes no .chi file; the index stays in the help file")},
+    {"Enhanced decompilation", AsksNothing, N_("hhc stores no project to decompile")},
+    {"Flat", AsksNothing, N_("hhc keeps the folders of the files")},
+    {"Compatibility", [](std::string_view value) { return value.starts_with("1.1"); },
+     N_("hhc writes help files for HTML Help 1.1 and later")},
+    {"Display compile notes", [](std::string_view value) { return !AsksNothing(value); },
+     N_("hhc shows its warnings whatever it says")},
+    {"Auto Index", AsksNothing,
+     N_("hhc makes the index from the index file or the pages' titles, not from keywords in the "
+        "pages")},
+    {"Auto TOC", AsksNothing,
+     N_("hhc makes the contents from the contents file or the start page's links, not from "
+        "headings")},
+    {"Custom tab", Never, kNotDone},
+    {"CITATION", Never, kNotDone},
+    {"COPYRIGHT", Never, kNotDone},
+    {"DBCS", Never, kNotDone},
+    {"IGNORE", Never, kNotDone},
+    {"PREFIX", Never, kNotDone},
+    {"Sample Staging Path", Never, kNotDone},
+    {"Sample List File", Never, kNotDone},
+    {"TMPDIR", Never, kNotDone},
+};
+
+enum class In { None, Options, Files, Windows, Alias, Map, Popups, Merge, NotRead };
+
+// Every section Microsoft's compiler knows; why is given for those hhc
+// does not read.
+struct SectionName {
+    std::string_view name;
+    In in;
+    const char* why = nullptr; // marked N_
+};
+
+const SectionName kSections[] = {
+    {"OPTIONS", In::Options},
+    {"FILES", In::Files},
+    {"WINDOWS", In::Windows},
+    {"ALIAS", In::Alias},
+    {"MAP", In::Map},
+    {"TEXT POPUPS", In::Popups},
+    {"MERGE FILES", In::Merge},
+    {"INFOTYPES", In::NotRead, N_("hhc writes no information types")},
+    {"SUBSETS", In::NotRead, N_("hhc writes no subsets")},
+};
+
+// Files included in files included ... this deep are taken for a loop.
+constexpr int kMaxIncludeDepth = 16;
+
 // ---- Project text -------------------------------------------------------------------
 
 std::vector<std::string_view> SplitLines(std::string_view text) {
@@ -169,64 +259,172 @@ std::vector<std::string_view> SplitLines(std::string_view text) {
     return lines;
 }
 
-bool IsWindowsDrivePath(std::string_view path) {
-    return path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) &&
-           path[1] == ':' && (path[2] == '\\' || path[2] == '/');
+// "C:\..." or "\\server\share\...", with "\" already read as "/".
+bool IsWindowsPath(std::string_view path) {
+    const bool drive =
+        path.size() >= 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':';
+    const bool unc = path.size() > 2 && path.starts_with("//") && path[2] != '/';
+    return drive || unc;
 }
 
-// A path of the project made absolute: "\" read as "/", a relative path
-// counted from the project's folder.
-std::optional<std::string> AbsolutePath(std::string_view value, const fs::path& projectFolder) {
+std::string Slashes(std::string_view value) {
     std::string path(value);
     for (char& c : path)
         c = c == '\\' ? '/' : c;
-    if (IsWindowsDrivePath(path))
-        return std::nullopt;
-    const fs::path full = path.starts_with('/') ? fs::path(path) : projectFolder / path;
-    return full.lexically_normal().string();
+    return path;
 }
 
 std::string FolderOf(const std::string& path) {
     return path.substr(0, path.rfind('/') + 1);
 }
 
+enum class Role { Read, Write };
+
+// A path of the project made absolute: "\" read as "/", a relative path
+// counted from the project's folder. A Windows path names nothing here:
+// a file to write goes into the project's folder; a file to read is the
+// longest end of the path found there (or the file name), as a project
+// moved from Windows with its files keeps them below it. what is marked
+// N_ and translated here.
+std::string ProjectPath(const char* what, std::string_view value, const fs::path& folder, Role role,
+                        std::vector<std::string>& warnings) {
+    const std::string given = Slashes(value);
+    if (!IsWindowsPath(given))
+        return (given.starts_with('/') ? fs::path(given) : folder / given)
+            .lexically_normal()
+            .string();
+    std::vector<std::string> names;
+    for (const auto& part : fs::path(given.substr(given.find('/') + 1)).relative_path()) {
+        if (!part.empty())
+            names.push_back(part.string());
+    }
+    fs::path found = folder / (names.empty() ? "" : names.back());
+    for (std::size_t from = 0; role == Role::Read && from + 1 < names.size(); ++from) {
+        fs::path candidate = folder;
+        for (std::size_t i = from; i < names.size(); ++i)
+            candidate /= names[i];
+        if (PathExists(candidate.string())) {
+            found = candidate;
+            break;
+        }
+    }
+    const std::string result = found.lexically_normal().string();
+    warnings.push_back(Format(Tr("%s \"%s\" is a Windows path; %s is used instead"), Tr(what),
+                              std::string(value), result));
+    return result;
+}
+
 struct Sections {
     std::vector<std::pair<std::string_view, std::string_view>> options, windows;
-    std::vector<std::string_view> files, alias, map;
+    std::vector<std::string_view> files, alias, map, popups, merge;
+    std::vector<std::string> warnings;
+    std::string error;
+    std::deque<std::string> included; // the texts of #include files, which the views point into
 };
 
-Sections ReadSections(std::string_view text) {
-    enum class In { Other, Options, Files, Windows, Alias, Map } in = In::Other;
-    Sections sections;
-    for (std::string_view line : SplitLines(text)) {
-        line = Trim(line);
-        if (line.empty() || line.starts_with(';'))
-            continue;
-        if (line.starts_with('[') && line.find(']') != std::string_view::npos) {
-            const std::string_view name = Trim(line.substr(1, line.find(']') - 1));
-            in = EqualNoCase(name, "OPTIONS")   ? In::Options
-                 : EqualNoCase(name, "FILES")   ? In::Files
-                 : EqualNoCase(name, "WINDOWS") ? In::Windows
-                 : EqualNoCase(name, "ALIAS")   ? In::Alias
-                 : EqualNoCase(name, "MAP")     ? In::Map
-                                                : In::Other;
-            continue;
+// Reads the lines of the sections in order; an "#include file" line in any
+// section stands for the lines of that file (named relative to the
+// project), read in the same section. Included files are read when folder
+// is given, in UTF-8 when they are valid UTF-8, else in legacy.
+class SectionReader {
+public:
+    SectionReader(std::optional<fs::path> folder, const text::Charset& legacy)
+        : folder_(std::move(folder)), legacy_(legacy) {}
+
+    Sections Read(std::string_view text) {
+        Lines(text, 0);
+        return std::move(sections_);
+    }
+
+private:
+    void Lines(std::string_view text, int depth) {
+        for (std::string_view line : SplitLines(text)) {
+            line = Trim(line);
+            if (line.empty() || line.starts_with(';') || !sections_.error.empty())
+                continue;
+            if (line.size() > 8 && EqualNoCase(line.substr(0, 8), "#include") &&
+                (line[8] == ' ' || line[8] == '\t' || line[8] == '"' || line[8] == '<')) {
+                Include(Trim(line.substr(8)), depth);
+            } else if (line.starts_with('[') && line.find(']') != std::string_view::npos) {
+                Section(Trim(line.substr(1, line.find(']') - 1)));
+            } else {
+                Line(line);
+            }
         }
-        if (in == In::Files || in == In::Alias || in == In::Map) {
-            (in == In::Files   ? sections.files
-             : in == In::Alias ? sections.alias
-                               : sections.map)
-                .push_back(line);
-            continue;
+    }
+
+    void Section(std::string_view name) {
+        in_ = In::NotRead;
+        why_ = N_("it is no section hhc knows");
+        for (const SectionName& known : kSections) {
+            if (EqualNoCase(name, known.name)) {
+                in_ = known.in;
+                why_ = known.why;
+            }
+        }
+        section_ = std::string(name);
+        warned_ = false;
+    }
+
+    void Line(std::string_view line) {
+        if (in_ == In::NotRead && !warned_) {
+            sections_.warnings.push_back(
+                Format(Tr("[%s] is not read: %s"), section_, std::string(Tr(why_))));
+            warned_ = true;
+        }
+        std::vector<std::string_view>* const lists[] = {
+            in_ == In::Files ? &sections_.files : nullptr,
+            in_ == In::Alias ? &sections_.alias : nullptr,
+            in_ == In::Map ? &sections_.map : nullptr,
+            in_ == In::Popups ? &sections_.popups : nullptr,
+            in_ == In::Merge ? &sections_.merge : nullptr,
+        };
+        for (auto* list : lists) {
+            if (list) {
+                list->push_back(line);
+                return;
+            }
         }
         const auto equals = line.find('=');
-        if (equals == std::string_view::npos || in == In::Other)
-            continue;
+        if (equals == std::string_view::npos || (in_ != In::Options && in_ != In::Windows))
+            return;
         const auto entry = std::pair{Trim(line.substr(0, equals)), Trim(line.substr(equals + 1))};
-        (in == In::Options ? sections.options : sections.windows).push_back(entry);
+        (in_ == In::Options ? sections_.options : sections_.windows).push_back(entry);
     }
-    return sections;
-}
+
+    void Include(std::string_view name, int depth) {
+        if (!folder_)
+            return;
+        if (name.size() >= 2 && ((name.front() == '"' && name.back() == '"') ||
+                                 (name.front() == '<' && name.back() == '>')))
+            name = name.substr(1, name.size() - 2);
+        const std::string path =
+            ProjectPath(N_("the included file"), name, *folder_, Role::Read, sections_.warnings);
+        const FileBytes file = ReadWholeFile(path, kMaxProjectSize);
+        if (depth >= kMaxIncludeDepth || file.failure != FileBytes::Failure::None) {
+            const std::string why = depth >= kMaxIncludeDepth ? Tr("it includes itself")
+                                    : file.detail.empty()     ? Tr("it is not a file")
+                                                              : file.detail;
+            sections_.error =
+                Format(Tr("cannot read %s, which the project includes: %s"), path, why);
+            return;
+        }
+        std::string_view bytes = file.bytes;
+        if (bytes.starts_with("\xEF\xBB\xBF"))
+            bytes.remove_prefix(3);
+        sections_.included.push_back(IsValidUtf8(bytes) ? std::string(bytes)
+                                                        : text::Decode(bytes, legacy_));
+        Lines(sections_.included.back(), depth + 1);
+    }
+
+    const std::optional<fs::path> folder_;
+    const text::Charset legacy_;
+    Sections sections_;
+    In in_ = In::None;
+    std::string section_;
+    const char* why_ = nullptr;
+    bool warned_ = false;
+};
 
 // As the Windows profile reader does, names compare without regard to case
 // and the first of repeated keys counts.
@@ -238,10 +436,26 @@ std::optional<std::string_view> Option(const Sections& sections, std::string_vie
     return std::nullopt;
 }
 
+// A warning for each key hhc does not know or does not do as asked.
+void CheckOptions(const Sections& sections, std::vector<std::string>& warnings) {
+    for (const auto& [name, value] : sections.options) {
+        const OptionKey* key = nullptr;
+        for (const OptionKey& known : kOptionKeys) {
+            if (EqualNoCase(name, known.name))
+                key = &known;
+        }
+        if (!key)
+            warnings.push_back(Format(Tr("\"%s\" in [OPTIONS] is not read: it is no key hhc knows"),
+                                      std::string(name)));
+        else if (key->honoured && !key->honoured(value))
+            warnings.push_back(Format(Tr("\"%s=%s\" in [OPTIONS] is not honoured: %s"),
+                                      std::string(name), std::string(value), Tr(key->why)));
+    }
+}
+
 ProjectResult Failure(std::string error) {
     return {{}, std::move(error), {}};
 }
-
 } // namespace
 
 std::string ParseWindowDefinition(std::string_view text, chm::HelpWindow& window) {
@@ -297,82 +511,82 @@ ProjectResult ParseProject(std::string_view bytes, const std::string& projectPat
     const bool marked = bytes.starts_with("\xEF\xBB\xBF");
     if (marked)
         bytes.remove_prefix(3);
-    std::optional<std::uint32_t> language;
-    bool languageGiven = false;
-    const auto readLanguage = [&](const Sections& read) {
-        const auto value = Option(read, "Language");
-        languageGiven = value && !Trim(*value).empty();
-        language = languageGiven ? text::ParseLanguageValue(*value) : std::nullopt;
-        return value.value_or("");
+    const auto language = [](const Sections& read) {
+        const std::string_view value = Option(read, "Language").value_or("");
+        return std::pair{value,
+                         Trim(value).empty() ? std::nullopt : text::ParseLanguageValue(value)};
     };
-    std::string text;
-    if (marked || IsValidUtf8(bytes)) {
-        text = std::string(bytes);
-    } else {
-        readLanguage(ReadSections(bytes));
-        text = text::Decode(bytes, text::Charset::ForCodePage(text::AnsiCodePage(
-                                       language.value_or(text::kDefaultLanguage))));
-    }
-    const Sections sections = ReadSections(text);
-    const std::string_view languageValue = readLanguage(sections);
-    if (languageGiven && !language)
-        return Failure(Format(Tr("\"Language\" does not start with a language number: \"%s\""),
-                              std::string(languageValue)));
+    const text::Charset legacy = text::Charset::ForCodePage(
+        text::AnsiCodePage(language(SectionReader(std::nullopt, text::Charset::Utf8()).Read(bytes))
+                               .second.value_or(text::kDefaultLanguage)));
+    const std::string text =
+        marked || IsValidUtf8(bytes) ? std::string(bytes) : text::Decode(bytes, legacy);
     const fs::path projectFolder = fs::path(projectPath).parent_path();
+    const Sections sections = SectionReader(projectFolder, legacy).Read(text);
+    if (!sections.error.empty())
+        return Failure(sections.error);
+    const auto [languageValue, lcid] = language(sections);
+    if (!Trim(languageValue).empty() && !lcid)
+        return Failure(
+            Format(Tr("\"Language\" names no language: \"%s\""), std::string(languageValue)));
     Project project;
+    std::vector<std::string> warnings = sections.warnings;
 
-    std::string error;
-    // what is marked N_ and translated here.
-    auto path = [&](const char* what, std::string_view value) {
-        auto absolute = AbsolutePath(value, projectFolder);
-        if (!absolute && error.empty())
-            error = Format(Tr("%s \"%s\" is a Windows drive path; name it relative to the "
-                              "project or from /"),
-                           Tr(what), std::string(value));
-        return absolute.value_or(std::string());
+    const auto path = [&](const char* what, std::string_view value, Role role) {
+        return ProjectPath(what, value, projectFolder, role, warnings);
     };
 
     const std::string_view topic = Option(sections, "Default topic").value_or("");
-    if (topic.empty())
-        return Failure(Tr("the project names no start page (\"Default topic\" in [OPTIONS])"));
+    if (topic.empty() && sections.files.empty())
+        return Failure(Tr("the project names no start page: neither \"Default topic\" in "
+                          "[OPTIONS] nor a file in [FILES]"));
+    if (!topic.empty())
+        project.defaultTopic = path(N_("the start page"), topic, Role::Read);
     const std::string_view output = Option(sections, "Compiled file").value_or("");
-    if (output.empty())
-        return Failure(
-            Tr("the project names no help file to write (\"Compiled file\" in [OPTIONS])"));
-    project.defaultTopic = path(N_("the start page"), topic);
-    project.compiledFile = path(N_("the help file"), output);
-    const bool absoluteTopic = topic.starts_with('/') || topic.starts_with('\\');
-    project.siteRoot = absoluteTopic ? FolderOf(project.defaultTopic)
-                                     : fs::path(projectFolder / "").lexically_normal().string();
-
+    project.compiledFile = output.empty()
+                               ? (projectFolder / fs::path(projectPath).stem()).string() + ".chm"
+                               : path(N_("the help file"), output, Role::Write);
+    // The folder the walk stays in: the start's, when it is named from "/".
+    const std::string_view start = topic.empty() ? sections.files.front() : topic;
+    const bool absoluteStart = start.starts_with('/') || start.starts_with('\\');
     for (std::string_view file : sections.files)
-        project.files.push_back(path(N_("the file"), file));
-    if (const auto value = Option(sections, "Contents file"); value && !value->empty())
-        project.contentsFile = path(N_("the contents file"), *value);
-    if (const auto value = Option(sections, "Index file"); value && !value->empty())
-        project.indexFile = path(N_("the index file"), *value);
-    if (const auto value = Option(sections, "Full text search stop list file");
-        value && !value->empty())
-        project.stopListFile = path(N_("the stop list file"), *value);
-    if (!error.empty())
-        return Failure(error);
+        project.files.push_back(path(N_("the file"), file, Role::Read));
+    project.siteRoot = absoluteStart
+                           ? FolderOf(topic.empty() ? project.files.front() : project.defaultTopic)
+                           : fs::path(projectFolder / "").lexically_normal().string();
+    for (std::string_view file : sections.popups)
+        project.textPopups.push_back(path(N_("the text popup file"), file, Role::Read));
+    const std::pair<const char*, std::string*> files[] = {
+        {"Contents file", &project.contentsFile},
+        {"Index file", &project.indexFile},
+        {"Full text search stop list file", &project.stopListFile},
+        {"Error log file", &project.errorLogFile},
+    };
+    const char* const whats[] = {N_("the contents file"), N_("the index file"),
+                                 N_("the stop list file"), N_("the error log file")};
+    for (std::size_t i = 0; i < std::size(files); ++i) {
+        if (const auto value = Option(sections, files[i].first); value && !value->empty())
+            *files[i].second = path(whats[i], *value, i == 3 ? Role::Write : Role::Read);
+    }
 
     project.title = std::string(Option(sections, "Title").value_or(""));
     project.defaultWindow = std::string(Option(sections, "Default Window").value_or(""));
     project.fullTextSearch = IsYes(Option(sections, "Full-text search").value_or(""));
-    project.displayProgress = IsYes(Option(sections, "Display compile progress").value_or(""));
+    project.displayProgress =
+        !AsksNothing(Option(sections, "Display compile progress").value_or("yes"));
     project.defaultFont = std::string(Option(sections, "Default Font").value_or(""));
     project.bestCompression = EqualNoCase(Option(sections, "Compression").value_or(""), "best");
     project.aliasLines.assign(sections.alias.begin(), sections.alias.end());
     project.mapLines.assign(sections.map.begin(), sections.map.end());
-    std::vector<std::string> warnings;
-    if (language) {
-        project.language = *language;
-        if (!text::FindLanguage(*language))
+    project.mergeFiles.assign(sections.merge.begin(), sections.merge.end());
+    CheckOptions(sections, warnings);
+    if (lcid) {
+        project.language = *lcid;
+        if (!text::FindLanguage(*lcid))
             warnings.push_back(Format(Tr("the language %s is not one Windows knows; its texts "
                                          "are stored in Windows-%d"),
                                       std::string(Trim(languageValue)),
-                                      static_cast<int>(text::AnsiCodePage(*language))));
+                                      static_cast<int>(text::AnsiCodePage(*lcid))));
     } else {
         project.language = text::kDefaultLanguage;
         warnings.push_back(Tr("the project names no language (\"Language\" in [OPTIONS]); "
@@ -390,9 +604,12 @@ ProjectResult ParseProject(std::string_view bytes, const std::string& projectPat
             return Failure(Format(Tr("window \"%s\" in [WINDOWS]: %s"), window.name, problem));
         project.windows.push_back(std::move(window));
     }
+    if (!project.defaultWindow.empty() && !seen.contains(project.defaultWindow))
+        warnings.push_back(Format(Tr("\"Default Window\" names %s, which [WINDOWS] does not "
+                                     "define; the help file has no default window"),
+                                  project.defaultWindow));
     return {std::move(project), {}, std::move(warnings)};
 }
-
 ProjectResult ReadProject(const std::string& given) {
     const std::string path = fs::absolute(given).lexically_normal().string();
     const FileBytes file = ReadWholeFile(path, kMaxProjectSize);

@@ -14,24 +14,31 @@ namespace tbx::site {
 
 // Everything the later stages need, texts in UTF-8, paths absolute with "/".
 struct Project {
-    std::string compiledFile; // the help file to write
+    // The help file to write: "Compiled file", else the project's name with
+    // ".chm" beside it, as Microsoft's compiler names it.
+    std::string compiledFile;
     // The folder the walk stays in, ending with "/": the start page's folder
     // when the project names it by an absolute path, else the project's.
     std::string siteRoot;
-    std::string defaultTopic;       // the start page
+    // The start page, empty when the project names none: the walk then
+    // starts from the first of [FILES] and the help file records no start.
+    std::string defaultTopic;
     std::vector<std::string> files; // [FILES], in order
     std::string title;              // "Title", empty when absent
     std::string contentsFile;       // "Contents file", empty when absent
     std::string indexFile;          // "Index file", empty when absent
     std::uint32_t language = 0x409; // the number of "Language"; English (United States) when absent
     bool fullTextSearch = false;
-    bool displayProgress = false;
+    bool displayProgress = true;  // "Display compile progress": the progress lines
     std::string defaultFont;      // "Default Font" as written, e.g. "Arial,8,204"
     std::string stopListFile;     // "Full text search stop list file", absolute; empty when absent
     bool bestCompression = false; // "Compression=best", our own key
+    std::string errorLogFile;     // "Error log file", absolute: the compile's lines go there too
     // The lines of [ALIAS] and [MAP] as written (trimmed, comments dropped),
-    // for the context ids.
+    // those of #include files among them, for the context ids.
     std::vector<std::string> aliasLines, mapLines;
+    std::vector<std::string> textPopups;  // [TEXT POPUPS], absolute: stored as they are
+    std::vector<std::string> mergeFiles;  // [MERGE FILES], as written
     std::string defaultWindow;            // "Default Window", empty when absent
     std::vector<chm::HelpWindow> windows; // [WINDOWS], in order
 };

@@ -29,8 +29,31 @@ int AnsiCodePage(std::uint32_t lcid) {
     return language && language->codePage != 0 ? language->codePage : 1252;
 }
 
+std::optional<std::uint32_t> FindLanguageByName(std::string_view name) {
+    name = TrimHtmlSpace(name);
+    const auto same = [](std::string_view a, std::string_view b) {
+        return a.size() == b.size() &&
+               std::equal(a.begin(), a.end(), b.begin(),
+                          [](char x, char y) { return AsciiLower(x) == AsciiLower(y); });
+    };
+    const Language* alone = nullptr;
+    for (const Language& language : kLanguages) {
+        if (same(name, language.name) || same(name, language.tag))
+            return language.lcid;
+        // "English" of "English (United States)"; the primary sublanguage
+        // (1, the top six bits of the id) is the one Windows lists first.
+        const std::string_view primary = language.name.substr(0, language.name.find(" ("));
+        if (same(name, primary) &&
+            (!alone || ((language.lcid >> 10) == 1 && (alone->lcid >> 10) != 1)))
+            alone = &language;
+    }
+    return alone ? std::optional(alone->lcid) : std::nullopt;
+}
+
 std::optional<std::uint32_t> ParseLanguageValue(std::string_view value) {
     value = TrimHtmlSpace(value);
+    if (!value.empty() && !IsAsciiDigit(value[0]))
+        return FindLanguageByName(value);
     const bool hex = value.size() > 2 && value[0] == '0' && (value[1] == 'x' || value[1] == 'X');
     if (hex)
         value.remove_prefix(2);

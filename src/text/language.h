@@ -26,9 +26,14 @@ const Language* FindLanguage(std::uint32_t lcid);
 // as the viewer's own Western default.
 int AnsiCodePage(std::uint32_t lcid);
 
+// The id of a language named in English or by its tag, in any case:
+// "English (United States)", "en-US", or a language alone ("English",
+// "Russian"), which means the country Windows lists it with first.
+std::optional<std::uint32_t> FindLanguageByName(std::string_view name);
+
 // "0x409", "0x0409", "1033", or any of them followed by a name
-// ("0x419 Russian"); nothing when the value does not start with a number
-// of 1 to 0xFFFF.
+// ("0x419 Russian"), or a name alone (FindLanguageByName); nothing when
+// the value starts with no number of 1 to 0xFFFF and is no such name.
 std::optional<std::uint32_t> ParseLanguageValue(std::string_view value);
 
 } // namespace tbx::text

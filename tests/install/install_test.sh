@@ -46,6 +46,11 @@ if "$folder/hhc" "$work/site/site.hhp" >"$work/hhc.log" 2>&1; then
 else
   fail "installed hhc: $(tail -1 "$work/hhc.log")"
 fi
+# hhc.exe is hhc under Microsoft's name and exit statuses: 1 when written.
+[ "$(readlink "$folder/hhc.exe")" = hhc ] || fail "hhc.exe is not the relative link to hhc"
+status=0
+"$folder/hhc.exe" "$work/site/site.hhp" >/dev/null 2>&1 || status=$?
+[ "$status" = 1 ] || fail "installed hhc.exe answered $status for a help file written"
 
 # The installed programs find the installed catalogue, manual pages in both
 # languages, and the documentation folder.

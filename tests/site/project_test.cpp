@@ -5,6 +5,7 @@
 #include "text/charset.h"
 
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -125,7 +126,7 @@ TEST(ProjectReader, HandWrittenProjectsUseRelativePathsAndEitherEncoding) {
     EXPECT_EQ(p.indexFile, "/proj/idx.hhk");
     EXPECT_EQ(p.language, 0x409u);
     EXPECT_TRUE(p.fullTextSearch);
-    EXPECT_FALSE(p.displayProgress);
+    EXPECT_TRUE(p.displayProgress); // Microsoft's default
     ASSERT_EQ(p.windows.size(), 2u);
     const chm::HelpWindow& main = p.windows[0];
     EXPECT_EQ(main.caption, "Help");
@@ -206,13 +207,12 @@ TEST(ProjectReader, WhatCannotBeCompiledIsAClearError) {
         std::string error;
     } cases[] = {
         {"[OPTIONS]\nCompiled file=a.chm\nDefault topic=\n", "no start page"},
-        {"[OPTIONS]\nDefault topic=a.htm\n[FILES]\nCompiled file=a.chm\n", "no help file"},
         {"", "no start page"},
-        {both + "Language=Russian\n", "\"Language\""},
+        {both + "Language=Klingon\n", "\"Language\""},
         {both + "Language=0x419Russian\n", "\"Language\""},
         {both + "Language=0x10000\n", "\"Language\""},
         {both + "Language=0\n", "\"Language\""},
-        {both + "Contents file=C:\\help\\toc.hhc\n", "Windows drive path"},
+        {both + "[MAP]\n#include \"ids.h\"\n", "cannot read /p/ids.h, which the project includes"},
         {both + "[WINDOWS]\nw=\"T\",,,,,,,,,style\n", "field 10 (navigation style)"},
         {both + "[WINDOWS]\nw=\"T\",,,,,,,,,1,2,3,[1,2,3]\n", "field 13 (window rectangle)"},
         {both + "[WINDOWS]\nw=\"T\",,,,,,,,,1,2,3,4,,,,,,,,,\n", "more than 20 fields"},
@@ -220,6 +220,114 @@ TEST(ProjectReader, WhatCannotBeCompiledIsAClearError) {
     for (const auto& c : cases) {
         const ProjectResult read = ParseProject(c.text, "/p/p.hhp");
         EXPECT_NE(read.error.find(c.error), std::string::npos) << c.text << "\n" << read.error;
+    }
+    TempDir dir;
+    WriteFile(dir.Path() / "loop.h", "#include loop.h\n");
+    WriteFile(dir.Path() / "p.hhp", both + "[ALIAS]\n#include loop.h\n");
+    EXPECT_NE(ReadProject(dir / "p.hhp").error.find("it includes itself"), std::string::npos);
+}
+
+// Every key and section Microsoft's compiler knows is read, or named in a
+// warning when hhc does not do what it asks; #include works in any section,
+// and a project Microsoft compiles gets Microsoft's defaults.
+TEST(ProjectReader, EveryOptionAndSectionIsHonouredOrNamedInAWarning) {
+    TempDir dir;
+    const std::string d = dir.Path().string();
+    fs::create_directories(dir.Path() / "html");
+    WriteFile(dir.Path() / "html/toc.hhc", "");
+    WriteFile(dir.Path() / "ids.h", "#define IDH_A 1 // first\r\n#include \"more.h\"\r\n");
+    WriteFile(dir.Path() / "more.h", "#define IDH_B 0x2\n");
+    WriteFile(dir.Path() / "alias.h", "IDH_A=a.htm\n");
+    WriteFile(dir.Path() / "options.txt", "Title=Included\nDefault Font=Arial,8,0\n");
+    using Lines = std::vector<std::string>;
+    const std::string topic = "Default topic=a.htm\n";
+    const struct {
+        std::string text;    // after "[OPTIONS]\nLanguage=0x409\n"
+        std::string warning; // in a warning; empty: no warning at all
+        std::function<void(const Project&)> check;
+    } cases[] = {
+        {topic + "Compiled file=out.chm\nDefault Font=Tahoma,9,204\nError log file=log\\hhc.log\n"
+                 "Full text search stop list file=s.stp\nCompression=best\n"
+                 "Display compile progress=No\nBinary TOC=No\nBinary Index=no\n"
+                 "Compatibility=1.1 or later\nDisplay compile notes=Yes\nCreate CHI file=No\n"
+                 "Enhanced decompilation=No\nFlat=No\nAuto Index=No\nAuto TOC=0\n",
+         "",
+         [&](const Project& p) {
+             EXPECT_EQ(p.compiledFile, d + "/out.chm");
+             EXPECT_EQ(p.defaultFont, "Tahoma,9,204");
+             EXPECT_EQ(p.errorLogFile, d + "/log/hhc.log");
+             EXPECT_EQ(p.stopListFile, d + "/s.stp");
+             EXPECT_TRUE(p.bestCompression);
+             EXPECT_FALSE(p.displayProgress);
+         }},
+        {topic + "Binary TOC=Yes\n", "\"Binary TOC=Yes\" in [OPTIONS] is not honoured", {}},
+        {topic + "Binary Index=YES\n", "\"Binary Index=YES\"", {}},
+        {topic + "Create CHI file=Yes\n", "\"Create CHI file=Yes\"", {}},
+        {topic + "Enhanced decompilation=Yes\n", "\"Enhanced decompilation=Yes\"", {}},
+        {topic + "Flat=Yes\n", "\"Flat=Yes\"", {}},
+        {topic + "Compatibility=1.0\n", "\"Compatibility=1.0\"", {}},
+        {topic + "Display compile notes=No\n", "\"Display compile notes=No\"", {}},
+        {topic + "Auto Index=Yes\n", "\"Auto Index=Yes\"", {}},
+        {topic + "Auto TOC=9\n", "\"Auto TOC=9\"", {}},
+        {topic + "Custom tab=tab.dll\n", "\"Custom tab=tab.dll\"", {}},
+        {topic + "Frobnicate=1\n", "\"Frobnicate\" in [OPTIONS] is not read", {}},
+        {topic + "[INFOTYPES]\nCategory:Level\n", "[INFOTYPES] is not read", {}},
+        {topic + "[SUBSETS]\nAll\n", "[SUBSETS] is not read", {}},
+        {topic + "[NOTES]\nx\n", "[NOTES] is not read", {}},
+        {topic + "Default Window=main\n", "\"Default Window\" names main", {}},
+        // Keys and sections in any case, the first of a key counting, comments.
+        {"default TOPIC=a.htm\ntitle=First\nTITLE=Second\n[files]\n; no file\nb.htm\n"
+         "[text popups]\npopups\\cs.txt\n[Merge Files]\nother.chm\n",
+         "",
+         [&](const Project& p) {
+             EXPECT_EQ(p.defaultTopic, d + "/a.htm");
+             EXPECT_EQ(p.title, "First");
+             EXPECT_EQ(p.files, Lines{d + "/b.htm"});
+             EXPECT_EQ(p.textPopups, Lines{d + "/popups/cs.txt"});
+             EXPECT_EQ(p.mergeFiles, Lines{"other.chm"});
+         }},
+        // #include in any section, nested, its lines where the line stood.
+        {topic + "#include options.txt\n[ALIAS]\n#include alias.h\nIDH_C=c.htm\n"
+                 "[MAP]\n#include ids.h\n#define IDH_C 3\n",
+         "",
+         [&](const Project& p) {
+             EXPECT_EQ(p.title, "Included");
+             EXPECT_EQ(p.defaultFont, "Arial,8,0");
+             EXPECT_EQ(p.aliasLines, (Lines{"IDH_A=a.htm", "IDH_C=c.htm"}));
+             EXPECT_EQ(p.mapLines,
+                       (Lines{"#define IDH_A 1 // first", "#define IDH_B 0x2", "#define IDH_C 3"}));
+         }},
+        // Microsoft's defaults: the help file after the project, the walk
+        // from the first of [FILES] with no start page recorded.
+        {"[FILES]\nfirst.htm\nsecond.htm\n", "",
+         [&](const Project& p) {
+             EXPECT_EQ(p.compiledFile, d + "/p.chm");
+             EXPECT_EQ(p.defaultTopic, "");
+             EXPECT_EQ(p.files, (Lines{d + "/first.htm", d + "/second.htm"}));
+             EXPECT_EQ(p.siteRoot, d + "/");
+         }},
+        {topic + "Compiled file=C:\\Projects\\x\\Dev5.chm\n", "is a Windows path",
+         [&](const Project& p) { EXPECT_EQ(p.compiledFile, d + "/Dev5.chm"); }},
+        {topic + "Compiled file=\\\\srv\\share\\a.chm\n", "is a Windows path",
+         [&](const Project& p) { EXPECT_EQ(p.compiledFile, d + "/a.chm"); }},
+        {topic + "[MAP]\n#include C:\\Work\\ids.h\n", "is a Windows path",
+         [&](const Project& p) { EXPECT_EQ(p.mapLines.size(), 2u); }},
+        {topic + "Contents file=D:\\Work\\Help\\html\\toc.hhc\n", "is a Windows path",
+         [&](const Project& p) { EXPECT_EQ(p.contentsFile, d + "/html/toc.hhc"); }},
+    };
+    for (const auto& c : cases) {
+        WriteFile(dir.Path() / "p.hhp", "[OPTIONS]\nLanguage=0x409\n" + c.text);
+        const ProjectResult read = ReadProject(dir / "p.hhp");
+        ASSERT_TRUE(read.Ok()) << c.text << read.error;
+        std::string warnings;
+        for (const std::string& warning : read.warnings)
+            warnings += warning + "\n";
+        if (c.warning.empty())
+            EXPECT_EQ(warnings, "") << c.text;
+        else
+            EXPECT_NE(warnings.find(c.warning), std::string::npos) << c.text << warnings;
+        if (c.check)
+            c.check(read.project);
     }
 }
 

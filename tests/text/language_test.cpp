@@ -46,10 +46,23 @@ TEST(LanguageTable, LanguageValuesAreReadInEverySpelling) {
         std::string_view value;
         std::optional<std::uint32_t> lcid;
     } cases[] = {
-        {"0x409", 0x409},           {"0x0409", 0x409},        {"1033", 0x409},
-        {" 0x419 Russian ", 0x419}, {"0X40c\tFrench", 0x40C}, {"1049 Russian (Russia)", 0x419},
-        {"Russian", std::nullopt},  {"0x", std::nullopt},     {"0x419Russian", std::nullopt},
-        {"0x10000", std::nullopt},  {"0", std::nullopt},      {"", std::nullopt},
+        {"0x409", 0x409},
+        {"0x0409", 0x409},
+        {"1033", 0x409},
+        {" 0x419 Russian ", 0x419},
+        {"0X40c\tFrench", 0x40C},
+        {"1049 Russian (Russia)", 0x419},
+        {"Russian", 0x419},
+        {"english", 0x409},
+        {"English (United Kingdom)", 0x809},
+        {"en-GB", 0x809},
+        {"Serbian", 0x81A},
+        {"Klingon", std::nullopt},
+        {"0x", std::nullopt},
+        {"0x419Russian", std::nullopt},
+        {"0x10000", std::nullopt},
+        {"0", std::nullopt},
+        {"", std::nullopt},
         {"-1", std::nullopt},
     };
     for (const auto& c : cases)

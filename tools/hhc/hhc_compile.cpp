@@ -104,15 +104,6 @@ std::int64_t BuildTime() {
     return static_cast<std::int64_t>(std::time(nullptr));
 }
 
-// [MERGE FILES] as the project lists them. (Until the project reader keeps
-// them, a project lists none.)
-template <class P> std::vector<std::string> MergeFiles(const P& project) {
-    if constexpr (requires { project.mergeFiles; })
-        return project.mergeFiles;
-    else
-        return {};
-}
-
 // A page the walk named after its file: it has no title of its own.
 bool Untitled(const site::SiteFile& file) {
     return file.kind == site::FileKind::Page &&
@@ -152,8 +143,8 @@ public:
         for (const site::Refusal& refusal : walk.refusals)
             NotFollowed({refusal.link, refusal.page, Why(refusal)});
         if (walk.startNames.empty() || walk.startNames[0].empty())
-            return Failed(Format(Tr("the start page %s cannot be compiled: %s"),
-                                 project_.defaultTopic, ReasonMessage(StartRefusal(walk))));
+            return Failed(Format(Tr("the start page %s cannot be compiled: %s"), StartPage(),
+                                 ReasonMessage(StartRefusal(walk))));
         if (Stopped(options_))
             return Halted();
 
@@ -185,9 +176,40 @@ private:
     CompileResult Failed(std::string error) const { return {false, std::move(error), warnings_}; }
     CompileResult Halted() const { return {true, {}, warnings_}; }
 
-    void Print(const std::string& line) const {
+    void Print(const std::string& line) {
+        log_.push_back(line);
         if (output_)
             output_(line);
+    }
+
+    // Progress lines only where the project asks for them.
+    void PrintProgress(const ProgressLine& progress) {
+        if (project_.displayProgress)
+            Print(FormatProgressLine(progress));
+    }
+
+public:
+    // "Error log file": what the compile printed, then its warnings and
+    // error, as hhc shows them. A log that cannot be written is a warning.
+    void WriteErrorLog(CompileResult& result) const {
+        if (project_.errorLogFile.empty())
+            return;
+        std::string text;
+        for (const std::string& line : log_)
+            text += line + "\n";
+        for (const std::string& warning : result.warnings)
+            text += "hhc: " + Format(Tr("warning: %s"), warning) + "\n";
+        if (!result.error.empty())
+            text += "hhc: " + result.error + "\n";
+        if (std::string why = WriteFileAtomically(project_.errorLogFile, text); !why.empty())
+            result.warnings.push_back(
+                Format(Tr("cannot write the error log file %s: %s"), project_.errorLogFile, why));
+    }
+
+private:
+    // The walk's start: the start page, else the first of [FILES].
+    const std::string& StartPage() const {
+        return project_.defaultTopic.empty() ? project_.files.front() : project_.defaultTopic;
     }
 
     void NotFollowed(const UnfollowedLink& unfollowed) {
@@ -212,29 +234,34 @@ private:
     site::SiteWalk Walk() {
         site::WalkOptions walk;
         walk.root = project_.siteRoot;
-        walk.starts.push_back(project_.defaultTopic);
+        walk.starts.push_back(StartPage());
         walk.starts.insert(walk.starts.end(), project_.files.begin(), project_.files.end());
         for (const std::string* file : {&project_.contentsFile, &project_.indexFile}) {
             if (!file->empty())
                 walk.starts.push_back(*file);
         }
+        // Text popups are stored as they are, after the starts Model counts.
+        walk.starts.insert(walk.starts.end(), project_.textPopups.begin(),
+                           project_.textPopups.end());
         walk.skip.push_back(project_.compiledFile);
+        if (!project_.errorLogFile.empty())
+            walk.skip.push_back(project_.errorLogFile);
         walk.legacy = text::Charset::ForCodePage(text::AnsiCodePage(project_.language));
         ProgressPacer pacer;
         std::size_t shown = 0;
         walk.progress = [&](std::size_t read) {
             if (pacer.Due())
-                Print(FormatProgressLine({ProgressKind::FilesRead, shown = read, 0}));
+                PrintProgress({ProgressKind::FilesRead, shown = read, 0});
         };
         site::SiteWalk result = site::WalkSite(walk);
         if (result.error.empty() && result.files.size() != shown)
-            Print(FormatProgressLine({ProgressKind::FilesRead, result.files.size(), 0}));
+            PrintProgress({ProgressKind::FilesRead, result.files.size(), 0});
         return result;
     }
 
     std::string StartRefusal(const site::SiteWalk& walk) const {
         for (const site::Refusal& refusal : walk.refusals) {
-            if (refusal.page.empty() && refusal.link == project_.defaultTopic)
+            if (refusal.page.empty() && refusal.link == StartPage())
                 return Why(refusal);
         }
         return std::string(site::DescribeRefusal(site::RefusalReason::Missing));
@@ -303,7 +330,8 @@ private:
 
     chm::HelpModel Model(const site::SiteWalk& walk) {
         chm::HelpModel model;
-        model.defaultTopic = walk.startNames[0];
+        // No start page named: none recorded, as Microsoft's compiler does.
+        model.defaultTopic = project_.defaultTopic.empty() ? std::string() : walk.startNames[0];
         model.compiledFile = project_.compiledFile;
         model.language = project_.language;
         model.timestamp = BuildTime();
@@ -312,7 +340,7 @@ private:
             model.contentsFile = StartName(walk, next++);
         else
             model.contentsFile =
-                GeneratedSitemap(walk, ".hhc", site::ContentsFromPage(walk, model.defaultTopic));
+                GeneratedSitemap(walk, ".hhc", site::ContentsFromPage(walk, walk.startNames[0]));
         if (!project_.indexFile.empty())
             model.indexFile = StartName(walk, next++);
         else
@@ -335,7 +363,7 @@ private:
         }
         model.defaultFont = project_.defaultFont;
         model.contextIds = ContextIds(walk);
-        model.mergeFiles = MergeFiles(project_);
+        model.mergeFiles = project_.mergeFiles;
         if (const site::SiteFile* contents = ContentsSitemap(walk))
             model.contentsProperties = site::ReadSitemapProperties(*contents);
         return model;
@@ -461,7 +489,7 @@ private:
     }
 
     CompileResult Write() {
-        Print(FormatProgressLine({ProgressKind::FilesCompressed, 0, compressed_}));
+        PrintProgress({ProgressKind::FilesCompressed, 0, compressed_});
         chm::WriteOptions write;
         write.threads = options_.threads;
         write.level = options_.best || project_.bestCompression ? chm::LzxLevel::Best
@@ -471,7 +499,7 @@ private:
         pacer.Due(); // the line above was the first
         write.progress = [&](std::size_t done, std::size_t all) {
             if (pacer.Due() || done == all)
-                Print(FormatProgressLine({ProgressKind::FilesCompressed, done, all}));
+                PrintProgress({ProgressKind::FilesCompressed, done, all});
         };
         const std::string error = writer_.Finish(project_.compiledFile, write);
         if (error == chm::kStopped)
@@ -500,6 +528,7 @@ private:
     std::future<std::string> finishedIndex_; // of index_, which it must not outlive
     std::vector<std::pair<std::string, std::string>> sitemaps_; // stored name, bytes
     std::vector<std::string> warnings_;
+    std::vector<std::string> log_; // every line printed, for the error log
     std::size_t unfollowed_ = 0;
     std::uint64_t stored_ = 0;
     std::uint64_t bytesIn_ = 0;
@@ -511,7 +540,10 @@ private:
 CompileResult Compile(const std::string& projectPath, const CompileOptions& options,
                       const OutputSink& output) {
     try {
-        return Compiler(options, output).Run(projectPath);
+        Compiler compiler(options, output);
+        CompileResult result = compiler.Run(projectPath);
+        compiler.WriteErrorLog(result);
+        return result;
     } catch (const std::bad_alloc&) {
         return {false, Tr("not enough memory"), {}};
     }

@@ -1,6 +1,8 @@
 // hhc: compiles a help project into the compiled help file it names, with
 // our own site walk and help-file writer. See Usage for the command line,
-// the output and the exit status.
+// the output and the exit status. Started as hhc.exe (a second name of the
+// same program) it answers with the exit statuses of Microsoft's compiler,
+// which Doxygen and many build scripts take for success and failure.
 
 #include "hhc/hhc_compile.h"
 #include "platform/files.h"
@@ -23,6 +25,9 @@ namespace {
 
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+// Microsoft's compiler: 1 when the help file was written, 0 otherwise.
+constexpr int kMicrosoftSuccess = 1;
+constexpr int kMicrosoftFailure = 0;
 
 const int kTerminationSignals[] = {SIGTERM, SIGINT, SIGHUP};
 
@@ -34,8 +39,9 @@ void PrintUsage(std::FILE* to) {
                 "  or:  hhc --help | --version\n"
                 "\n"
                 "Compiles the help project into the compiled help file (.chm) it names\n"
-                "with \"Compiled file\": the start page (\"Default topic\"), the files of\n"
-                "[FILES] and every file their links reach inside the site folder.\n"
+                "with \"Compiled file\" (else the project's name with .chm): the start\n"
+                "page (\"Default topic\", else the first of [FILES]), the files of [FILES]\n"
+                "and every file their links reach inside the site folder.\n"
                 "\n"
                 "  --strict   fail, writing nothing, when any link is not followed\n"
                 "  --best     compress harder: a smaller file, several times slower\n"
@@ -52,7 +58,8 @@ void PrintUsage(std::FILE* to) {
                 "an earlier help file of that name stays as it was and nothing else is\n"
                 "left behind. A symbolic link there stays: the file it names is replaced.\n"
                 "A help file that would replace a file the build reads, or anything but\n"
-                "a regular file, is refused.\n"),
+                "a regular file, is refused. Started as hhc.exe, it answers as\n"
+                "Microsoft's compiler does: 1 when the help file was written, else 0.\n"),
         static_cast<int>(tbx::kCompilerLineForms.size()), tbx::kCompilerLineForms.data());
 }
 
@@ -139,10 +146,14 @@ void PrintLine(const std::string& line) {
     std::fflush(stdout);
 }
 
-} // namespace
+// The exit status of hhc, in the sense of the name it was started by.
+int AnswerAs(bool microsoft, int status) {
+    if (!microsoft)
+        return status;
+    return status == 0 ? kMicrosoftSuccess : kMicrosoftFailure;
+}
 
-int main(int argc, char** argv) {
-    tbx::UseMessageCatalogue(tbx::ProgramFolder());
+int Main(int argc, char** argv) {
     tbx::hhc::CompileOptions options;
     std::string project;
     bool haveProject = false;
@@ -195,4 +206,13 @@ int main(int argc, char** argv) {
         return kExitFailure;
     }
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    tbx::UseMessageCatalogue(tbx::ProgramFolder());
+    const std::string_view name = argc > 0 ? argv[0] : "";
+    const bool microsoft = name.substr(name.rfind('/') + 1) == "hhc.exe";
+    return AnswerAs(microsoft, Main(argc, argv));
 }

@@ -132,8 +132,8 @@ TEST_F(HhcTest, CommandLineIsCheckedAndHelpAndVersionAreNoFileNames) {
         {{"a.hhp", "b.hhp"}, 2, "one project"},
         {{"--fast", "a.hhp"}, 2, "unknown option --fast"},
         {{missing}, 1, missing},
-        {{"--", "--help"}, 1, "--help"}, // a project of that name
-        {{noOutput}, 1, "Compiled file"},
+        {{"--", "--help"}, 1, "--help"},             // a project of that name
+        {{noOutput}, 1, "a.htm cannot be compiled"}, // no "Compiled file": p.chm
     };
     for (const auto& c : cases) {
         const HhcRun run = RunHhc(c.args);
@@ -484,6 +484,51 @@ TEST_F(HhcTest, ContentsAndIndexFilesTheProjectNamesAreTheOnesUsed) {
     EXPECT_EQ(text(0x64), "nav/other.hhk");
 }
 
+// What a hand-written project asks of the compile besides its pages: the
+// walk from the first of [FILES] when no start page is named (the help
+// file then records none), text popups stored as they are, the compile's
+// lines in the error log, progress lines only when asked for.
+TEST_F(HhcTest, ProjectOptionsShapeTheCompileAsMicrosoftsCompilerDoes) {
+    const std::map<std::string, std::string> site = {
+        {"/first.htm", "<title>First</title><a href=\"linked.htm\">from first</a>"},
+        {"/linked.htm", "<title>Linked</title><a href=\"missing.htm\">from linked</a>"},
+        {"/popups/cs.txt", ".topic IDH_A\nA popup <b>not</b> a page\n"},
+    };
+    WriteAll(root.Path(), site);
+    const struct {
+        std::string options;
+        bool progress;
+    } cases[] = {
+        {"Display compile progress=Yes\n", true},
+        {"Display compile progress=No\n", false},
+    };
+    for (const auto& c : cases) {
+        WriteFile(root / "p.hhp", "[OPTIONS]\nLanguage=0x409\nError log file=log\\hhc.log\n" +
+                                      c.options +
+                                      "[FILES]\nfirst.htm\n[TEXT POPUPS]\npopups\\cs.txt\n");
+        fs::create_directories(root.Path() / "log");
+
+        const HhcRun run = RunHhc({root / "p.hhp"});
+
+        ASSERT_TRUE(run.Succeeded()) << Show(run);
+        const std::string help = root / "p.chm";
+        test::ExpectHelpFileHolds(help, site);
+        // The generated contents are the links of the first of [FILES].
+        EXPECT_EQ(StoredTree(help, "/Tomebox.hhc"), "from first=linked.htm");
+        bool progress = false;
+        for (const std::string& line : run.lines)
+            progress = progress || ParseProgressLine(line).has_value();
+        EXPECT_EQ(progress, c.progress) << Show(run);
+        // The log holds what was printed, the summary last, then the warnings.
+        const std::string log = ReadFile(root.Path() / "log/hhc.log");
+        std::string printed;
+        for (const std::string& line : run.lines)
+            printed += line + "\n";
+        EXPECT_TRUE(log.starts_with(printed)) << log;
+        EXPECT_NE(log.find("missing.htm"), std::string::npos) << log;
+    }
+}
+
 // The search tab as the compile job asks for it: pychm, an independent
 // reader, finds each word on exactly the pages that hold it as text, in
 // whatever letter case the page writes it; words only in titles count,
@@ -587,7 +632,7 @@ TEST_F(HhcTest, FailuresLeaveTheEarlierHelpFileAndWhatCannotBeDoneIsNamed) {
         {"[OPTIONS]\nCompiled file=" + help + "\nDefault topic=" + site.string(),
          "is not a regular file"},
         {"[OPTIONS]\nCompiled file=" + help + "\nDefault topic=C:\\site\\a.htm",
-         "Windows drive path"},
+         "is a Windows path"},
         {"[OPTIONS]\nCompiled file=" + (out / "folder.chm").string() +
              "\nDefault topic=" + (site / "start.htm").string(),
          "cannot write"},
