@@ -107,6 +107,9 @@ void HelpDocument::ReadNavigation() {
     reader_ = std::make_unique<chm::HelpReader>(*file_);
     system_ = reader_->System();
     for (const chm::HelpProblem& problem : reader_->Problems()) {
+        // Most help files have no window definition: that is no fault.
+        if (problem.part == chm::HelpPart::Windows && !file_->Find("/#WINDOWS"))
+            continue;
         problems_.push_back(ProblemLine(PartMessage(problem.part), problem.detail));
         damaged_ = true;
     }

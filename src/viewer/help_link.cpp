@@ -135,6 +135,10 @@ HelpLink ResolveLink(std::string_view link, std::string_view base, std::string_v
     }
     if (scheme == kHelpScheme) {
         link.remove_prefix(scheme.size() + 1);
+        if (link.starts_with("//")) {
+            const std::size_t path = link.find('/', 2);
+            link = path == std::string_view::npos ? std::string_view("/") : link.substr(path);
+        }
         base = "/";
     } else if (!scheme.empty()) {
         return {}; // javascript:, file: and the like stay where they are
@@ -167,7 +171,8 @@ HelpLink ResolveLink(std::string_view link, std::string_view base, std::string_v
 std::string HelpAddress(std::string_view stored, std::string_view fragment) {
     static constexpr char kHex[] = "0123456789ABCDEF";
     std::string out(kHelpScheme);
-    out += ':';
+    out += "://";
+    out += kHelpHost;
     for (const char c : stored) {
         const auto byte = static_cast<unsigned char>(c);
         if (byte <= 0x20 || byte >= 0x7F || c == '%' || c == '#' || c == '?' || c == '"') {

@@ -11,6 +11,9 @@ namespace tbx::viewer {
 // The scheme the viewer's pages are served under; "ms-its:" and
 // "mk:@MSITStore:" links are served too, as the help pages write them.
 inline constexpr std::string_view kHelpScheme = "tomebox-help";
+// One host for every page, so that frames of one help file share an origin
+// and may script each other.
+inline constexpr std::string_view kHelpHost = "chm";
 inline constexpr std::string_view kItsScheme = "ms-its";
 inline constexpr std::string_view kMkScheme = "mk";
 
@@ -42,7 +45,7 @@ std::string NormalStoredName(std::string_view path);
 std::string PercentDecoded(std::string_view text);
 
 // The address the viewer serves a stored name under, with its fragment:
-// "tomebox-help:/dir/page.htm#part", non-ASCII bytes and spaces escaped.
+// "tomebox-help://chm/dir/page.htm#part", non-ASCII bytes and spaces escaped.
 std::string HelpAddress(std::string_view stored, std::string_view fragment = {});
 
 } // namespace tbx::viewer
