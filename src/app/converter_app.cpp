@@ -93,9 +93,11 @@ ViewerWindow* CConverterApp::OpenViewer(const QString& helpFile, const QString& 
     auto* viewer = new ViewerWindow(shell_);
     viewer->setAttribute(Qt::WA_DeleteOnClose);
     viewers_.emplace_back(viewer);
-    connect(viewer, &QObject::destroyed, this, [this] {
-        // The pointer has gone null by now.
-        std::erase_if(viewers_, [](const QPointer<ViewerWindow>& v) { return v.isNull(); });
+    connect(viewer, &QObject::destroyed, this, [this, viewer] {
+        // A widget says it is destroyed before its guards clear: compare.
+        std::erase_if(viewers_, [viewer](const QPointer<ViewerWindow>& v) {
+            return v.isNull() || v.data() == viewer;
+        });
         CheckEnd();
     });
     connect(viewer, &ViewerWindow::HelpFileRequested, this,

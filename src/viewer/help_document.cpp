@@ -113,7 +113,7 @@ void HelpDocument::ReadNavigation() {
         problems_.push_back(ProblemLine(PartMessage(problem.part), problem.detail));
         damaged_ = true;
     }
-    layout_ = LayoutFor(reader_->DefaultWindow(), system_);
+    layout_ = LayoutFor(reader_->DefaultWindow(), system_, fileName_);
     hasSearchIndex_ = reader_->HasSearchIndex();
     for (std::size_t i = 0; i < reader_->TopicCount(); ++i)
         if (const auto topic = reader_->Topic(static_cast<std::uint32_t>(i)); topic && !topic->title.empty())

@@ -10,10 +10,11 @@ bool Has(const std::optional<std::int64_t>& bits, std::int64_t bit) {
 }
 
 // A file a definition names ("index.htm", "/dir/a.htm", "ms-its:x.chm::/a.htm").
-std::string StoredOr(const std::string& written, const std::string& otherwise) {
+std::string StoredOr(const std::string& written, const std::string& otherwise,
+                     std::string_view shownFile) {
     if (written.empty())
         return otherwise;
-    const HelpLink link = ResolveLink(written, "/", {});
+    const HelpLink link = ResolveLink(written, "/", shownFile);
     return link.kind == HelpLink::Kind::Stored ? link.stored : otherwise;
 }
 
@@ -25,7 +26,8 @@ std::optional<JumpButton> Jump(bool asked, const std::string& text, const std::s
 
 } // namespace
 
-ViewerLayout LayoutFor(const chm::HelpWindow* window, const chm::HelpSystemInfo& system) {
+ViewerLayout LayoutFor(const chm::HelpWindow* window, const chm::HelpSystemInfo& system,
+                       std::string_view shownFile) {
     ViewerLayout layout;
     layout.caption = system.title;
     layout.contentsFile = system.contentsFile;
@@ -47,8 +49,8 @@ ViewerLayout LayoutFor(const chm::HelpWindow* window, const chm::HelpSystemInfo&
         layout.navWidth = static_cast<int>(*window->navWidth);
     layout.searchTab = Has(props, kPropTabSearch);
     layout.favoritesTab = Has(props, kPropTabFavorites);
-    layout.contentsFile = StoredOr(window->contentsFile, system.contentsFile);
-    layout.indexFile = StoredOr(window->indexFile, system.indexFile);
+    layout.contentsFile = StoredOr(window->contentsFile, system.contentsFile, shownFile);
+    layout.indexFile = StoredOr(window->indexFile, system.indexFile, shownFile);
     layout.contentsTab = !layout.contentsFile.empty();
     layout.indexTab = !layout.indexFile.empty();
     switch (window->defaultTab.value_or(0)) {
@@ -82,8 +84,8 @@ ViewerLayout LayoutFor(const chm::HelpWindow* window, const chm::HelpSystemInfo&
         window->rect->bottom > window->rect->top)
         layout.rect = window->rect;
 
-    layout.startTopic = StoredOr(window->defaultFile, system.defaultTopic);
-    layout.homeTopic = StoredOr(window->homeFile, layout.startTopic);
+    layout.startTopic = StoredOr(window->defaultFile, system.defaultTopic, shownFile);
+    layout.homeTopic = StoredOr(window->homeFile, layout.startTopic, shownFile);
     return layout;
 }
 

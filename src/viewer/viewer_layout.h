@@ -58,7 +58,9 @@ struct ViewerLayout {
 
 // The layout for a help file: window, its definition (nullptr without one:
 // the tri-pane window with contents, index and search), system, its #SYSTEM
-// facts. A file named by the definition counts from the root, as stored.
-ViewerLayout LayoutFor(const chm::HelpWindow* window, const chm::HelpSystemInfo& system);
+// facts; shownFile, the help file's name, which "ms-its:" files may name. A
+// file named by the definition counts from the root, as stored.
+ViewerLayout LayoutFor(const chm::HelpWindow* window, const chm::HelpSystemInfo& system,
+                       std::string_view shownFile);
 
 } // namespace tbx::viewer
