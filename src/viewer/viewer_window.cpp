@@ -301,6 +301,10 @@ QWidget* ViewerWindow::MakeSearchTab() {
     hits_ = new QTreeWidget;
     hits_->setRootIsDecorated(false);
     hits_->setHeaderLabels({Str(kStrViewerTitleColumn), Str(kStrViewerRankColumn)});
+    // The title takes the room; the rank needs only its digits.
+    hits_->header()->setStretchLastSection(false);
+    hits_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    hits_->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     hits_->setAccessibleName(Str(kStrViewerSearch));
     box->addWidget(hits_, 1);
     auto* display = new QPushButton(Str(kStrViewerDisplay));
@@ -522,7 +526,6 @@ void ViewerWindow::OnListTopics() {
                     item->setData(0, kLinkRole, Q(hit.name));
                 }
                 self->hits_->setCurrentItem(self->hits_->topLevelItem(0));
-                self->hits_->resizeColumnToContents(1);
                 self->searchStatus_->setText(status);
                 emit self->SearchFinished();
             },
