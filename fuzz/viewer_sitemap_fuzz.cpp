@@ -24,9 +24,9 @@ void Check(const std::vector<SitemapNode>& nodes, std::size_t depth) {
             const auto link = tbx::viewer::ResolveLink(target.local, "/dir/page.htm", "help.chm");
             const bool inside = link.kind == tbx::viewer::HelpLink::Kind::Stored ||
                                 link.kind == tbx::viewer::HelpLink::Kind::OtherFile;
-            if (inside && (link.stored.empty() || link.stored.front() != '/' ||
-                           link.stored.find("/../") != std::string::npos ||
-                           link.stored.ends_with("/..")))
+            if (inside &&
+                (link.stored.empty() || link.stored.front() != '/' ||
+                 link.stored.find("/../") != std::string::npos || link.stored.ends_with("/..")))
                 std::abort();
         }
         Check(node.children, depth + 1);

@@ -27,7 +27,8 @@ std::string SocketPath(const std::string& folder) {
 // A request: "decompile" or "open", a newline, then the file (may be
 // empty) ended by a zero byte, which no path holds.
 QByteArray Request(const std::string& file, bool decompile) {
-    return QByteArray(decompile ? "decompile\n" : "open\n") + QByteArray::fromStdString(file) + '\0';
+    return QByteArray(decompile ? "decompile\n" : "open\n") + QByteArray::fromStdString(file) +
+           '\0';
 }
 constexpr qsizetype kMaxRequest = 64 * 1024;
 

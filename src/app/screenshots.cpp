@@ -24,10 +24,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QThread>
-#include <QLineEdit>
-#include <QTabWidget>
 #include <QTreeWidget>
 #include <cstdio>
 #include <fstream>

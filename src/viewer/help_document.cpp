@@ -67,16 +67,26 @@ bool IsPageName(std::string_view name) {
 
 std::string MimeTypeFor(std::string_view stored) {
     static const std::map<std::string, std::string, std::less<>> kTypes = {
-        {"htm", "text/html"},         {"html", "text/html"},
-        {"xhtml", "text/html"},       {"css", "text/css"},
-        {"js", "application/javascript"}, {"txt", "text/plain"},
-        {"xml", "application/xml"},   {"gif", "image/gif"},
-        {"png", "image/png"},         {"jpg", "image/jpeg"},
-        {"jpeg", "image/jpeg"},       {"bmp", "image/bmp"},
-        {"ico", "image/x-icon"},      {"svg", "image/svg+xml"},
-        {"webp", "image/webp"},       {"woff", "font/woff"},
-        {"woff2", "font/woff2"},      {"ttf", "font/ttf"},
-        {"hhc", "text/html"},         {"hhk", "text/html"},
+        {"htm", "text/html"},
+        {"html", "text/html"},
+        {"xhtml", "text/html"},
+        {"css", "text/css"},
+        {"js", "application/javascript"},
+        {"txt", "text/plain"},
+        {"xml", "application/xml"},
+        {"gif", "image/gif"},
+        {"png", "image/png"},
+        {"jpg", "image/jpeg"},
+        {"jpeg", "image/jpeg"},
+        {"bmp", "image/bmp"},
+        {"ico", "image/x-icon"},
+        {"svg", "image/svg+xml"},
+        {"webp", "image/webp"},
+        {"woff", "font/woff"},
+        {"woff2", "font/woff2"},
+        {"ttf", "font/ttf"},
+        {"hhc", "text/html"},
+        {"hhk", "text/html"},
     };
     const auto it = kTypes.find(Extension(stored));
     return it == kTypes.end() ? std::string("application/octet-stream") : it->second;
@@ -116,7 +126,8 @@ void HelpDocument::ReadNavigation() {
     layout_ = LayoutFor(reader_->DefaultWindow(), system_, fileName_);
     hasSearchIndex_ = reader_->HasSearchIndex();
     for (std::size_t i = 0; i < reader_->TopicCount(); ++i)
-        if (const auto topic = reader_->Topic(static_cast<std::uint32_t>(i)); topic && !topic->title.empty())
+        if (const auto topic = reader_->Topic(static_cast<std::uint32_t>(i));
+            topic && !topic->title.empty())
             titles_.emplace(ToLowerCase(topic->name), topic->title);
 
     // A file without #SYSTEM names still shows its .hhc and .hhk, as other
@@ -191,8 +202,8 @@ bool HelpDocument::ReadStored(std::size_t index, std::string& bytes, std::string
     try {
         bytes.assign(static_cast<std::size_t>(entry.length), '\0');
         chm::ChmCursor cursor(*file_);
-        problem = cursor.Read(entry, 0,
-                              {reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()});
+        problem =
+            cursor.Read(entry, 0, {reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()});
     } catch (const std::bad_alloc&) {
         problem = "out of memory";
     }

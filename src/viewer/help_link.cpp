@@ -43,7 +43,8 @@ HelpLink InHelpFile(std::string_view rest, std::string_view shownFile) {
     HelpLink link;
     const std::size_t sep = rest.find("::");
     std::string_view file = sep == std::string_view::npos ? rest : rest.substr(0, sep);
-    std::string_view inside = sep == std::string_view::npos ? std::string_view("/") : rest.substr(sep + 2);
+    std::string_view inside =
+        sep == std::string_view::npos ? std::string_view("/") : rest.substr(sep + 2);
     // Our own addresses resolve relative links inside the file, so a
     // served "ms-its:" page may come back with an empty file part.
     const std::string fileName = FileNameOf(PercentDecoded(file));

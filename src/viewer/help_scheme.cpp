@@ -17,8 +17,9 @@ QByteArray Latin(std::string_view text) {
 
 HelpLink LinkOf(const QUrl& url, const HelpDocument& document) {
     const QByteArray encoded = url.toEncoded();
-    return ResolveLink(std::string_view(encoded.constData(), static_cast<std::size_t>(encoded.size())),
-                       "/", document.FileName());
+    return ResolveLink(
+        std::string_view(encoded.constData(), static_cast<std::size_t>(encoded.size())), "/",
+        document.FileName());
 }
 
 } // namespace
@@ -72,8 +73,8 @@ void HelpSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {
                     return;
                 }
                 auto* buffer = new QBuffer(guard.data());
-                buffer->setData(QByteArray(served->bytes.data(),
-                                           static_cast<qsizetype>(served->bytes.size())));
+                buffer->setData(
+                    QByteArray(served->bytes.data(), static_cast<qsizetype>(served->bytes.size())));
                 buffer->open(QIODevice::ReadOnly);
                 guard->reply(Latin(served->mimeType), buffer);
             },
@@ -83,7 +84,8 @@ void HelpSchemeHandler::requestStarted(QWebEngineUrlRequestJob* job) {
 
 HelpPage::HelpPage(QWebEngineProfile* profile, std::shared_ptr<const HelpDocument> document,
                    LinkHandler outside, QObject* parent)
-    : QWebEnginePage(profile, parent), document_(std::move(document)), outside_(std::move(outside)) {}
+    : QWebEnginePage(profile, parent), document_(std::move(document)),
+      outside_(std::move(outside)) {}
 
 bool HelpPage::acceptNavigationRequest(const QUrl& url, NavigationType type, bool isMainFrame) {
     (void)type;

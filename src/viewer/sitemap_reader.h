@@ -19,9 +19,9 @@ struct SitemapTarget {
 };
 
 struct SitemapNode {
-    std::string name; // UTF-8, character references decoded
+    std::string name;                   // UTF-8, character references decoded
     std::vector<SitemapTarget> targets; // none: a heading
-    int imageNumber = 0; // the sitemap's ImageNumber, 0 when not given
+    int imageNumber = 0;                // the sitemap's ImageNumber, 0 when not given
     std::vector<SitemapNode> children;
     // "See Also" of a keyword: another keyword to look up instead.
     std::string seeAlso;

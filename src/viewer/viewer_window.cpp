@@ -193,12 +193,12 @@ void ViewerWindow::BuildLayout() {
     auto* handler = new viewer::HelpSchemeHandler(document_, profile_);
     for (const std::string_view scheme :
          {viewer::kHelpScheme, viewer::kItsScheme, viewer::kMkScheme})
-        profile_->installUrlSchemeHandler(QByteArray(scheme.data(), static_cast<qsizetype>(scheme.size())),
-                                          handler);
+        profile_->installUrlSchemeHandler(
+            QByteArray(scheme.data(), static_cast<qsizetype>(scheme.size())), handler);
     view_ = new QWebEngineView;
     view_->setAccessibleName(QStringLiteral("Страница"));
-    auto* page = new viewer::HelpPage(profile_, document_,
-                                      [this](const QUrl& url) { OnOutsideLink(url); }, view_);
+    auto* page = new viewer::HelpPage(
+        profile_, document_, [this](const QUrl& url) { OnOutsideLink(url); }, view_);
     view_->setPage(page);
     connect(view_, &QWebEngineView::loadFinished, this, &ViewerWindow::OnLoadFinished);
     connect(view_, &QWebEngineView::urlChanged, this, &ViewerWindow::OnUrlChanged);
@@ -208,7 +208,8 @@ void ViewerWindow::BuildLayout() {
         tabs_ = new QTabWidget;
         tabs_->setAccessibleName(QStringLiteral("Панель навигации"));
         const QWidget* first = nullptr;
-        auto add = [&](bool wanted, viewer::NavTab kind, QWidget* (ViewerWindow::*make)(), int title) {
+        auto add = [&](bool wanted, viewer::NavTab kind, QWidget* (ViewerWindow::*make)(),
+                       int title) {
             if (!wanted)
                 return;
             QWidget* tab = (this->*make)();
@@ -347,11 +348,10 @@ void ViewerWindow::MakeToolbar() {
                                                     : Qt::ToolButtonIconOnly);
     QStyle* look = style();
     if (layout.hideShow && tabs_) {
-        hideShow_ = toolbar_->addAction(look->standardIcon(QStyle::SP_FileDialogListView),
-                                        Str(tabs_->isVisible() || !layout.navClosed
-                                                ? kStrViewerHide
-                                                : kStrViewerShow),
-                                        this, &ViewerWindow::OnHideShow);
+        hideShow_ = toolbar_->addAction(
+            look->standardIcon(QStyle::SP_FileDialogListView),
+            Str(tabs_->isVisible() || !layout.navClosed ? kStrViewerHide : kStrViewerShow), this,
+            &ViewerWindow::OnHideShow);
     }
     if (layout.back) {
         QAction* back = view_->pageAction(QWebEnginePage::Back);
@@ -392,8 +392,9 @@ void ViewerWindow::PlaceWindow() {
         wanted.setWidth(std::min(wanted.width(), room.width()));
         wanted.setHeight(std::min(wanted.height(), room.height()));
         if (!room.contains(wanted))
-            wanted.moveTo(std::clamp(wanted.left(), room.left(), room.right() - wanted.width() + 1),
-                          std::clamp(wanted.top(), room.top(), room.bottom() - wanted.height() + 1));
+            wanted.moveTo(
+                std::clamp(wanted.left(), room.left(), room.right() - wanted.width() + 1),
+                std::clamp(wanted.top(), room.top(), room.bottom() - wanted.height() + 1));
     }
     if (wanted.width() >= 200 && wanted.height() >= 150)
         setGeometry(wanted);
@@ -403,15 +404,23 @@ void ViewerWindow::FillContents(const std::vector<SitemapNode>& nodes, QTreeWidg
     QStyle* look = style();
     const QIcon book = look->standardIcon(QStyle::SP_DirIcon);
     const QIcon page = look->standardIcon(QStyle::SP_FileIcon);
+    // Items are built apart from the tree and handed to it at once: one by
+    // one, each insertion would lay the whole tree out again.
+    QList<QTreeWidgetItem*> items;
     for (const SitemapNode& node : nodes) {
-        auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(contents_);
+        auto* item = new QTreeWidgetItem;
         item->setText(0, Q(node.name.empty() && !node.targets.empty() ? node.targets.front().local
                                                                       : node.name));
         item->setIcon(0, node.IsBook() ? book : page);
         if (!node.targets.empty())
             item->setData(0, kLinkRole, Q(node.targets.front().local));
         FillContents(node.children, item);
+        items << item;
     }
+    if (parent)
+        parent->addChildren(items);
+    else
+        contents_->addTopLevelItems(items);
 }
 
 void ViewerWindow::FillKeywords(const std::vector<SitemapNode>& nodes, int depth) {
@@ -561,8 +570,9 @@ void ViewerWindow::OnPrint() {
     if (dialog.exec() != QDialog::Accepted)
         return;
     printer_ = std::move(printer);
-    connect(view_, &QWebEngineView::printFinished, this, [this] { printer_.reset(); },
-            Qt::SingleShotConnection);
+    connect(
+        view_, &QWebEngineView::printFinished, this, [this] { printer_.reset(); },
+        Qt::SingleShotConnection);
     view_->print(printer_.get());
 }
 
@@ -593,7 +603,8 @@ void ViewerWindow::OnFavoriteActivated(QListWidgetItem* item) {
 void ViewerWindow::ShowTopic(const std::string& stored, const std::string& fragment) {
     if (!view_ || stored.empty())
         return;
-    view_->load(QUrl::fromEncoded(QByteArray::fromStdString(viewer::HelpAddress(stored, fragment))));
+    view_->load(
+        QUrl::fromEncoded(QByteArray::fromStdString(viewer::HelpAddress(stored, fragment))));
 }
 
 void ViewerWindow::FollowLink(const std::string& link) {
@@ -672,8 +683,8 @@ void ViewerWindow::OpenWebLink(const QString& address) {
 }
 
 void ViewerWindow::OnUrlChanged(const QUrl& url) {
-    const HelpLink link =
-        viewer::ResolveLink(url.toEncoded().toStdString(), "/", document_ ? document_->FileName() : "");
+    const HelpLink link = viewer::ResolveLink(url.toEncoded().toStdString(), "/",
+                                              document_ ? document_->FileName() : "");
     if (link.kind == HelpLink::Kind::Stored)
         shownTopic_ = Q(link.stored);
 }

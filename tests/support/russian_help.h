@@ -16,7 +16,7 @@
 namespace tbx::test {
 
 struct RussianHelp {
-    std::string path; // the .chm
+    std::string path;  // the .chm
     std::string build; // what hhc printed when it failed; empty on success
 };
 
@@ -37,8 +37,8 @@ inline RussianHelp BuildRussianHelp(const std::filesystem::path& folder, const s
                                          "<a href=\"glava/razdel.htm\">раздел</a> "
                                          "<a href=\"страница.htm\">страница</a> "
                                          "<a href=\"ssylki.htm\">ссылки</a>")},
-        {"glava/razdel.htm", page1251("Царговая колонна",
-                                      "<h1 id=\"h\">Колонна</h1><p>Ректификационная колонна и "
+        {"glava/razdel.htm",
+         page1251("Царговая колонна", "<h1 id=\"h\">Колонна</h1><p>Ректификационная колонна и "
                                       "царга.</p><img src=\"../kartinka.gif\">")},
         {"glava/vtoroj.htm", page1251("Второй раздел", "<p>Колонна без царги.</p>")},
         {"страница.htm", "<html><head><meta charset=\"utf-8\"><title>Страница в UTF-8</title>"
@@ -48,12 +48,14 @@ inline RussianHelp BuildRussianHelp(const std::filesystem::path& folder, const s
                                           "сайт</a>")},
         // GIF89a, 1x1.
         {"kartinka.gif", std::string("GIF89a\x01\x00\x01\x00\x00\x00\x00,\x00\x00\x00\x00\x01"
-                                     "\x00\x01\x00\x00\x02\x00;", 26)},
+                                     "\x00\x01\x00\x00\x02\x00;",
+                                     26)},
         {"toc.hhc",
          In1251("<html><body><ul>"
                 "<li><object type=\"text/sitemap\"><param name=\"Name\" value=\"Начало\">"
                 "<param name=\"Local\" value=\"index.htm\"></object>"
-                "<li><object type=\"text/sitemap\"><param name=\"Name\" value=\"Глава &laquo;Один&raquo;\">"
+                "<li><object type=\"text/sitemap\"><param name=\"Name\" value=\"Глава "
+                "&laquo;Один&raquo;\">"
                 "</object><ul>"
                 "<li><object type=\"text/sitemap\"><param name=\"Name\" value=\"Царга\">"
                 "<param name=\"Local\" value=\"glava/razdel.htm\"></object>"
@@ -93,9 +95,8 @@ inline RussianHelp BuildRussianHelp(const std::filesystem::path& folder, const s
     ChildProcess child;
     child.Start(hhc, {(folder / "ru.hhp").string()});
     std::string said;
-    const ProcessOutcome outcome = child.Wait([&](std::string_view line) {
-        said.append(line).append("\n");
-    });
+    const ProcessOutcome outcome =
+        child.Wait([&](std::string_view line) { said.append(line).append("\n"); });
     RussianHelp help;
     help.path = (folder / "ru.chm").string();
     if (!outcome.exited || outcome.exitCode != 0 || !std::filesystem::exists(help.path))

@@ -2,10 +2,12 @@
 // and what a window definition lays out.
 
 #include "text/charset.h"
+#include "viewer/help_document.h"
 #include "viewer/help_link.h"
 #include "viewer/sitemap_reader.h"
 #include "viewer/viewer_layout.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace tbx::viewer {
@@ -111,8 +113,10 @@ TEST(ViewerSitemapTest, SitemapsReadAsTreesWithTheirNamesAndTargets) {
              Entry(Param("Name", "see") + Param("See Also", "kw")) + "</UL>",
          "kw|T1=1.htm|T2=2.htm;see"},
         {"Windows-1251 and references",
-         text::Encode("<UL>" + Entry(Param("Name", "Глава &laquo;1&raquo; &amp; ещё") +
-                                     Param("Local", "страница.htm")) + "</UL>",
+         text::Encode("<UL>" +
+                          Entry(Param("Name", "Глава &laquo;1&raquo; &amp; ещё") +
+                                Param("Local", "страница.htm")) +
+                          "</UL>",
                       1251, text::Unmappable::CharRef),
          "Глава «1» & ещё|Глава «1» & ещё=страница.htm"},
         {"UTF-8 declared",
@@ -152,8 +156,8 @@ TEST(ViewerLayoutTest, TheWindowDefinitionDecidesPaneTabsButtonsAndPlace) {
 
     chm::HelpWindow window;
     window.caption = "Окно";
-    window.properties = kPropTriPane | kPropTabSearch | kPropTabFavorites | kPropChangeTitle |
-                        kPropAutoSync;
+    window.properties =
+        kPropTriPane | kPropTabSearch | kPropTabFavorites | kPropChangeTitle | kPropAutoSync;
     window.navWidth = 300;
     window.buttons = kButtonBack | kButtonHome | kButtonJump1;
     window.jump1Text = "О программе";
@@ -184,6 +188,34 @@ TEST(ViewerLayoutTest, TheWindowDefinitionDecidesPaneTabsButtonsAndPlace) {
     const ViewerLayout bare = LayoutFor(&window, system, "x.chm");
     EXPECT_FALSE(bare.navigation || bare.searchTab || bare.rect);
     EXPECT_EQ(bare.caption, "Заголовок");
+}
+
+// Damaged and hostile help files (the reader's fuzz corpus) open or are
+// refused with a reason; what opens serves its pages and searches without
+// reading outside the file (the sanitizer build checks that).
+TEST(ViewerDocumentTest, DamagedHelpFilesOpenAsFarAsTheyCan) {
+    std::size_t opened = 0, damaged = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(TBX_CHM_CORPUS)) {
+        SCOPED_TRACE(entry.path().filename().string());
+        std::string error;
+        const auto document = HelpDocument::Open(entry.path().string(), error);
+        if (!document) {
+            EXPECT_FALSE(error.empty());
+            continue;
+        }
+        ++opened;
+        damaged += document->Damaged() ? 1 : 0;
+        EXPECT_EQ(document->Damaged(), !document->Problems().empty());
+        if (!document->StartTopic().empty())
+            (void)document->Serve(document->StartTopic());
+        for (const SitemapNode& node : document->Contents())
+            for (const SitemapTarget& target : node.targets)
+                (void)document->Serve(ResolveLink(target.local, "/", document->FileName()).stored);
+        EXPECT_FALSE(document->Serve("/../../etc/passwd").found);
+        (void)document->Search("a");
+    }
+    EXPECT_GT(opened, 5u);
+    EXPECT_GT(damaged, 0u);
 }
 
 } // namespace

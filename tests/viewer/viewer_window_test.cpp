@@ -24,6 +24,7 @@
 #include <QTreeWidget>
 #include <QWebEnginePage>
 #include <QWebEngineView>
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -31,7 +32,6 @@
 #include <set>
 #include <sstream>
 #include <thread>
-#include <atomic>
 
 QT_BEGIN_NAMESPACE
 // Readable failures.
@@ -68,8 +68,9 @@ bool OpenAndWait(ViewerWindow& window, const QString& path) {
     QObject::connect(&window, &ViewerWindow::TopicShown, &listening, [&] { shown = true; });
     window.OpenHelpFile(path);
     window.show();
-    return WaitUntil([&] { return opened && (shown || !window.Document() ||
-                                             window.Document()->StartTopic().empty()); });
+    return WaitUntil([&] {
+        return opened && (shown || !window.Document() || window.Document()->StartTopic().empty());
+    });
 }
 
 // Shows a topic the way the handler under test does, and waits for its load.
@@ -113,7 +114,8 @@ QStringList Keywords(const ViewerWindow& window) {
 std::set<std::string> HitNames(const ViewerWindow& window) {
     std::set<std::string> names;
     for (int i = 0; i < window.SearchHits()->topLevelItemCount(); ++i)
-        names.insert(window.SearchHits()->topLevelItem(i)->data(0, Qt::UserRole).toString().toStdString());
+        names.insert(
+            window.SearchHits()->topLevelItem(i)->data(0, Qt::UserRole).toString().toStdString());
     return names;
 }
 
@@ -311,8 +313,9 @@ TEST_F(ViewerTest, MicrosoftReferenceOpensWithContentsIndexAndSearch) {
     // ../shared beside the sources, or beside the folder of work trees.
     fs::path reference;
     for (const char* up : {"..", "../.."})
-        if (const fs::path at = fs::path(TBX_SOURCE_DIR) / up /
-                                "shared/references/microsoft/helptest/HTML Help Project/Test Help.chm";
+        if (const fs::path at =
+                fs::path(TBX_SOURCE_DIR) / up /
+                "shared/references/microsoft/helptest/HTML Help Project/Test Help.chm";
             fs::exists(at))
             reference = at;
     if (reference.empty())
@@ -332,8 +335,8 @@ TEST_F(ViewerTest, MicrosoftReferenceOpensWithContentsIndexAndSearch) {
 TEST_F(ViewerTest, SecondStartHandsItsFileToTheRunningCopy) {
     TempDir lockDir, store, program;
     test::ScriptedDialogs dialogs;
-    CConverterApp app({lockDir.Path().string()}, RegHive(store.Path() / "registry"), dialogs,
-                      shell, program.Path().string() + "/");
+    CConverterApp app({lockDir.Path().string()}, RegHive(store.Path() / "registry"), dialogs, shell,
+                      program.Path().string() + "/");
     app.OpenAtStart(help_->path, false);
     ProcessOutcome second;
     // A timer, not a posted call: waits nested in a posted call's handling
