@@ -99,7 +99,6 @@ constexpr int kNodeRole = Qt::UserRole + 1;
 } // namespace
 
 ViewerWindow::ViewerWindow(IShell& shell, QWidget* parent) : QMainWindow(parent), shell_(shell) {
-    setAttribute(Qt::WA_DeleteOnClose, false);
     setWindowTitle(QStringLiteral("Tomebox!"));
     auto* central = new QWidget;
     auto* layout = new QVBoxLayout(central);
@@ -207,7 +206,7 @@ void ViewerWindow::BuildLayout() {
     if (layout.navigation) {
         tabs_ = new QTabWidget;
         tabs_->setAccessibleName(QStringLiteral("Панель навигации"));
-        const QWidget* first = nullptr;
+        QWidget* first = nullptr;
         auto add = [&](bool wanted, viewer::NavTab kind, QWidget* (ViewerWindow::*make)(),
                        int title) {
             if (!wanted)
@@ -228,7 +227,7 @@ void ViewerWindow::BuildLayout() {
         add(layout.favoritesTab, viewer::NavTab::Favorites, &ViewerWindow::MakeFavoritesTab,
             kStrViewerFavorites);
         if (first)
-            tabs_->setCurrentWidget(const_cast<QWidget*>(first));
+            tabs_->setCurrentWidget(first);
         splitter_->addWidget(tabs_);
     }
     splitter_->addWidget(view_);
@@ -252,6 +251,9 @@ QWidget* ViewerWindow::MakeContentsTab() {
     contents_->setAccessibleName(Str(kStrViewerContents));
     box->addWidget(contents_);
     if (document_->HasContents()) {
+        // The icons once: the style looks them up in the theme each time.
+        bookIcon_ = style()->standardIcon(QStyle::SP_DirIcon);
+        pageIcon_ = style()->standardIcon(QStyle::SP_FileIcon);
         FillContents(document_->Contents(), nullptr);
     } else {
         auto* none = new QLabel(Str(kMsgViewerNoContents));
@@ -401,9 +403,6 @@ void ViewerWindow::PlaceWindow() {
 }
 
 void ViewerWindow::FillContents(const std::vector<SitemapNode>& nodes, QTreeWidgetItem* parent) {
-    QStyle* look = style();
-    const QIcon book = look->standardIcon(QStyle::SP_DirIcon);
-    const QIcon page = look->standardIcon(QStyle::SP_FileIcon);
     // Items are built apart from the tree and handed to it at once: one by
     // one, each insertion would lay the whole tree out again.
     QList<QTreeWidgetItem*> items;
@@ -411,10 +410,11 @@ void ViewerWindow::FillContents(const std::vector<SitemapNode>& nodes, QTreeWidg
         auto* item = new QTreeWidgetItem;
         item->setText(0, Q(node.name.empty() && !node.targets.empty() ? node.targets.front().local
                                                                       : node.name));
-        item->setIcon(0, node.IsBook() ? book : page);
+        item->setIcon(0, node.IsBook() ? bookIcon_ : pageIcon_);
         if (!node.targets.empty())
             item->setData(0, kLinkRole, Q(node.targets.front().local));
-        FillContents(node.children, item);
+        if (!node.children.empty())
+            FillContents(node.children, item);
         items << item;
     }
     if (parent)

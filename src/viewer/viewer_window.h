@@ -5,6 +5,7 @@
 
 #include "viewer/viewer_layout.h"
 
+#include <QIcon>
 #include <QMainWindow>
 #include <QString>
 #include <memory>
@@ -137,6 +138,7 @@ private:
     QWebEngineView* view_ = nullptr;
     // Keyword list rows -> their sitemap entries, which the document holds.
     std::vector<const viewer::SitemapNode*> keywordNodes_;
+    QIcon bookIcon_, pageIcon_; // of the contents entries
     int searchesRunning_ = 0;
     std::unique_ptr<QPrinter> printer_; // while a page prints
 };
