@@ -4,25 +4,16 @@
 
 #include "chm/reader.h"
 #include "chm/stored_name.h"
+#include "memory_file.h"
 
 #include <algorithm>
 #include <cstdint>
-#include <sys/mman.h>
-#include <unistd.h>
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const int fd = ::memfd_create("help", MFD_CLOEXEC);
+    const int fd = tbx::fuzz::MemoryFile(data, size);
     if (fd < 0)
         return 0;
-    for (std::size_t done = 0; done < size;) {
-        const ssize_t wrote = ::write(fd, data + done, size - done);
-        if (wrote <= 0) {
-            ::close(fd);
-            return 0;
-        }
-        done += static_cast<std::size_t>(wrote);
-    }
     std::string error;
     const std::unique_ptr<tbx::chm::ChmFile> file = tbx::chm::ChmFile::Open(fd, error);
     if (!file)

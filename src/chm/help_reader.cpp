@@ -4,10 +4,12 @@
 #include "chm/page_words.h"
 #include "text/charset.h"
 #include "text/language.h"
+#include "text/text_case.h"
 
 #include <algorithm>
 #include <map>
 #include <span>
+#include <unordered_set>
 
 namespace tbx::chm {
 namespace {
@@ -23,7 +25,7 @@ constexpr std::uint32_t kNoString = 0xFFFFFFFFu;
 // ---- Full-text index layout ----------------------------------------------------
 constexpr std::size_t kFtsHeaderSize = 0x400;
 constexpr std::uint32_t kFtsSignature = 0x00280000;
-constexpr std::size_t kFtsRoot = 0x08, kFtsLeafCount = 0x10, kFtsDepth = 0x18;
+constexpr std::size_t kFtsRoot = 0x08, kFtsDepth = 0x18;
 constexpr std::size_t kFtsScaleRoot = 0x1E, kFtsNodeSize = 0x2E, kFtsCodePage = 0x7A;
 constexpr std::size_t kLeafHeaderSize = 8;  // next leaf, 0, free bytes
 constexpr std::size_t kIndexHeaderSize = 2; // free bytes
@@ -45,6 +47,10 @@ std::uint32_t Le32(std::string_view bytes, std::size_t at) {
 std::uint16_t Le16(std::string_view bytes, std::size_t at) {
     return GetLe16(reinterpret_cast<const std::uint8_t*>(bytes.data() + at));
 }
+// The bytes of s from offset from on, for a cursor to fill.
+std::span<std::uint8_t> Writable(std::string& s, std::size_t from) {
+    return {reinterpret_cast<std::uint8_t*>(s.data()) + from, s.size() - from};
+}
 bool Fits(std::string_view bytes, std::uint64_t at, std::uint64_t size) {
     return at <= bytes.size() && size <= bytes.size() - at;
 }
@@ -65,14 +71,13 @@ std::string StoredName(std::string_view local) {
 
 // ---- Query folding -----------------------------------------------------------------
 
-// The one place the query is folded. Windows-1251 folds as the index we
-// write does; other code pages fold ASCII letters and keep the other bytes
-// of 0x80 and up as they are, until the text layer folds every code page.
+// The one place a query byte is folded, after the query is in lower case.
+// Windows-1251 folds as the index we write does; in other code pages ASCII
+// letters and digits and every byte of 0x80 and up belong to words, until
+// the text layer folds every code page.
 unsigned char FoldQueryByte(int codePage, unsigned char byte) {
     if (codePage == 1251)
         return FoldedWordByte(byte);
-    if (byte >= 'A' && byte <= 'Z')
-        return static_cast<unsigned char>(byte - 'A' + 'a');
     if ((byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') || byte >= 0x80)
         return byte;
     return 0;
@@ -112,7 +117,6 @@ public:
     }
 
     void Align() { bit_ = 8; }
-    bool AtEnd() { return bit_ >= 8 && at_ + position_ >= end_ && Fill(); }
     const std::string& Error() const { return error_; }
 
 private:
@@ -203,32 +207,147 @@ bool Beyond(std::string_view word, std::string_view query) {
     return word > query && !word.starts_with(query);
 }
 
-} // namespace
+// One search through a $FIftiMain: the header checked, then for each word
+// the leaf it would be in found from the root, the matching entries taken
+// along the chain of leaves, and their word locations read topic by topic.
+// Each step returns why it cannot go on, or nothing.
+class IndexWalk {
+public:
+    IndexWalk(ChmCursor& cursor, const ChmEntry& entry) : cursor_(cursor), entry_(entry) {}
 
-std::vector<std::string> QueryWords(std::string_view utf8, int codePage) {
-    std::vector<std::string> words(1);
-    for (const char c : text::Encode(utf8, codePage, text::Unmappable::Nearest)) {
-        const unsigned char folded = FoldQueryByte(codePage, static_cast<unsigned char>(c));
-        if (!folded) {
-            if (!words.back().empty())
-                words.emplace_back();
-        } else if (words.back().size() < kMaxWordLength) {
-            words.back() += static_cast<char>(folded);
+    std::string ReadHeader() {
+        std::string header(kFtsHeaderSize, '\0');
+        if (entry_.length < kFtsHeaderSize)
+            return "shorter than its header";
+        if (std::string error = cursor_.Read(entry_, 0, Writable(header, 0)); !error.empty())
+            return error;
+        if (Le32(header, 0) != kFtsSignature)
+            return "no index signature";
+        nodeSize_ = Le32(header, kFtsNodeSize);
+        depth_ = Le16(header, kFtsDepth);
+        root_ = Le32(header, kFtsRoot);
+        codePage_ = static_cast<int>(Le32(header, kFtsCodePage));
+        if (nodeSize_ < kMinNodeSize || nodeSize_ > kMaxNodeSize)
+            return "nodes of " + std::to_string(nodeSize_) + " bytes";
+        if (depth_ == 0 || depth_ > kMaxDepth)
+            return "a tree " + std::to_string(depth_) + " deep";
+        for (unsigned i = 0; i < 3; ++i) {
+            if (header[kFtsScaleRoot + 2 * i] != 2)
+                return "a word-location code of scale other than 2";
+            roots_[i] = static_cast<unsigned char>(header[kFtsScaleRoot + 2 * i + 1]);
+            if (roots_[i] > 31)
+                return "a word-location code of root " + std::to_string(roots_[i]);
         }
+        node_.assign(nodeSize_, '\0');
+        return {};
     }
-    if (words.back().empty())
-        words.pop_back();
-    std::sort(words.begin(), words.end());
-    words.erase(std::unique(words.begin(), words.end()), words.end());
-    return words;
-}
 
-// The help-level tables as read, and what the index header says.
-struct HelpReader::Tables {
-    std::string strings, topics, urltbl, urlstr;
+    // The code page the index names for its words; 0 when it names none,
+    // as older files do.
+    int CodePage() const { return codePage_; }
+
+    std::string FindEntries(std::string_view word, SearchMode mode,
+                            std::vector<WordMatch>& matches) {
+        std::uint64_t at = root_;
+        for (unsigned level = depth_; level > 1 && at; --level) {
+            if (std::string error = ChildFor(word, at); !error.empty())
+                return error;
+        }
+        // Each leaf once: a chain that comes back to one is damaged.
+        std::unordered_set<std::uint64_t> visited;
+        bool beyond = false;
+        while (at && !beyond) {
+            if (!visited.insert(at).second)
+                return "the leaves run in a circle";
+            if (std::string error = ReadNode(at); !error.empty())
+                return error;
+            const std::size_t end =
+                nodeSize_ - std::min<std::size_t>(Le16(node_, 6), nodeSize_ - kLeafHeaderSize);
+            std::string current;
+            for (std::size_t p = kLeafHeaderSize; p < end && !beyond;) {
+                if (!NextWord(node_, p, end, current) || p >= end)
+                    return "a leaf cut short";
+                const bool title = node_[p++] != 0;
+                const std::optional<std::uint64_t> topics = LowFirst(node_, p, end);
+                if (!topics || end - p < 6)
+                    return "a leaf cut short";
+                const std::uint32_t codesAt = Le32(node_, p);
+                p += 6;
+                const std::optional<std::uint64_t> codesSize = LowFirst(node_, p, end);
+                if (!codesSize)
+                    return "a leaf cut short";
+                if (Matches(current, word, mode))
+                    matches.push_back({*topics, codesAt, *codesSize, title});
+                else
+                    beyond = Beyond(current, word);
+            }
+            at = Le32(node_, 0);
+        }
+        return {};
+    }
+
+    // Calls f(topic, occurrences) for each topic of the entry.
+    template <typename F> std::string ForEachTopic(const WordMatch& match, F f) {
+        if (match.codesAt > entry_.length || match.codesSize > entry_.length - match.codesAt)
+            return "word locations beyond the index";
+        WlcBits bits(cursor_, entry_, match.codesAt, match.codesSize);
+        const auto cutShort = [&] {
+            return bits.Error().empty() ? std::string("word locations cut short") : bits.Error();
+        };
+        std::uint32_t topic = 0;
+        for (std::uint64_t t = 0; t < match.topics; ++t) {
+            const std::optional<std::uint32_t> delta = bits.ScaleRoot(roots_[0]);
+            const std::optional<std::uint32_t> count = delta ? bits.ScaleRoot(roots_[1]) : delta;
+            if (!count)
+                return cutShort();
+            for (std::uint32_t c = 0; c < *count; ++c) {
+                if (!bits.ScaleRoot(roots_[2]))
+                    return cutShort();
+            }
+            bits.Align(); // each topic starts on a byte
+            topic += *delta;
+            f(topic, *count);
+        }
+        return {};
+    }
+
+private:
+    std::string ReadNode(std::uint64_t at) {
+        if (at < kFtsHeaderSize || at > entry_.length || nodeSize_ > entry_.length - at)
+            return "a node beyond the index";
+        return cursor_.Read(entry_, at, Writable(node_, 0));
+    }
+
+    // Down one index node: the first key not below the word (the last word
+    // of its child) leads to where the word, or the first word it begins,
+    // would be. at becomes 0 when the word is beyond every key.
+    std::string ChildFor(std::string_view word, std::uint64_t& at) {
+        if (std::string error = ReadNode(at); !error.empty())
+            return error;
+        const std::size_t end = nodeSize_ - std::min<std::size_t>(Le16(node_, 0), nodeSize_);
+        std::string key;
+        for (std::size_t p = kIndexHeaderSize; p < end;) {
+            if (!NextWord(node_, p, end, key) || end - p < 6)
+                return "an index node cut short";
+            const std::uint32_t child = Le32(node_, p);
+            p += 6;
+            if (key >= word) {
+                at = child;
+                return {};
+            }
+        }
+        at = 0;
+        return {};
+    }
+
+    ChmCursor& cursor_;
+    const ChmEntry entry_;
+    std::uint32_t nodeSize_ = 0, root_ = 0;
+    unsigned depth_ = 0;
+    unsigned roots_[3] = {}; // of topic numbers, location counts, locations
+    int codePage_ = 0;
+    std::string node_;
 };
-
-namespace {
 
 // The whole of an entry of at most kMaxTableSize bytes; nothing, with why,
 // when it is missing or cannot be read.
@@ -247,9 +366,9 @@ std::optional<std::string> ReadTable(const ChmFile& file, ChmCursor& cursor, std
     std::string bytes;
     while (bytes.size() < entry.length) {
         const std::size_t at = bytes.size();
-        bytes.resize(at + static_cast<std::size_t>(std::min<std::uint64_t>(kReadPiece, entry.length - at)));
-        error = cursor.Read(entry, at, std::span(reinterpret_cast<std::uint8_t*>(bytes.data()) + at,
-                                                  bytes.size() - at));
+        bytes.resize(
+            at + static_cast<std::size_t>(std::min<std::uint64_t>(kReadPiece, entry.length - at)));
+        error = cursor.Read(entry, at, Writable(bytes, at));
         if (!error.empty())
             return std::nullopt;
     }
@@ -258,13 +377,38 @@ std::optional<std::string> ReadTable(const ChmFile& file, ChmCursor& cursor, std
 
 } // namespace
 
+std::vector<std::string> QueryWords(std::string_view utf8, int codePage) {
+    std::vector<std::string> words(1);
+    for (const char c : text::Encode(ToLowerCase(utf8), codePage, text::Unmappable::Nearest)) {
+        const unsigned char folded = FoldQueryByte(codePage, static_cast<unsigned char>(c));
+        if (!folded) {
+            if (!words.back().empty())
+                words.emplace_back();
+        } else if (words.back().size() < kMaxWordLength) {
+            words.back() += static_cast<char>(folded);
+        }
+    }
+    if (words.back().empty())
+        words.pop_back();
+    std::sort(words.begin(), words.end());
+    words.erase(std::unique(words.begin(), words.end()), words.end());
+    return words;
+}
+
+// The help-level tables as read.
+struct HelpReader::Tables {
+    std::string strings, topics, urltbl, urlstr;
+};
+
 HelpReader::HelpReader(const ChmFile& file)
     : file_(file), cursor_(file), tables_(std::make_unique<Tables>()) {
+    // A help file without window definitions is common; without the rest
+    // the viewer misses something.
     const auto read = [&](std::string_view name, HelpPart part, std::string& out) {
         std::string error;
         if (std::optional<std::string> bytes = ReadTable(file_, cursor_, name, error))
             out = std::move(*bytes);
-        else
+        else if (part != HelpPart::Windows || file_.Find(name))
             problems_.push_back({part, std::string(name) + ": " + error});
     };
     std::string system, windows;
@@ -301,14 +445,33 @@ void HelpReader::ReadSystem(std::string_view system) {
     if (system_.language)
         system_.codePage = text::AnsiCodePage(system_.language);
     for (const SystemRecord& record : records) {
-        const std::string value = Text(TextAt(record.data, 0));
+        std::string* text = nullptr;
+        bool fileName = true;
         switch (record.code) {
-        case 0: system_.contentsFile = StoredName(value); break;
-        case 1: system_.indexFile = StoredName(value); break;
-        case kSystemDefaultTopic: system_.defaultTopic = StoredName(value); break;
-        case kSystemTitle: system_.title = value; break;
-        case 5: system_.defaultWindow = value; break;
-        default: break;
+        case 0:
+            text = &system_.contentsFile;
+            break;
+        case 1:
+            text = &system_.indexFile;
+            break;
+        case kSystemDefaultTopic:
+            text = &system_.defaultTopic;
+            break;
+        case kSystemTitle:
+            text = &system_.title;
+            fileName = false;
+            break;
+        case 5:
+            text = &system_.defaultWindow;
+            fileName = false;
+            break;
+        default:
+            break;
+        }
+        if (text) {
+            *text = Text(TextAt(record.data, 0));
+            if (fileName)
+                *text = StoredName(*text);
         }
     }
 }
@@ -323,8 +486,8 @@ void HelpReader::ReadWindows(std::string_view bytes) {
     const std::uint32_t count = Le32(bytes, 0);
     const std::uint32_t size = Le32(bytes, 4);
     if (size < kMinWindowRecord || size > kMaxWindowRecord) {
-        problems_.push_back({HelpPart::Windows,
-                             "/#WINDOWS: records of " + std::to_string(size) + " bytes"});
+        problems_.push_back(
+            {HelpPart::Windows, "/#WINDOWS: records of " + std::to_string(size) + " bytes"});
         return;
     }
     const std::uint64_t held = (bytes.size() - kWindowsHeaderSize) / size;
@@ -421,141 +584,48 @@ SearchResults HelpReader::Search(std::string_view query, SearchMode mode) {
         results.outcome = SearchOutcome::NoIndex;
         return results;
     }
-    const ChmEntry entry = file_.Entry(*index);
     const auto damaged = [&](std::string why) {
         results.outcome = SearchOutcome::Damaged;
         results.problem = "/$FIftiMain: " + std::move(why);
         results.hits.clear();
         return results;
     };
-    std::string header(kFtsHeaderSize, '\0');
-    if (entry.length < kFtsHeaderSize)
-        return damaged("shorter than its header");
-    if (std::string error =
-            cursor_.Read(entry, 0, std::span(reinterpret_cast<std::uint8_t*>(header.data()), header.size()));
-        !error.empty())
+    IndexWalk walk(cursor_, file_.Entry(*index));
+    if (std::string error = walk.ReadHeader(); !error.empty())
         return damaged(error);
-    if (Le32(header, 0) != kFtsSignature)
-        return damaged("no index signature");
-    const std::uint32_t nodeSize = Le32(header, kFtsNodeSize);
-    const unsigned depth = Le16(header, kFtsDepth);
-    if (nodeSize < kMinNodeSize || nodeSize > kMaxNodeSize)
-        return damaged("nodes of " + std::to_string(nodeSize) + " bytes");
-    if (depth == 0 || depth > kMaxDepth)
-        return damaged("a tree " + std::to_string(depth) + " deep");
-    unsigned roots[3];
-    for (unsigned i = 0; i < 3; ++i) {
-        if (header[kFtsScaleRoot + 2 * i] != 2)
-            return damaged("a word-location code of scale other than 2");
-        roots[i] = static_cast<unsigned char>(header[kFtsScaleRoot + 2 * i + 1]);
-        if (roots[i] > 31)
-            return damaged("a word-location code of root " + std::to_string(roots[i]));
-    }
-    // The index names the code page its words are in; older files leave it 0.
-    const std::uint32_t indexCodePage = Le32(header, kFtsCodePage);
-    const int codePage = indexCodePage ? static_cast<int>(indexCodePage) : system_.codePage;
-
-    const std::vector<std::string> words = QueryWords(query, codePage);
+    const std::vector<std::string> words =
+        QueryWords(query, walk.CodePage() ? walk.CodePage() : system_.codePage);
     if (words.empty()) {
         results.outcome = SearchOutcome::NoWords;
         return results;
     }
 
-    std::string node(nodeSize, '\0');
-    const auto readNode = [&](std::uint64_t at) {
-        if (at < kFtsHeaderSize || at > entry.length || nodeSize > entry.length - at)
-            return std::string("a node beyond the index");
-        return cursor_.Read(entry, at, std::span(reinterpret_cast<std::uint8_t*>(node.data()), nodeSize));
-    };
-
-    // Per topic: occurrences of each query word, and whether one is in the title.
+    // Per topic: the query words it holds, their occurrences, and whether
+    // one is in its title.
     struct Tally {
-        std::uint32_t words = 0; // query words seen, as a count of distinct ones
+        std::size_t words = 0;
+        std::size_t lastWord = ~std::size_t{0};
         std::uint32_t count = 0;
         bool title = false;
-        std::size_t lastWord = ~std::size_t{0};
     };
     std::map<std::uint32_t, Tally> tallies;
-    const std::uint64_t maxLeaves = entry.length / nodeSize;
-
     for (std::size_t w = 0; w < words.size(); ++w) {
-        const std::string& word = words[w];
-        // Down the index nodes: the first key not below the word leads to
-        // the leaf where the word, or the first word it starts, would be.
-        std::uint64_t at = Le32(header, kFtsRoot);
-        bool beyondAll = false;
-        for (unsigned level = depth; level > 1 && !beyondAll; --level) {
-            if (std::string error = readNode(at); !error.empty())
-                return damaged(error);
-            const std::size_t end = nodeSize - std::min<std::size_t>(Le16(node, 0), nodeSize);
-            std::string key;
-            std::optional<std::uint32_t> child;
-            for (std::size_t p = kIndexHeaderSize; p < end;) {
-                if (!NextWord(node, p, end, key) || end - p < 6)
-                    return damaged("an index node cut short");
-                const std::uint32_t offset = Le32(node, p);
-                p += 6;
-                if (key >= word) {
-                    child = offset;
-                    break;
-                }
-            }
-            if (!child)
-                beyondAll = true;
-            else
-                at = *child;
-        }
         std::vector<WordMatch> matches;
-        for (std::uint64_t leaves = 0; !beyondAll && at; ++leaves) {
-            if (leaves >= maxLeaves)
-                return damaged("the leaves run in a circle");
-            if (std::string error = readNode(at); !error.empty())
-                return damaged(error);
-            const std::size_t end = nodeSize - std::min<std::size_t>(Le16(node, 6), nodeSize - kLeafHeaderSize);
-            std::string current;
-            for (std::size_t p = kLeafHeaderSize; p < end && !beyondAll;) {
-                if (!NextWord(node, p, end, current) || p >= end)
-                    return damaged("a leaf cut short");
-                const bool title = node[p++] != 0;
-                const std::optional<std::uint64_t> topics = LowFirst(node, p, end);
-                if (!topics || end - p < 6)
-                    return damaged("a leaf cut short");
-                const std::uint32_t codesAt = Le32(node, p);
-                p += 6;
-                const std::optional<std::uint64_t> codesSize = LowFirst(node, p, end);
-                if (!codesSize)
-                    return damaged("a leaf cut short");
-                if (Matches(current, word, mode))
-                    matches.push_back({*topics, codesAt, *codesSize, title});
-                else if (Beyond(current, word))
-                    beyondAll = true;
-            }
-            at = Le32(node, 0);
-        }
+        if (std::string error = walk.FindEntries(words[w], mode, matches); !error.empty())
+            return damaged(error);
         for (const WordMatch& match : matches) {
-            if (match.codesAt > entry.length || match.codesSize > entry.length - match.codesAt)
-                return damaged("word locations beyond the index");
-            WlcBits bits(cursor_, entry, match.codesAt, match.codesSize);
-            std::uint32_t topic = 0;
-            for (std::uint64_t t = 0; t < match.topics; ++t) {
-                const std::optional<std::uint32_t> delta = bits.ScaleRoot(roots[0]);
-                const std::optional<std::uint32_t> count = delta ? bits.ScaleRoot(roots[1]) : delta;
-                if (!count)
-                    return damaged(bits.Error().empty() ? "word locations cut short" : bits.Error());
-                for (std::uint32_t c = 0; c < *count; ++c) {
-                    if (!bits.ScaleRoot(roots[2]))
-                        return damaged(bits.Error().empty() ? "word locations cut short" : bits.Error());
-                }
-                bits.Align();
-                topic += *delta;
-                Tally& tally = tallies[topic];
-                if (tally.lastWord != w) {
-                    tally.lastWord = w;
-                    ++tally.words;
-                }
-                tally.count += *count;
-                tally.title = tally.title || match.title;
-            }
+            std::string error =
+                walk.ForEachTopic(match, [&](std::uint32_t topic, std::uint32_t count) {
+                    Tally& tally = tallies[topic];
+                    if (tally.lastWord != w) {
+                        tally.lastWord = w;
+                        ++tally.words;
+                    }
+                    tally.count += count;
+                    tally.title = tally.title || match.title;
+                });
+            if (!error.empty())
+                return damaged(error);
         }
     }
 
@@ -570,18 +640,14 @@ SearchResults HelpReader::Search(std::string_view query, SearchMode mode) {
                                   " is not in #TOPICS or its entry is damaged";
             continue;
         }
-        SearchHit& hit = results.hits.emplace_back();
-        hit.topic = topic;
-        hit.title = entry->title;
-        hit.name = entry->name;
-        hit.inTitle = tally.title;
-        hit.count = tally.count;
+        results.hits.push_back({topic, entry->title, entry->name, tally.title, tally.count});
     }
-    std::stable_sort(results.hits.begin(), results.hits.end(), [](const SearchHit& a, const SearchHit& b) {
-        if (a.inTitle != b.inTitle)
-            return a.inTitle;
-        return a.count > b.count;
-    });
+    std::stable_sort(results.hits.begin(), results.hits.end(),
+                     [](const SearchHit& a, const SearchHit& b) {
+                         if (a.inTitle != b.inTitle)
+                             return a.inTitle;
+                         return a.count > b.count;
+                     });
     results.outcome = results.hits.empty() ? SearchOutcome::NothingFound : SearchOutcome::Found;
     return results;
 }

@@ -7,9 +7,10 @@
 // The files come from anywhere: every offset, count and size is checked
 // against the bytes actually read, nothing is allocated for a size the file
 // claims before those bytes are in hand, and every walk through a chain or
-// tree is bounded, so a hostile file costs at most its own size in memory
-// and time. What is missing or damaged is said in Problems(); the rest is
-// still read.
+// tree is bounded (a leaf is visited once, the tree is descended as deep
+// as its header says and no deeper than 16), so a hostile file costs memory
+// and time in proportion to the bytes it really holds. What is missing or
+// damaged is said in Problems(); the rest is still read.
 
 #include "chm/internal_files.h"
 #include "chm/reader.h"
@@ -28,11 +29,11 @@ namespace tbx::chm {
 struct HelpSystemInfo {
     std::string title;
     std::string defaultTopic;
-    std::string defaultWindow; // the name of a #WINDOWS record
-    std::string contentsFile;  // the .hhc
-    std::string indexFile;     // the .hhk
-    std::uint32_t language = 0; // LCID; 0 when #SYSTEM gives none
-    int codePage = 1252;        // the ANSI code page the help file's texts are in
+    std::string defaultWindow;   // the name of a #WINDOWS record
+    std::string contentsFile;    // the .hhc
+    std::string indexFile;       // the .hhk
+    std::uint32_t language = 0;  // LCID; 0 when #SYSTEM gives none
+    int codePage = 1252;         // the ANSI code page the help file's texts are in
     bool fullTextSearch = false; // the compiler says it wrote $FIftiMain
 };
 
@@ -92,8 +93,9 @@ public:
     HelpReader& operator=(const HelpReader&) = delete;
 
     const HelpSystemInfo& System() const { return system_; }
-    // Every window record, texts in UTF-8, numbers as stored; a field that
-    // the record's valid-members bits do not mark stays empty.
+    // Every window record, texts in UTF-8 and file names as the definition
+    // gives them ("toc.hhc"), numbers as stored; a number the record's
+    // valid-members bits do not mark stays empty, as does a notify id of 0.
     const std::vector<HelpWindow>& Windows() const { return windows_; }
     // The window #SYSTEM names, else the first; nullptr without windows.
     const HelpWindow* DefaultWindow() const;
