@@ -15,12 +15,14 @@
 #include "settings/options_sheet.h"
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
+#include <QPointer>
 #include <QPushButton>
 #include <QTimer>
 #include <QUrl>
@@ -186,7 +188,10 @@ void CBuildDlg::OpenFile(const QString& path) {
         OpenIndexWindow(path.endsWith(QLatin1Char('/')) ? path : path + QLatin1Char('/'));
         break;
     case StartFileKind::HelpFile:
-        OpenDecompileWindow(path);
+        if (helpViewer_)
+            helpViewer_(path);
+        else
+            OpenDecompileWindow(path);
         break;
     case StartFileKind::Page:
         FillFromPage(path, QFileInfo(path).fileName());
@@ -239,6 +244,26 @@ void CBuildDlg::OnOptions() {
 
 void CBuildDlg::OnBuild() {
     m_jobs->Start();
+}
+
+void CBuildDlg::SetHelpViewer(HelpViewer viewer) {
+    helpViewer_ = std::move(viewer);
+    if (!helpViewer_) {
+        m_jobs->ShowHelpFilesWith({});
+        return;
+    }
+    // The job finishes on its worker thread; the viewer opens on this one.
+    QPointer<CBuildDlg> self(this);
+    m_jobs->ShowHelpFilesWith([self](const std::string& helpFile) {
+        const QString file = QString::fromStdString(helpFile);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, file] {
+                if (self && self->helpViewer_)
+                    self->helpViewer_(file);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void CBuildDlg::OnDecompile() {

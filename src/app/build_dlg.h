@@ -10,6 +10,7 @@
 #include "settings/opt_store.h"
 
 #include <QString>
+#include <functional>
 #include <string>
 
 class QAction;
@@ -51,6 +52,12 @@ public:
     void OpenFile(const QString& path);
     // The decompile window, on helpFile unless it is empty.
     void OpenDecompileWindow(const QString& helpFile);
+    // Who shows help files: a help file named at start or dropped on the
+    // window, and the one a build makes when the options ask to open it.
+    // Without one, a help file opens the decompile window and a build hands
+    // its file to the desktop.
+    using HelpViewer = std::function<void(const QString& helpFile)>;
+    void SetHelpViewer(HelpViewer viewer);
 
     // The about entry of the context menu, for tests.
     QAction* AboutAction() const { return aboutAction_; }
@@ -86,6 +93,7 @@ private:
     COptReg m_optReg;
     COpenFileHelper m_fileDlg;
     CompileJobs* m_jobs = nullptr; // owned by the job window
+    HelpViewer helpViewer_;
 };
 
 } // namespace tbx

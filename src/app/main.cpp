@@ -8,12 +8,15 @@
 #include "platform/registry.h"
 #include "platform/shell.h"
 #include "res/images.h"
+#include "viewer/help_scheme.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QStringList>
+#include <cstdlib>
 #include <iostream>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -52,6 +55,13 @@ int PrintedAndDone(const tbx::CommandLine& line) {
     return -1;
 }
 
+// Chromium refuses to run its sandbox as root (a container, a live
+// system); the viewer then runs without it rather than not at all.
+void AllowWebEngineAsRoot() {
+    if (::geteuid() == 0)
+        ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -63,6 +73,8 @@ int main(int argc, char* argv[]) {
             return status;
     }
 
+    AllowWebEngineAsRoot();
+    tbx::viewer::RegisterHelpSchemes();
     QApplication app(argc, argv);
     // The application name is the X11 window class, which the desktop
     // entry names as StartupWMClass; the desktop file name is the Wayland

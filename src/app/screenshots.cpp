@@ -17,11 +17,14 @@
 #include "res/layouts.h"
 #include "res/strings.h"
 #include "settings/opt_store.h"
+#include "viewer/help_scheme.h"
+#include "viewer/viewer_window.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLineEdit>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTreeWidget>
@@ -29,6 +32,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -134,6 +138,9 @@ bool Shoot(QWidget& window, const QString& file) {
 } // namespace
 
 int main(int argc, char* argv[]) {
+    if (::geteuid() == 0)
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    viewer::RegisterHelpSchemes();
     QApplication app(argc, argv);
     if (argc != 2) {
         std::fprintf(stderr, "usage: take_screenshots OUTPUT_FOLDER\n");
@@ -152,6 +159,8 @@ int main(int argc, char* argv[]) {
     WriteFirstRunDefaults(hive);
     SetOptions(hive, kCmnOptsKey, {{"OpenAfterCompile", "0"}, {"ChangeChmOutDir", "0"}});
     SetOptions(hive, kDecOptsKey, {{"OpnDecDir", "0"}, {"ChgDecDir", "0"}});
+    // The viewer's picture shows a search.
+    SetOptions(hive, kNavOptsKey, {{"NavPanel", "1"}, {"NavSearch", "1"}});
     NoQuestions dialogs;
     NoOpener shell;
     const std::string programFolder = ProgramFolder();
@@ -187,6 +196,29 @@ int main(int argc, char* argv[]) {
     list->setCurrentItem(list->topLevelItem(2));
     ok &= Shoot(index, out + "index.png");
     index.hide();
+
+    // The viewer on the help file built above, a search done.
+    ViewerWindow viewer(shell);
+    bool opened = false, shown = false, searched = false;
+    QObject::connect(&viewer, &ViewerWindow::Opened, [&] { opened = true; });
+    QObject::connect(&viewer, &ViewerWindow::TopicShown, [&] { shown = true; });
+    QObject::connect(&viewer, &ViewerWindow::SearchFinished, [&] { searched = true; });
+    viewer.OpenHelpFile(QString::fromStdString(site + "index.chm"));
+    viewer.show();
+    ok &= WaitUntil([&] { return opened && shown; });
+    if (viewer.SearchField()) {
+        viewer.NavTabs()->setCurrentWidget(viewer.SearchField()->parentWidget());
+        viewer.SearchField()->setText(QStringLiteral("справки"));
+        viewer.OnListTopics();
+        ok &= WaitUntil([&] { return searched; });
+        shown = false;
+        viewer.SearchHits()->setCurrentItem(viewer.SearchHits()->topLevelItem(0));
+        viewer.OnDisplayHit();
+        ok &= WaitUntil([&] { return shown; });
+    }
+    viewer.resize(900, 560);
+    ok &= Shoot(viewer, out + "viewer.png");
+    viewer.hide();
 
     if (!ok)
         std::fprintf(stderr, "take_screenshots: a job did not finish; see the pictures\n");

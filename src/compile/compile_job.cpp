@@ -213,9 +213,21 @@ void CompileJobs::RunCompiler(const std::string& compiler, const std::string& pr
         host_.EndDialog(1);
 }
 
+void CompileJobs::ShowHelpFilesWith(HelpViewer viewer) {
+    std::lock_guard<std::mutex> hold(viewerLock_);
+    viewer_ = std::move(viewer);
+}
+
 std::string CompileJobs::ShowHelpFile(const std::string& output) {
-    // Tomebox does not show help files yet: opened on one, it would only say
-    // that it is running already.
+    {
+        std::lock_guard<std::mutex> hold(viewerLock_);
+        if (viewer_) {
+            viewer_(output);
+            return {};
+        }
+    }
+    // Without a window of its own (tomebox-cli), Tomebox opened by the
+    // desktop would hand the file to a copy that may not be running.
     if (shell_.DefaultHandlerFor(output) == kOwnDesktopEntry)
         return LoadString(kMsgReasonViewerIsTomebox);
     const int result = shell_.Open(output);

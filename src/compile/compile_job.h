@@ -7,6 +7,8 @@
 #include "jobs/job_queue.h"
 #include "platform/registry.h"
 
+#include <functional>
+#include <mutex>
 #include <string>
 
 namespace tbx {
@@ -28,6 +30,11 @@ public:
     // The job itself, run on its worker thread; also callable directly.
     int CompileThreadProc();
 
+    // Who shows a finished help file when OpenAfterCompile is set: called
+    // on the job's thread. Without one, the desktop's program for it.
+    using HelpViewer = std::function<void(const std::string& helpFile)>;
+    void ShowHelpFilesWith(HelpViewer viewer);
+
 private:
     void RunJob() override { CompileThreadProc(); }
     void RunCompiler(const std::string& compiler, const std::string& project,
@@ -39,6 +46,8 @@ private:
     IShell& shell_;
     RegHive hive_;
     std::string programFolder_;
+    std::mutex viewerLock_;
+    HelpViewer viewer_; // under viewerLock_
     // Output folder of the job that holds the lock; only touched under it.
     std::string m_strOutFolder;
 };

@@ -49,8 +49,10 @@ bool InstanceLock::Acquire() {
     for (const std::string& folder : folders_) {
         switch (TryFolder(folder, fd_)) {
         case Outcome::Held:
+            folder_ = folder;
             return true;
         case Outcome::HeldElsewhere:
+            folder_ = folder;
             return false;
         case Outcome::Unusable:
             break;
@@ -64,6 +66,7 @@ void InstanceLock::Release() {
         return;
     ::close(fd_); // closing drops the lock
     fd_ = -1;
+    folder_.clear();
 }
 
 std::vector<std::string> InstanceLock::DefaultFolders() {

@@ -25,6 +25,11 @@ public:
     bool Acquire();
     bool Held() const { return fd_ >= 0; }
     void Release();
+    // The folder of the lock this copy holds, or of the one another copy
+    // holds when Acquire returned false; empty when no folder could hold it.
+    // The running copy listens beside its lock for the files later starts
+    // hand over.
+    const std::string& Folder() const { return folder_; }
 
     // $XDG_RUNTIME_DIR, then the per-user folder /tmp/tomebox-<uid>.
     static std::vector<std::string> DefaultFolders();
@@ -32,6 +37,7 @@ public:
 private:
     std::vector<std::string> folders_;
     int fd_ = -1;
+    std::string folder_;
 };
 
 } // namespace tbx

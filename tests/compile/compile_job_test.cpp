@@ -280,6 +280,18 @@ TEST_F(CompileJobTest, AHelpFileThatCannotBeShownIsSaidAndTheWindowStays) {
     RunJob();
     EXPECT_EQ(host.messages.back(), Built());
     EXPECT_EQ(host.endResults, std::vector<int>{1});
+
+    // With a viewer of the program's own, the help file goes to it, whatever
+    // the desktop would choose.
+    shell.handler = "org.example.tomebox.desktop";
+    shell.opened.clear();
+    std::vector<std::string> viewed;
+    CompileJobs jobs(host, shell, hive, program.Path().string() + "/");
+    jobs.ShowHelpFilesWith([&](const std::string& helpFile) { viewed.push_back(helpFile); });
+    jobs.CompileThreadProc();
+    EXPECT_EQ(viewed, std::vector<std::string>{host.fields[kIdOutputEdit]});
+    EXPECT_TRUE(shell.opened.empty());
+    EXPECT_EQ(host.messages.back(), Built());
 }
 
 TEST_F(CompileJobTest, CompilerFailuresAreReportedAndSkipTheAfterActions) {

@@ -1,0 +1,42 @@
+// The viewer's reading of a sitemap, and of each link it names, from
+// arbitrary bytes: every entry has a name or a target, the tree stays within
+// its depth, and every link resolves to a stored name inside the file or to
+// nothing.
+
+#include "viewer/help_link.h"
+#include "viewer/sitemap_reader.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+namespace {
+
+using tbx::viewer::SitemapNode;
+
+void Check(const std::vector<SitemapNode>& nodes, std::size_t depth) {
+    if (depth > tbx::viewer::kMaxSitemapDepth)
+        std::abort();
+    for (const SitemapNode& node : nodes) {
+        if (node.name.empty() && node.targets.empty())
+            std::abort();
+        for (const auto& target : node.targets) {
+            const auto link = tbx::viewer::ResolveLink(target.local, "/dir/page.htm", "help.chm");
+            const bool inside = link.kind == tbx::viewer::HelpLink::Kind::Stored ||
+                                link.kind == tbx::viewer::HelpLink::Kind::OtherFile;
+            if (inside &&
+                (link.stored.empty() || link.stored.front() != '/' ||
+                 link.stored.find("/../") != std::string::npos || link.stored.ends_with("/..")))
+                std::abort();
+        }
+        Check(node.children, depth + 1);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+    Check(tbx::viewer::ReadSitemap(bytes, tbx::text::Charset::ForCodePage(1251)), 1);
+    return 0;
+}
