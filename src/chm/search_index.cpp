@@ -182,6 +182,7 @@ public:
 
     std::vector<std::uint32_t> occurrences;
     std::vector<Topic> topics;
+    std::uint32_t stopWords = 0; // the first words, never indexed
 
 private:
     struct Word {
@@ -214,7 +215,9 @@ class OccurrenceSink : public WordSink {
 public:
     OccurrenceSink(WordTable& table, bool title) : table_(table), body_(title ? 0 : 1) {}
     void OnWord(std::string_view word) override {
-        table_.occurrences.push_back(2 * table_.Find(word) + body_);
+        const std::uint32_t index = table_.Find(word);
+        if (index >= table_.stopWords)
+            table_.occurrences.push_back(2 * index + body_);
     }
 
 private:
@@ -426,8 +429,34 @@ std::vector<NodeKey> WriteIndexLevel(std::string& out, const std::vector<NodeKey
 
 } // namespace
 
-SearchIndexBuilder::SearchIndexBuilder() : words_(std::make_unique<WordTable>()) {}
+SearchIndexBuilder::SearchIndexBuilder(const text::SearchAlphabet& alphabet, std::uint32_t lcid)
+    : alphabet_(alphabet), lcid_(lcid), words_(std::make_unique<WordTable>()) {}
 SearchIndexBuilder::~SearchIndexBuilder() = default;
+
+namespace {
+
+class StopWordSink : public WordSink {
+public:
+    explicit StopWordSink(WordTable& table) : table_(table) {}
+    void OnWord(std::string_view word) override {
+        if (table_.Find(word) == table_.stopWords)
+            ++table_.stopWords;
+    }
+
+private:
+    WordTable& table_;
+};
+
+} // namespace
+
+void SearchIndexBuilder::SetStopWords(std::string_view text) {
+    // Stop words take the first numbers of an empty table; a later list
+    // adds to them only while no other word has been seen.
+    if (words_->WordCount() != words_->stopWords)
+        return;
+    StopWordSink sink(*words_);
+    SplitTextWords(text, alphabet_, sink);
+}
 
 bool SearchIndexBuilder::AddTopic(const SearchTopic& topic) {
     std::vector<WordTable::Topic>& topics = words_->topics;
@@ -437,10 +466,10 @@ bool SearchIndexBuilder::AddTopic(const SearchTopic& topic) {
     added.number = topic.number;
     added.titleStart = words_->occurrences.size();
     OccurrenceSink title(*words_, true);
-    SplitTextWords(topic.title, title);
+    SplitTextWords(topic.title, alphabet_, title);
     added.bodyStart = words_->occurrences.size();
     OccurrenceSink body(*words_, false);
-    SplitPageWords(topic.html, topic.charset, body);
+    SplitPageWords(topic.html, topic.charset, alphabet_, body);
     return true;
 }
 
@@ -449,7 +478,8 @@ bool SearchIndexBuilder::Append(SearchIndexBuilder& later) {
     WordTable& theirs = *later.words_;
     if (theirs.topics.empty())
         return true;
-    if (!mine.topics.empty() && theirs.topics.front().number <= mine.topics.back().number)
+    if (&alphabet_ != &later.alphabet_ ||
+        (!mine.topics.empty() && theirs.topics.front().number <= mine.topics.back().number))
         return false;
     std::vector<std::uint32_t> renumbered(theirs.WordCount());
     for (std::uint32_t word = 0; word < renumbered.size(); ++word)
@@ -470,6 +500,7 @@ bool SearchIndexBuilder::Append(SearchIndexBuilder& later) {
 std::string SearchIndexBuilder::Finish() {
     const WordTable words = std::move(*words_);
     *words_ = WordTable{};
+    // (The stop words are gone with them: an empty builder starts afresh.)
     const EntryCodes grouped = GroupByEntry(words);
 
     std::vector<std::uint32_t> order(words.WordCount());
@@ -558,13 +589,14 @@ std::string SearchIndexBuilder::Finish() {
     PutLe32At(out, 0x52, Clamp32(entryBytes));
     PutLe32At(out, 0x56, leaves.lastFree);
     PutLe32At(out, 0x5E, words.topics.empty() ? 0 : words.topics.back().number);
-    PutLe32At(out, 0x7A, kSearchCodePage);
-    PutLe32At(out, 0x7E, kSearchLcid);
+    PutLe32At(out, 0x7A, static_cast<std::uint32_t>(alphabet_.codePage));
+    PutLe32At(out, 0x7E, lcid_);
     return out;
 }
 
-std::string BuildFullTextIndex(std::span<const SearchTopic> topics) {
-    SearchIndexBuilder builder;
+std::string BuildFullTextIndex(std::span<const SearchTopic> topics,
+                               const text::SearchAlphabet& alphabet, std::uint32_t lcid) {
+    SearchIndexBuilder builder(alphabet, lcid);
     for (const SearchTopic& topic : topics)
         builder.AddTopic(topic);
     return builder.Finish();
