@@ -27,7 +27,7 @@ using KindTable = std::array<Kind, 256>;
 struct CodePage {
     explicit CodePage(const text::SearchAlphabet& alphabet) : letters(alphabet) {
         for (unsigned byte = 0; byte < 256; ++byte) {
-            const Kind kind = alphabet.fold[byte]       ? kWordByte
+            const Kind kind = alphabet.fold[byte]        ? kWordByte
                               : alphabet.ignorable[byte] ? kIgnorable
                                                          : kSeparator;
             legacy[byte] = kind;

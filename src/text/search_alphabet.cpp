@@ -2,13 +2,12 @@
 
 #include "text/charset.h"
 
-#include <unicode/normalizer2.h>
-#include <unicode/uchar.h>
-#include <unicode/uscript.h>
-#include <unicode/unistr.h>
-
 #include <map>
 #include <memory>
+#include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
+#include <unicode/unistr.h>
+#include <unicode/uscript.h>
 
 namespace tbx::text {
 namespace {

@@ -43,8 +43,8 @@ struct SearchAlphabet {
         return cp < kSearchCodePointEnd && ignorableOf[cp];
     }
 
-    std::vector<unsigned char> foldOf;       // by code point, kSearchCodePointEnd long
-    std::vector<bool> ignorableOf;           // by code point
+    std::vector<unsigned char> foldOf; // by code point, kSearchCodePointEnd long
+    std::vector<bool> ignorableOf;     // by code point
 };
 
 // The alphabet of a single-byte ANSI code page with full-text search (874,

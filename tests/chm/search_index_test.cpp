@@ -255,9 +255,8 @@ TEST(SearchIndexTest, EveryWordOfALargeIndexDecodesAsItWasAdded) {
     const FtsReader index(whole);
 
     // Built in three parts at once and appended, it is the same index.
-    SearchIndexBuilder parts[3] = {{kRussian, kRussianLcid},
-                                   {kRussian, kRussianLcid},
-                                   {kRussian, kRussianLcid}};
+    SearchIndexBuilder parts[3] = {
+        {kRussian, kRussianLcid}, {kRussian, kRussianLcid}, {kRussian, kRussianLcid}};
     for (std::uint32_t t = 0; t < kTopics; ++t)
         parts[t * 3 / kTopics].AddTopic(topics[t]);
     EXPECT_TRUE(parts[1].Append(parts[2]));
