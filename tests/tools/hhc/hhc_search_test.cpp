@@ -78,6 +78,13 @@ std::string FoldQuery(const std::string& bytes, int codePage) {
     return folded;
 }
 
+std::uint32_t Le32(const std::string& bytes, std::size_t at) {
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0; --i)
+        value = value << 8 | static_cast<unsigned char>(bytes[at + static_cast<std::size_t>(i)]);
+    return value;
+}
+
 std::string Cp1251(std::string_view utf8) {
     return *text::EncodeExact(utf8, 1251);
 }
@@ -184,6 +191,12 @@ TEST(HhcSearchTest, EverySingleByteLanguageFindsItsWordsInEitherCharset) {
             }
             queries.push_back(*stored);
         }
+        // The header names the project's code page and language.
+        const std::optional<std::string> index =
+            test::ReadChmObject(dir / "help.chm", "/$FIftiMain");
+        ASSERT_TRUE(index && index->size() > 0x82);
+        EXPECT_EQ(Le32(*index, 0x7A), static_cast<std::uint32_t>(c.codePage));
+        EXPECT_EQ(Le32(*index, 0x7E), std::stoul(c.language, nullptr, 16));
         const auto found = test::PychmSearch(dir / "help.chm", queries);
         EXPECT_EQ(found[0], Pages{"legacy.htm"}) << c.inLegacy.stored;
         EXPECT_EQ(found[1], Pages{"utf8.htm"}) << c.inUtf8.stored;
