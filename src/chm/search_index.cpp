@@ -33,22 +33,48 @@ void AppendLowFirst(std::string& out, std::uint64_t value) {
     } while (value);
 }
 
-// Four bytes at a time, then mixed so that the low bits serve as a table index.
-std::uint32_t HashWord(std::string_view word) {
-    std::uint32_t hash = static_cast<std::uint32_t>(word.size()) * 0x9E3779B1u;
-    std::size_t at = 0;
-    for (; at + 4 <= word.size(); at += 4) {
-        std::uint32_t four;
-        std::memcpy(&four, word.data() + at, 4);
-        hash = std::rotl((hash ^ four) * 0x9E3779B1u, 13);
+std::uint64_t Load(const char* at, std::size_t bytes) {
+    std::uint64_t value = 0;
+    std::memcpy(&value, at, bytes);
+    return value;
+}
+
+// The first and last bytes of a word as two numbers, overlapping when the word is
+// short: with the length they tell any two words of up to 16 bytes apart.
+struct WordEnds {
+    explicit WordEnds(std::string_view word) {
+        const std::size_t n = word.size();
+        const char* p = word.data();
+        if (n >= 8) {
+            head = Load(p, 8);
+            tail = Load(p + n - 8, 8);
+        } else if (n >= 4) {
+            head = Load(p, 4);
+            tail = Load(p + n - 4, 4);
+        } else if (n) {
+            head = static_cast<unsigned char>(p[0]) | static_cast<unsigned char>(p[n / 2]) << 8 |
+                   static_cast<unsigned char>(p[n - 1]) << 16;
+        }
     }
-    for (; at < word.size(); ++at)
-        hash = (hash ^ static_cast<unsigned char>(word[at])) * 0x01000193u;
-    hash ^= hash >> 16;
-    hash *= 0x85EBCA6Bu;
-    hash ^= hash >> 13;
-    hash *= 0xC2B2AE35u;
-    return hash ^ (hash >> 16);
+    std::uint64_t head = 0, tail = 0;
+};
+
+// Most words are short: their ends, mixed, then the middle of a longer one.
+std::uint32_t HashWord(std::string_view word) {
+    const WordEnds ends(word);
+    std::uint64_t hash = (ends.head ^ word.size() << 56) * 0x9E3779B97F4A7C15u;
+    hash = (std::rotl(hash, 29) ^ ends.tail) * 0xC2B2AE3D27D4EB4Fu;
+    for (std::size_t at = 8; at + 8 < word.size(); at += 8)
+        hash = (std::rotl(hash, 29) ^ Load(word.data() + at, 8)) * 0x9E3779B97F4A7C15u;
+    return static_cast<std::uint32_t>(hash >> 32);
+}
+
+// Equal when the lengths are: what HashWord read, then the rest.
+bool SameWord(std::string_view a, std::string_view b) {
+    const WordEnds x(a), y(b);
+    if (x.head != y.head || x.tail != y.tail)
+        return false;
+    return a.size() <= 16 || std::memcmp(a.data() + 8, b.data() + 8, a.size() - 16) == 0;
 }
 
 // The "scale 2, root r" code the word locations are written in: a value
@@ -170,7 +196,8 @@ public:
                 return index;
             }
             const auto index = static_cast<std::uint32_t>(slot & 0xFFFFFFFFu) - 1;
-            if (slot >> 32 == hash && Text(index) == word)
+            if (slot >> 32 == hash && words_[index].length == word.size() &&
+                SameWord(Text(index), word))
                 return index;
         }
     }
