@@ -59,22 +59,29 @@ struct WordEnds {
     std::uint64_t head = 0, tail = 0;
 };
 
-// Most words are short: their ends, mixed, then the middle of a longer one.
-std::uint32_t HashWord(std::string_view word) {
-    const WordEnds ends(word);
-    std::uint64_t hash = (ends.head ^ word.size() << 56) * 0x9E3779B97F4A7C15u;
-    hash = (std::rotl(hash, 29) ^ ends.tail) * 0xC2B2AE3D27D4EB4Fu;
-    for (std::size_t at = 8; at + 8 < word.size(); at += 8)
-        hash = (std::rotl(hash, 29) ^ Load(word.data() + at, 8)) * 0x9E3779B97F4A7C15u;
-    return static_cast<std::uint32_t>(hash >> 32);
-}
+// How the word table knows a word: its length and, in eight bytes, the whole
+// of a word of up to eight bytes, else its first eight; with a hash of all of it.
+struct WordKey {
+    explicit WordKey(std::string_view word) : length(static_cast<std::uint32_t>(word.size())) {
+        const WordEnds ends(word);
+        bytes = word.size() >= 8 ? ends.head : ends.head | ends.tail << 32;
+        std::uint64_t mixed = (ends.head ^ std::uint64_t{length} << 56) * 0x9E3779B97F4A7C15u;
+        mixed = (std::rotl(mixed, 29) ^ ends.tail) * 0xC2B2AE3D27D4EB4Fu;
+        for (std::size_t at = 8; at + 8 < word.size(); at += 8)
+            mixed = (std::rotl(mixed, 29) ^ Load(word.data() + at, 8)) * 0x9E3779B97F4A7C15u;
+        static_assert(kMaxWordLength < 128, "the low seven bits hold the length");
+        check = (static_cast<std::uint32_t>(mixed >> 32) & ~0x7Fu) | length;
+    }
+    std::uint64_t bytes;
+    std::uint32_t length;
+    std::uint32_t check;
+};
 
-// Equal when the lengths are: what HashWord read, then the rest.
-bool SameWord(std::string_view a, std::string_view b) {
-    const WordEnds x(a), y(b);
-    if (x.head != y.head || x.tail != y.tail)
-        return false;
-    return a.size() <= 16 || std::memcmp(a.data() + 8, b.data() + 8, a.size() - 16) == 0;
+// Equal when the lengths are: past the first eight bytes.
+bool SameTail(std::string_view a, std::string_view b) {
+    return a.size() <= 8 || (WordEnds(a).tail == WordEnds(b).tail &&
+                             (a.size() <= 16 ||
+                              std::memcmp(a.data() + 8, b.data() + 8, a.size() - 16) == 0));
 }
 
 // The "scale 2, root r" code the word locations are written in: a value
@@ -183,22 +190,22 @@ public:
     std::uint32_t Find(std::string_view word) {
         if ((words_.size() + 1) * 2 > slots_.size())
             Grow();
-        const std::uint32_t hash = HashWord(word);
+        const WordKey key(word);
         const std::size_t mask = slots_.size() - 1;
-        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-            const std::uint64_t slot = slots_[i];
-            if (slot == 0) {
+        for (std::size_t i = Start(key.check, mask);; i = (i + 1) & mask) {
+            Slot& slot = slots_[i];
+            if (slot.index == 0) {
                 const auto index = static_cast<std::uint32_t>(words_.size());
-                slots_[i] = std::uint64_t{hash} << 32 | (index + 1);
+                slot = {key.bytes, key.check, index + 1};
                 words_.push_back({static_cast<std::uint32_t>(store_.size()),
                                   static_cast<std::uint32_t>(word.size())});
                 store_.append(word);
                 return index;
             }
-            const auto index = static_cast<std::uint32_t>(slot & 0xFFFFFFFFu) - 1;
-            if (slot >> 32 == hash && words_[index].length == word.size() &&
-                SameWord(Text(index), word))
-                return index;
+            // Most words fit in the slot: their stored bytes stay unread.
+            if (slot.check == key.check && slot.bytes == key.bytes &&
+                SameTail(Text(slot.index - 1), word))
+                return slot.index - 1;
         }
     }
 
@@ -218,14 +225,14 @@ private:
     };
 
     void Grow() {
-        std::vector<std::uint64_t> old(std::max<std::size_t>(1024, slots_.size() * 2), 0);
+        std::vector<Slot> old(std::max<std::size_t>(1024, slots_.size() * 2));
         old.swap(slots_);
         const std::size_t mask = slots_.size() - 1;
-        for (std::uint64_t slot : old) {
-            if (!slot)
+        for (const Slot& slot : old) {
+            if (!slot.index)
                 continue;
-            std::size_t i = (slot >> 32) & mask;
-            while (slots_[i])
+            std::size_t i = Start(slot.check, mask);
+            while (slots_[i].index)
                 i = (i + 1) & mask;
             slots_[i] = slot;
         }
@@ -233,7 +240,15 @@ private:
 
     std::string store_; // every distinct word, back to back
     std::vector<Word> words_;
-    std::vector<std::uint64_t> slots_; // open addressing: hash << 32 | index + 1, 0 when free
+    struct Slot {
+        std::uint64_t bytes = 0; // as WordKey has them
+        std::uint32_t check = 0;
+        std::uint32_t index = 0; // of the word + 1, 0 when free
+    };
+    // Where a word's search starts: its hash bits above the length's.
+    static std::size_t Start(std::uint32_t check, std::size_t mask) { return (check >> 7) & mask; }
+
+    std::vector<Slot> slots_; // open addressing
 };
 
 namespace {
