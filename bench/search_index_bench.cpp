@@ -1,17 +1,21 @@
-// The full-text index of the 2,000-page Russian site: the time to build it
-// from the pages in memory, and its size. The same site with its letters
-// spelt out in Latin measures our index against chmcmd's, which indexes
-// Latin letters only (its run takes about 40 CPU seconds; it is skipped when
-// chmcmd is not installed).
+// The full-text index on the generated 2,000-page site (generated_site.h),
+// in Russian (Windows-1251) and in Latin letters (Windows-1252):
+//   - the index built from the pages in memory: its time and size;
+//   - hhc without and with search, in turn: the extra build time and how
+//     much larger the help file grows;
+//   - the references Microsoft's compiler built (../shared/references/
+//     microsoft, skipped when absent), compiled by hhc: both files' sizes
+//     and the sizes of both search indexes.
+// The machine's load average is reported with each, since it is shared.
 
+#include "chm/reader.h"
 #include "chm/search_index.h"
-#include "platform/process.h"
 #include "run_cost.h"
 #include "support/generated_site.h"
 #include "text/page_title.h"
 
+#include <algorithm>
 #include <benchmark/benchmark.h>
-#include <chm_lib.h>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -24,9 +28,13 @@ namespace {
 namespace fs = std::filesystem;
 using tbx::bench::MakeSite;
 using tbx::bench::PageName;
+using tbx::bench::Run;
+using tbx::bench::RunCost;
+using tbx::bench::Script;
 using tbx::bench::WriteText;
 
 constexpr int kPages = 2000;
+const std::string kHhc = TOMEBOX_TOOLS_DIR "/hhc";
 
 std::string ReadText(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -35,56 +43,49 @@ std::string ReadText(const fs::path& path) {
     return bytes.str();
 }
 
-// Windows-1251 letters spelt out in Latin, one or two letters each, so
-// that the words keep their number and nearly their length.
-std::string Latinize(std::string_view text) {
-    static const char* const kLower[32] = {
-        "a", "b", "v", "g", "d", "e", "zh", "z",  "i",  "j",  "k", "l", "m", "n", "o",  "p",
-        "r", "s", "t", "u", "f", "h", "c",  "ch", "sh", "sc", "q", "y", "x", "w", "yu", "ya"};
-    std::string out;
-    out.reserve(text.size() + text.size() / 8);
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0xC0) {
-            std::string latin = kLower[(byte - 0xC0) % 32];
-            if (byte < 0xE0)
-                latin[0] = static_cast<char>(latin[0] - 'a' + 'A');
-            out += latin;
-        } else if (byte == 0xB8 || byte == 0xA8) {
-            out += byte == 0xB8 ? "yo" : "Yo";
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 struct Page {
-    std::string name;
     std::string html;
     std::string title;
 };
 
+// One language's site on disk, with its pages also in memory.
 struct Site {
-    Site() {
+    Site(Script script, int codePage, std::string language)
+        : codePage(codePage), language(std::move(language)) {
         root = tbx::bench::MakeTempRoot();
-        MakeSite(root / "site", kPages);
+        start = MakeSite(root / "site", kPages, 20261207, script);
         std::vector<std::string> names = {"index.htm"};
         for (int i = 0; i < kPages; ++i)
             names.push_back(PageName(i));
         for (const std::string& name : names) {
             const fs::path path = root / "site" / name;
-            pages.push_back({name, ReadText(path), tbx::GetPageTitle(path.string())});
-            latin.push_back({name, Latinize(pages.back().html), Latinize(pages.back().title)});
+            pages.push_back({ReadText(path), tbx::GetPageTitle(path.string())});
         }
     }
     ~Site() { fs::remove_all(root); }
-    fs::path root;
-    std::vector<Page> pages, latin;
+
+    fs::path Project(const std::string& name, bool search) const {
+        const fs::path project = root / "site" / (name + ".hhp");
+        WriteText(project, "[OPTIONS]\r\nCompiled file=" + Output(name).string() +
+                               "\r\nDefault topic=index.htm\r\nFull-text search=" +
+                               (search ? "Yes" : "No") + "\r\nLanguage=" + language + "\r\n");
+        return project;
+    }
+    fs::path Output(const std::string& name) const { return root / (name + ".chm"); }
+
+    int codePage;
+    std::string language;
+    fs::path root, start;
+    std::vector<Page> pages;
 };
 
-Site& TheSite() {
-    static Site site;
+Site& Russian() {
+    static Site site(Script::Cyrillic, 1251, "0x419 Russian");
+    return site;
+}
+
+Site& Latin() {
+    static Site site(Script::Latin, 1252, "0x409 English");
     return site;
 }
 
@@ -95,17 +96,38 @@ std::uint32_t HeaderField(const std::string& index, std::size_t offset) {
     return value;
 }
 
-void IndexPages(benchmark::State& state, const std::vector<Page>& pages) {
+void ReportLoad(benchmark::State& state) {
+    double load[3] = {0, 0, 0};
+    if (getloadavg(load, 3) == 3)
+        state.counters["load_1min"] = load[0];
+}
+
+double FileBytes(const fs::path& path) {
+    std::error_code ec;
+    return static_cast<double>(fs::file_size(path, ec));
+}
+
+// The stored length of a file in a help file, 0 when it has none.
+double StoredLength(const fs::path& help, const std::string& name) {
+    std::string error;
+    const auto file = tbx::chm::ChmFile::Open(help.string(), error);
+    const auto entry = file ? file->Find(name) : std::nullopt;
+    return entry ? static_cast<double>(file->Entry(*entry).length) : 0;
+}
+
+void IndexPages(benchmark::State& state, const Site& site) {
+    const tbx::text::Charset charset = tbx::text::Charset::ForCodePage(site.codePage);
     std::vector<tbx::chm::SearchTopic> topics;
     std::size_t bytes = 0;
-    for (const Page& page : pages) {
-        topics.push_back({static_cast<std::uint32_t>(topics.size()), page.html,
-                          tbx::text::Charset::ForCodePage(1251), page.title});
+    for (const Page& page : site.pages) {
+        topics.push_back(
+            {static_cast<std::uint32_t>(topics.size()), page.html, charset, page.title});
         bytes += page.html.size();
     }
+    const tbx::text::SearchAlphabet& alphabet = *tbx::text::FindSearchAlphabet(site.codePage);
     std::string index;
     for (auto _ : state) {
-        index = tbx::chm::BuildFullTextIndex(topics);
+        index = tbx::chm::BuildFullTextIndex(topics, alphabet, 0x409);
         benchmark::DoNotOptimize(index.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(bytes * state.iterations()));
@@ -116,48 +138,91 @@ void IndexPages(benchmark::State& state, const std::vector<Page>& pages) {
 }
 
 void BM_IndexRussianSite(benchmark::State& state) {
-    IndexPages(state, TheSite().pages);
+    IndexPages(state, Russian());
 }
 
 void BM_IndexLatinSite(benchmark::State& state) {
-    IndexPages(state, TheSite().latin);
+    IndexPages(state, Latin());
 }
 
-// chmcmd's own index of the Latin site, read back with chmlib.
-void BM_ChmcmdLatinSite(benchmark::State& state) {
-    Site& site = TheSite();
-    const fs::path folder = site.root / "latin";
-    std::string files;
-    for (const Page& page : site.latin) {
-        fs::create_directories((folder / page.name).parent_path());
-        WriteText(folder / page.name, page.html);
-        files += page.name + "\r\n";
-    }
-    const fs::path output = site.root / "latin.chm";
-    WriteText(folder / "latin.hhp", "[OPTIONS]\r\nCompiled file=" + output.string() +
-                                        "\r\nDefault topic=index.htm\r\nFull-text search=Yes\r\n"
-                                        "Language=0x409 English\r\n\r\n[FILES]\r\n" +
-                                        files);
+// hhc without search and with it, in turn.
+void SearchCost(benchmark::State& state, const Site& site) {
+    const fs::path plain = site.Project("plain", false);
+    const fs::path search = site.Project("search", true);
+    RunCost without, with;
     for (auto _ : state) {
-        const tbx::ProcessOutcome run =
-            tbx::RunProcess("chmcmd", {(folder / "latin.hhp").string()});
-        if (!run.started || run.exitCode != 0)
-            return state.SkipWithError("chmcmd failed or is not installed");
+        const RunCost a = Run(kHhc, {plain.string()});
+        const RunCost b = Run(kHhc, {search.string()});
+        if (!a.ok || !b.ok)
+            return state.SkipWithError("hhc failed");
+        without.wallS += a.wallS;
+        without.cpuS += a.cpuS;
+        with.wallS += b.wallS;
+        with.cpuS += b.cpuS;
+        state.SetIterationTime(b.wallS);
     }
-    chmFile* file = chm_open(output.c_str());
-    chmUnitInfo info{};
-    if (!file || chm_resolve_object(file, "/$FIftiMain", &info) != CHM_RESOLVE_SUCCESS) {
-        if (file)
-            chm_close(file);
-        return state.SkipWithError("no search index in chmcmd's help file");
+    const double n = static_cast<double>(state.iterations());
+    state.counters["plain_wall_s"] = without.wallS / n;
+    state.counters["search_wall_s"] = with.wallS / n;
+    state.counters["extra_wall_pct"] = 100 * (with.wallS / without.wallS - 1);
+    state.counters["extra_cpu_pct"] = 100 * (with.cpuS / without.cpuS - 1);
+    const double plainBytes = FileBytes(site.Output("plain"));
+    const double searchBytes = FileBytes(site.Output("search"));
+    state.counters["plain_MB"] = plainBytes / 1e6;
+    state.counters["search_MB"] = searchBytes / 1e6;
+    state.counters["growth_pct"] = 100 * (searchBytes / plainBytes - 1);
+    state.counters["index_MB"] = StoredLength(site.Output("search"), "/$FIftiMain") / 1e6;
+    ReportLoad(state);
+}
+
+void BM_SearchCostRussian(benchmark::State& state) {
+    SearchCost(state, Russian());
+}
+
+void BM_SearchCostLatin(benchmark::State& state) {
+    SearchCost(state, Latin());
+}
+
+// A reference project compiled by hhc in a copy of its folder, against the
+// file Microsoft's compiler built from it.
+void Reference(benchmark::State& state, const std::string& folder, const std::string& project,
+               const std::string& theirs) {
+    const fs::path source = fs::path(TOMEBOX_REFERENCES_DIR) / folder;
+    if (!fs::exists(source))
+        return state.SkipWithError("the references are not at hand");
+    const fs::path root = tbx::bench::MakeTempRoot();
+    fs::copy(source, root / folder, fs::copy_options::recursive);
+    const fs::path microsoft = root / "microsoft.chm";
+    fs::rename(root / folder / theirs, microsoft);
+    for (auto _ : state) {
+        if (!Run(kHhc, {(root / folder / project).string()}).ok) {
+            fs::remove_all(root);
+            return state.SkipWithError("hhc failed");
+        }
     }
-    state.counters["index_bytes"] = static_cast<double>(info.length);
-    chm_close(file);
+    const fs::path ours = root / folder / theirs;
+    state.counters["ours_bytes"] = FileBytes(ours);
+    state.counters["microsoft_bytes"] = FileBytes(microsoft);
+    state.counters["ours_index_bytes"] = StoredLength(ours, "/$FIftiMain");
+    state.counters["microsoft_index_bytes"] = StoredLength(microsoft, "/$FIftiMain");
+    fs::remove_all(root);
+}
+
+void BM_ReferenceHelptest(benchmark::State& state) {
+    Reference(state, "helptest", "HTML Help Project/Test Help.hhp",
+              "HTML Help Project/Test Help.chm");
+}
+
+void BM_ReferenceMonuments(benchmark::State& state) {
+    Reference(state, "monuments", "Help/Help.hhp", "Help/Help.chm");
 }
 
 BENCHMARK(BM_IndexRussianSite)->Unit(benchmark::kMillisecond)->Repetitions(3);
 BENCHMARK(BM_IndexLatinSite)->Unit(benchmark::kMillisecond)->Repetitions(3);
-BENCHMARK(BM_ChmcmdLatinSite)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_SearchCostRussian)->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
+BENCHMARK(BM_SearchCostLatin)->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
+BENCHMARK(BM_ReferenceHelptest)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_ReferenceMonuments)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 } // namespace
 

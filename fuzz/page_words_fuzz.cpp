@@ -1,6 +1,7 @@
 // The page splitter, and the index built from what it finds, on any bytes:
-// the first byte picks the charset (Detect, Windows-1251, UTF-8), the rest
-// is the page. Every word must be 1..kMaxWordLength folded word bytes.
+// the first byte picks the charset of the page and the code page of the
+// index, the rest is the page. Every word must be 1..kMaxWordLength folded
+// word bytes.
 
 #include "chm/page_words.h"
 #include "chm/search_index.h"
@@ -13,15 +14,19 @@ namespace {
 
 class CheckedWords : public tbx::chm::WordSink {
 public:
+    explicit CheckedWords(int codePage) : codePage_(codePage) {}
     void OnWord(std::string_view word) override {
         if (word.empty() || word.size() > tbx::chm::kMaxWordLength)
             std::abort();
         for (char c : word) {
             const auto byte = static_cast<unsigned char>(c);
-            if (tbx::chm::FoldedWordByte(byte) != byte)
+            if (tbx::text::FoldSearchByte(codePage_, byte) != byte)
                 std::abort();
         }
     }
+
+private:
+    int codePage_;
 };
 
 } // namespace
@@ -35,10 +40,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const tbx::text::Charset charset =
         *tbx::text::Charset::ForLabel(kLabels[data[0] % std::size(kLabels)]);
     const std::string_view html(reinterpret_cast<const char*>(data) + 1, size - 1);
-    CheckedWords words;
-    tbx::chm::SplitPageWords(html, charset, words);
-    tbx::chm::SplitTextWords(html.substr(0, 256), words);
+    static constexpr int kCodePages[] = {1251, 1252, 1250, 874, 1255, 1258};
+    const int codePage = kCodePages[data[0] / std::size(kLabels) % std::size(kCodePages)];
+    const tbx::text::SearchAlphabet& alphabet = *tbx::text::FindSearchAlphabet(codePage);
+    CheckedWords words(codePage);
+    tbx::chm::SplitPageWords(html, charset, alphabet, words);
+    tbx::chm::SplitTextWords(html.substr(0, 256), alphabet, words);
     const tbx::chm::SearchTopic topic{7, html, charset, html.substr(0, 64)};
-    tbx::chm::BuildFullTextIndex({&topic, 1});
+    tbx::chm::BuildFullTextIndex({&topic, 1}, alphabet, 0x419);
     return 0;
 }

@@ -1,6 +1,5 @@
 #include "chm/page_words.h"
 
-#include "chm/search_index.h"
 #include "text/ascii.h"
 #include "text/charset.h"
 #include "text/markup.h"
@@ -23,63 +22,22 @@ enum Kind : unsigned char {
 
 using KindTable = std::array<Kind, 256>;
 
-// Code points below this are the only ones Windows-1251 letters come from.
-constexpr char32_t kTableEnd = 0x500;
-
-bool IsLetter(char32_t cp) {
-    return (cp >= 'A' && cp <= 'Z') || (cp >= 'a' && cp <= 'z') ||
-           (cp >= 0x400 && cp <= 0x4FF && !(cp >= 0x482 && cp <= 0x489));
-}
-
-char32_t LowerCase(char32_t cp) {
-    if ((cp >= 'A' && cp <= 'Z') || (cp >= 0x410 && cp <= 0x42F))
-        return cp + 0x20;
-    if (cp >= 0x400 && cp <= 0x40F)
-        return cp + 0x50;
-    // Upper and lower case alternate in the rest of the block (Ґ ґ).
-    if (cp >= 0x460 && cp <= 0x4BF && !(cp >= 0x482 && cp <= 0x489) && cp % 2 == 0)
-        return cp + 1;
-    return cp;
-}
-
-// The code page as the splitter needs it, derived once from the program's
-// own Windows-1251 table so that the two never disagree.
+// The alphabet as the splitter reads bytes with it: in the code page itself,
+// or in UTF-8.
 struct CodePage {
-    std::array<unsigned char, 256> fold{};         // folded word byte, 0 for others
-    std::array<unsigned char, kTableEnd> byteOf{}; // byte of a code point, 0 for none
-    KindTable text1251{}, textUtf8{};
-};
-
-CodePage BuildCodePage() {
-    CodePage page;
-    std::array<char32_t, 256> codePoint{};
-    for (unsigned byte = 0; byte < 256; ++byte) {
-        const std::string utf8 = DecodeCp1251(std::string(1, static_cast<char>(byte)));
-        std::size_t at = 0;
-        NextUtf8(utf8, at, codePoint[byte]);
-        if (codePoint[byte] < kTableEnd)
-            page.byteOf[codePoint[byte]] = static_cast<unsigned char>(byte);
-    }
-    for (unsigned byte = 0; byte < 256; ++byte) {
-        const char32_t cp = codePoint[byte];
-        const bool digit = cp >= '0' && cp <= '9';
-        if (digit || IsLetter(cp)) {
-            const char32_t lower = LowerCase(cp);
-            const unsigned char folded = lower < kTableEnd ? page.byteOf[lower] : 0;
-            page.fold[byte] = folded ? folded : static_cast<unsigned char>(byte);
+    explicit CodePage(const text::SearchAlphabet& alphabet) : letters(alphabet) {
+        for (unsigned byte = 0; byte < 256; ++byte) {
+            const Kind kind = alphabet.fold[byte]        ? kWordByte
+                              : alphabet.ignorable[byte] ? kIgnorable
+                                                         : kSeparator;
+            legacy[byte] = kind;
+            utf8[byte] = byte < 0x80 ? kind : kMultiByte;
         }
-        const Kind kind = page.fold[byte] ? kWordByte : (cp == 0xAD ? kIgnorable : kSeparator);
-        page.text1251[byte] = kind;
-        page.textUtf8[byte] = byte < 0x80 ? kind : kMultiByte;
+        legacy['&'] = utf8['&'] = kReference;
     }
-    page.text1251['&'] = page.textUtf8['&'] = kReference;
-    return page;
-}
-
-const CodePage& TheCodePage() {
-    static const CodePage page = BuildCodePage();
-    return page;
-}
+    const text::SearchAlphabet& letters;
+    KindTable legacy{}, utf8{};
+};
 
 // Elements that sit inside a line of text: a word running through them is
 // still one word on the screen.
@@ -109,7 +67,7 @@ public:
         do {
             const auto byte = static_cast<unsigned char>(text[at]);
             if (length < kMaxWordLength)
-                word_[length++] = static_cast<char>(page_.fold[byte]);
+                word_[length++] = static_cast<char>(page_.letters.fold[byte]);
         } while (++at < text.size() && kinds[static_cast<unsigned char>(text[at])] == kWordByte);
         length_ = length;
         return at;
@@ -124,20 +82,10 @@ public:
 
     // A character decoded from UTF-8 or from a character reference.
     void AddCodePoint(char32_t cp) {
-        // Combining accents, as in stress marks, belong to their letter.
-        if (cp >= 0x300 && cp <= 0x36F)
-            return;
-        const unsigned char byte = cp > 0 && cp < kTableEnd ? page_.byteOf[cp] : 0;
-        switch (byte ? page_.text1251[byte] : kSeparator) {
-        case kWordByte:
-            Add(page_.fold[byte]);
-            break;
-        case kIgnorable:
-            break;
-        default:
+        if (const unsigned char folded = page_.letters.FoldCodePoint(cp))
+            Add(folded);
+        else if (!page_.letters.IgnorableCodePoint(cp))
             End();
-            break;
-        }
     }
 
 private:
@@ -282,31 +230,28 @@ private:
 
 } // namespace
 
-void SplitPageWords(std::string_view html, text::Charset charset, WordSink& sink) {
-    const CodePage& page = TheCodePage();
-    const bool cp1251 = charset == text::Charset::ForCodePage(kSearchCodePage);
+void SplitPageWords(std::string_view html, text::Charset charset,
+                    const text::SearchAlphabet& alphabet, WordSink& sink) {
+    const CodePage page(alphabet);
+    const bool legacy = charset == text::Charset::ForCodePage(alphabet.codePage);
     // Other charsets are read as UTF-8, which the splitter knows as well.
     std::string decoded;
-    if (!cp1251 && !charset.IsUtf8()) {
+    if (!legacy && !charset.IsUtf8()) {
         decoded = text::Decode(html, charset);
         html = decoded;
     } else if (charset.IsUtf8() && html.starts_with("\xEF\xBB\xBF")) {
         html.remove_prefix(3);
     }
-    PageWords words(html, cp1251 ? page.text1251 : page.textUtf8, page, sink);
+    PageWords words(html, legacy ? page.legacy : page.utf8, page, sink);
     text::ScanMarkup(html, words);
     words.Finish();
 }
 
-void SplitTextWords(std::string_view text, WordSink& sink) {
-    const CodePage& page = TheCodePage();
+void SplitTextWords(std::string_view text, const text::SearchAlphabet& alphabet, WordSink& sink) {
+    const CodePage page(alphabet);
     WordBuilder words(page, sink);
-    TextScanner(text, IsValidUtf8(text) ? page.textUtf8 : page.text1251, words).Run();
+    TextScanner(text, IsValidUtf8(text) ? page.utf8 : page.legacy, words).Run();
     words.End();
-}
-
-unsigned char FoldedWordByte(unsigned char byte) {
-    return TheCodePage().fold[byte];
 }
 
 } // namespace tbx::chm

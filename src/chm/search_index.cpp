@@ -33,22 +33,55 @@ void AppendLowFirst(std::string& out, std::uint64_t value) {
     } while (value);
 }
 
-// Four bytes at a time, then mixed so that the low bits serve as a table index.
-std::uint32_t HashWord(std::string_view word) {
-    std::uint32_t hash = static_cast<std::uint32_t>(word.size()) * 0x9E3779B1u;
-    std::size_t at = 0;
-    for (; at + 4 <= word.size(); at += 4) {
-        std::uint32_t four;
-        std::memcpy(&four, word.data() + at, 4);
-        hash = std::rotl((hash ^ four) * 0x9E3779B1u, 13);
+std::uint64_t Load(const char* at, std::size_t bytes) {
+    std::uint64_t value = 0;
+    std::memcpy(&value, at, bytes);
+    return value;
+}
+
+// The first and last bytes of a word as two numbers, overlapping when the word is
+// short: with the length they tell any two words of up to 16 bytes apart.
+struct WordEnds {
+    explicit WordEnds(std::string_view word) {
+        const std::size_t n = word.size();
+        const char* p = word.data();
+        if (n >= 8) {
+            head = Load(p, 8);
+            tail = Load(p + n - 8, 8);
+        } else if (n >= 4) {
+            head = Load(p, 4);
+            tail = Load(p + n - 4, 4);
+        } else if (n) {
+            head = static_cast<unsigned char>(p[0]) | static_cast<unsigned char>(p[n / 2]) << 8 |
+                   static_cast<unsigned char>(p[n - 1]) << 16;
+        }
     }
-    for (; at < word.size(); ++at)
-        hash = (hash ^ static_cast<unsigned char>(word[at])) * 0x01000193u;
-    hash ^= hash >> 16;
-    hash *= 0x85EBCA6Bu;
-    hash ^= hash >> 13;
-    hash *= 0xC2B2AE35u;
-    return hash ^ (hash >> 16);
+    std::uint64_t head = 0, tail = 0;
+};
+
+// How the word table knows a word: its length and, in eight bytes, the whole
+// of a word of up to eight bytes, else its first eight; with a hash of all of it.
+struct WordKey {
+    explicit WordKey(std::string_view word) : length(static_cast<std::uint32_t>(word.size())) {
+        const WordEnds ends(word);
+        bytes = word.size() >= 8 ? ends.head : ends.head | ends.tail << 32;
+        std::uint64_t mixed = (ends.head ^ std::uint64_t{length} << 56) * 0x9E3779B97F4A7C15u;
+        mixed = (std::rotl(mixed, 29) ^ ends.tail) * 0xC2B2AE3D27D4EB4Fu;
+        for (std::size_t at = 8; at + 8 < word.size(); at += 8)
+            mixed = (std::rotl(mixed, 29) ^ Load(word.data() + at, 8)) * 0x9E3779B97F4A7C15u;
+        static_assert(kMaxWordLength < 128, "the low seven bits hold the length");
+        check = (static_cast<std::uint32_t>(mixed >> 32) & ~0x7Fu) | length;
+    }
+    std::uint64_t bytes;
+    std::uint32_t length;
+    std::uint32_t check;
+};
+
+// Equal when the lengths are: past the first eight bytes.
+bool SameTail(std::string_view a, std::string_view b) {
+    return a.size() <= 8 || (WordEnds(a).tail == WordEnds(b).tail &&
+                             (a.size() <= 16 ||
+                              std::memcmp(a.data() + 8, b.data() + 8, a.size() - 16) == 0));
 }
 
 // The "scale 2, root r" code the word locations are written in: a value
@@ -157,21 +190,22 @@ public:
     std::uint32_t Find(std::string_view word) {
         if ((words_.size() + 1) * 2 > slots_.size())
             Grow();
-        const std::uint32_t hash = HashWord(word);
+        const WordKey key(word);
         const std::size_t mask = slots_.size() - 1;
-        for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-            const std::uint64_t slot = slots_[i];
-            if (slot == 0) {
+        for (std::size_t i = Start(key.check, mask);; i = (i + 1) & mask) {
+            Slot& slot = slots_[i];
+            if (slot.index == 0) {
                 const auto index = static_cast<std::uint32_t>(words_.size());
-                slots_[i] = std::uint64_t{hash} << 32 | (index + 1);
+                slot = {key.bytes, key.check, index + 1};
                 words_.push_back({static_cast<std::uint32_t>(store_.size()),
                                   static_cast<std::uint32_t>(word.size())});
                 store_.append(word);
                 return index;
             }
-            const auto index = static_cast<std::uint32_t>(slot & 0xFFFFFFFFu) - 1;
-            if (slot >> 32 == hash && Text(index) == word)
-                return index;
+            // Most words fit in the slot: their stored bytes stay unread.
+            if (slot.check == key.check && slot.bytes == key.bytes &&
+                SameTail(Text(slot.index - 1), word))
+                return slot.index - 1;
         }
     }
 
@@ -182,6 +216,7 @@ public:
 
     std::vector<std::uint32_t> occurrences;
     std::vector<Topic> topics;
+    std::uint32_t stopWords = 0; // the first words, never indexed
 
 private:
     struct Word {
@@ -190,14 +225,14 @@ private:
     };
 
     void Grow() {
-        std::vector<std::uint64_t> old(std::max<std::size_t>(1024, slots_.size() * 2), 0);
+        std::vector<Slot> old(std::max<std::size_t>(1024, slots_.size() * 2));
         old.swap(slots_);
         const std::size_t mask = slots_.size() - 1;
-        for (std::uint64_t slot : old) {
-            if (!slot)
+        for (const Slot& slot : old) {
+            if (!slot.index)
                 continue;
-            std::size_t i = (slot >> 32) & mask;
-            while (slots_[i])
+            std::size_t i = Start(slot.check, mask);
+            while (slots_[i].index)
                 i = (i + 1) & mask;
             slots_[i] = slot;
         }
@@ -205,7 +240,15 @@ private:
 
     std::string store_; // every distinct word, back to back
     std::vector<Word> words_;
-    std::vector<std::uint64_t> slots_; // open addressing: hash << 32 | index + 1, 0 when free
+    struct Slot {
+        std::uint64_t bytes = 0; // as WordKey has them
+        std::uint32_t check = 0;
+        std::uint32_t index = 0; // of the word + 1, 0 when free
+    };
+    // Where a word's search starts: its hash bits above the length's.
+    static std::size_t Start(std::uint32_t check, std::size_t mask) { return (check >> 7) & mask; }
+
+    std::vector<Slot> slots_; // open addressing
 };
 
 namespace {
@@ -214,7 +257,9 @@ class OccurrenceSink : public WordSink {
 public:
     OccurrenceSink(WordTable& table, bool title) : table_(table), body_(title ? 0 : 1) {}
     void OnWord(std::string_view word) override {
-        table_.occurrences.push_back(2 * table_.Find(word) + body_);
+        const std::uint32_t index = table_.Find(word);
+        if (index >= table_.stopWords)
+            table_.occurrences.push_back(2 * index + body_);
     }
 
 private:
@@ -426,8 +471,34 @@ std::vector<NodeKey> WriteIndexLevel(std::string& out, const std::vector<NodeKey
 
 } // namespace
 
-SearchIndexBuilder::SearchIndexBuilder() : words_(std::make_unique<WordTable>()) {}
+SearchIndexBuilder::SearchIndexBuilder(const text::SearchAlphabet& alphabet, std::uint32_t lcid)
+    : alphabet_(alphabet), lcid_(lcid), words_(std::make_unique<WordTable>()) {}
 SearchIndexBuilder::~SearchIndexBuilder() = default;
+
+namespace {
+
+class StopWordSink : public WordSink {
+public:
+    explicit StopWordSink(WordTable& table) : table_(table) {}
+    void OnWord(std::string_view word) override {
+        if (table_.Find(word) == table_.stopWords)
+            ++table_.stopWords;
+    }
+
+private:
+    WordTable& table_;
+};
+
+} // namespace
+
+void SearchIndexBuilder::SetStopWords(std::string_view text) {
+    // Stop words take the first numbers of an empty table; a later list
+    // adds to them only while no other word has been seen.
+    if (words_->WordCount() != words_->stopWords)
+        return;
+    StopWordSink sink(*words_);
+    SplitTextWords(text, alphabet_, sink);
+}
 
 bool SearchIndexBuilder::AddTopic(const SearchTopic& topic) {
     std::vector<WordTable::Topic>& topics = words_->topics;
@@ -437,10 +508,10 @@ bool SearchIndexBuilder::AddTopic(const SearchTopic& topic) {
     added.number = topic.number;
     added.titleStart = words_->occurrences.size();
     OccurrenceSink title(*words_, true);
-    SplitTextWords(topic.title, title);
+    SplitTextWords(topic.title, alphabet_, title);
     added.bodyStart = words_->occurrences.size();
     OccurrenceSink body(*words_, false);
-    SplitPageWords(topic.html, topic.charset, body);
+    SplitPageWords(topic.html, topic.charset, alphabet_, body);
     return true;
 }
 
@@ -449,7 +520,8 @@ bool SearchIndexBuilder::Append(SearchIndexBuilder& later) {
     WordTable& theirs = *later.words_;
     if (theirs.topics.empty())
         return true;
-    if (!mine.topics.empty() && theirs.topics.front().number <= mine.topics.back().number)
+    if (&alphabet_ != &later.alphabet_ ||
+        (!mine.topics.empty() && theirs.topics.front().number <= mine.topics.back().number))
         return false;
     std::vector<std::uint32_t> renumbered(theirs.WordCount());
     for (std::uint32_t word = 0; word < renumbered.size(); ++word)
@@ -470,6 +542,7 @@ bool SearchIndexBuilder::Append(SearchIndexBuilder& later) {
 std::string SearchIndexBuilder::Finish() {
     const WordTable words = std::move(*words_);
     *words_ = WordTable{};
+    // (The stop words are gone with them: an empty builder starts afresh.)
     const EntryCodes grouped = GroupByEntry(words);
 
     std::vector<std::uint32_t> order(words.WordCount());
@@ -558,13 +631,14 @@ std::string SearchIndexBuilder::Finish() {
     PutLe32At(out, 0x52, Clamp32(entryBytes));
     PutLe32At(out, 0x56, leaves.lastFree);
     PutLe32At(out, 0x5E, words.topics.empty() ? 0 : words.topics.back().number);
-    PutLe32At(out, 0x7A, kSearchCodePage);
-    PutLe32At(out, 0x7E, kSearchLcid);
+    PutLe32At(out, 0x7A, static_cast<std::uint32_t>(alphabet_.codePage));
+    PutLe32At(out, 0x7E, lcid_);
     return out;
 }
 
-std::string BuildFullTextIndex(std::span<const SearchTopic> topics) {
-    SearchIndexBuilder builder;
+std::string BuildFullTextIndex(std::span<const SearchTopic> topics,
+                               const text::SearchAlphabet& alphabet, std::uint32_t lcid) {
+    SearchIndexBuilder builder(alphabet, lcid);
     for (const SearchTopic& topic : topics)
         builder.AddTopic(topic);
     return builder.Finish();

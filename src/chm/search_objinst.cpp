@@ -1,11 +1,11 @@
 // /$OBJINST: the viewer's word breaker for the code page of the index.
 // Its layout, and the values whose meaning is not known, follow the help
-// files we compared ours with; the character classes are those of
-// Windows-1251 and fold as the index's words do.
+// files we compared ours with; the character classes are those of the
+// index's code page and fold as its words do.
 
 #include "chm/little_endian.h"
 #include "chm/search_index.h"
-#include "text/charset.h"
+#include "text/search_alphabet.h"
 
 #include <algorithm>
 #include <array>
@@ -28,37 +28,35 @@ void AppendGuid(std::string& out, const std::array<std::uint8_t, 16>& guid) {
 }
 
 // Where a byte sorts: other characters in byte order, then digits, then
-// letters alphabetically without regard to case, Latin before Cyrillic and
+// letters alphabetically without regard to case, by their characters, with
 // "ё" right after "е".
-std::uint32_t AlphabetRank(unsigned char byte) {
-    const unsigned char folded = FoldedWordByte(byte);
+std::uint32_t AlphabetRank(const text::SearchAlphabet& alphabet, unsigned char byte) {
+    const unsigned char folded = alphabet.fold[byte];
     if (!folded)
         return byte;
     if (folded < 0x80)
         return 0x100 + folded; // digits come before letters in ASCII
-    const std::string utf8 = DecodeCp1251(std::string(1, static_cast<char>(folded)));
-    const std::uint32_t cp = (static_cast<unsigned char>(utf8[0]) & 0x1Fu) << 6 |
-                             (static_cast<unsigned char>(utf8[1]) & 0x3Fu);
+    const char32_t cp = alphabet.codePoint[folded];
     return 0x200 + (cp == 0x451 ? 0x435 * 2 + 1 : cp * 2);
 }
 
 // One 10-byte record a byte: class, subclass, sort weight, the byte it folds
 // to, the byte itself, then the byte twice more where the files compared
 // give the bytes of another code page, and two zero bytes.
-std::string CharacterClasses() {
+std::string CharacterClasses(const text::SearchAlphabet& alphabet) {
     std::array<std::uint32_t, 256> weight{};
     std::array<unsigned char, 256> order{};
     std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [](unsigned char a, unsigned char b) {
-        return AlphabetRank(a) < AlphabetRank(b);
+    std::stable_sort(order.begin(), order.end(), [&alphabet](unsigned char a, unsigned char b) {
+        return AlphabetRank(alphabet, a) < AlphabetRank(alphabet, b);
     });
     // Steps of 5 between other characters, 10 between digits, 20 between
     // letters, as in the files compared; a letter's two cases share one.
     std::uint32_t next = 0;
     for (std::size_t i = 1; i < order.size(); ++i) {
         const unsigned char byte = order[i];
-        const unsigned char folded = FoldedWordByte(byte);
-        const unsigned char previous = FoldedWordByte(order[i - 1]);
+        const unsigned char folded = alphabet.fold[byte];
+        const unsigned char previous = alphabet.fold[order[i - 1]];
         if (folded && folded == previous)
             weight[byte] = weight[order[i - 1]];
         else
@@ -69,7 +67,7 @@ std::string CharacterClasses() {
     constexpr unsigned char kQuoteKinds[] = {4, 5, 6, 7, 1, 2, 3};
     std::string table;
     for (unsigned byte = 0; byte < 256; ++byte) {
-        const unsigned char folded = FoldedWordByte(static_cast<unsigned char>(byte));
+        const unsigned char folded = alphabet.fold[byte];
         unsigned char kind = 0, subclass = 0;
         if (folded >= '0' && folded <= '9')
             kind = 3;
@@ -99,16 +97,17 @@ std::string CharacterClasses() {
 
 } // namespace
 
-std::string BuildObjInst() {
+std::string BuildObjInst(const text::SearchAlphabet& alphabet, std::uint32_t lcid) {
+    const auto codePage = static_cast<std::uint32_t>(alphabet.codePage);
     std::string classes;
     AppendGuid(classes, kCharClassGuid);
     AppendLe32(classes, kObjectVersion);
     AppendLe32(classes, 11);
-    AppendLe32(classes, kSearchCodePage);
-    AppendLe32(classes, kSearchLcid);
+    AppendLe32(classes, codePage);
+    AppendLe32(classes, lcid);
     AppendLe64(classes, 0);
     AppendLe32(classes, 0x00145555);
-    const std::string table = CharacterClasses(); // Windows-1251 has no ligatures to expand
+    const std::string table = CharacterClasses(alphabet); // no ligatures to expand
     AppendLe32(classes, table.size());
     AppendLe16(classes, 256);
     AppendLe16(classes, 0);
@@ -118,15 +117,15 @@ std::string BuildObjInst() {
     AppendGuid(classes, kBreakerGuid);
     AppendLe32(classes, kObjectVersion);
     AppendLe32(classes, 1);
-    AppendLe32(classes, kSearchCodePage);
-    AppendLe32(classes, kSearchLcid);
+    AppendLe32(classes, codePage);
+    AppendLe32(classes, lcid);
     AppendLe32(classes, 0);
 
     std::string search;
     AppendGuid(search, kSearchGuid);
     AppendLe32(search, 666);
-    AppendLe32(search, kSearchCodePage);
-    AppendLe32(search, kSearchLcid);
+    AppendLe32(search, codePage);
+    AppendLe32(search, lcid);
     AppendLe32(search, 10031);
     AppendLe32(search, 0);
 

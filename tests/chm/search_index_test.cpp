@@ -11,6 +11,9 @@
 namespace tbx::chm {
 namespace {
 
+const text::SearchAlphabet& kRussian = *text::FindSearchAlphabet(1251);
+constexpr std::uint32_t kRussianLcid = 0x419;
+
 std::string Cp1251(std::string_view utf8) {
     return EncodeCp1251(utf8, Unmappable::Nearest);
 }
@@ -186,7 +189,7 @@ TEST(SearchIndexTest, WordsLeadToExactlyThePagesHoldingThemAsText) {
     std::vector<SearchTopic> topics;
     for (std::uint32_t i = 0; i < std::size(pages); ++i)
         topics.push_back({i * 2 + 1, pages[i].html, pages[i].charset, pages[i].title});
-    const FtsReader index(BuildFullTextIndex(topics));
+    const FtsReader index(BuildFullTextIndex(topics, kRussian, kRussianLcid));
 
     const Expected expected[] = {
         {"царга", {}, {{1, {3, 4, 5, 6}}, {3, {4}}, {5, {0}}}},
@@ -248,11 +251,12 @@ TEST(SearchIndexTest, EveryWordOfALargeIndexDecodesAsItWasAdded) {
     std::vector<SearchTopic> topics;
     for (std::uint32_t t = 0; t < kTopics; ++t)
         topics.push_back({t * 3, html[t], text::Charset::Utf8(), titles[t]});
-    const std::string whole = BuildFullTextIndex(topics);
+    const std::string whole = BuildFullTextIndex(topics, kRussian, kRussianLcid);
     const FtsReader index(whole);
 
     // Built in three parts at once and appended, it is the same index.
-    SearchIndexBuilder parts[3];
+    SearchIndexBuilder parts[3] = {
+        {kRussian, kRussianLcid}, {kRussian, kRussianLcid}, {kRussian, kRussianLcid}};
     for (std::uint32_t t = 0; t < kTopics; ++t)
         parts[t * 3 / kTopics].AddTopic(topics[t]);
     EXPECT_TRUE(parts[1].Append(parts[2]));
@@ -307,13 +311,13 @@ TEST(SearchIndexTest, EveryWordOfALargeIndexDecodesAsItWasAdded) {
 }
 
 TEST(SearchIndexTest, TopicsOutOfOrderAreRefusedAndAnEmptyIndexIsValid) {
-    SearchIndexBuilder builder;
+    SearchIndexBuilder builder(kRussian, kRussianLcid);
     EXPECT_TRUE(builder.AddTopic({5, "пять", text::Charset::Utf8(), ""}));
     EXPECT_FALSE(builder.AddTopic({5, "снова", text::Charset::Utf8(), ""}));
     EXPECT_FALSE(builder.AddTopic({4, "четыре", text::Charset::Utf8(), ""}));
     EXPECT_FALSE(builder.AddTopic({0x80000000u, "много", text::Charset::Utf8(), ""}));
     EXPECT_TRUE(builder.AddTopic({9, "девять", text::Charset::Utf8(), ""}));
-    SearchIndexBuilder earlier, later;
+    SearchIndexBuilder earlier(kRussian, kRussianLcid), later(kRussian, kRussianLcid);
     earlier.AddTopic({7, "семь", text::Charset::Utf8(), ""});
     later.AddTopic({12, "двенадцать пять", text::Charset::Utf8(), ""});
     EXPECT_FALSE(builder.Append(earlier)); // 7 does not follow 9: neither changes
@@ -335,7 +339,7 @@ TEST(SearchIndexTest, TopicsOutOfOrderAreRefusedAndAnEmptyIndexIsValid) {
 }
 
 TEST(SearchIndexTest, ObjInstDescribesTheCodePageTheWordsAreFoldedIn) {
-    const std::string obj = BuildObjInst();
+    const std::string obj = BuildObjInst(kRussian, kRussianLcid);
     ASSERT_EQ(Le(obj, 4, 4), 2u);
     const std::uint32_t first = Le(obj, 8, 4), firstSize = Le(obj, 12, 4);
     const std::uint32_t second = Le(obj, 16, 4), secondSize = Le(obj, 20, 4);
@@ -356,7 +360,7 @@ TEST(SearchIndexTest, ObjInstDescribesTheCodePageTheWordsAreFoldedIn) {
     for (const char* letter : {"A", "Z", "Я", "Ё", "Ў", "Ґ"}) {
         EXPECT_EQ(record(letter)[0], 2) << letter;
         EXPECT_EQ(static_cast<unsigned char>(record(letter)[4]),
-                  FoldedWordByte(static_cast<unsigned char>(Cp1251(letter)[0])))
+                  text::FoldSearchByte(1251, static_cast<unsigned char>(Cp1251(letter)[0])))
             << letter;
     }
     for (const char* letter : {"a", "я", "ё"})

@@ -4,6 +4,10 @@
 // 20 KB of Russian prose in Windows-1251, in folders of 200, each linking
 // the next, a few others, a shared style sheet and an image.
 //
+// The same site in Latin letters (Script::Latin) spells every Cyrillic
+// letter out in one or two Latin ones and declares windows-1252, so that
+// its words keep their number and nearly their length.
+//
 // The prose is drawn word by word from a vocabulary of common Russian words
 // and a few thousand made-up ones with a Zipf-like frequency, so it
 // compresses about as real text does; one repeated filler would compress
@@ -16,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tbx::bench {
@@ -144,6 +149,31 @@ private:
     std::vector<std::string> words_;
 };
 
+// Windows-1251 letters spelt out in Latin, one or two letters each.
+inline std::string Latinize(std::string_view text) {
+    static const char* const kLower[32] = {
+        "a", "b", "v", "g", "d", "e", "zh", "z",  "i",  "j",  "k", "l", "m", "n", "o",  "p",
+        "r", "s", "t", "u", "f", "h", "c",  "ch", "sh", "sc", "q", "y", "x", "w", "yu", "ya"};
+    std::string out;
+    out.reserve(text.size() + text.size() / 8);
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0xC0) {
+            std::string latin = kLower[(byte - 0xC0) % 32];
+            if (byte < 0xE0)
+                latin[0] = static_cast<char>(latin[0] - 'a' + 'A');
+            out += latin;
+        } else if (byte == 0xB8 || byte == 0xA8) {
+            out += byte == 0xB8 ? "yo" : "Yo";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+enum class Script { Cyrillic, Latin };
+
 inline std::string PageName(int index) {
     char name[64];
     std::snprintf(name, sizeof name, "razdel%02d/page%04d.htm", index / 200, index);
@@ -152,8 +182,13 @@ inline std::string PageName(int index) {
 
 // Writes the site below root and returns the start page.
 inline std::filesystem::path MakeSite(const std::filesystem::path& root, int pages,
-                                      std::uint64_t seed = 20261207) {
+                                      std::uint64_t seed = 20261207,
+                                      Script script = Script::Cyrillic) {
     namespace fs = std::filesystem;
+    const bool latin = script == Script::Latin;
+    const auto write = [latin](const fs::path& path, const std::string& html) {
+        WriteText(path, latin ? Latinize(html) : html);
+    };
     RussianProse prose(seed);
     SiteRandom& random = prose.Random();
     fs::create_directories(root / "images");
@@ -170,8 +205,9 @@ inline std::filesystem::path MakeSite(const std::filesystem::path& root, int pag
     }
     WriteText(root / "images/note.png", "\x89PNG\r\n\x1a\nnote");
 
-    const std::string head = "<html><head><meta http-equiv=\"Content-Type\" "
-                             "content=\"text/html; charset=windows-1251\">\n";
+    const std::string head = std::string("<html><head><meta http-equiv=\"Content-Type\" "
+                                         "content=\"text/html; charset=windows-") +
+                             (latin ? "1252" : "1251") + "\">\n";
     std::vector<std::string> titles(pages);
     for (int i = 0; i < pages; ++i) {
         titles[i] = prose.Phrase(2 + random.Below(4));
@@ -204,7 +240,7 @@ inline std::filesystem::path MakeSite(const std::filesystem::path& root, int pag
         }
         if (i + 1 < pages)
             page += "<p><a href=\"../" + PageName(i + 1) + "\">" + prose.Phrase(1) + "</a></p>\n";
-        WriteText(root / PageName(i), page + "</body></html>\n");
+        write(root / PageName(i), page + "</body></html>\n");
     }
 
     std::string index = head + "<title>" + prose.Phrase(3) + "</title></head>\n<body>\n<ul>\n";
@@ -215,7 +251,7 @@ inline std::filesystem::path MakeSite(const std::filesystem::path& root, int pag
         if (i % 200 == 199 || i + 1 == pages)
             index += "</ul></li>\n";
     }
-    WriteText(root / "index.htm", index + "</ul>\n</body></html>\n");
+    write(root / "index.htm", index + "</ul>\n</body></html>\n");
     return root / "index.htm";
 }
 

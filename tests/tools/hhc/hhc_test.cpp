@@ -657,10 +657,11 @@ TEST_F(HhcTest, FailuresLeaveTheEarlierHelpFileAndWhatCannotBeDoneIsNamed) {
     // is written; so is a search the language does not allow.
     WriteFile(root / "p.hhp", "[OPTIONS]\nCompiled file=" + help +
                                   "\nDefault topic=" + (site / "start.htm").string() +
-                                  "\nFull-text search=Yes\nLanguage=0x409 English\n");
+                                  "\nFull-text search=Yes\nLanguage=0x411 Japanese\n");
     const HhcRun run = RunHhc({root / "p.hhp"});
     ASSERT_TRUE(run.Succeeded()) << Show(run);
-    EXPECT_NE(run.outcome.errorOutput.find("hhc: warning: no full-text search"), std::string::npos)
+    EXPECT_NE(run.outcome.errorOutput.find("hhc: warning: no full-text search for Japanese"),
+              std::string::npos)
         << Show(run);
     EXPECT_EQ(test::ReadChmObject(help, "/$FIftiMain"), std::nullopt);
     const std::vector<UnfollowedLink> unfollowed = run.Unfollowed();
