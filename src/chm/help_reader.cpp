@@ -4,6 +4,7 @@
 #include "chm/page_words.h"
 #include "text/charset.h"
 #include "text/language.h"
+#include "text/search_alphabet.h"
 #include "text/text_case.h"
 
 #include <algorithm>
@@ -71,13 +72,18 @@ std::string StoredName(std::string_view local) {
 
 // ---- Query folding -----------------------------------------------------------------
 
-// The one place a query byte is folded, after the query is in lower case.
-// Windows-1251 folds as the index we write does; in other code pages ASCII
-// letters and digits and every byte of 0x80 and up belong to words, until
-// the text layer folds every code page.
-unsigned char FoldQueryByte(int codePage, unsigned char byte) {
-    if (codePage == 1251)
-        return FoldedWordByte(byte);
+// The one place a query byte is folded, after the query is in lower case:
+// as the index of its code page folds it. A byte the code page ignores
+// inside words (a soft hyphen, a combining mark) is dropped, marked by 0xFF
+// here by a value no byte has; without an alphabet (double-byte code pages)
+// ASCII letters and digits and every byte of 0x80 and up belong to words.
+constexpr unsigned kIgnoredByte = 0x100;
+unsigned FoldQueryByte(int codePage, unsigned char byte) {
+    if (const text::SearchAlphabet* alphabet = text::FindSearchAlphabet(codePage)) {
+        if (alphabet->ignorable[byte])
+            return kIgnoredByte;
+        return text::FoldSearchByte(codePage, byte);
+    }
     if ((byte >= 'a' && byte <= 'z') || (byte >= '0' && byte <= '9') || byte >= 0x80)
         return byte;
     return 0;
@@ -380,7 +386,9 @@ std::optional<std::string> ReadTable(const ChmFile& file, ChmCursor& cursor, std
 std::vector<std::string> QueryWords(std::string_view utf8, int codePage) {
     std::vector<std::string> words(1);
     for (const char c : text::Encode(ToLowerCase(utf8), codePage, text::Unmappable::Nearest)) {
-        const unsigned char folded = FoldQueryByte(codePage, static_cast<unsigned char>(c));
+        const unsigned folded = FoldQueryByte(codePage, static_cast<unsigned char>(c));
+        if (folded == kIgnoredByte)
+            continue;
         if (!folded) {
             if (!words.back().empty())
                 words.emplace_back();

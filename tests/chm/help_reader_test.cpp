@@ -357,7 +357,7 @@ TEST(QueryWordsTest, FoldAndSplitInTheCodePage) {
         {"Колонна ЦАРГА, колонна", 1251, {"колонна", "царга"}}, // sorted, once each
         {"Ёлка-2", 1251, {"2", "ёлка"}},
         {"Hello wORLD", 1252, {"hello", "world"}},
-        {"ÉTÉ Straße", 1252, {"straße", "été"}},
+        {"ÉTÉ Straße", 1252, {"ete", "straße"}}, // accents fold away, as in the index
         {std::string(120, 'a'), 1252, {std::string(kMaxWordLength, 'a')}},
         {"...", 1251, {}},
     };

@@ -7,6 +7,8 @@
 #include "chm/internal_files.h"
 #include "chm/search_index.h"
 #include "chm/writer.h"
+#include "text/language.h"
+#include "text/search_alphabet.h"
 
 #include <map>
 #include <stdexcept>
@@ -37,7 +39,8 @@ HelpFileParts(const chm::HelpModel& model, const std::map<std::string, ModelPage
         topics.push_back({i, page.html, text::Charset::Utf8(), page.title});
     }
     if (model.fullTextSearch)
-        files["/$FIftiMain"] = chm::BuildFullTextIndex(topics);
+        files["/$FIftiMain"] = chm::BuildFullTextIndex(
+            topics, *text::FindSearchAlphabet(text::AnsiCodePage(model.language)), model.language);
     return files;
 }
 
