@@ -79,9 +79,9 @@ struct WordKey {
 
 // Equal when the lengths are: past the first eight bytes.
 bool SameTail(std::string_view a, std::string_view b) {
-    return a.size() <= 8 || (WordEnds(a).tail == WordEnds(b).tail &&
-                             (a.size() <= 16 ||
-                              std::memcmp(a.data() + 8, b.data() + 8, a.size() - 16) == 0));
+    return a.size() <= 8 ||
+           (WordEnds(a).tail == WordEnds(b).tail &&
+            (a.size() <= 16 || std::memcmp(a.data() + 8, b.data() + 8, a.size() - 16) == 0));
 }
 
 // The "scale 2, root r" code the word locations are written in: a value
