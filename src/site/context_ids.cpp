@@ -3,7 +3,6 @@
 #include "platform/messages.h"
 #include "text/ascii.h"
 
-#include <charconv>
 #include <map>
 #include <optional>
 
@@ -58,16 +57,7 @@ std::optional<std::uint32_t> CNumber(std::string_view text) {
     while (!text.empty() &&
            (text.back() == 'u' || text.back() == 'U' || text.back() == 'l' || text.back() == 'L'))
         text.remove_suffix(1);
-    int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        text.remove_prefix(2);
-    }
-    std::uint32_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    return value;
+    return text::ParseUnsigned32(text);
 }
 
 namespace {

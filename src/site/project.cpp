@@ -2,13 +2,13 @@
 
 #include "platform/files.h"
 #include "platform/messages.h"
+#include "text/ascii.h"
 #include "text/charset.h"
 #include "text/language.h"
 #include "text/text_case.h"
 #include "text/utf8.h"
 
 #include <cctype>
-#include <charconv>
 #include <deque>
 #include <filesystem>
 #include <optional>
@@ -106,16 +106,10 @@ std::optional<std::int64_t> ParseNumber(std::string_view text) {
     const bool negative = text.starts_with('-');
     if (negative || text.starts_with('+'))
         text.remove_prefix(1);
-    int base = 10;
-    if (text.starts_with("0x") || text.starts_with("0X")) {
-        base = 16;
-        text.remove_prefix(2);
-    }
-    std::uint32_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+    const std::optional<std::uint32_t> value = text::ParseUnsigned32(text);
+    if (!value)
         return std::nullopt;
-    return negative ? -static_cast<std::int64_t>(value) : static_cast<std::int64_t>(value);
+    return negative ? -static_cast<std::int64_t>(*value) : static_cast<std::int64_t>(*value);
 }
 
 const char* const kFieldNames[kWindowFields] = {

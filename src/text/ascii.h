@@ -2,8 +2,11 @@
 // ASCII character classes and case, as markup and labels use them: only the
 // 26 letters fold, so every other byte keeps its place and meaning.
 
+#include <charconv>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string_view>
 
 namespace tbx::text {
@@ -100,5 +103,21 @@ private:
     bool searched_ = false;
     std::size_t from_ = 0, at_ = std::string_view::npos;
 };
+
+// A whole number in decimal or, after "0x" or "0X", hexadecimal, as project
+// files and C headers write them; nothing for any other text or a number
+// past 32 bits.
+inline std::optional<std::uint32_t> ParseUnsigned32(std::string_view text) {
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        text.remove_prefix(2);
+    }
+    std::uint32_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
 
 } // namespace tbx::text
