@@ -82,11 +82,6 @@ public:
     // fails Finish. Names are refused as by Add.
     std::string AddLater(std::string_view name, std::function<std::string()> bytes);
 
-    // Makes room for that many bytes of compressed files to come, so that
-    // adding a large site does not copy what was added before, again and
-    // again.
-    void Reserve(std::uint64_t compressedBytes) { held_.reserve(compressedBytes); }
-
     // Writes every file added into the help file at path. It goes to a
     // temporary file beside path (beside the file a symbolic link at path
     // names), flushed to disk and renamed into place only when whole.

@@ -156,7 +156,8 @@ public:
         model_ = Model(walk);
         if (project_.fullTextSearch)
             StartIndex();
-        AddSiteFiles(walk.files);
+        if (std::string error = AddSiteFiles(walk.files); !error.empty())
+            return Failed(error);
         if (options_.strict && unfollowed_ > 0)
             return Failed(Format(TrN("%zu link was not followed; with --strict no help file is "
                                      "written",
@@ -407,16 +408,13 @@ private:
         return model;
     }
 
-    // Each file goes into the writer and, when it is a page, becomes a topic
-    // (and is indexed); then its bytes are let go (a page's once it is
-    // indexed), so the scanned files are held in memory about once beside
-    // the writer's copy. The others are read only as they are compressed.
-    void AddSiteFiles(std::vector<site::SiteFile>& files) {
-        std::uint64_t size = 0;
-        for (const site::SiteFile& file : files)
-            size += file.bytes.size();
-        writer_.Reserve(size);
-        std::vector<std::pair<std::uint32_t, site::SiteFile*>> pages; // topic, file
+    // Each file goes into the writer and, when it is a page, becomes a
+    // topic (and is indexed). Only the sitemaps go as bytes, as they are
+    // stored; every other file is read again when it is compressed, and a
+    // page also once more when it is indexed, so that the site is never
+    // held in memory at once.
+    std::string AddSiteFiles(std::vector<site::SiteFile>& files) {
+        std::vector<std::pair<std::uint32_t, const site::SiteFile*>> pages; // topic, file
         for (site::SiteFile& file : files) {
             if (ReservedName(file.name)) {
                 NotFollowed({file.name, {}, std::string(kReservedName)});
@@ -427,11 +425,11 @@ private:
                 NotFollowed({file.name, {}, why});
                 continue;
             }
-            if (file.kind == site::FileKind::Sitemap)
-                file.bytes = site::StoredSitemap(file);
-            const std::string refused = file.kind == site::FileKind::Other
-                                            ? writer_.AddFrom(file.name, file.size, Opener(file))
-                                            : writer_.Add(file.name, file.bytes);
+            const std::string refused = file.kind == site::FileKind::Sitemap
+                                            ? writer_.Add(file.name, site::StoredSitemap(file))
+                                            : writer_.AddFrom(file.name, file.size, Opener(file));
+            // Nothing reads the walk's bytes from here on.
+            std::string().swap(file.bytes);
             if (!refused.empty()) {
                 NotFollowed({file.name, {}, refused});
                 continue;
@@ -444,10 +442,8 @@ private:
                     pages.emplace_back(static_cast<std::uint32_t>(model_.topics.size()), &file);
                 model_.topics.push_back({file.name, file.title, true});
             }
-            if (!index_ || file.kind != site::FileKind::Page)
-                std::string().swap(file.bytes);
         }
-        IndexPages(pages);
+        return IndexPages(pages);
     }
 
     chm::SourceOpener Opener(const site::SiteFile& file) const {
@@ -460,38 +456,62 @@ private:
         };
     }
 
+    // A page read again for its words: the very file the walk took, whole.
+    std::string ReadPage(const site::SiteFile& file, std::string& bytes) const {
+        std::string error;
+        const int fd = site::OpenSiteFile(walk_, file, error);
+        if (fd < 0)
+            return file.path + " " + error;
+        FileBytes read = ReadOpenFile(fd, file.size, SIZE_MAX);
+        ::close(fd);
+        if (!read.Ok())
+            return Format(Tr("cannot read %s: %s"), file.path, read.detail);
+        if (read.bytes.size() != file.size)
+            return file.path + " " + Tr("changed since the site was walked");
+        bytes = std::move(read.bytes);
+        return {};
+    }
+
     // The later half of the pages is indexed on a thread of its own, by a
     // builder of its own, while this thread takes the first half: the index
-    // costs about half the time. Each page's bytes go once it is indexed.
-    void IndexPages(const std::vector<std::pair<std::uint32_t, site::SiteFile*>>& pages) {
+    // costs about half the time. Each page is read right before it is
+    // indexed, from the page cache as a rule, and let go after. Empty, or
+    // why a page could not be read.
+    std::string
+    IndexPages(const std::vector<std::pair<std::uint32_t, const site::SiteFile*>>& pages) {
         if (!index_)
-            return;
-        const auto index = [&pages](chm::SearchIndexBuilder& builder, std::size_t from,
-                                    std::size_t to) {
-            for (std::size_t i = from; i < to; ++i) {
-                site::SiteFile& file = *pages[i].second;
+            return {};
+        const auto index = [this, &pages](chm::SearchIndexBuilder& builder, std::size_t from,
+                                          std::size_t to, std::string& error) {
+            std::string bytes;
+            for (std::size_t i = from; i < to && error.empty(); ++i) {
+                const site::SiteFile& file = *pages[i].second;
+                error = ReadPage(file, bytes);
                 // A page without a title of its own has its file name for
                 // one, which is no word of the page.
                 const bool named = file.title == file.name.substr(file.name.rfind('/') + 1);
-                builder.AddTopic({pages[i].first, file.bytes, file.charset,
-                                  named ? std::string_view() : file.title});
-                std::string().swap(file.bytes);
+                if (error.empty())
+                    builder.AddTopic({pages[i].first, bytes, file.charset,
+                                      named ? std::string_view() : file.title});
             }
         };
         const std::size_t half = options_.threads == 1 ? pages.size() : pages.size() / 2;
         chm::SearchIndexBuilder later(*alphabet_, project_.language);
         later.SetStopWords(stopList_);
+        std::string firstError, laterError;
         std::thread helper;
         try {
             if (half < pages.size())
-                helper = std::thread(index, std::ref(later), half, pages.size());
+                helper =
+                    std::thread(index, std::ref(later), half, pages.size(), std::ref(laterError));
         } catch (const std::system_error&) {
-            index(later, half, pages.size()); // no thread to be had: in turn
+            index(later, half, pages.size(), laterError); // no thread to be had: in turn
         }
-        index(*index_, 0, half);
+        index(*index_, 0, half, firstError);
         if (helper.joinable())
             helper.join();
         index_->Append(later);
+        return firstError.empty() ? laterError : firstError;
     }
 
     std::string AddHelpFiles() {
