@@ -40,7 +40,7 @@ struct WriteOptions {
     const std::atomic<bool>* stop = nullptr;
     // Compressed bytes held in memory before they go to an unnamed file
     // beside the help file until it is put together.
-    std::uint64_t memoryLimit = std::uint64_t{64} << 20;
+    std::uint64_t memoryLimit = std::uint64_t{16} << 20;
 };
 
 // The bytes of a file added with Writer::AddFrom, read in order while the

@@ -23,6 +23,7 @@
 #include <future>
 #include <memory>
 #include <new>
+#include <set>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <system_error>
@@ -352,14 +353,16 @@ private:
         site::ContextIds read = site::ReadContextIds(project_.aliasLines, project_.mapLines);
         warnings_.insert(warnings_.end(), read.warnings.begin(), read.warnings.end());
         std::vector<chm::HelpContextId> ids;
+        // Looked up by name, not file by file: a large [MAP] on a large site.
+        const auto noCase = [](std::string_view a, std::string_view b) { return LessNoCase(a, b); };
+        std::set<std::string_view, decltype(noCase)> names(noCase);
+        for (std::size_t i = 0; !read.ids.empty() && i < walk.files.size(); ++i)
+            names.insert(walk.files[i].name);
         for (const site::ContextId& id : read.ids) {
             const std::string target = id.target.substr(0, id.target.find('#'));
             const std::string path = (projectFolder_ / target).lexically_normal().string();
-            const bool stored =
-                path.starts_with(project_.siteRoot) &&
-                std::any_of(walk.files.begin(), walk.files.end(), [&](const site::SiteFile& f) {
-                    return EqualNoCase(f.name, "/" + path.substr(project_.siteRoot.size()));
-                });
+            const bool stored = path.starts_with(project_.siteRoot) &&
+                                names.contains("/" + path.substr(project_.siteRoot.size()));
             if (!stored)
                 warnings_.push_back(site::TargetNotInHelpFile(id));
             ids.push_back({id.id, id.target});
