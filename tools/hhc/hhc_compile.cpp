@@ -429,7 +429,7 @@ private:
                 continue;
             }
             const std::string refused = file.kind == site::FileKind::Sitemap
-                                            ? writer_.Add(file.name, site::StoredSitemap(file))
+                                            ? writer_.Adopt(file.name, site::StoredSitemap(file))
                                             : writer_.AddFrom(file.name, file.size, Opener(file));
             // Nothing reads the walk's bytes from here on.
             std::string().swap(file.bytes);
@@ -519,8 +519,8 @@ private:
 
     std::string AddHelpFiles() {
         model_.fullTextSearch = index_ != nullptr;
-        const chm::HelpFiles help = chm::BuildHelpFiles(model_);
-        const std::pair<const char*, const std::string*> compressed[] = {
+        chm::HelpFiles help = chm::BuildHelpFiles(model_);
+        const std::pair<const char*, std::string*> compressed[] = {
             {"/#WINDOWS", &help.windows}, {"/#STRINGS", &help.strings}, {"/#TOPICS", &help.topics},
             {"/#URLTBL", &help.urltbl},   {"/#URLSTR", &help.urlstr},   {"/#IDXHDR", &help.idxhdr},
             {"/#IVB", &help.ivb},
@@ -532,12 +532,12 @@ private:
             if (bytes == &help.ivb && bytes->empty())
                 continue; // no context ids
             if (error.empty())
-                error = writer_.Add(name, *bytes);
+                error = writer_.Adopt(name, std::move(*bytes));
             compressed_ += 1;
         }
-        for (const auto& [name, bytes] : sitemaps_) {
+        for (auto& [name, bytes] : sitemaps_) {
             if (error.empty())
-                error = writer_.Add(name, bytes);
+                error = writer_.Adopt(name, std::move(bytes));
             compressed_ += 1;
         }
         if (index_ && error.empty()) {
