@@ -428,6 +428,10 @@ private:
                 NotFollowed({file.name, {}, why});
                 continue;
             }
+            // A sitemap is stored as the walk read it: one it could not read
+            // again as the file it had found is not stored empty.
+            if (file.kind == site::FileKind::Sitemap && file.bytes.size() != file.size)
+                return file.path + " " + Tr("changed since the site was walked");
             const std::string refused = file.kind == site::FileKind::Sitemap
                                             ? writer_.Adopt(file.name, site::StoredSitemap(file))
                                             : writer_.AddFrom(file.name, file.size, Opener(file));
