@@ -430,7 +430,7 @@ public:
                 std::min<std::uint64_t>(size - filled, entry.length - done_));
             std::size_t got = want;
             if (!piece.open) {
-                std::memcpy(into + filled, writer_.held_.data() + piece.held + done_, want);
+                std::memcpy(into + filled, piece.held.data() + done_, want);
             } else {
                 if (!source_)
                     source_ = piece.open();
@@ -491,20 +491,23 @@ std::string Writer::AddLater(std::string_view name, std::function<std::string()>
 std::string Writer::AddFrom(std::string_view name, std::uint64_t length, SourceOpener open) {
     if (std::string refusal = Refusal(name); !refusal.empty())
         return refusal;
-    pieces_.push_back({entries_.size(), 0, std::move(open)});
+    pieces_.push_back({entries_.size(), {}, std::move(open)});
     entries_.push_back({std::string(name), Storage::Compressed, compressedSize_, length});
     compressedSize_ += length;
     return {};
 }
 
 std::string Writer::Add(std::string_view name, std::string_view bytes, Storage storage) {
+    return Adopt(name, std::string(bytes), storage);
+}
+
+std::string Writer::Adopt(std::string_view name, std::string&& bytes, Storage storage) {
     if (std::string refusal = Refusal(name); !refusal.empty())
         return refusal;
     if (storage == Storage::Compressed) {
-        pieces_.push_back({entries_.size(), held_.size(), {}});
         entries_.push_back({std::string(name), storage, compressedSize_, bytes.size()});
-        held_.insert(held_.end(), bytes.begin(), bytes.end());
         compressedSize_ += bytes.size();
+        pieces_.push_back({entries_.size() - 1, std::move(bytes), {}});
     } else {
         entries_.push_back({std::string(name), storage, stored_.size(), bytes.size()});
         stored_ += bytes;

@@ -40,7 +40,7 @@ struct WriteOptions {
     const std::atomic<bool>* stop = nullptr;
     // Compressed bytes held in memory before they go to an unnamed file
     // beside the help file until it is put together.
-    std::uint64_t memoryLimit = std::uint64_t{64} << 20;
+    std::uint64_t memoryLimit = std::uint64_t{16} << 20;
 };
 
 // The bytes of a file added with Writer::AddFrom, read in order while the
@@ -66,6 +66,9 @@ public:
     // letter case.
     std::string Add(std::string_view name, std::string_view bytes,
                     Storage storage = Storage::Compressed);
+    // As Add, taking the bytes over rather than copying them.
+    std::string Adopt(std::string_view name, std::string&& bytes,
+                      Storage storage = Storage::Compressed);
 
     // Why Add would refuse the name, in a few words without the name
     // ("the name is longer than 512 bytes"); empty when it would not.
@@ -82,11 +85,6 @@ public:
     // fails Finish. Names are refused as by Add.
     std::string AddLater(std::string_view name, std::function<std::string()> bytes);
 
-    // Makes room for that many bytes of compressed files to come, so that
-    // adding a large site does not copy what was added before, again and
-    // again.
-    void Reserve(std::uint64_t compressedBytes) { held_.reserve(compressedBytes); }
-
     // Writes every file added into the help file at path. It goes to a
     // temporary file beside path (beside the file a symbolic link at path
     // names), flushed to disk and renamed into place only when whole.
@@ -96,10 +94,11 @@ public:
     std::string Finish(const std::string& path, const WriteOptions& options = {}) const;
 
 private:
-    // A compressed file's bytes: a run of held ones, or a source.
+    // A compressed file's bytes: held, or a source. Each held file is a
+    // string of its own, so that adding one never copies those before.
     struct Piece {
-        std::size_t entry;  // in entries_
-        std::uint64_t held; // offset in held_, when open is empty
+        std::size_t entry; // in entries_
+        std::string held;  // when open is empty
         SourceOpener open;
     };
     class SectionReader;
@@ -134,9 +133,8 @@ private:
     std::set<std::string, NameOrder> names_;
     std::vector<Piece> pieces_; // the compressed section, in order
     std::uint64_t compressedSize_ = 0;
-    std::vector<std::uint8_t> held_; // bytes of the compressed files added as bytes
-    std::string stored_;             // the uncompressed files
-    std::vector<Later> later_;       // stored after them
+    std::string stored_;       // the uncompressed files
+    std::vector<Later> later_; // stored after them
 };
 
 } // namespace tbx::chm

@@ -100,6 +100,10 @@ std::vector<Entry> ListFolder(int root, const std::string& relative, Charset leg
     return entries;
 }
 
+std::int64_t ModifiedNs(const struct stat& info) {
+    return static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+}
+
 std::string PageTitle(const std::string& name, std::optional<std::string_view> tag,
                       Charset charset) {
     std::string title;
@@ -143,6 +147,8 @@ FailureReason ReasonOf(int error) {
         return {RefusalReason::Unreadable, std::strerror(error)};
     }
 }
+
+int Reopen(const SiteRoot& root, const SiteFile& file, std::string& error);
 
 class Walker {
 public:
@@ -206,15 +212,18 @@ private:
         }
         const Outcome outcome = parts ? Take(*parts) : Refused{RefusalReason::OutsideRoot, {}};
         const auto* index = std::get_if<std::size_t>(&outcome);
+        if (index && result_.startNames.empty())
+            startPage_ = *index;
         result_.startNames.push_back(index ? result_.files[*index].name : std::string());
         Report(outcome, path, std::string());
     }
 
     void Scan(std::size_t index) {
-        // Links are read from a view of the file's bytes; files added while
-        // scanning may move the vector, so the bytes are borrowed meanwhile.
-        std::string bytes = std::move(result_.files[index].bytes);
         const FileKind kind = result_.files[index].kind;
+        // Read when its turn comes, not when it was found: the files found
+        // wait in the queue without their bytes. Links are read from a view
+        // of them; files added while scanning may move the vector.
+        std::string bytes = kind == FileKind::Other ? std::string() : Read(result_.files[index]);
         // The one decision of the page's charset: its links, title and
         // words are all read in it.
         Charset charset = options_.legacy;
@@ -251,11 +260,28 @@ private:
         std::sort(reached.begin(), reached.end(),
                   [](const ReachedFile& a, const ReachedFile& b) { return a.offset < b.offset; });
         SiteFile& file = result_.files[index];
-        file.bytes = std::move(bytes);
         file.charset = charset;
         file.reached = std::move(reached);
         if (kind == FileKind::Page)
             file.title = PageTitle(file.name, title, decoded.empty() ? charset : Charset::Utf8());
+        // What was read from a page or style sheet is known now; its bytes
+        // are read again when they are stored.
+        if (kind == FileKind::Sitemap || index == startPage_)
+            file.bytes = std::move(bytes);
+    }
+
+    // The file's bytes as it was taken. One that changed since is left
+    // unread, without links: reading it for the help file fails, saying so.
+    std::string Read(const SiteFile& file) {
+        std::string error;
+        const int fd = Reopen(*result_.root, file, error);
+        if (fd < 0)
+            return {};
+        reading_ = file.path;
+        FileBytes read = ReadOpenFile(fd, file.size, SIZE_MAX);
+        reading_.clear();
+        ::close(fd);
+        return read.Ok() && read.bytes.size() == file.size ? std::move(read.bytes) : std::string();
     }
 
     // The file the link reached, if any.
@@ -392,15 +418,7 @@ private:
         file.size = static_cast<std::uint64_t>(info.st_size);
         file.device = info.st_dev;
         file.inode = info.st_ino;
-        if (file.kind != FileKind::Other) {
-            reading_ = file.path;
-            FileBytes read = ReadOpenFile(fd, file.size, SIZE_MAX);
-            reading_.clear();
-            if (!read.Ok())
-                return Refused{RefusalReason::Unreadable, read.detail};
-            file.bytes = std::move(read.bytes);
-            file.size = file.bytes.size();
-        }
+        file.modified = ModifiedNs(info);
         const std::size_t index = result_.files.size();
         result_.files.push_back(std::move(file));
         byName_.emplace(stored, index);
@@ -431,7 +449,8 @@ private:
     SiteWalk result_;
     int rootFd_ = -1; // held by result_.root
     std::string rootReal_, rootPrefix_;
-    std::string reading_; // the file being read whole, for a failure
+    std::string reading_;              // the file being read whole, for a failure
+    std::size_t startPage_ = SIZE_MAX; // its file, whose bytes stay held
     std::set<std::pair<dev_t, ino_t>> skipped_;
     std::deque<std::size_t> queue_;
     std::unordered_map<std::string, Outcome> outcomes_;            // path below root -> outcome
@@ -475,17 +494,26 @@ SiteWalk WalkSite(const WalkOptions& options) {
 }
 
 int OpenSiteFile(const SiteWalk& walk, const SiteFile& file, std::string& error) {
-    const std::string prefix = walk.root ? walk.root->Prefix() : std::string();
-    if (!walk.root || !file.path.starts_with(prefix)) {
+    if (!walk.root) {
         error = Tr("is not a file of the site walked");
         return -1;
     }
-    const Beneath opened =
-        OpenBeneath(walk.root->fd, walk.root->real, file.path.substr(prefix.size()));
+    return Reopen(*walk.root, file, error);
+}
+
+namespace {
+
+int Reopen(const SiteRoot& root, const SiteFile& file, std::string& error) {
+    const std::string prefix = root.Prefix();
+    if (!file.path.starts_with(prefix)) {
+        error = Tr("is not a file of the site walked");
+        return -1;
+    }
+    const Beneath opened = OpenBeneath(root.fd, root.real, file.path.substr(prefix.size()));
     struct stat info {};
     if (opened.status == Beneath::Status::Opened && ::fstat(opened.fd, &info) == 0 &&
         info.st_dev == file.device && info.st_ino == file.inode &&
-        static_cast<std::uint64_t>(info.st_size) == file.size)
+        static_cast<std::uint64_t>(info.st_size) == file.size && ModifiedNs(info) == file.modified)
         return opened.fd;
     if (opened.fd >= 0)
         ::close(opened.fd);
@@ -495,5 +523,7 @@ int OpenSiteFile(const SiteWalk& walk, const SiteFile& file, std::string& error)
                 : std::string(Tr("changed since the site was walked"));
     return -1;
 }
+
+} // namespace
 
 } // namespace tbx::site

@@ -31,12 +31,15 @@ struct ReachedFile {
 struct SiteFile {
     std::string path; // on disk: the site folder's real path, then the names as found
     std::string name; // stored name below the root, UTF-8: "/dir/page.htm"
-    // The whole file for the kinds that are scanned; any other is read only
-    // when the help file is written (OpenSiteFile), never held whole.
+    // The whole file, held only for what later steps read again: sitemaps
+    // and the start page. Every other file is read whole once while it is
+    // scanned (pages, style sheets) and then again when the help file is
+    // written (OpenSiteFile), so that the site is never held at once.
     std::string bytes;
     std::uint64_t size = 0;
     dev_t device = 0; // of the file the walk took
     ino_t inode = 0;
+    std::int64_t modified = 0; // its modification time, in nanoseconds
     FileKind kind = FileKind::Other;
     std::string title;                 // pages: the title text (UTF-8), else the file's name
     Charset charset = Charset::Utf8(); // pages and sitemaps: how their bytes are read
@@ -96,8 +99,9 @@ struct SiteWalk {
 SiteWalk WalkSite(const WalkOptions& options);
 
 // Opens a file of the walk again for reading: the very file the walk took
-// (its device, inode and size), found again below the site folder as the
-// walk found it. The descriptor, or -1 with error saying why not.
+// (its device, inode, size and modification time), found again below the
+// site folder as the walk found it. The descriptor, or -1 with error saying
+// why not.
 int OpenSiteFile(const SiteWalk& walk, const SiteFile& file, std::string& error);
 
 } // namespace tbx::site

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
@@ -145,35 +146,72 @@ TEST_F(SiteWalkTest, ReachesEveryLinkedFileAndNamesEveryRefusalWithItsPage) {
     EXPECT_EQ(RefusalsOf(walk), expected);
 }
 
-TEST_F(SiteWalkTest, FilesKeepTheirBytesKindAndTitle) {
+// The bytes of a file of the walk read again, or "" with error set.
+std::string ReadAgain(const SiteWalk& walk, const SiteFile& file, std::string& error) {
+    const int fd = OpenSiteFile(walk, file, error);
+    if (fd < 0)
+        return {};
+    std::string bytes(file.size + 1, '\0');
+    const ssize_t n = ::read(fd, bytes.data(), bytes.size());
+    ::close(fd);
+    bytes.resize(n < 0 ? 0 : static_cast<std::size_t>(n));
+    return bytes;
+}
+
+TEST_F(SiteWalkTest, FilesKeepTheirKindAndTitleAndAreReadAgainAsTaken) {
     const SiteWalk walk = WalkSite(Options());
     const auto files = FilesOf(walk);
 
     ASSERT_TRUE(files.contains("/pics/logo.gif") && files.contains("/index.htm"));
-    // A file that is not scanned is not held, but read again as the very file taken.
-    const SiteFile& logo = *files.at("/pics/logo.gif");
-    EXPECT_EQ(logo.bytes, "");
-    EXPECT_EQ(logo.size, test::ReadFile(root / "pics/logo.gif").size());
-    std::string error;
-    const int fd = OpenSiteFile(walk, logo, error);
-    ASSERT_GE(fd, 0) << error;
-    ::close(fd);
-    fs::rename(root / "pics/logo.gif", root / "pics/old.gif");
-    WriteFile(root / "pics/logo.gif", test::ReadFile(root / "pics/old.gif"));
-    EXPECT_EQ(OpenSiteFile(walk, logo, error), -1);
-    EXPECT_EQ(error, "changed since the site was walked");
-    EXPECT_EQ(logo.kind, FileKind::Other);
-    EXPECT_EQ(logo.path, fs::canonical(root / "pics/logo.gif").string());
-    EXPECT_EQ(files.at("/style.css")->kind, FileKind::StyleSheet);
-
     const SiteFile& index = *files.at("/index.htm");
     EXPECT_EQ(index.kind, FileKind::Page);
+    // The start page stays held (the contents are made from it), other
+    // pages and files are let go and read again as the very file taken.
     EXPECT_EQ(index.bytes, test::ReadFile(root / "index.htm"));
     EXPECT_EQ(index.title, "Оглавление & справка");
     // A page without a title is known by its file name.
     EXPECT_EQ(files.at("/left.htm")->title, "left.htm");
+    EXPECT_EQ(files.at("/style.css")->kind, FileKind::StyleSheet);
+    const SiteFile& logo = *files.at("/pics/logo.gif");
+    EXPECT_EQ(logo.kind, FileKind::Other);
+    EXPECT_EQ(logo.path, fs::canonical(root / "pics/logo.gif").string());
     // Through a symbolic link inside the site: the link's name, the target's bytes.
-    EXPECT_EQ(files.at("/alias.htm")->bytes, "<p>left.htm</p>");
+    const SiteFile& alias = *files.at("/alias.htm");
+    std::string error;
+    for (const SiteFile* file : {&logo, &alias, files.at("/style.css")})
+        EXPECT_EQ(file->bytes, "") << file->name;
+    EXPECT_EQ(ReadAgain(walk, alias, error), "<p>left.htm</p>") << error;
+    EXPECT_EQ(ReadAgain(walk, logo, error), test::ReadFile(root / "pics/logo.gif")) << error;
+
+    // Each way a file can differ from the one taken is refused, never read.
+    struct Change {
+        const char* file;
+        std::function<void(const fs::path&)> change;
+    };
+    const Change changes[] = {
+        {"pics/logo.gif",
+         [](const fs::path& path) { // another file of the same bytes in its place
+             fs::rename(path, path.string() + ".old");
+             WriteFile(path, test::ReadFile(path.string() + ".old"));
+         }},
+        {"left.htm",
+         [](const fs::path& path) { // rewritten in place at the same size
+             const std::string bytes = test::ReadFile(path);
+             WriteFile(path, std::string(bytes.size(), 'x'));
+             const timespec later[2] = {{0, UTIME_OMIT}, {2000000000, 0}};
+             ::utimensat(AT_FDCWD, path.c_str(), later, 0);
+         }},
+        {"style.css", [](const fs::path& path) { WriteFile(path, "body {}"); }},
+        {"right.htm", [](const fs::path& path) { fs::remove(path); }},
+    };
+    for (const Change& c : changes) {
+        const std::string name = "/" + std::string(c.file);
+        ASSERT_TRUE(files.contains(name)) << name;
+        c.change(root / c.file);
+        error.clear();
+        EXPECT_EQ(OpenSiteFile(walk, *files.at(name), error), -1) << name;
+        EXPECT_EQ(error, "changed since the site was walked") << name;
+    }
 }
 
 // Each page is read in the one charset decided for it (the project's code

@@ -1,8 +1,9 @@
 #pragma once
 // A generated site for the benchmarks, the same on every run: a start page
 // "index.htm" whose nested lists link every page, and `pages` pages of about
-// 20 KB of Russian prose in Windows-1251, in folders of 200, each linking
-// the next, a few others, a shared style sheet and an image.
+// 20 KB of Russian prose in Windows-1251 (or of pageBytes), in folders of
+// 200, each linking the next, a few others, a shared style sheet and an
+// image.
 //
 // The same site in Latin letters (Script::Latin) spells every Cyrillic
 // letter out in one or two Latin ones and declares windows-1252, so that
@@ -180,10 +181,12 @@ inline std::string PageName(int index) {
     return name;
 }
 
-// Writes the site below root and returns the start page.
+// Writes the site below root and returns the start page. Each page holds
+// pageBytes and up to a tenth more.
 inline std::filesystem::path MakeSite(const std::filesystem::path& root, int pages,
                                       std::uint64_t seed = 20261207,
-                                      Script script = Script::Cyrillic) {
+                                      Script script = Script::Cyrillic,
+                                      std::size_t pageBytes = 19000) {
     namespace fs = std::filesystem;
     const bool latin = script == Script::Latin;
     const auto write = [latin](const fs::path& path, const std::string& html) {
@@ -211,11 +214,12 @@ inline std::filesystem::path MakeSite(const std::filesystem::path& root, int pag
     std::vector<std::string> titles(pages);
     for (int i = 0; i < pages; ++i) {
         titles[i] = prose.Phrase(2 + random.Below(4));
-        fs::create_directories(root / PageName(i).substr(0, 8));
+        const std::string name = PageName(i);
+        fs::create_directories(root / name.substr(0, name.find('/')));
         std::string page = head + "<title>" + titles[i] + "</title>\n" +
                            "<link rel=\"stylesheet\" href=\"../style.css\"></head>\n<body>\n<h1>" +
                            titles[i] + "</h1>\n";
-        while (page.size() < 19000 + random.Below(2000)) {
+        while (page.size() < pageBytes + random.Below(pageBytes * 2 / 19)) {
             const std::size_t kind = random.Below(10);
             if (kind == 0) {
                 page += "<h2>" + prose.Phrase(2 + random.Below(3)) + "</h2>\n";

@@ -23,6 +23,7 @@
 #include <future>
 #include <memory>
 #include <new>
+#include <set>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <system_error>
@@ -156,7 +157,8 @@ public:
         model_ = Model(walk);
         if (project_.fullTextSearch)
             StartIndex();
-        AddSiteFiles(walk.files);
+        if (std::string error = AddSiteFiles(walk.files); !error.empty())
+            return Failed(error);
         if (options_.strict && unfollowed_ > 0)
             return Failed(Format(TrN("%zu link was not followed; with --strict no help file is "
                                      "written",
@@ -351,14 +353,16 @@ private:
         site::ContextIds read = site::ReadContextIds(project_.aliasLines, project_.mapLines);
         warnings_.insert(warnings_.end(), read.warnings.begin(), read.warnings.end());
         std::vector<chm::HelpContextId> ids;
+        // Looked up by name, not file by file: a large [MAP] on a large site.
+        const auto noCase = [](std::string_view a, std::string_view b) { return LessNoCase(a, b); };
+        std::set<std::string_view, decltype(noCase)> names(noCase);
+        for (std::size_t i = 0; !read.ids.empty() && i < walk.files.size(); ++i)
+            names.insert(walk.files[i].name);
         for (const site::ContextId& id : read.ids) {
             const std::string target = id.target.substr(0, id.target.find('#'));
             const std::string path = (projectFolder_ / target).lexically_normal().string();
-            const bool stored =
-                path.starts_with(project_.siteRoot) &&
-                std::any_of(walk.files.begin(), walk.files.end(), [&](const site::SiteFile& f) {
-                    return EqualNoCase(f.name, "/" + path.substr(project_.siteRoot.size()));
-                });
+            const bool stored = path.starts_with(project_.siteRoot) &&
+                                names.contains("/" + path.substr(project_.siteRoot.size()));
             if (!stored)
                 warnings_.push_back(site::TargetNotInHelpFile(id));
             ids.push_back({id.id, id.target});
@@ -407,16 +411,13 @@ private:
         return model;
     }
 
-    // Each file goes into the writer and, when it is a page, becomes a topic
-    // (and is indexed); then its bytes are let go (a page's once it is
-    // indexed), so the scanned files are held in memory about once beside
-    // the writer's copy. The others are read only as they are compressed.
-    void AddSiteFiles(std::vector<site::SiteFile>& files) {
-        std::uint64_t size = 0;
-        for (const site::SiteFile& file : files)
-            size += file.bytes.size();
-        writer_.Reserve(size);
-        std::vector<std::pair<std::uint32_t, site::SiteFile*>> pages; // topic, file
+    // Each file goes into the writer and, when it is a page, becomes a
+    // topic (and is indexed). Only the sitemaps go as bytes, as they are
+    // stored; every other file is read again when it is compressed, and a
+    // page also once more when it is indexed, so that the site is never
+    // held in memory at once.
+    std::string AddSiteFiles(std::vector<site::SiteFile>& files) {
+        std::vector<std::pair<std::uint32_t, const site::SiteFile*>> pages; // topic, file
         for (site::SiteFile& file : files) {
             if (ReservedName(file.name)) {
                 NotFollowed({file.name, {}, std::string(kReservedName)});
@@ -427,11 +428,15 @@ private:
                 NotFollowed({file.name, {}, why});
                 continue;
             }
-            if (file.kind == site::FileKind::Sitemap)
-                file.bytes = site::StoredSitemap(file);
-            const std::string refused = file.kind == site::FileKind::Other
-                                            ? writer_.AddFrom(file.name, file.size, Opener(file))
-                                            : writer_.Add(file.name, file.bytes);
+            // A sitemap is stored as the walk read it: one it could not read
+            // again as the file it had found is not stored empty.
+            if (file.kind == site::FileKind::Sitemap && file.bytes.size() != file.size)
+                return file.path + " " + Tr("changed since the site was walked");
+            const std::string refused = file.kind == site::FileKind::Sitemap
+                                            ? writer_.Adopt(file.name, site::StoredSitemap(file))
+                                            : writer_.AddFrom(file.name, file.size, Opener(file));
+            // Nothing reads the walk's bytes from here on.
+            std::string().swap(file.bytes);
             if (!refused.empty()) {
                 NotFollowed({file.name, {}, refused});
                 continue;
@@ -444,10 +449,8 @@ private:
                     pages.emplace_back(static_cast<std::uint32_t>(model_.topics.size()), &file);
                 model_.topics.push_back({file.name, file.title, true});
             }
-            if (!index_ || file.kind != site::FileKind::Page)
-                std::string().swap(file.bytes);
         }
-        IndexPages(pages);
+        return IndexPages(pages);
     }
 
     chm::SourceOpener Opener(const site::SiteFile& file) const {
@@ -460,44 +463,68 @@ private:
         };
     }
 
+    // A page read again for its words: the very file the walk took, whole.
+    std::string ReadPage(const site::SiteFile& file, std::string& bytes) const {
+        std::string error;
+        const int fd = site::OpenSiteFile(walk_, file, error);
+        if (fd < 0)
+            return file.path + " " + error;
+        FileBytes read = ReadOpenFile(fd, file.size, SIZE_MAX);
+        ::close(fd);
+        if (!read.Ok())
+            return Format(Tr("cannot read %s: %s"), file.path, read.detail);
+        if (read.bytes.size() != file.size)
+            return file.path + " " + Tr("changed since the site was walked");
+        bytes = std::move(read.bytes);
+        return {};
+    }
+
     // The later half of the pages is indexed on a thread of its own, by a
     // builder of its own, while this thread takes the first half: the index
-    // costs about half the time. Each page's bytes go once it is indexed.
-    void IndexPages(const std::vector<std::pair<std::uint32_t, site::SiteFile*>>& pages) {
+    // costs about half the time. Each page is read right before it is
+    // indexed, from the page cache as a rule, and let go after. Empty, or
+    // why a page could not be read.
+    std::string
+    IndexPages(const std::vector<std::pair<std::uint32_t, const site::SiteFile*>>& pages) {
         if (!index_)
-            return;
-        const auto index = [&pages](chm::SearchIndexBuilder& builder, std::size_t from,
-                                    std::size_t to) {
-            for (std::size_t i = from; i < to; ++i) {
-                site::SiteFile& file = *pages[i].second;
+            return {};
+        const auto index = [this, &pages](chm::SearchIndexBuilder& builder, std::size_t from,
+                                          std::size_t to, std::string& error) {
+            std::string bytes;
+            for (std::size_t i = from; i < to && error.empty(); ++i) {
+                const site::SiteFile& file = *pages[i].second;
+                error = ReadPage(file, bytes);
                 // A page without a title of its own has its file name for
                 // one, which is no word of the page.
                 const bool named = file.title == file.name.substr(file.name.rfind('/') + 1);
-                builder.AddTopic({pages[i].first, file.bytes, file.charset,
-                                  named ? std::string_view() : file.title});
-                std::string().swap(file.bytes);
+                if (error.empty())
+                    builder.AddTopic({pages[i].first, bytes, file.charset,
+                                      named ? std::string_view() : file.title});
             }
         };
         const std::size_t half = options_.threads == 1 ? pages.size() : pages.size() / 2;
         chm::SearchIndexBuilder later(*alphabet_, project_.language);
         later.SetStopWords(stopList_);
+        std::string firstError, laterError;
         std::thread helper;
         try {
             if (half < pages.size())
-                helper = std::thread(index, std::ref(later), half, pages.size());
+                helper =
+                    std::thread(index, std::ref(later), half, pages.size(), std::ref(laterError));
         } catch (const std::system_error&) {
-            index(later, half, pages.size()); // no thread to be had: in turn
+            index(later, half, pages.size(), laterError); // no thread to be had: in turn
         }
-        index(*index_, 0, half);
+        index(*index_, 0, half, firstError);
         if (helper.joinable())
             helper.join();
         index_->Append(later);
+        return firstError.empty() ? laterError : firstError;
     }
 
     std::string AddHelpFiles() {
         model_.fullTextSearch = index_ != nullptr;
-        const chm::HelpFiles help = chm::BuildHelpFiles(model_);
-        const std::pair<const char*, const std::string*> compressed[] = {
+        chm::HelpFiles help = chm::BuildHelpFiles(model_);
+        const std::pair<const char*, std::string*> compressed[] = {
             {"/#WINDOWS", &help.windows}, {"/#STRINGS", &help.strings}, {"/#TOPICS", &help.topics},
             {"/#URLTBL", &help.urltbl},   {"/#URLSTR", &help.urlstr},   {"/#IDXHDR", &help.idxhdr},
             {"/#IVB", &help.ivb},
@@ -509,12 +536,12 @@ private:
             if (bytes == &help.ivb && bytes->empty())
                 continue; // no context ids
             if (error.empty())
-                error = writer_.Add(name, *bytes);
+                error = writer_.Adopt(name, std::move(*bytes));
             compressed_ += 1;
         }
-        for (const auto& [name, bytes] : sitemaps_) {
+        for (auto& [name, bytes] : sitemaps_) {
             if (error.empty())
-                error = writer_.Add(name, bytes);
+                error = writer_.Adopt(name, std::move(bytes));
             compressed_ += 1;
         }
         if (index_ && error.empty()) {

@@ -4,6 +4,7 @@
 #include "chm/reader.h"
 #include "compile/compile_job.h"
 #include "compile/help_project.h"
+#include "hhc/hhc_compile.h"
 #include "index/index_page.h"
 #include "index/page_list.h"
 #include "platform/process.h"
@@ -29,6 +30,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <iconv.h>
 #include <map>
@@ -951,6 +953,58 @@ TEST_F(HhcTest, OutOfMemoryIsAMessageAndAStoredFileIsStreamed) {
     const ProcessOutcome stored = limited("stored.htm");
     EXPECT_TRUE(stored.exited && stored.exitCode == 0) << stored.errorOutput;
     EXPECT_EQ(Leftovers(root.Path()), std::vector<std::string>{});
+}
+
+// Pages are read again when indexed and compressed: one that changed in any
+// way since the walk (another file in its place, rewritten at its size,
+// gone) fails the compile, naming it, and is never stored as it now is.
+// The line of the link not followed comes after the walk, before any page
+// is read again: the change is made then.
+TEST_F(HhcTest, APageChangedSinceTheWalkFailsTheCompileWithItsName) {
+    const fs::path site = root.Path() / "site";
+    const fs::path page = site / "page.htm";
+    const std::string help = (root.Path() / "help.chm").string();
+    const std::function<void()> changes[] = {
+        [&] {
+            fs::rename(page, site / "old.htm");
+            WriteFile(page, ReadFile(site / "old.htm"));
+        },
+        [&] {
+            WriteFile(page, std::string(ReadFile(page).size(), 'x'));
+            const timespec later[2] = {{0, UTIME_OMIT}, {2000000000, 0}};
+            ::utimensat(AT_FDCWD, page.c_str(), later, 0);
+        },
+        [&] { fs::remove(page); },
+    };
+    for (const bool search : {false, true}) {
+        for (const auto& change : changes) {
+            fs::remove_all(site);
+            WriteAll(site, {{"/start.htm", "<title>Start</title><a href=page.htm>p</a>"
+                                           "<a href=missing.htm>m</a>"},
+                            {"/page.htm", "<title>Page</title><p>words to be indexed</p>"}});
+            WriteFile(help, "earlier help file");
+            WriteFile(root / "p.hhp", "[OPTIONS]\nCompiled file=" + help +
+                                          "\nDefault topic=site/start.htm\nFull-text search=" +
+                                          (search ? "Yes" : "No") + "\n");
+            bool changed = false;
+            const hhc::CompileResult result =
+                hhc::Compile(root / "p.hhp", {}, [&](const std::string& line) {
+                    if (!changed && ParseUnfollowedLine(line)) {
+                        change();
+                        changed = true;
+                    }
+                });
+            ASSERT_TRUE(changed);
+            EXPECT_FALSE(result.Ok()) << search;
+            EXPECT_NE(result.error.find(fs::canonical(site).string() + "/page.htm"),
+                      std::string::npos)
+                << result.error;
+            EXPECT_NE(result.error.find("changed since the site was walked"), std::string::npos)
+                << result.error;
+            EXPECT_EQ(ReadFile(help), "earlier help file");
+            EXPECT_EQ(Leftovers(root.Path()), std::vector<std::string>{});
+        }
+    }
 }
 
 // Each reason a link is not followed says what is wrong, and is never cut
