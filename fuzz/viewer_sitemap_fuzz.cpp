@@ -3,8 +3,8 @@
 // its depth, and every link resolves to a stored name inside the file or to
 // nothing.
 
+#include "site/sitemap_reader.h"
 #include "viewer/help_link.h"
-#include "viewer/sitemap_reader.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -12,10 +12,10 @@
 
 namespace {
 
-using tbx::viewer::SitemapNode;
+using tbx::site::SitemapNode;
 
 void Check(const std::vector<SitemapNode>& nodes, std::size_t depth) {
-    if (depth > tbx::viewer::kMaxSitemapDepth)
+    if (depth > tbx::site::kMaxSitemapDepth)
         std::abort();
     for (const SitemapNode& node : nodes) {
         if (node.name.empty() && node.targets.empty())
@@ -37,6 +37,6 @@ void Check(const std::vector<SitemapNode>& nodes, std::size_t depth) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    Check(tbx::viewer::ReadSitemap(bytes, tbx::text::Charset::ForCodePage(1251)), 1);
+    Check(tbx::site::ReadSitemap(bytes, tbx::text::Charset::ForCodePage(1251)), 1);
     return 0;
 }

@@ -175,7 +175,7 @@ std::vector<SitemapNode> HelpDocument::ReadSitemapFile(const std::string& stored
         return {};
     }
     present = true;
-    return ReadSitemap(bytes, text::Charset::ForCodePage(system_.codePage));
+    return site::ReadSitemap(bytes, text::Charset::ForCodePage(system_.codePage));
 }
 
 std::optional<std::size_t> HelpDocument::Lookup(std::string_view stored) const {

@@ -1,10 +1,10 @@
 // The viewer's logic without a window: where links lead, how sitemaps read,
 // and what a window definition lays out.
 
+#include "site/sitemap_reader.h"
 #include "text/charset.h"
 #include "viewer/help_document.h"
 #include "viewer/help_link.h"
-#include "viewer/sitemap_reader.h"
 #include "viewer/viewer_layout.h"
 
 #include <filesystem>
@@ -12,6 +12,10 @@
 
 namespace tbx::viewer {
 namespace {
+
+using site::kMaxSitemapDepth;
+using site::ReadSitemap;
+using site::SitemapTarget;
 
 TEST(ViewerLinkTest, LinksLeadIntoTheFileOutToTheWebOrNowhere) {
     using Kind = HelpLink::Kind;

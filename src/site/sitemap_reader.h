@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-namespace tbx::viewer {
+namespace tbx::site {
 
 // One place an entry leads to: a keyword may lead to several topics, each
 // with the name the sitemap gives it.
@@ -37,4 +37,4 @@ struct SitemapNode {
 inline constexpr std::size_t kMaxSitemapDepth = 64;
 std::vector<SitemapNode> ReadSitemap(std::string_view bytes, text::Charset fallback);
 
-} // namespace tbx::viewer
+} // namespace tbx::site

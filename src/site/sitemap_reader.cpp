@@ -1,11 +1,11 @@
-#include "viewer/sitemap_reader.h"
+#include "site/sitemap_reader.h"
 
 #include "text/markup.h"
 #include "text/text_case.h"
 
 #include <charconv>
 
-namespace tbx::viewer {
+namespace tbx::site {
 namespace {
 
 // The parameters of one <OBJECT type="text/sitemap">, raw as written.
@@ -143,4 +143,4 @@ std::vector<SitemapNode> ReadSitemap(std::string_view bytes, text::Charset fallb
     return top;
 }
 
-} // namespace tbx::viewer
+} // namespace tbx::site
