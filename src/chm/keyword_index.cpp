@@ -104,8 +104,9 @@ void Flatten(const std::vector<std::unique_ptr<Node>>& level, const std::string&
         }
         keyword.topics = node->topics;
         keyword.seeAlso = node->seeAlso;
+        const std::string text = keyword.text; // out grows below
         out.push_back(std::move(keyword));
-        Flatten(node->children, out.back().text, static_cast<std::uint16_t>(depth + 1), out);
+        Flatten(node->children, text, static_cast<std::uint16_t>(depth + 1), out);
     }
 }
 

@@ -101,7 +101,7 @@ std::vector<std::string> HelpKeywords(const std::map<std::string, std::string>& 
                static_cast<std::size_t>(static_cast<unsigned char>(bytes[at + 3])) << 24;
     };
     const auto url = [&](std::uint32_t topic) {
-        const std::size_t at = u32(urlstr, u32(urltbl, u32(topics, topic * 16 + 8) + 8)) + 8;
+        const std::size_t at = u32(urltbl, u32(topics, std::size_t{topic} * 16 + 8) + 8) + 8;
         if (at >= urlstr.size())
             return std::string("(no topic ") + std::to_string(topic) + ")";
         return urlstr.substr(at, urlstr.find('\0', at) - at);
