@@ -75,6 +75,7 @@ private:
     HelpDocument() = default;
     void ReadNavigation();
     std::vector<SitemapNode> ReadSitemapFile(const std::string& stored, bool& present);
+    std::vector<SitemapNode> ReadBinaryIndex(bool& present);
     std::optional<std::size_t> Lookup(std::string_view stored) const;
     bool ReadStored(std::size_t index, std::string& bytes, std::string& problem) const;
 
