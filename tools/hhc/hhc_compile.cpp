@@ -600,12 +600,12 @@ private:
                 error = writer_.Add(name, *bytes);
             compressed_ += 1;
         }
-        for (const auto& [name, bytes] : sitemaps_) {
+        for (const auto& [name, bytes] : keywordFiles) {
             if (error.empty())
                 error = writer_.Add(name, bytes);
             compressed_ += 1;
         }
-        for (const auto& [name, bytes] : keywordFiles) {
+        for (const auto& [name, bytes] : sitemaps_) {
             if (error.empty())
                 error = writer_.Add(name, bytes);
             compressed_ += 1;

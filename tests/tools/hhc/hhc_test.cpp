@@ -1178,7 +1178,7 @@ TEST_F(HhcTest, RussianJobProjectsCompileToTheBytesTheyDidBefore) {
     const ProcessOutcome hashed =
         sha.Wait([&](std::string_view line) { digest = line.substr(0, 64); });
     ASSERT_TRUE(hashed.exited && hashed.exitCode == 0) << hashed.errorOutput;
-    EXPECT_EQ(digest, "4feeda67fa50336585ff2d3a98fdf0a5d34b7879010faebed485824b2e8e133e");
+    EXPECT_EQ(digest, "06ea17c3b3bce6cd558effe36dc42a574d551a03e5b11885c44574fc40962057");
 }
 
 } // namespace
