@@ -573,11 +573,13 @@ void CollectKeywords(const SiteWalk& walk, const SiteFile& sitemap,
                      std::vector<SitemapKeyword>& out) {
     for (const SitemapNode& node : nodes) {
         path.push_back(node.name);
-        SitemapKeyword keyword{path, {}, node.seeAlso};
+        SitemapKeyword keyword{path, {}, node.seeAlso, {}};
         for (const SitemapTarget& target : node.targets) {
             const std::size_t file = ReachedAt(sitemap, target.offset);
-            if (file < walk.files.size())
+            if (file < walk.files.size()) {
                 keyword.targets.push_back(walk.files[file].name);
+                keyword.targetNames.push_back(target.name);
+            }
         }
         out.push_back(std::move(keyword));
         CollectKeywords(walk, sitemap, node.children, path, out);

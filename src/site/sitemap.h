@@ -65,11 +65,13 @@ std::vector<std::string> FirstEntryNames(const SiteWalk& walk, const SiteFile& s
 
 // A keyword of the project's index sitemap: its levels (the texts of the
 // entries it is nested in, then its own), the stored names of the walk's
-// files its targets reached, and the keyword its See Also names.
+// files its targets reached with the names the sitemap gives them, and the
+// keyword its See Also names.
 struct SitemapKeyword {
     std::vector<std::string> path;
     std::vector<std::string> targets;
     std::string seeAlso;
+    std::vector<std::string> targetNames; // beside targets; empty: none given
 };
 
 // Every entry of the sitemap as a keyword, in document order.

@@ -402,7 +402,7 @@ private:
                 site::KeywordsFromPages(walk, project_.language);
             model.indexFile = GeneratedSitemap(walk, ".hhk", entries);
             for (const site::SitemapEntry& entry : entries)
-                keywords_.push_back({{entry.name}, {"/" + entry.local}, {}});
+                keywords_.push_back({{entry.name}, {"/" + entry.local}, {}, {entry.name}});
         }
         model.windows = project_.windows;
         for (chm::HelpWindow& window : model.windows) {
@@ -478,14 +478,14 @@ private:
             return;
         site::PageKeywords found = site::ReadPageKeywords(page.bytes, page.charset);
         for (std::vector<std::string>& path : found.klinks)
-            keywords_.push_back({std::move(path), {page.name}, {}});
+            keywords_.push_back({std::move(path), {page.name}, {}, {}});
         for (std::vector<std::string>& path : found.alinks)
-            alinks_.push_back({std::move(path), {page.name}, {}});
+            alinks_.push_back({std::move(path), {page.name}, {}, {}});
     }
 
     // The keywords with their targets as topics; a target that is no page
     // (a picture, a text file) becomes a topic of its own, as the index
-    // leads to it.
+    // leads to it, titled as the sitemap names it.
     std::vector<chm::KeywordLink> Links(const std::vector<site::SitemapKeyword>& keywords) {
         std::map<std::string, std::uint32_t> topics; // stored name, letter case folded
         for (std::size_t i = 0; i < model_.topics.size(); ++i)
@@ -494,10 +494,13 @@ private:
         links.reserve(keywords.size());
         for (const site::SitemapKeyword& keyword : keywords) {
             chm::KeywordLink link{keyword.path, {}, keyword.seeAlso};
-            for (const std::string& target : keyword.targets) {
+            for (std::size_t i = 0; i < keyword.targets.size(); ++i) {
+                const std::string& target = keyword.targets[i];
                 auto [at, added] = topics.emplace(ToLowerCase(target),
                                                   static_cast<std::uint32_t>(model_.topics.size()));
-                if (added)
+                if (added && i < keyword.targetNames.size() && !keyword.targetNames[i].empty())
+                    model_.topics.push_back({target, keyword.targetNames[i], false});
+                else if (added)
                     model_.topics.push_back({target, std::nullopt, false});
                 link.topics.push_back(at->second);
             }

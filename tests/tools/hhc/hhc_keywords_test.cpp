@@ -99,6 +99,14 @@ TEST(HhcKeywords, IndexShapesAndPageKeywordsReadBackInTheLanguagesOrder) {
          {"printing ->", "  printing, margins -> b.htm", "Zoo -> a.htm, b.htm"},
          {"PrintDialog -> b.htm"},
          1252},
+        {"a keyword on a file that is no page: it becomes a topic",
+         "Language=0x409\n",
+         Sitemap(Entry("Licence", "<param name=\"Name\" value=\"Licence text\">" + Local("c.htm") +
+                                      Local("licence.txt"))),
+         "",
+         {"Licence -> c.htm, licence.txt"},
+         {},
+         1252},
         {"without Auto Index the pages' keywords stay out",
          "Language=0x409\n",
          Sitemap(Entry("Zoo", Local("a.htm"))),
@@ -129,6 +137,7 @@ TEST(HhcKeywords, IndexShapesAndPageKeywordsReadBackInTheLanguagesOrder) {
         test::WriteFile(dir.Path() / "b.htm",
                         "<html><head><title>Beta</title></head><body>" + c.bodyOfB + "</body>");
         test::WriteFile(dir.Path() / "c.htm", "<html><head><title>Gamma</title>");
+        test::WriteFile(dir.Path() / "licence.txt", "Free to use.");
         std::string project = "[OPTIONS]\nDefault topic=a.htm\n" + c.options;
         if (!c.hhk.empty()) {
             test::WriteFile(dir.Path() / "k.hhk", c.hhk);
