@@ -151,8 +151,13 @@ class KeywordObjectScanner final : public text::MarkupVisitor {
 public:
     void OnTag(const text::MarkupTag& tag) override {
         if (tag.Is("object")) {
+            // The index's own control; the HTML Help control's KLink and
+            // ALink buttons (another class) look keywords up, not define them.
             const text::TagAttribute* type = tag.Find("type");
-            inObject_ = !tag.closing && type && EqualNoCase(type->value, "application/x-oleobject");
+            const text::TagAttribute* classId = tag.Find("classid");
+            inObject_ = !tag.closing && type &&
+                        EqualNoCase(type->value, "application/x-oleobject") && classId &&
+                        EqualNoCase(classId->value, "clsid:1e2a7bd0-dab9-11d0-b93a-00c04fc99f9e");
         } else if (tag.Is("param") && inObject_) {
             const text::TagAttribute* name = tag.Find("name");
             const text::TagAttribute* value = tag.Find("value");

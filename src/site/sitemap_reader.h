@@ -39,8 +39,9 @@ inline constexpr std::size_t kMaxSitemapDepth = 64;
 std::vector<SitemapNode> ReadSitemap(std::string_view bytes, text::Charset fallback);
 
 // The keywords a page places in itself for the index: those of its
-// <OBJECT type="application/x-oleobject"> KLink objects ("Keyword") and
-// ALink objects ("ALink Name"). A value holds keywords separated by ";",
+// <OBJECT type="application/x-oleobject"
+// classid="clsid:1e2a7bd0-dab9-11d0-b93a-00c04fc99f9e"> objects, KLinks
+// ("Keyword") and ALinks ("ALink Name"). A value holds keywords separated by ";",
 // each with its levels separated by "," ("printing, margins"); a keyword is
 // its levels, outermost first, trimmed, UTF-8.
 struct PageKeywords {

@@ -95,7 +95,11 @@ TEST(HhcKeywords, IndexShapesAndPageKeywordsReadBackInTheLanguagesOrder) {
         {"Auto Index: the pages' KLinks join the index, ALinks the associative one",
          "Language=0x409\nAuto Index=Yes\n",
          Sitemap(Entry("Zoo", Local("a.htm"))),
-         KLink("Keyword", "printing, margins; Zoo") + KLink("ALink Name", "PrintDialog"),
+         KLink("Keyword", "printing, margins; Zoo") + KLink("ALink Name", "PrintDialog") +
+             // A button of the HTML Help control looking keywords up.
+             "<OBJECT type=\"application/x-oleobject\" "
+             "classid=\"clsid:adb880a6-d8ff-11cf-9377-00aa003b7a11\"><param name=\"Command\" "
+             "value=\"KLink\"><param name=\"Keyword\" value=\"lookup\"></OBJECT>",
          {"printing ->", "  printing, margins -> b.htm", "Zoo -> a.htm, b.htm"},
          {"PrintDialog -> b.htm"},
          1252},
