@@ -117,8 +117,8 @@ std::string SystemFile(const HelpModel& model, const std::string& idxhdr, int co
     AppendLe32(settings, model.language);
     AppendLe32(settings, 0); // no double-byte characters
     AppendLe32(settings, model.fullTextSearch ? 1 : 0);
-    AppendLe32(settings, 0); // no KLinks
-    AppendLe32(settings, 0); // no ALinks
+    AppendLe32(settings, model.keywordLinks ? 1 : 0);
+    AppendLe32(settings, model.associativeLinks ? 1 : 0);
     AppendLe64(settings, FileTime(model.timestamp));
     AppendLe32(settings, 0);
     AppendLe32(settings, 0);
@@ -138,6 +138,9 @@ std::string SystemFile(const HelpModel& model, const std::string& idxhdr, int co
         PutTextRecord(out, 0, Local(model.contentsFile), codePage);
     if (!model.indexFile.empty())
         PutTextRecord(out, 1, Local(model.indexFile), codePage);
+    // The index file's #URLTBL hash, as Microsoft's compiler records it.
+    if (model.binaryIndex && !model.indexFile.empty())
+        PutRecord(out, 7, Dword(UrlHash(EncodeForCodePage(Local(model.indexFile), codePage))));
     PutRecord(out, 12, Dword(0)); // no information types
     PutRecord(out, 13, idxhdr);
     PutRecord(out, 15, Dword(0)); // their checksum

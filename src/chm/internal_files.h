@@ -82,6 +82,12 @@ struct HelpModel {
     bool fullTextSearch = false;
     std::string contentsFile; // stored names, empty when there is none
     std::string indexFile;
+    // The binary keyword index is written ($WWKeywordLinks): #SYSTEM names
+    // the index file it was made from (code 7). KLinks/ALinks: it holds
+    // keywords / there are associative keywords.
+    bool binaryIndex = false;
+    bool keywordLinks = false;
+    bool associativeLinks = false;
     std::string defaultFont; // e.g. "Arial,8,204"; empty: none recorded
     std::string compilerVersion = "HHA Version 4.74.8702";
     std::int64_t timestamp = 0; // seconds since 1970

@@ -186,8 +186,7 @@ const OptionKey kOptionKeys[] = {
     {"Compression"}, // our own: "best" for the smallest file
     {"Binary TOC", AsksNothing,
      N_("hhc writes no binary contents; the viewer reads the contents file")},
-    {"Binary Index", AsksNothing,
-     N_("hhc writes no binary index; the viewer reads the index file")},
+    {"Binary Index"},
     {"Create CHI file", AsksNothing,
      N_("hhc writes no .chi file; the index stays in the help file")},
     {"Enhanced decompilation", AsksNothing, N_("hhc stores no project to decompile")},
@@ -196,9 +195,7 @@ const OptionKey kOptionKeys[] = {
      N_("hhc writes help files for HTML Help 1.1 and later")},
     {"Display compile notes", [](std::string_view value) { return !AsksNothing(value); },
      N_("hhc shows its warnings whatever it says")},
-    {"Auto Index", AsksNothing,
-     N_("hhc makes the index from the index file or the pages' titles, not from keywords in the "
-        "pages")},
+    {"Auto Index"},
     {"Auto TOC", AsksNothing,
      N_("hhc makes the contents from the contents file or the start page's links, not from "
         "headings")},
@@ -566,6 +563,9 @@ ProjectResult ParseProject(std::string_view bytes, const std::string& projectPat
     project.title = std::string(Option(sections, "Title").value_or(""));
     project.defaultWindow = std::string(Option(sections, "Default Window").value_or(""));
     project.fullTextSearch = IsYes(Option(sections, "Full-text search").value_or(""));
+    project.binaryIndex = !AsksNothing(Option(sections, "Binary Index").value_or("yes"));
+    project.autoIndex = IsYes(Option(sections, "Auto Index").value_or(""));
+    project.binaryToc = IsYes(Option(sections, "Binary TOC").value_or(""));
     project.displayProgress =
         !AsksNothing(Option(sections, "Display compile progress").value_or("yes"));
     project.defaultFont = std::string(Option(sections, "Default Font").value_or(""));

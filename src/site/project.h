@@ -29,6 +29,9 @@ struct Project {
     std::string indexFile;          // "Index file", empty when absent
     std::uint32_t language = 0x409; // the number of "Language"; English (United States) when absent
     bool fullTextSearch = false;
+    bool binaryIndex = true; // "Binary Index": $WWKeywordLinks, Microsoft's default
+    bool autoIndex = false;  // "Auto Index": the pages' KLink and ALink objects join the index
+    bool binaryToc = false;  // "Binary TOC": asked for, not written (the contents stay a sitemap)
     bool displayProgress = true;  // "Display compile progress": the progress lines
     std::string defaultFont;      // "Default Font" as written, e.g. "Arial,8,204"
     std::string stopListFile;     // "Full text search stop list file", absolute; empty when absent

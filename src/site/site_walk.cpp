@@ -262,8 +262,11 @@ private:
         SiteFile& file = result_.files[index];
         file.charset = charset;
         file.reached = std::move(reached);
-        if (kind == FileKind::Page)
+        if (kind == FileKind::Page) {
             file.title = PageTitle(file.name, title, decoded.empty() ? charset : Charset::Utf8());
+            if (options_.pageKeywords)
+                file.keywords = ReadPageKeywords(bytes, charset);
+        }
         // What was read from a page or style sheet is known now; its bytes
         // are read again when they are stored.
         if (kind == FileKind::Sitemap || index == startPage_)

@@ -4,6 +4,7 @@
 // stands on and why.
 
 #include "site/link_scanner.h"
+#include "site/sitemap_reader.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -47,6 +48,9 @@ struct SiteFile {
     // by where the link's text starts in bytes, in that order (none for a
     // UTF-16 page, whose links are read from its text in UTF-8).
     std::vector<ReachedFile> reached;
+    // Pages, when the walk was asked for them: the keywords of their KLink
+    // and ALink objects, read while their bytes were at hand.
+    PageKeywords keywords;
 };
 
 enum class RefusalReason {
@@ -81,6 +85,7 @@ struct WalkOptions {
     // not in UTF-8 are read in it.
     Charset legacy = Charset::ForCodePage(kProgramCodePage);
     std::function<void(std::size_t filesRead)> progress; // after each file read
+    bool pageKeywords = false;                           // fill SiteFile::keywords
 };
 
 // The site folder the walk held, for reading its files again.

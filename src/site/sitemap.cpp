@@ -2,6 +2,7 @@
 
 #include "site/context_ids.h"
 #include "site/link_scanner.h"
+#include "site/sitemap_reader.h"
 #include "text/ascii.h"
 #include "text/charset.h"
 #include "text/collation.h"
@@ -102,12 +103,15 @@ std::string DropItemNumber(std::string text) {
 
 // The index in the walk of the file reached by the link whose text is this
 // view into the file's bytes, or kNone.
-std::size_t ReachedBy(const SiteFile& file, std::string_view link) {
-    const auto offset = static_cast<std::size_t>(link.data() - file.bytes.data());
+std::size_t ReachedAt(const SiteFile& file, std::size_t offset) {
     const auto found = std::lower_bound(
         file.reached.begin(), file.reached.end(), offset,
         [](const ReachedFile& reached, std::size_t at) { return reached.offset < at; });
     return found == file.reached.end() || found->offset != offset ? kNone : found->file;
+}
+
+std::size_t ReachedBy(const SiteFile& file, std::string_view link) {
+    return ReachedAt(file, static_cast<std::size_t>(link.data() - file.bytes.data()));
 }
 
 class ContentsBuilder final : public MarkupVisitor {
@@ -560,6 +564,36 @@ std::vector<std::string> FirstEntryNames(const SiteWalk& walk, const SiteFile& s
             names[file] = std::move(name);
     }
     return names;
+}
+
+namespace {
+
+void CollectKeywords(const SiteWalk& walk, const SiteFile& sitemap,
+                     const std::vector<SitemapNode>& nodes, std::vector<std::string>& path,
+                     std::vector<SitemapKeyword>& out) {
+    for (const SitemapNode& node : nodes) {
+        path.push_back(node.name);
+        SitemapKeyword keyword{path, {}, node.seeAlso, {}};
+        for (const SitemapTarget& target : node.targets) {
+            const std::size_t file = ReachedAt(sitemap, target.offset);
+            if (file < walk.files.size()) {
+                keyword.targets.push_back(walk.files[file].name);
+                keyword.targetNames.push_back(target.name);
+            }
+        }
+        out.push_back(std::move(keyword));
+        CollectKeywords(walk, sitemap, node.children, path, out);
+        path.pop_back();
+    }
+}
+
+} // namespace
+
+std::vector<SitemapKeyword> ReadIndexKeywords(const SiteWalk& walk, const SiteFile& sitemap) {
+    std::vector<SitemapKeyword> out;
+    std::vector<std::string> path;
+    CollectKeywords(walk, sitemap, ReadSitemap(sitemap.bytes, sitemap.charset), path, out);
+    return out;
 }
 
 std::string StoredSitemap(const SiteFile& sitemap) {

@@ -63,6 +63,20 @@ chm::SitemapProperties ReadSitemapProperties(const SiteFile& sitemap);
 // sitemap that links to it, or empty: the title of a page without one.
 std::vector<std::string> FirstEntryNames(const SiteWalk& walk, const SiteFile& sitemap);
 
+// A keyword of the project's index sitemap: its levels (the texts of the
+// entries it is nested in, then its own), the stored names of the walk's
+// files its targets reached with the names the sitemap gives them, and the
+// keyword its See Also names.
+struct SitemapKeyword {
+    std::vector<std::string> path;
+    std::vector<std::string> targets;
+    std::string seeAlso;
+    std::vector<std::string> targetNames; // beside targets; empty: none given
+};
+
+// Every entry of the sitemap as a keyword, in document order.
+std::vector<SitemapKeyword> ReadIndexKeywords(const SiteWalk& walk, const SiteFile& sitemap);
+
 // The sitemap's bytes as the help file stores them: "\" in each Local value
 // as "/", as Microsoft's compiler writes them; all else as it stands.
 std::string StoredSitemap(const SiteFile& sitemap);

@@ -1,5 +1,6 @@
 #include "viewer/help_document.h"
 
+#include "chm/keyword_index.h"
 #include "res/strings.h"
 #include "text/charset.h"
 #include "text/markup.h"
@@ -148,6 +149,16 @@ void HelpDocument::ReadNavigation() {
         contents_ = ReadSitemapFile(layout_.contentsFile, hasContents_);
     if (!layout_.indexFile.empty())
         keywords_ = ReadSitemapFile(layout_.indexFile, hasKeywords_);
+    // No index file, or one without keywords (DocBook's, whose keywords are
+    // in its pages): the binary index, where the compiler wrote one.
+    if (keywords_.empty()) {
+        bool binary = false;
+        std::vector<SitemapNode> read = ReadBinaryIndex(binary);
+        if (binary && !read.empty()) {
+            keywords_ = std::move(read);
+            hasKeywords_ = true;
+        }
+    }
     layout_.contentsTab = layout_.contentsTab && hasContents_;
     layout_.indexTab = layout_.indexTab && hasKeywords_;
 
@@ -175,7 +186,46 @@ std::vector<SitemapNode> HelpDocument::ReadSitemapFile(const std::string& stored
         return {};
     }
     present = true;
-    return ReadSitemap(bytes, text::Charset::ForCodePage(system_.codePage));
+    return site::ReadSitemap(bytes, text::Charset::ForCodePage(system_.codePage));
+}
+
+std::vector<SitemapNode> HelpDocument::ReadBinaryIndex(bool& present) {
+    const auto index = Lookup("/$WWKeywordLinks/BTree");
+    if (!index)
+        return {};
+    std::string bytes, problem;
+    std::optional<chm::KeywordIndexRead> read;
+    if (ReadStored(*index, bytes, problem))
+        read = chm::ReadKeywordIndex(bytes, &problem);
+    if (!read) {
+        problems_.push_back(ProblemLine(kMsgViewerPartSitemap, "$WWKeywordLinks: " + problem));
+        damaged_ = true;
+        return {};
+    }
+    present = true;
+    // Each keyword under the last one a level up; its own text is what
+    // follows its parent's and ", ".
+    std::vector<SitemapNode> top;
+    std::vector<std::pair<std::vector<SitemapNode>*, std::string>> levels{{&top, {}}};
+    for (const chm::IndexKeyword& keyword : read->keywords) {
+        const std::size_t depth = std::min<std::size_t>(keyword.depth, levels.size() - 1);
+        levels.resize(depth + 1);
+        const std::string& parent = levels.back().second;
+        SitemapNode node;
+        node.name = depth > 0 && keyword.text.starts_with(parent + ", ")
+                        ? keyword.text.substr(parent.size() + 2)
+                        : keyword.text;
+        node.seeAlso = keyword.seeAlso;
+        for (std::uint32_t number : keyword.topics) {
+            if (const auto topic = reader_->Topic(number); topic && topic->name.size() > 1)
+                node.targets.push_back(
+                    {topic->title.empty() ? node.name : topic->title, topic->name.substr(1)});
+        }
+        std::vector<SitemapNode>& level = *levels.back().first;
+        level.push_back(std::move(node));
+        levels.emplace_back(&level.back().children, keyword.text);
+    }
+    return top;
 }
 
 std::optional<std::size_t> HelpDocument::Lookup(std::string_view stored) const {

@@ -9,7 +9,7 @@
 
 #include "chm/help_reader.h"
 #include "chm/reader.h"
-#include "viewer/sitemap_reader.h"
+#include "site/sitemap_reader.h"
 #include "viewer/viewer_layout.h"
 
 #include <cstdint>
@@ -20,6 +20,8 @@
 #include <vector>
 
 namespace tbx::viewer {
+
+using site::SitemapNode;
 
 // A stored file larger than this is not served: memory stays bounded
 // whatever size an entry claims.
@@ -73,6 +75,7 @@ private:
     HelpDocument() = default;
     void ReadNavigation();
     std::vector<SitemapNode> ReadSitemapFile(const std::string& stored, bool& present);
+    std::vector<SitemapNode> ReadBinaryIndex(bool& present);
     std::optional<std::size_t> Lookup(std::string_view stored) const;
     bool ReadStored(std::size_t index, std::string& bytes, std::string& problem) const;
 

@@ -39,9 +39,9 @@
 namespace tbx {
 namespace {
 
+using site::SitemapNode;
 using viewer::HelpDocument;
 using viewer::HelpLink;
-using viewer::SitemapNode;
 
 QString Q(const std::string& text) {
     return QString::fromStdString(text);
@@ -66,13 +66,13 @@ QLabel* LabelFor(const QString& text, QWidget* buddy) {
 // viewer asks: "Найденные разделы".
 class TopicsFoundDlg : public QDialog {
 public:
-    TopicsFoundDlg(const std::vector<viewer::SitemapTarget>& targets, QWidget* parent)
+    TopicsFoundDlg(const std::vector<site::SitemapTarget>& targets, QWidget* parent)
         : QDialog(parent) {
         setObjectName(QStringLiteral("topicsFound"));
         setWindowTitle(Str(kStrViewerTopicsFound));
         auto* list = new QListWidget;
         list->setObjectName(QStringLiteral("topics"));
-        for (const viewer::SitemapTarget& target : targets)
+        for (const site::SitemapTarget& target : targets)
             list->addItem(Q(target.name));
         list->setCurrentRow(0);
         auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel);
@@ -480,7 +480,7 @@ void ViewerWindow::OnDisplayKeyword() {
     }
     auto* chooser = new TopicsFoundDlg(node.targets, this);
     chooser->setAttribute(Qt::WA_DeleteOnClose);
-    const std::vector<viewer::SitemapTarget> targets = node.targets;
+    const std::vector<site::SitemapTarget> targets = node.targets;
     connect(chooser, &QDialog::accepted, this, [this, chooser, targets] {
         const int row = chooser->Chosen();
         if (row >= 0 && static_cast<std::size_t>(row) < targets.size())

@@ -32,8 +32,10 @@ class IShell;
 
 namespace viewer {
 class HelpDocument;
-struct SitemapNode;
 } // namespace viewer
+namespace site {
+struct SitemapNode;
+} // namespace site
 
 class ViewerWindow : public QMainWindow {
     Q_OBJECT
@@ -107,8 +109,8 @@ private:
     QWidget* MakeFavoritesTab();
     void MakeToolbar();
     void PlaceWindow();
-    void FillContents(const std::vector<viewer::SitemapNode>& nodes, QTreeWidgetItem* parent);
-    void FillKeywords(const std::vector<viewer::SitemapNode>& nodes, int depth);
+    void FillContents(const std::vector<site::SitemapNode>& nodes, QTreeWidgetItem* parent);
+    void FillKeywords(const std::vector<site::SitemapNode>& nodes, int depth);
     void SyncContents();
     void SetMessage(const QString& text);
     void ShowCaption();
@@ -137,7 +139,7 @@ private:
     QWebEngineProfile* profile_ = nullptr;
     QWebEngineView* view_ = nullptr;
     // Keyword list rows -> their sitemap entries, which the document holds.
-    std::vector<const viewer::SitemapNode*> keywordNodes_;
+    std::vector<const site::SitemapNode*> keywordNodes_;
     QIcon bookIcon_, pageIcon_; // of the contents entries
     int searchesRunning_ = 0;
     std::unique_ptr<QPrinter> printer_; // while a page prints

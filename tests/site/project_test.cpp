@@ -259,15 +259,18 @@ TEST(ProjectReader, EveryOptionAndSectionIsHonouredOrNamedInAWarning) {
              EXPECT_EQ(p.stopListFile, d + "/s.stp");
              EXPECT_TRUE(p.bestCompression);
              EXPECT_FALSE(p.displayProgress);
+             EXPECT_FALSE(p.binaryIndex);
+             EXPECT_FALSE(p.autoIndex);
          }},
-        {topic + "Binary TOC=Yes\n", "\"Binary TOC=Yes\" in [OPTIONS] is not honoured", {}},
-        {topic + "Binary Index=YES\n", "\"Binary Index=YES\"", {}},
+        {topic + "Binary TOC=Yes\n", "\"Binary TOC=Yes\" in [OPTIONS] is not honoured",
+         [](const Project& p) { EXPECT_TRUE(p.binaryToc); }},
+        {topic + "Binary Index=YES\nAuto Index=Yes\n", "",
+         [](const Project& p) { EXPECT_TRUE(p.binaryIndex && p.autoIndex && !p.binaryToc); }},
         {topic + "Create CHI file=Yes\n", "\"Create CHI file=Yes\"", {}},
         {topic + "Enhanced decompilation=Yes\n", "\"Enhanced decompilation=Yes\"", {}},
         {topic + "Flat=Yes\n", "\"Flat=Yes\"", {}},
         {topic + "Compatibility=1.0\n", "\"Compatibility=1.0\"", {}},
         {topic + "Display compile notes=No\n", "\"Display compile notes=No\"", {}},
-        {topic + "Auto Index=Yes\n", "\"Auto Index=Yes\"", {}},
         {topic + "Auto TOC=9\n", "\"Auto TOC=9\"", {}},
         {topic + "Custom tab=tab.dll\n", "\"Custom tab=tab.dll\"", {}},
         {topic + "Frobnicate=1\n", "\"Frobnicate\" in [OPTIONS] is not read", {}},
@@ -305,6 +308,7 @@ TEST(ProjectReader, EveryOptionAndSectionIsHonouredOrNamedInAWarning) {
              EXPECT_EQ(p.defaultTopic, "");
              EXPECT_EQ(p.files, (Lines{d + "/first.htm", d + "/second.htm"}));
              EXPECT_EQ(p.siteRoot, d + "/");
+             EXPECT_TRUE(p.binaryIndex && !p.autoIndex && !p.binaryToc);
          }},
         {topic + "Compiled file=C:\\Projects\\x\\Dev5.chm\n", "is a Windows path",
          [&](const Project& p) { EXPECT_EQ(p.compiledFile, d + "/Dev5.chm"); }},

@@ -1,5 +1,6 @@
 #include "support/help_file_check.h"
 
+#include "chm/keyword_index.h"
 #include "chm/reader.h"
 #include "platform/process.h"
 #include "support/chm_reader.h"
@@ -77,6 +78,47 @@ std::map<std::string, std::string> ReadHelpFile(const std::string& chmPath) {
         read.emplace(entry.name, std::move(bytes));
     }
     return read;
+}
+
+std::vector<std::string> HelpKeywords(const std::map<std::string, std::string>& files,
+                                      const std::string& part) {
+    const auto get = [&](const std::string& name) {
+        const auto found = files.find(name);
+        return found == files.end() ? std::string() : found->second;
+    };
+    std::string error;
+    const std::optional<chm::KeywordIndexRead> read =
+        chm::ReadKeywordIndex(get("/" + part + "/BTree"), &error);
+    if (!read)
+        return {"unreadable: " + error};
+    const std::string topics = get("/#TOPICS"), urltbl = get("/#URLTBL"), urlstr = get("/#URLSTR");
+    const auto u32 = [](const std::string& bytes, std::size_t at) -> std::size_t {
+        if (at + 4 > bytes.size())
+            return bytes.size();
+        return static_cast<unsigned char>(bytes[at]) |
+               static_cast<unsigned char>(bytes[at + 1]) << 8 |
+               static_cast<unsigned char>(bytes[at + 2]) << 16 |
+               static_cast<std::size_t>(static_cast<unsigned char>(bytes[at + 3])) << 24;
+    };
+    const auto url = [&](std::uint32_t topic) {
+        const std::size_t at = u32(urltbl, u32(topics, std::size_t{topic} * 16 + 8) + 8) + 8;
+        if (at >= urlstr.size())
+            return std::string("(no topic ") + std::to_string(topic) + ")";
+        return urlstr.substr(at, urlstr.find('\0', at) - at);
+    };
+    std::vector<std::string> lines;
+    for (const chm::IndexKeyword& keyword : read->keywords) {
+        std::string line = std::string(2 * keyword.depth, ' ') + keyword.text;
+        if (!keyword.seeAlso.empty()) {
+            line += " => " + keyword.seeAlso;
+        } else {
+            line += " ->";
+            for (std::size_t i = 0; i < keyword.topics.size(); ++i)
+                line += (i ? ", " : " ") + url(keyword.topics[i]);
+        }
+        lines.push_back(std::move(line));
+    }
+    return lines;
 }
 
 namespace {

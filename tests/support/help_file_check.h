@@ -5,12 +5,21 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 namespace tbx::test {
 
 // Every entry of a help file but folders, read with our own reader: stored
 // name -> bytes. Empty, with a test failure, when it cannot be read.
 std::map<std::string, std::string> ReadHelpFile(const std::string& chmPath);
+
+// The keywords of a help file's binary index (read: ReadHelpFile), as
+// lines: two spaces for each level of depth, the keyword as stored
+// ("parent, child"), then " -> " and the URLs of its topics (#URLSTR, as
+// stored) or " => " and its See Also. One line saying what is wrong when the
+// index cannot be read. part: "$WWKeywordLinks" or "$WWAssociativeLinks".
+std::vector<std::string> HelpKeywords(const std::map<std::string, std::string>& files,
+                                      const std::string& part = "$WWKeywordLinks");
 
 // files: stored name ("/dir/page.htm", UTF-8) -> bytes. The help file's own
 // data ("/#...", "/$...", "::..."), the sitemaps hhc generates

@@ -281,6 +281,43 @@ INSTANTIATE_TEST_SUITE_P(
                                     {{100, "ch01.html"}, {0x65, "ch02.html"}}}),
     [](const ::testing::TestParamInfo<GeneratorCase>& info) { return info.param.name; });
 
+// DocBook XSL places every <indexterm> in its page as a KLink object and
+// writes an empty index file with Auto Index=Yes: every term, its
+// secondary under its primary, reaches the binary index on its page.
+TEST(DocBookIndex, EveryIndexTermIsAKeywordOnItsPage) {
+    const std::string stylesheet =
+        "/usr/share/xml/docbook/stylesheet/docbook-xsl/htmlhelp/htmlhelp.xsl";
+    if (FindProgram("xsltproc").empty() || !fs::exists(stylesheet))
+        GTEST_SKIP() << "no xsltproc or DocBook XSL";
+    const TempDir dir;
+    WriteFile(dir.Path() / "book.xml",
+              "<?xml version=\"1.0\"?>\n<book><title>Index Book</title>\n"
+              "<chapter id=\"one\"><title>Paper</title><para>Sizes."
+              "<indexterm><primary>paper</primary><secondary>sizes</secondary></indexterm>"
+              "<indexterm><primary>Margins</primary></indexterm></para></chapter>\n"
+              "<chapter id=\"two\"><title>Ink</title><para>Colours."
+              "<indexterm><primary>ink</primary></indexterm>"
+              "<indexterm><primary>paper</primary><secondary>weight</secondary>"
+              "<tertiary>heavy</tertiary></indexterm>"
+              "<indexterm><primary>Margins</primary></indexterm></para></chapter></book>\n");
+    ASSERT_EQ(tbx::Run(FindProgram("xsltproc"),
+                       {"--nonet", "--stringparam", "base.dir", dir / "out/", "--stringparam",
+                        "manifest.in.base.dir", "1", stylesheet, dir / "book.xml"}),
+              "");
+    const std::string project = ReadFile(dir.Path() / "out/htmlhelp.hhp");
+    ASSERT_NE(project.find("Auto Index=Yes"), std::string::npos) << project;
+    const ProcessOutcome run = RunProcess(TBX_HHC_PATH, {dir / "out/htmlhelp.hhp"});
+    ASSERT_TRUE(run.exited && run.exitCode == 0) << run.errorOutput;
+    const std::string output = OptionValue(project, "Compiled file");
+    const auto files =
+        test::ReadHelpFile(dir / ("out/" + (output.empty() ? "htmlhelp.chm" : output)));
+    EXPECT_EQ(test::HelpKeywords(files),
+              (std::vector<std::string>{
+                  "ink -> ch02.html", "Margins -> ch01.html, ch02.html",
+                  "paper -> ch01.html, ch02.html", "  paper, sizes -> ch01.html",
+                  "  paper, weight -> ch02.html", "    paper, weight, heavy -> ch02.html"}));
+}
+
 // hhc.exe is hhc answering as Microsoft's compiler: 1 when the help file
 // was written, 0 on any failure; hhc keeps its own statuses.
 TEST(HhcExe, AnswersWithMicrosoftsExitStatuses) {

@@ -1,10 +1,13 @@
 // The viewer's logic without a window: where links lead, how sitemaps read,
 // and what a window definition lays out.
 
+#include "chm/keyword_index.h"
+#include "site/sitemap_reader.h"
+#include "support/help_file_builder.h"
+#include "support/temp_dir.h"
 #include "text/charset.h"
 #include "viewer/help_document.h"
 #include "viewer/help_link.h"
-#include "viewer/sitemap_reader.h"
 #include "viewer/viewer_layout.h"
 
 #include <filesystem>
@@ -12,6 +15,10 @@
 
 namespace tbx::viewer {
 namespace {
+
+using site::kMaxSitemapDepth;
+using site::ReadSitemap;
+using site::SitemapTarget;
 
 TEST(ViewerLinkTest, LinksLeadIntoTheFileOutToTheWebOrNowhere) {
     using Kind = HelpLink::Kind;
@@ -188,6 +195,45 @@ TEST(ViewerLayoutTest, TheWindowDefinitionDecidesPaneTabsButtonsAndPlace) {
     const ViewerLayout bare = LayoutFor(&window, system, "x.chm");
     EXPECT_FALSE(bare.navigation || bare.searchTab || bare.rect);
     EXPECT_EQ(bare.caption, "Заголовок");
+}
+
+// A help file whose index file holds no keyword (DocBook's, with its
+// keywords in the pages) shows the binary index instead: the tree of
+// sub-keywords, several topics each named by its title (an untitled one
+// by the keyword), a See Also.
+TEST(ViewerDocumentTest, TheBinaryIndexStandsInForAnIndexFileWithoutKeywords) {
+    chm::HelpModel model;
+    model.language = 0x419;
+    model.indexFile = "/empty.hhk";
+    model.topics = {{"/a.htm", "Первая", true}, {"/b.htm", std::nullopt, true}};
+    std::map<std::string, test::ModelPage> pages = {{"/a.htm", {"<p>a", "Первая"}},
+                                                    {"/b.htm", {"<p>b", ""}}};
+    std::map<std::string, std::string> files = test::HelpFileParts(model, pages);
+    files["/empty.hhk"] = "<HTML><BODY><UL></UL></BODY></HTML>";
+    const chm::KeywordIndexFiles index = chm::WriteKeywordIndex(
+        chm::ArrangeKeywords(
+            {{{"Печать", "поля"}, {1}, {}}, {{"Печать"}, {0, 1}, {}}, {{"Бумага"}, {}, "Печать"}},
+            model.language),
+        1251, model.language);
+    files["/$WWKeywordLinks/BTree"] = index.btree;
+    const test::TempDir dir;
+    test::WriteHelpFile(dir / "k.chm", files);
+
+    std::string error;
+    const auto document = HelpDocument::Open(dir / "k.chm", error);
+    ASSERT_TRUE(document) << error;
+    EXPECT_EQ(Compact(document->Keywords()),
+              "Бумага;Печать|Первая=a.htm|Печать=b.htm[book]{поля|поля=b.htm}");
+    EXPECT_EQ(document->Keywords()[0].seeAlso, "Печать");
+    EXPECT_FALSE(document->Damaged());
+
+    // A damaged tree is named, and the index stays empty.
+    files["/$WWKeywordLinks/BTree"] = index.btree.substr(0, 100);
+    test::WriteHelpFile(dir / "d.chm", files);
+    const auto damaged = HelpDocument::Open(dir / "d.chm", error);
+    ASSERT_TRUE(damaged) << error;
+    EXPECT_TRUE(damaged->Keywords().empty());
+    EXPECT_TRUE(damaged->Damaged());
 }
 
 // Damaged and hostile help files (the reader's fuzz corpus) open or are

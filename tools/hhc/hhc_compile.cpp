@@ -1,6 +1,7 @@
 #include "hhc/hhc_compile.h"
 
 #include "chm/internal_files.h"
+#include "chm/keyword_index.h"
 #include "chm/search_index.h"
 #include "chm/writer.h"
 #include "platform/files.h"
@@ -10,6 +11,7 @@
 #include "site/project.h"
 #include "site/site_walk.h"
 #include "site/sitemap.h"
+#include "site/sitemap_reader.h"
 #include "text/language.h"
 #include "text/search_alphabet.h"
 #include "text/text_case.h"
@@ -21,6 +23,7 @@
 #include <ctime>
 #include <filesystem>
 #include <future>
+#include <map>
 #include <memory>
 #include <new>
 #include <set>
@@ -287,6 +290,7 @@ private:
         if (!project_.errorLogFile.empty())
             walk.skip.push_back(project_.errorLogFile);
         walk.legacy = text::Charset::ForCodePage(text::AnsiCodePage(project_.language));
+        walk.pageKeywords = project_.binaryIndex && project_.autoIndex;
         ProgressPacer pacer;
         std::size_t shown = 0;
         walk.progress = [&](std::size_t read) {
@@ -320,6 +324,16 @@ private:
         std::string name = site::FreeStoredName(walk, extension);
         sitemaps_.emplace_back(name, site::WriteSitemap(entries, project_.language));
         return name;
+    }
+
+    // The sitemap of the walk stored under name, or null.
+    static const site::SiteFile* StoredSitemap(const site::SiteWalk& walk,
+                                               const std::string& name) {
+        for (const site::SiteFile& file : walk.files) {
+            if (!name.empty() && file.name == name && file.kind == site::FileKind::Sitemap)
+                return &file;
+        }
+        return nullptr;
     }
 
     // The project's contents file as the walk read it, or null.
@@ -383,11 +397,18 @@ private:
         else
             model.contentsFile =
                 GeneratedSitemap(walk, ".hhc", site::ContentsFromPage(walk, walk.startNames[0]));
-        if (!project_.indexFile.empty())
+        if (!project_.indexFile.empty()) {
             model.indexFile = StartName(walk, next++);
-        else
-            model.indexFile =
-                GeneratedSitemap(walk, ".hhk", site::KeywordsFromPages(walk, project_.language));
+            if (const site::SiteFile* index = StoredSitemap(walk, model.indexFile);
+                index && project_.binaryIndex)
+                keywords_ = site::ReadIndexKeywords(walk, *index);
+        } else {
+            const std::vector<site::SitemapEntry> entries =
+                site::KeywordsFromPages(walk, project_.language);
+            model.indexFile = GeneratedSitemap(walk, ".hhk", entries);
+            for (const site::SitemapEntry& entry : entries)
+                keywords_.push_back({{entry.name}, {"/" + entry.local}, {}, {entry.name}});
+        }
         model.windows = project_.windows;
         for (chm::HelpWindow& window : model.windows) {
             if (EqualNoCase(window.name, project_.defaultWindow))
@@ -445,12 +466,80 @@ private:
             ++compressed_;
             bytesIn_ += file.size;
             if (file.kind == site::FileKind::Page) {
+                KeywordsOfPage(file);
                 if (index_)
                     pages.emplace_back(static_cast<std::uint32_t>(model_.topics.size()), &file);
                 model_.topics.push_back({file.name, file.title, true});
             }
         }
         return IndexPages(pages);
+    }
+
+    // "Auto Index": the page's own KLinks join the index, its ALinks the
+    // associative one (the walk read them, when asked, from the page).
+    void KeywordsOfPage(site::SiteFile& page) {
+        for (std::vector<std::string>& path : page.keywords.klinks)
+            keywords_.push_back({std::move(path), {page.name}, {}, {}});
+        for (std::vector<std::string>& path : page.keywords.alinks)
+            alinks_.push_back({std::move(path), {page.name}, {}, {}});
+        page.keywords = {};
+    }
+
+    // The keywords with their targets as topics; a target that is no page
+    // (a picture, a text file) becomes a topic of its own, as the index
+    // leads to it, titled as the sitemap names it.
+    std::vector<chm::KeywordLink> Links(const std::vector<site::SitemapKeyword>& keywords) {
+        std::map<std::string, std::uint32_t> topics; // stored name, letter case folded
+        for (std::size_t i = 0; i < model_.topics.size(); ++i)
+            topics.emplace(ToLowerCase(model_.topics[i].name), static_cast<std::uint32_t>(i));
+        std::vector<chm::KeywordLink> links;
+        links.reserve(keywords.size());
+        for (const site::SitemapKeyword& keyword : keywords) {
+            chm::KeywordLink link{keyword.path, {}, keyword.seeAlso};
+            for (std::size_t i = 0; i < keyword.targets.size(); ++i) {
+                const std::string& target = keyword.targets[i];
+                auto [at, added] = topics.emplace(ToLowerCase(target),
+                                                  static_cast<std::uint32_t>(model_.topics.size()));
+                if (added && i < keyword.targetNames.size() && !keyword.targetNames[i].empty())
+                    model_.topics.push_back({target, keyword.targetNames[i], false});
+                else if (added)
+                    model_.topics.push_back({target, std::nullopt, false});
+                link.topics.push_back(at->second);
+            }
+            links.push_back(std::move(link));
+        }
+        return links;
+    }
+
+    // $WWKeywordLinks and $WWAssociativeLinks, with the flags #SYSTEM
+    // gives them; before the topics are written, which they may add to.
+    std::vector<std::pair<std::string, std::string>> KeywordFiles() {
+        std::vector<std::pair<std::string, std::string>> files;
+        if (!project_.binaryIndex)
+            return files;
+        const std::uint32_t codePage = text::AnsiCodePage(project_.language);
+        const std::vector<chm::IndexKeyword> klinks =
+            chm::ArrangeKeywords(Links(keywords_), project_.language);
+        const std::vector<chm::IndexKeyword> alinks =
+            chm::ArrangeKeywords(Links(alinks_), project_.language);
+        model_.binaryIndex = true;
+        model_.keywordLinks = !klinks.empty();
+        model_.associativeLinks = !alinks.empty();
+        chm::KeywordIndexFiles k = chm::WriteKeywordIndex(klinks, codePage, project_.language);
+        files = {{"/$WWKeywordLinks/BTree", std::move(k.btree)},
+                 {"/$WWKeywordLinks/Data", std::move(k.data)},
+                 {"/$WWKeywordLinks/Map", std::move(k.map)},
+                 {"/$WWKeywordLinks/Property", std::move(k.property)}};
+        if (alinks.empty()) {
+            files.emplace_back("/$WWAssociativeLinks/Property", chm::EmptyAssociativeProperty());
+        } else {
+            chm::KeywordIndexFiles a = chm::WriteKeywordIndex(alinks, codePage, project_.language);
+            files.insert(files.end(), {{"/$WWAssociativeLinks/BTree", std::move(a.btree)},
+                                       {"/$WWAssociativeLinks/Data", std::move(a.data)},
+                                       {"/$WWAssociativeLinks/Map", std::move(a.map)},
+                                       {"/$WWAssociativeLinks/Property", std::move(a.property)}});
+        }
+        return files;
     }
 
     chm::SourceOpener Opener(const site::SiteFile& file) const {
@@ -523,6 +612,7 @@ private:
 
     std::string AddHelpFiles() {
         model_.fullTextSearch = index_ != nullptr;
+        std::vector<std::pair<std::string, std::string>> keywordFiles = KeywordFiles();
         chm::HelpFiles help = chm::BuildHelpFiles(model_);
         const std::pair<const char*, std::string*> compressed[] = {
             {"/#WINDOWS", &help.windows}, {"/#STRINGS", &help.strings}, {"/#TOPICS", &help.topics},
@@ -537,6 +627,11 @@ private:
                 continue; // no context ids
             if (error.empty())
                 error = writer_.Adopt(name, std::move(*bytes));
+            compressed_ += 1;
+        }
+        for (auto& [name, bytes] : keywordFiles) {
+            if (error.empty())
+                error = writer_.Adopt(name, std::move(bytes));
             compressed_ += 1;
         }
         for (auto& [name, bytes] : sitemaps_) {
@@ -605,6 +700,7 @@ private:
     std::string stopList_;
     std::future<std::string> finishedIndex_; // of index_, which it must not outlive
     std::vector<std::pair<std::string, std::string>> sitemaps_; // stored name, bytes
+    std::vector<site::SitemapKeyword> keywords_, alinks_;       // of the binary index, as found
     std::vector<std::string> warnings_;
     std::vector<std::string> log_; // every line printed, for the error log
     std::size_t unfollowed_ = 0;

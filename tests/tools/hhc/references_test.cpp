@@ -9,6 +9,7 @@
 #include "support/temp_dir.h"
 #include "text/charset.h"
 #include "text/language.h"
+#include "text/utf8.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -118,6 +119,26 @@ struct HelpFile {
     }
 };
 
+// Microsoft widens each byte of a UTF-8 keyword to a UTF-16 unit of its
+// own: "Prečice" is stored as "PreÄ\u008Dice". Those units, taken back as
+// bytes, are the text the author wrote.
+std::string AsWritten(const std::string& keyword) {
+    std::string bytes;
+    std::size_t pos = 0;
+    char32_t cp = 0;
+    while (pos < keyword.size()) {
+        if (!NextUtf8(keyword, pos, cp) || cp > 0xFF)
+            return keyword;
+        bytes += static_cast<char>(cp);
+    }
+    return IsValidUtf8(bytes) ? bytes : keyword;
+}
+
+bool Ascii(const std::string& line) {
+    return std::all_of(line.begin(), line.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 // The codes of one list in the order of the other, both limited to the codes they share.
 std::vector<std::uint16_t> Shared(const std::vector<std::uint16_t>& codes,
                                   const std::vector<std::uint16_t>& other) {
@@ -138,11 +159,12 @@ TEST(References, CompileAsMicrosoftsCompilerDid) {
         const char* output; // as the project names it
         const char* microsofts;
         std::size_t contextIds;
+        std::size_t keywords;
     };
     const Reference cases[] = {
         {"helptest/HTML Help Project", "Test Help.hhp", "Test Help.chm",
-         "helptest/HTML Help Project/Test Help.chm", 0},
-        {"monuments/Help", "Help.hhp", "Help.chm", "monuments/Help/Help.chm", 7},
+         "helptest/HTML Help Project/Test Help.chm", 0, 8},
+        {"monuments/Help", "Help.hhp", "Help.chm", "monuments/Help/Help.chm", 7, 33},
     };
     for (const Reference& ref : cases) {
         SCOPED_TRACE(ref.folder);
@@ -171,6 +193,33 @@ TEST(References, CompileAsMicrosoftsCompilerDid) {
         EXPECT_EQ(ours.IdxHdr(), theirs.IdxHdr());
         EXPECT_EQ(ours.System()[13], ours.Get("/#IDXHDR"));
         EXPECT_EQ(ours.Sitemaps(), theirs.Sitemaps());
+
+        // The binary index: the same keywords on the same pages, in the
+        // same order. Where Microsoft garbled a keyword (UTF-8 read as
+        // single bytes) ours holds the text itself, and orders it as the
+        // language orders that text; so the order is compared over the
+        // keywords in ASCII, which no code page changes.
+        std::vector<std::string> ourKeywords = test::HelpKeywords(ours.files);
+        std::vector<std::string> theirKeywords = test::HelpKeywords(theirs.files);
+        for (std::string& line : theirKeywords)
+            line = AsWritten(line);
+        EXPECT_EQ(ourKeywords.size(), ref.keywords);
+        std::vector<std::string> ourAscii, theirAscii;
+        std::copy_if(ourKeywords.begin(), ourKeywords.end(), std::back_inserter(ourAscii), Ascii);
+        std::copy_if(theirKeywords.begin(), theirKeywords.end(), std::back_inserter(theirAscii),
+                     Ascii);
+        EXPECT_EQ(ourAscii, theirAscii);
+        std::sort(ourKeywords.begin(), ourKeywords.end());
+        std::sort(theirKeywords.begin(), theirKeywords.end());
+        EXPECT_EQ(ourKeywords, theirKeywords);
+        for (const char* file : {"/$WWKeywordLinks/Data", "/$WWKeywordLinks/Map",
+                                 "/$WWKeywordLinks/Property", "/$WWAssociativeLinks/Property"})
+            EXPECT_EQ(ours.Get(file), theirs.Get(file)) << file;
+        // #SYSTEM: the KLinks and ALinks flags, and the index file's hash.
+        EXPECT_EQ(ours.System()[chm::kSystemSettings].substr(0x0C, 8),
+                  theirs.System()[chm::kSystemSettings].substr(0x0C, 8));
+        EXPECT_EQ(ours.System()[7], theirs.System()[7]);
+        EXPECT_EQ(ours.System()[7].size(), 4u);
     }
 }
 

@@ -9,13 +9,14 @@
 #include <string_view>
 #include <vector>
 
-namespace tbx::viewer {
+namespace tbx::site {
 
 // One place an entry leads to: a keyword may lead to several topics, each
 // with the name the sitemap gives it.
 struct SitemapTarget {
-    std::string name;  // UTF-8; the entry's name when the sitemap gives none
-    std::string local; // as written ("dir/page.htm#part", "ms-its:..."), references decoded
+    std::string name;       // UTF-8; the entry's name when the sitemap gives none
+    std::string local;      // as written ("dir/page.htm#part", "ms-its:..."), references decoded
+    std::size_t offset = 0; // where the value stands in the sitemap's bytes
 };
 
 struct SitemapNode {
@@ -37,4 +38,15 @@ struct SitemapNode {
 inline constexpr std::size_t kMaxSitemapDepth = 64;
 std::vector<SitemapNode> ReadSitemap(std::string_view bytes, text::Charset fallback);
 
-} // namespace tbx::viewer
+// The keywords a page places in itself for the index: those of its
+// <OBJECT type="application/x-oleobject"
+// classid="clsid:1e2a7bd0-dab9-11d0-b93a-00c04fc99f9e"> objects, KLinks
+// ("Keyword") and ALinks ("ALink Name"). A value holds keywords separated by ";",
+// each with its levels separated by "," ("printing, margins"); a keyword is
+// its levels, outermost first, trimmed, UTF-8.
+struct PageKeywords {
+    std::vector<std::vector<std::string>> klinks, alinks;
+};
+PageKeywords ReadPageKeywords(std::string_view bytes, text::Charset charset);
+
+} // namespace tbx::site

@@ -1,11 +1,11 @@
-#include "viewer/sitemap_reader.h"
+#include "site/sitemap_reader.h"
 
 #include "text/markup.h"
 #include "text/text_case.h"
 
 #include <charconv>
 
-namespace tbx::viewer {
+namespace tbx::site {
 namespace {
 
 // The parameters of one <OBJECT type="text/sitemap">, raw as written.
@@ -57,7 +57,7 @@ std::string Text(std::string_view raw, text::Charset charset) {
                                            text::ReferenceContext::Attribute);
 }
 
-SitemapNode NodeOf(const RawObject& object, text::Charset charset) {
+SitemapNode NodeOf(const RawObject& object, text::Charset charset, std::string_view bytes) {
     SitemapNode node;
     bool named = false;
     std::string targetName;
@@ -73,7 +73,8 @@ SitemapNode NodeOf(const RawObject& object, text::Charset charset) {
         } else if (EqualNoCase(rawKey, "Local") || EqualNoCase(rawKey, "URL")) {
             if (value.empty())
                 continue;
-            node.targets.push_back({targetName.empty() ? node.name : targetName, value});
+            node.targets.push_back({targetName.empty() ? node.name : targetName, value,
+                                    static_cast<std::size_t>(rawValue.data() - bytes.data())});
             targetName.clear();
         } else if (EqualNoCase(rawKey, "ImageNumber")) {
             int number = 0;
@@ -131,7 +132,7 @@ std::vector<SitemapNode> ReadSitemap(std::string_view bytes, text::Charset fallb
                 levels.pop_back();
             break;
         case SitemapScanner::Event::Kind::Entry: {
-            SitemapNode node = NodeOf(event.object, charset);
+            SitemapNode node = NodeOf(event.object, charset, bytes);
             // The site's properties object ("ImageType", "Window") names nothing.
             if (node.name.empty() && node.targets.empty())
                 break;
@@ -143,4 +144,75 @@ std::vector<SitemapNode> ReadSitemap(std::string_view bytes, text::Charset fallb
     return top;
 }
 
-} // namespace tbx::viewer
+namespace {
+
+// The KLink and ALink objects' values, raw as written.
+class KeywordObjectScanner final : public text::MarkupVisitor {
+public:
+    void OnTag(const text::MarkupTag& tag) override {
+        if (tag.Is("object")) {
+            // The index's own control; the HTML Help control's KLink and
+            // ALink buttons (another class) look keywords up, not define them.
+            const text::TagAttribute* type = tag.Find("type");
+            const text::TagAttribute* classId = tag.Find("classid");
+            inObject_ = !tag.closing && type &&
+                        EqualNoCase(type->value, "application/x-oleobject") && classId &&
+                        EqualNoCase(classId->value, "clsid:1e2a7bd0-dab9-11d0-b93a-00c04fc99f9e");
+        } else if (tag.Is("param") && inObject_) {
+            const text::TagAttribute* name = tag.Find("name");
+            const text::TagAttribute* value = tag.Find("value");
+            if (name && value && EqualNoCase(name->value, "Keyword"))
+                klinks.push_back(value->value);
+            else if (name && value && EqualNoCase(name->value, "ALink Name"))
+                alinks.push_back(value->value);
+        }
+    }
+    std::vector<std::string_view> klinks, alinks;
+
+private:
+    bool inObject_ = false;
+};
+
+std::string_view Trimmed(std::string_view text) {
+    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (!text.empty() && space(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && space(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+void SplitKeywords(std::string_view value, std::vector<std::vector<std::string>>& out) {
+    while (!value.empty()) {
+        const std::size_t semicolon = value.find(';');
+        std::string_view keyword = value.substr(0, semicolon);
+        value =
+            semicolon == std::string_view::npos ? std::string_view() : value.substr(semicolon + 1);
+        std::vector<std::string> levels;
+        while (!keyword.empty()) {
+            const std::size_t comma = keyword.find(',');
+            const std::string_view level = Trimmed(keyword.substr(0, comma));
+            keyword =
+                comma == std::string_view::npos ? std::string_view() : keyword.substr(comma + 1);
+            if (!level.empty())
+                levels.emplace_back(level);
+        }
+        if (!levels.empty())
+            out.push_back(std::move(levels));
+    }
+}
+
+} // namespace
+
+PageKeywords ReadPageKeywords(std::string_view bytes, text::Charset charset) {
+    KeywordObjectScanner scanner;
+    text::ScanMarkup(bytes, scanner);
+    PageKeywords out;
+    for (std::string_view raw : scanner.klinks)
+        SplitKeywords(Text(raw, charset), out.klinks);
+    for (std::string_view raw : scanner.alinks)
+        SplitKeywords(Text(raw, charset), out.alinks);
+    return out;
+}
+
+} // namespace tbx::site
