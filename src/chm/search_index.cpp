@@ -165,25 +165,84 @@ private:
     std::array<std::uint64_t, 33> widths_{};
 };
 
-// The numbers of the gathered codes: seven bits a byte, least significant
-// group first, high bit set on every byte but the last.
-constexpr std::size_t kMaxVarint = 5;
+// The roots of the three code streams: topic distances, position counts
+// and position distances.
+struct Roots {
+    unsigned topic = 1, count = 1, location = 1;
+    bool operator==(const Roots&) const = default;
+};
 
-std::uint8_t* PutVarint(std::uint8_t* out, std::uint32_t value) {
-    for (; value >= 0x80; value >>= 7)
-        *out++ = static_cast<std::uint8_t>(value | 0x80);
-    *out++ = static_cast<std::uint8_t>(value);
-    return out;
+// Reads the code BitWriter writes, bit by bit: only for codes written
+// with other roots, which is rare.
+class CodeReader {
+public:
+    explicit CodeReader(const std::uint8_t* in) : in_(in) {}
+
+    std::uint32_t Get(unsigned root) {
+        unsigned ones = 0;
+        while (Bit())
+            ++ones;
+        if (!ones)
+            return Bits(root);
+        const unsigned low = ones + root - 1;
+        return static_cast<std::uint32_t>(std::uint64_t{1} << low | Bits(low));
+    }
+    void Align() {
+        if (used_) {
+            used_ = 0;
+            ++in_;
+        }
+    }
+    const std::uint8_t* Position() const { return in_; }
+
+private:
+    unsigned Bit() {
+        const unsigned bit = *in_ >> (7 - used_) & 1u;
+        if (++used_ == 8) {
+            used_ = 0;
+            ++in_;
+        }
+        return bit;
+    }
+    std::uint64_t Bits(unsigned count) {
+        std::uint64_t value = 0;
+        while (count--)
+            value = value << 1 | Bit();
+        return value;
+    }
+
+    const std::uint8_t* in_;
+    unsigned used_ = 0;
+};
+
+// The most bytes one topic's record of count positions takes: a code is at
+// most 64 bits.
+std::size_t RecordBound(std::size_t count) {
+    return 8 * (count + 2);
 }
 
-std::uint32_t GetVarint(const std::uint8_t*& in) {
-    std::uint32_t value = 0;
-    for (unsigned shift = 0;; shift += 7) {
-        const std::uint8_t byte = *in++;
-        value |= std::uint32_t{byte & 0x7Fu} << shift;
-        if (!(byte & 0x80))
-            return value;
+// Rewrites records (each one topic's codes, from a byte) from one set of
+// roots into another; the first record's topic distance becomes
+// firstTopic. Returns where the records read end.
+const std::uint8_t* Recode(const std::uint8_t* in, std::uint32_t records, const Roots& from,
+                           const Roots& to, std::uint32_t firstTopic,
+                           std::vector<std::uint8_t>& out) {
+    CodeReader codes(in);
+    for (std::uint32_t record = 0; record < records; ++record) {
+        const std::uint32_t topic = codes.Get(from.topic);
+        const std::uint32_t count = codes.Get(from.count);
+        const std::size_t at = out.size();
+        out.resize(at + RecordBound(count));
+        BitWriter bits(out.data() + at);
+        bits.PutScaleRoot(record ? topic : firstTopic, to.topic);
+        bits.PutScaleRoot(count, to.count);
+        for (std::uint32_t i = 0; i < count; ++i)
+            bits.PutScaleRoot(codes.Get(from.location), to.location);
+        bits.Align();
+        codes.Align();
+        out.resize(static_cast<std::size_t>(bits.End() - out.data()));
     }
+    return codes.Position();
 }
 
 // Byte streams that grow side by side in large shared blocks, each a chain
@@ -289,8 +348,9 @@ public:
         std::uint32_t firstTopic = 0;
         std::uint32_t lastTopic = 0;
         std::uint32_t topics = 0; // 0 while it has none
-        std::uint32_t page = 0;   // the last page that had it (AddPage's stamp)
-        std::uint32_t slot = 0;   // its place among that page's entries
+        std::uint64_t positions = 0;
+        std::uint32_t page = 0; // the last page that had it (AddPage's stamp)
+        std::uint32_t slot = 0; // its place among that page's entries
     };
 
     std::uint32_t Find(std::string_view word) {
@@ -357,37 +417,61 @@ public:
         for (std::size_t k = 0; k < touched_.size(); ++k) {
             EntryState& state = entries[touched_[k]];
             const std::uint32_t count = starts_[k + 1] - starts_[k];
-            // Most records fit in the end of the entry's last chunk: they go
-            // there at once.
-            const std::size_t most = kMaxVarint * (std::size_t{count} + 2);
-            std::uint8_t* const direct = arena.TailRoom(state.codes, most);
-            if (!direct)
-                record_.resize(most);
-            std::uint8_t* const begin = direct ? direct : record_.data();
-            std::uint8_t* out = begin;
+            record_.resize(RecordBound(count));
+            BitWriter bits(record_.data());
+            const std::uint32_t distance = number - state.lastTopic; // the first: its number
             if (state.topics)
-                out = PutTopic(out, number - state.lastTopic);
+                topicCodes.Add(distance);
             else
                 state.firstTopic = number;
+            bits.PutScaleRoot(distance, roots_.topic);
             countCodes.Add(count);
-            out = PutVarint(out, count);
+            bits.PutScaleRoot(count, roots_.count);
             std::uint32_t previous = 0;
             for (std::uint32_t i = starts_[k]; i < starts_[k + 1]; ++i) {
                 locationCodes.Add(positions_[i] - previous);
-                out = PutVarint(out, positions_[i] - previous);
+                bits.PutScaleRoot(positions_[i] - previous, roots_.location);
                 previous = positions_[i];
             }
-            const auto size = static_cast<std::size_t>(out - begin);
-            if (direct)
-                arena.Commit(state.codes, size);
-            else
-                arena.Append(state.codes, begin, size);
+            bits.Align();
+            arena.Append(state.codes, record_.data(),
+                         static_cast<std::size_t>(bits.End() - record_.data()));
             state.lastTopic = number;
             ++state.topics;
+            state.positions += count;
         }
         touched_.clear();
         counts_.clear();
         pageSlots_.clear();
+        // The roots the codes are gathered in follow the first pages, so
+        // that Finish can most often take the codes as they are.
+        if (topicCount <= 64 && std::has_single_bit(topicCount))
+            UseRoots(BestRoots());
+    }
+
+    // The best roots for the codes counted so far (each entry's first
+    // topic left out).
+    Roots BestRoots() const { return {topicCodes.Best(), countCodes.Best(), locationCodes.Best()}; }
+    const Roots& GatheredRoots() const { return roots_; }
+
+    // Rewrites the codes gathered so far in other roots.
+    void UseRoots(const Roots& roots) {
+        if (roots == roots_)
+            return;
+        StreamArena recoded;
+        std::vector<std::uint8_t> codes, out;
+        for (EntryState& state : entries) {
+            if (!state.topics)
+                continue;
+            codes.clear();
+            out.clear();
+            arena.Read(state.codes, codes);
+            Recode(codes.data(), state.topics, roots_, roots, state.firstTopic, out);
+            state.codes = {};
+            recoded.Append(state.codes, out.data(), out.size());
+        }
+        arena = std::move(recoded);
+        roots_ = roots;
     }
 
     // Takes over the words and codes of a table of later topics.
@@ -395,24 +479,34 @@ public:
         std::vector<std::uint32_t> renumbered(later.WordCount());
         for (std::uint32_t word = 0; word < renumbered.size(); ++word)
             renumbered[word] = Find(later.Text(word));
-        std::vector<std::uint8_t> codes;
+        std::vector<std::uint8_t> codes, out;
         for (std::size_t entry = 0; entry < later.entries.size(); ++entry) {
             const EntryState& theirs = later.entries[entry];
             if (!theirs.topics)
                 continue;
             EntryState& state = entries[2 * renumbered[entry / 2] + (entry & 1)];
             codes.clear();
-            if (state.topics) {
-                codes.resize(5);
-                codes.resize(static_cast<std::size_t>(
-                    PutTopic(codes.data(), theirs.firstTopic - state.lastTopic) - codes.data()));
-            } else {
-                state.firstTopic = theirs.firstTopic;
-            }
+            out.clear();
             later.arena.Read(theirs.codes, codes);
-            arena.Append(state.codes, codes.data(), codes.size());
+            // Its first topic now follows this table's last one for the
+            // word: that record is written anew, and the others too when
+            // the roots differ.
+            const std::uint32_t distance =
+                state.topics ? theirs.firstTopic - state.lastTopic : theirs.firstTopic;
+            if (state.topics)
+                topicCodes.Add(distance);
+            else
+                state.firstTopic = theirs.firstTopic;
+            const bool same = later.roots_ == roots_;
+            const std::uint8_t* rest =
+                Recode(codes.data(), same ? 1 : theirs.topics, later.roots_, roots_, distance, out);
+            arena.Append(state.codes, out.data(), out.size());
+            if (same)
+                arena.Append(state.codes, rest,
+                             static_cast<std::size_t>(codes.data() + codes.size() - rest));
             state.lastTopic = theirs.lastTopic;
             state.topics += theirs.topics;
+            state.positions += theirs.positions;
         }
         topicCodes.Add(later.topicCodes);
         countCodes.Add(later.countCodes);
@@ -437,11 +531,6 @@ private:
         std::uint32_t text; // offset of its bytes in the store
         std::uint32_t length;
     };
-
-    std::uint8_t* PutTopic(std::uint8_t* out, std::uint32_t distance) {
-        topicCodes.Add(distance);
-        return PutVarint(out, distance);
-    }
 
     void Grow() {
         std::vector<Slot> old(std::max<std::size_t>(1024, slots_.size() * 2));
@@ -474,6 +563,7 @@ private:
     std::vector<std::uint32_t> pageSlots_; // each word's slot, in text order
     std::vector<std::uint32_t> starts_, positions_;
     std::vector<std::uint8_t> record_;
+    Roots roots_; // of the gathered codes
 };
 
 namespace {
@@ -675,7 +765,7 @@ bool SearchIndexBuilder::Append(SearchIndexBuilder& later) {
 }
 
 std::string SearchIndexBuilder::Finish() {
-    const WordTable words = std::move(*words_);
+    WordTable words = std::move(*words_);
     *words_ = WordTable{};
     // (The stop words are gone with them: an empty builder starts afresh.)
 
@@ -698,47 +788,64 @@ std::string SearchIndexBuilder::Finish() {
             topicCodes.Add(state.firstTopic);
             topicRecords += state.topics;
             entryBytes += word.size();
+            occurrenceBytes += word.size() * state.positions;
             longest = std::max(longest, word.size());
         }
     }
 
     const RootChooser& countCodes = words.countCodes;
     const RootChooser& locationCodes = words.locationCodes;
-    const unsigned topicRoot = topicCodes.Best();
-    const unsigned countRoot = countCodes.Best();
-    const unsigned locationRoot = locationCodes.Best();
+    const auto cost = [&](const Roots& roots) {
+        return topicCodes.Bits(roots.topic) + countCodes.Bits(roots.count) +
+               locationCodes.Bits(roots.location);
+    };
+    // The codes stay in the roots they were gathered in unless the best
+    // ones save more than 0.5 %: writing them anew costs more time than
+    // that saves room.
+    const Roots gathered = words.GatheredRoots();
+    const Roots best{topicCodes.Best(), countCodes.Best(), locationCodes.Best()};
+    const Roots roots = cost(gathered) * 200 <= cost(best) * 201 ? gathered : best;
+    const unsigned topicRoot = roots.topic;
+    const unsigned countRoot = roots.count;
+    const unsigned locationRoot = roots.location;
 
     // Room for every code and the padding of each topic to its byte, so
     // that the codes are written in place; then room for the nodes.
     const std::uint64_t codeBits = topicCodes.Bits(topicRoot) + countCodes.Bits(countRoot) +
                                    locationCodes.Bits(locationRoot) + 7 * topicRecords;
-    std::string out(kHeaderSize + codeBits / 8 + 1, '\0');
-    out.reserve(out.size() + (entries.size() / 16 + 4) * kNodeSize);
+    // The whole file is reserved at once: growing a string this large
+    // would hold it twice. A leaf is closed only when the next word's
+    // entries, at most 2 * (kMaxWordLength + 19) bytes, do not fit; an index
+    // node holds 37 keys or more.
+    const std::size_t codeBytes = codeBits / 8 + 1;
+    const std::size_t leafBound = (entryBytes + 19 * entries.size()) /
+                                      (kNodeSize - kLeafHeaderSize - 2 * (kMaxWordLength + 19)) +
+                                  1;
+    std::string out;
+    out.reserve(kHeaderSize + codeBytes + (leafBound + leafBound / 8 + 8) * kNodeSize);
+    out.resize(kHeaderSize + codeBytes);
     auto* const base = reinterpret_cast<std::uint8_t*>(out.data());
     BitWriter bits(base + kHeaderSize);
-    std::vector<std::uint8_t> codes;
+    const bool asGathered = roots == gathered;
+    std::vector<std::uint8_t> codes, recoded;
     for (Entry& entry : entries) {
         const WordTable::EntryState& state = words.entries[entry.index];
         codes.clear();
         words.arena.Read(state.codes, codes);
-        const std::uint8_t* in = codes.data();
-        const std::uint8_t* start = bits.End();
-        std::uint64_t locations = 0;
-        for (std::uint32_t topic = 0; topic < state.topics; ++topic) {
-            bits.Align(); // each topic starts on a byte
-            bits.PutScaleRoot(topic ? GetVarint(in) : state.firstTopic, topicRoot);
-            const std::uint32_t count = GetVarint(in);
-            bits.PutScaleRoot(count, countRoot);
-            locations += count;
-            for (std::uint32_t i = 0; i < count; ++i)
-                bits.PutScaleRoot(GetVarint(in), locationRoot);
+        const std::vector<std::uint8_t>* written = &codes;
+        if (!asGathered) {
+            recoded.clear();
+            Recode(codes.data(), state.topics, gathered, roots, state.firstTopic, recoded);
+            written = &recoded;
         }
-        bits.Align();
-        occurrenceBytes += entry.word.size() * locations;
+        std::uint8_t* const start = bits.End();
+        std::memcpy(start, written->data(), written->size());
+        bits = BitWriter(start + written->size());
         entry.codesOffset = static_cast<std::uint32_t>(start - base);
-        entry.codesSize = static_cast<std::uint32_t>(bits.End() - start);
+        entry.codesSize = static_cast<std::uint32_t>(written->size());
     }
     out.resize(static_cast<std::size_t>(bits.End() - base));
+    words.arena = StreamArena{}; // the codes are written: their gathered form can go
 
     const Leaves leaves = WriteLeaves(out, entries);
     std::vector<NodeKey> level = leaves.keys;
