@@ -272,22 +272,22 @@ public:
             }
             const std::size_t take =
                 std::min<std::size_t>(Room(stream.tailSize) - stream.used, count);
-            std::memcpy(At(stream.tail) + kLink + stream.used, bytes, take);
+            std::uint8_t* const to = At(stream.tail) + kLink + stream.used;
+            if (take <= 16) { // most records: cheaper than a call
+                for (std::size_t i = 0; i < take; ++i)
+                    to[i] = bytes[i];
+            } else {
+                std::memcpy(to, bytes, take);
+            }
             stream.used = static_cast<std::uint16_t>(stream.used + take);
             bytes += take;
             count -= take;
         }
     }
 
-    // Where up to count more bytes can be written at once, Commit telling
-    // how many were; null when the stream's last chunk has no such room.
-    std::uint8_t* TailRoom(const Stream& stream, std::size_t count) const {
-        if (!stream.head || Room(stream.tailSize) - stream.used < count)
-            return nullptr;
-        return At(stream.tail) + kLink + stream.used;
-    }
-    void Commit(Stream& stream, std::size_t count) {
-        stream.used = static_cast<std::uint16_t>(stream.used + count);
+    void Prefetch(const Stream& stream) const {
+        if (stream.tail)
+            __builtin_prefetch(At(stream.tail) + kLink + stream.used, 1);
     }
 
     // Appends the stream's bytes to out.
@@ -381,6 +381,8 @@ public:
     }
     std::size_t WordCount() const { return words_.size(); }
 
+    static constexpr std::size_t kAhead = 8;
+
     // One word of the page being added (see AddPage), in text order.
     void Occur(std::uint32_t entry) {
         EntryState& state = entries[entry];
@@ -415,6 +417,10 @@ public:
             positions_[counts_[pageSlots_[i]]++] =
                 static_cast<std::uint32_t>(i < titleWords ? i : i - titleWords);
         for (std::size_t k = 0; k < touched_.size(); ++k) {
+            // The entries' last chunks lie all over the arena: the ones
+            // written a few records on are fetched meanwhile.
+            if (k + kAhead < touched_.size())
+                arena.Prefetch(entries[touched_[k + kAhead]].codes);
             EntryState& state = entries[touched_[k]];
             const std::uint32_t count = starts_[k + 1] - starts_[k];
             record_.resize(RecordBound(count));
