@@ -3,6 +3,9 @@
 //   - the index built from the pages in memory: its time and size;
 //   - hhc without and with search, in turn: the extra build time and how
 //     much larger the help file grows;
+//   - the index of a 20,000-page site built page by page, each page read
+//     and dropped in turn: the builder's own peak memory;
+//   - hhc without and with search on that site: time and peak memory;
 //   - the references Microsoft's compiler built (../shared/references/
 //     microsoft, skipped when absent), compiled by hhc: both files' sizes
 //     and the sizes of both search indexes.
@@ -21,6 +24,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
 #include <vector>
 
 namespace {
@@ -157,6 +161,8 @@ void SearchCost(benchmark::State& state, const Site& site) {
             return state.SkipWithError("hhc failed");
         without.wallS += a.wallS;
         without.cpuS += a.cpuS;
+        without.peakMb = std::max(without.peakMb, a.peakMb);
+        with.peakMb = std::max(with.peakMb, b.peakMb);
         with.wallS += b.wallS;
         with.cpuS += b.cpuS;
         state.SetIterationTime(b.wallS);
@@ -166,6 +172,10 @@ void SearchCost(benchmark::State& state, const Site& site) {
     state.counters["search_wall_s"] = with.wallS / n;
     state.counters["extra_wall_pct"] = 100 * (with.wallS / without.wallS - 1);
     state.counters["extra_cpu_pct"] = 100 * (with.cpuS / without.cpuS - 1);
+    state.counters["plain_cpu_s"] = without.cpuS / n;
+    state.counters["search_cpu_s"] = with.cpuS / n;
+    state.counters["plain_peak_MB"] = without.peakMb;
+    state.counters["search_peak_MB"] = with.peakMb;
     const double plainBytes = FileBytes(site.Output("plain"));
     const double searchBytes = FileBytes(site.Output("search"));
     state.counters["plain_MB"] = plainBytes / 1e6;
@@ -181,6 +191,84 @@ void BM_SearchCostRussian(benchmark::State& state) {
 
 void BM_SearchCostLatin(benchmark::State& state) {
     SearchCost(state, Latin());
+}
+
+double PeakRssMb() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
+// The large site, made once: its pages are read from disk as they are
+// indexed, so that the process holds one page at a time.
+struct LargeSite {
+    static constexpr int kLargePages = 20000;
+    LargeSite() : root(tbx::bench::MakeTempRoot()) {
+        MakeSite(root / "site", kLargePages, 20261207, Script::Cyrillic);
+        names = {"index.htm"};
+        for (int i = 0; i < kLargePages; ++i)
+            names.push_back(PageName(i));
+    }
+    ~LargeSite() { fs::remove_all(root); }
+    fs::path root;
+    std::vector<std::string> names;
+};
+
+LargeSite& Large() {
+    static LargeSite site;
+    return site;
+}
+
+void BM_IndexLargeSitePageByPage(benchmark::State& state) {
+    const LargeSite& site = Large();
+    const tbx::text::Charset charset = tbx::text::Charset::ForCodePage(1251);
+    const tbx::text::SearchAlphabet& alphabet = *tbx::text::FindSearchAlphabet(1251);
+    const double before = PeakRssMb();
+    std::size_t bytes = 0, indexBytes = 0;
+    for (auto _ : state) {
+        tbx::chm::SearchIndexBuilder builder(alphabet, 0x419);
+        for (std::uint32_t i = 0; i < site.names.size(); ++i) {
+            const fs::path path = site.root / "site" / site.names[i];
+            const std::string html = ReadText(path);
+            const std::string title = tbx::GetPageTitle(path.string());
+            builder.AddTopic({i, html, charset, title});
+            bytes += html.size();
+        }
+        indexBytes = builder.Finish().size();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+    state.counters["index_MB"] = static_cast<double>(indexBytes) / 1e6;
+    state.counters["builder_peak_MB"] = PeakRssMb() - before;
+    ReportLoad(state);
+}
+
+// hhc on the large site, without search and with it.
+void BM_SearchCostLargeSite(benchmark::State& state) {
+    const LargeSite& site = Large();
+    const auto project = [&](const std::string& name, bool search) {
+        const fs::path path = site.root / "site" / (name + ".hhp");
+        WriteText(path, "[OPTIONS]\r\nCompiled file=" + (site.root / (name + ".chm")).string() +
+                            "\r\nDefault topic=index.htm\r\nFull-text search=" +
+                            (search ? "Yes" : "No") + "\r\nLanguage=0x419 Russian\r\n");
+        return path.string();
+    };
+    const std::string plain = project("plain", false), search = project("search", true);
+    for (auto _ : state) {
+        const RunCost a = Run(kHhc, {plain});
+        const RunCost b = Run(kHhc, {search});
+        if (!a.ok || !b.ok)
+            return state.SkipWithError("hhc failed");
+        state.counters["plain_wall_s"] = a.wallS;
+        state.counters["search_wall_s"] = b.wallS;
+        state.counters["plain_cpu_s"] = a.cpuS;
+        state.counters["search_cpu_s"] = b.cpuS;
+        state.counters["plain_peak_MB"] = a.peakMb;
+        state.counters["search_peak_MB"] = b.peakMb;
+        state.SetIterationTime(b.wallS);
+    }
+    state.counters["plain_MB"] = FileBytes(site.root / "plain.chm") / 1e6;
+    state.counters["search_MB"] = FileBytes(site.root / "search.chm") / 1e6;
+    ReportLoad(state);
 }
 
 // A reference project compiled by hhc in a copy of its folder, against the
@@ -221,6 +309,8 @@ BENCHMARK(BM_IndexRussianSite)->Unit(benchmark::kMillisecond)->Repetitions(3);
 BENCHMARK(BM_IndexLatinSite)->Unit(benchmark::kMillisecond)->Repetitions(3);
 BENCHMARK(BM_SearchCostRussian)->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
 BENCHMARK(BM_SearchCostLatin)->Unit(benchmark::kMillisecond)->Iterations(3)->UseManualTime();
+BENCHMARK(BM_IndexLargeSitePageByPage)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_SearchCostLargeSite)->Unit(benchmark::kMillisecond)->Iterations(1)->UseManualTime();
 BENCHMARK(BM_ReferenceHelptest)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_ReferenceMonuments)->Unit(benchmark::kMillisecond)->Iterations(1);
 

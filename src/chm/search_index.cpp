@@ -6,7 +6,10 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <memory>
 #include <numeric>
+#include <stdexcept>
+#include <utility>
 #include <vector>
 
 namespace tbx::chm {
@@ -137,6 +140,10 @@ std::uint64_t ScaleRootBits(unsigned width, unsigned root) {
 class RootChooser {
 public:
     void Add(std::uint32_t value) { ++widths_[static_cast<unsigned>(std::bit_width(value))]; }
+    void Add(const RootChooser& other) {
+        for (unsigned width = 0; width < widths_.size(); ++width)
+            widths_[width] += other.widths_[width];
+    }
 
     std::uint64_t Bits(unsigned root) const {
         std::uint64_t bits = 0;
@@ -158,33 +165,192 @@ private:
     std::array<std::uint64_t, 33> widths_{};
 };
 
-// Calls the three functions with every topic delta, position count and
-// position delta of an entry's codes (see EntryCodes), in the order they
-// are written.
-template <typename T, typename C, typename L>
-void ForEachCode(std::span<const std::uint32_t> codes, T onTopic, C onCount, L onLocation) {
-    for (std::size_t at = 0; at < codes.size();) {
-        std::size_t end = at + 1;
-        while (end < codes.size() && !(codes[end] & kTopicMark))
-            ++end;
-        onTopic(codes[at] & ~kTopicMark);
-        onCount(static_cast<std::uint32_t>(end - at - 1));
-        for (++at; at < end; ++at)
-            onLocation(codes[at]);
+// The roots of the three code streams: topic distances, position counts
+// and position distances.
+struct Roots {
+    unsigned topic = 1, count = 1, location = 1;
+    bool operator==(const Roots&) const = default;
+};
+
+// Reads the code BitWriter writes, bit by bit: only for codes written
+// with other roots, which is rare.
+class CodeReader {
+public:
+    explicit CodeReader(const std::uint8_t* in) : in_(in) {}
+
+    std::uint32_t Get(unsigned root) {
+        unsigned ones = 0;
+        while (Bit())
+            ++ones;
+        if (!ones)
+            return Bits(root);
+        const unsigned low = ones + root - 1;
+        return static_cast<std::uint32_t>(std::uint64_t{1} << low | Bits(low));
     }
+    void Align() {
+        if (used_) {
+            used_ = 0;
+            ++in_;
+        }
+    }
+    const std::uint8_t* Position() const { return in_; }
+
+private:
+    unsigned Bit() {
+        const unsigned bit = *in_ >> (7 - used_) & 1u;
+        if (++used_ == 8) {
+            used_ = 0;
+            ++in_;
+        }
+        return bit;
+    }
+    std::uint64_t Bits(unsigned count) {
+        std::uint64_t value = 0;
+        while (count--)
+            value = value << 1 | Bit();
+        return value;
+    }
+
+    const std::uint8_t* in_;
+    unsigned used_ = 0;
+};
+
+// The most bytes one topic's record of count positions takes: a code is at
+// most 64 bits.
+std::size_t RecordBound(std::size_t count) {
+    return 8 * (count + 2);
 }
+
+// Rewrites records (each one topic's codes, from a byte) from one set of
+// roots into another; the first record's topic distance becomes
+// firstTopic. Returns where the records read end.
+const std::uint8_t* Recode(const std::uint8_t* in, std::uint32_t records, const Roots& from,
+                           const Roots& to, std::uint32_t firstTopic,
+                           std::vector<std::uint8_t>& out) {
+    CodeReader codes(in);
+    for (std::uint32_t record = 0; record < records; ++record) {
+        const std::uint32_t topic = codes.Get(from.topic);
+        const std::uint32_t count = codes.Get(from.count);
+        const std::size_t at = out.size();
+        out.resize(at + RecordBound(count));
+        BitWriter bits(out.data() + at);
+        bits.PutScaleRoot(record ? topic : firstTopic, to.topic);
+        bits.PutScaleRoot(count, to.count);
+        for (std::uint32_t i = 0; i < count; ++i)
+            bits.PutScaleRoot(codes.Get(from.location), to.location);
+        bits.Align();
+        codes.Align();
+        out.resize(static_cast<std::size_t>(bits.End() - out.data()));
+    }
+    return codes.Position();
+}
+
+// Byte streams that grow side by side in large shared blocks, each a chain
+// of chunks twice the size of the one before (up to a limit): a rare word
+// costs a few bytes, a common one a chunk now and then, and nothing is
+// copied as streams grow.
+class StreamArena {
+public:
+    struct Stream {
+        std::uint32_t head = 0; // where its first chunk is; 0 for none yet
+        std::uint32_t tail = 0;
+        std::uint16_t used = 0;    // bytes in the tail chunk
+        std::uint8_t tailSize = 0; // the tail chunk's size class
+    };
+
+    void Append(Stream& stream, const std::uint8_t* bytes, std::size_t count) {
+        if (!stream.head)
+            stream.head = stream.tail = NewChunk(0);
+        while (count) {
+            if (stream.used == Room(stream.tailSize)) {
+                const unsigned next = std::min(stream.tailSize + 1u, kSizes - 1);
+                const std::uint32_t chunk = NewChunk(next);
+                std::memcpy(At(stream.tail), &chunk, sizeof chunk);
+                stream.tail = chunk;
+                stream.tailSize = static_cast<std::uint8_t>(next);
+                stream.used = 0;
+            }
+            const std::size_t take =
+                std::min<std::size_t>(Room(stream.tailSize) - stream.used, count);
+            std::uint8_t* const to = At(stream.tail) + kLink + stream.used;
+            if (take <= 16) { // most records: cheaper than a call
+                for (std::size_t i = 0; i < take; ++i)
+                    to[i] = bytes[i];
+            } else {
+                std::memcpy(to, bytes, take);
+            }
+            stream.used = static_cast<std::uint16_t>(stream.used + take);
+            bytes += take;
+            count -= take;
+        }
+    }
+
+    void Prefetch(const Stream& stream) const {
+        if (stream.tail)
+            __builtin_prefetch(At(stream.tail) + kLink + stream.used, 1);
+    }
+
+    // Appends the stream's bytes to out.
+    void Read(const Stream& stream, std::vector<std::uint8_t>& out) const {
+        unsigned size = 0;
+        for (std::uint32_t chunk = stream.head; chunk;) {
+            const std::uint8_t* at = At(chunk);
+            if (chunk == stream.tail)
+                return (void)out.insert(out.end(), at + kLink, at + kLink + stream.used);
+            out.insert(out.end(), at + kLink, at + kLink + Room(size));
+            std::memcpy(&chunk, at, sizeof chunk);
+            size = std::min(size + 1, kSizes - 1);
+        }
+    }
+
+private:
+    static constexpr unsigned kSizes = 5;   // chunks of 16 to 256 bytes
+    static constexpr std::size_t kLink = 4; // each chunk starts with the next one's place
+    static constexpr unsigned kBlockBits = 20;
+    static constexpr std::size_t kBlockSize = std::size_t{1} << kBlockBits;
+
+    static std::size_t Room(unsigned size) { return (std::size_t{16} << size) - kLink; }
+
+    std::uint32_t NewChunk(unsigned size) {
+        const std::size_t bytes = std::size_t{16} << size;
+        if (blocks_.empty() || used_ + bytes > kBlockSize) {
+            if (blocks_.size() >= (std::size_t{1} << (32 - kBlockBits)))
+                throw std::length_error("the search index outgrows its places");
+            blocks_.push_back(std::make_unique_for_overwrite<std::uint8_t[]>(kBlockSize));
+            used_ = blocks_.size() == 1 ? 16 : 0; // place 0 stands for no chunk
+        }
+        const auto chunk = static_cast<std::uint32_t>((blocks_.size() - 1) << kBlockBits | used_);
+        std::memset(At(chunk), 0, kLink);
+        used_ += bytes;
+        return chunk;
+    }
+
+    std::uint8_t* At(std::uint32_t chunk) const {
+        return blocks_[chunk >> kBlockBits].get() + (chunk & (kBlockSize - 1));
+    }
+
+    std::vector<std::unique_ptr<std::uint8_t[]>> blocks_;
+    std::size_t used_ = 0; // of the last block
+};
 
 } // namespace
 
-// The words gathered so far, and every occurrence of them as its entry:
-// 2 * word for a word of a title, 2 * word + 1 for one of a body. A topic's
-// positions need no storing: they are the places in its run of entries.
+// The words gathered so far and, for each of their entries (2 * word for a
+// word of titles, 2 * word + 1 for one of bodies), the codes it will be
+// written with, gathered page by page in an arena: for each topic but the
+// first its distance from the one before, then the number of its positions
+// and each position's distance from the one before. How often each value
+// comes is counted as it is added, to choose the roots at the end.
 class WordTable {
 public:
-    struct Topic {
-        std::uint32_t number;
-        std::size_t titleStart; // of its entries in occurrences
-        std::size_t bodyStart;
+    struct EntryState {
+        StreamArena::Stream codes;
+        std::uint32_t firstTopic = 0;
+        std::uint32_t lastTopic = 0;
+        std::uint32_t topics = 0; // 0 while it has none
+        std::uint64_t positions = 0;
+        std::uint32_t page = 0; // the last page that had it (AddPage's stamp)
+        std::uint32_t slot = 0; // its place among that page's entries
     };
 
     std::uint32_t Find(std::string_view word) {
@@ -200,6 +366,7 @@ public:
                 words_.push_back({static_cast<std::uint32_t>(store_.size()),
                                   static_cast<std::uint32_t>(word.size())});
                 store_.append(word);
+                entries.resize(2 * words_.size());
                 return index;
             }
             // Most words fit in the slot: their stored bytes stay unread.
@@ -214,8 +381,155 @@ public:
     }
     std::size_t WordCount() const { return words_.size(); }
 
-    std::vector<std::uint32_t> occurrences;
-    std::vector<Topic> topics;
+    static constexpr std::size_t kAhead = 8;
+
+    // One word of the page being added (see AddPage), in text order.
+    void Occur(std::uint32_t entry) {
+        EntryState& state = entries[entry];
+        if (state.page != topicCount + 1) {
+            state.page = topicCount + 1;
+            state.slot = static_cast<std::uint32_t>(touched_.size());
+            touched_.push_back(entry);
+            counts_.push_back(0);
+        }
+        ++counts_[state.slot];
+        pageSlots_.push_back(state.slot);
+    }
+    std::size_t PageWords() const { return pageSlots_.size(); }
+
+    // Adds the words since the last page (the first titleWords of them
+    // from its title) as topic number, grouped by entry.
+    void AddPage(std::uint32_t number, std::size_t titleWords) {
+        if (!topicCount)
+            firstNumber = number;
+        ++topicCount;
+        lastNumber = number;
+        occurrences += pageSlots_.size();
+        starts_.resize(counts_.size() + 1);
+        std::uint32_t sum = 0;
+        for (std::size_t k = 0; k < counts_.size(); ++k) {
+            starts_[k] = sum;
+            sum += std::exchange(counts_[k], sum); // where its next position goes
+        }
+        starts_.back() = sum;
+        positions_.resize(pageSlots_.size());
+        for (std::size_t i = 0; i < pageSlots_.size(); ++i)
+            positions_[counts_[pageSlots_[i]]++] =
+                static_cast<std::uint32_t>(i < titleWords ? i : i - titleWords);
+        for (std::size_t k = 0; k < touched_.size(); ++k) {
+            // The entries' last chunks lie all over the arena: the ones
+            // written a few records on are fetched meanwhile.
+            if (k + kAhead < touched_.size())
+                arena.Prefetch(entries[touched_[k + kAhead]].codes);
+            EntryState& state = entries[touched_[k]];
+            const std::uint32_t count = starts_[k + 1] - starts_[k];
+            record_.resize(RecordBound(count));
+            BitWriter bits(record_.data());
+            const std::uint32_t distance = number - state.lastTopic; // the first: its number
+            if (state.topics)
+                topicCodes.Add(distance);
+            else
+                state.firstTopic = number;
+            bits.PutScaleRoot(distance, roots_.topic);
+            countCodes.Add(count);
+            bits.PutScaleRoot(count, roots_.count);
+            std::uint32_t previous = 0;
+            for (std::uint32_t i = starts_[k]; i < starts_[k + 1]; ++i) {
+                locationCodes.Add(positions_[i] - previous);
+                bits.PutScaleRoot(positions_[i] - previous, roots_.location);
+                previous = positions_[i];
+            }
+            bits.Align();
+            arena.Append(state.codes, record_.data(),
+                         static_cast<std::size_t>(bits.End() - record_.data()));
+            state.lastTopic = number;
+            ++state.topics;
+            state.positions += count;
+        }
+        touched_.clear();
+        counts_.clear();
+        pageSlots_.clear();
+        // The roots the codes are gathered in follow the first pages, so
+        // that Finish can most often take the codes as they are.
+        if (topicCount <= 64 && std::has_single_bit(topicCount))
+            UseRoots(BestRoots());
+    }
+
+    // The best roots for the codes counted so far (each entry's first
+    // topic left out).
+    Roots BestRoots() const { return {topicCodes.Best(), countCodes.Best(), locationCodes.Best()}; }
+    const Roots& GatheredRoots() const { return roots_; }
+
+    // Rewrites the codes gathered so far in other roots.
+    void UseRoots(const Roots& roots) {
+        if (roots == roots_)
+            return;
+        StreamArena recoded;
+        std::vector<std::uint8_t> codes, out;
+        for (EntryState& state : entries) {
+            if (!state.topics)
+                continue;
+            codes.clear();
+            out.clear();
+            arena.Read(state.codes, codes);
+            Recode(codes.data(), state.topics, roots_, roots, state.firstTopic, out);
+            state.codes = {};
+            recoded.Append(state.codes, out.data(), out.size());
+        }
+        arena = std::move(recoded);
+        roots_ = roots;
+    }
+
+    // Takes over the words and codes of a table of later topics.
+    void Merge(WordTable& later) {
+        std::vector<std::uint32_t> renumbered(later.WordCount());
+        for (std::uint32_t word = 0; word < renumbered.size(); ++word)
+            renumbered[word] = Find(later.Text(word));
+        std::vector<std::uint8_t> codes, out;
+        for (std::size_t entry = 0; entry < later.entries.size(); ++entry) {
+            const EntryState& theirs = later.entries[entry];
+            if (!theirs.topics)
+                continue;
+            EntryState& state = entries[2 * renumbered[entry / 2] + (entry & 1)];
+            codes.clear();
+            out.clear();
+            later.arena.Read(theirs.codes, codes);
+            // Its first topic now follows this table's last one for the
+            // word: that record is written anew, and the others too when
+            // the roots differ.
+            const std::uint32_t distance =
+                state.topics ? theirs.firstTopic - state.lastTopic : theirs.firstTopic;
+            if (state.topics)
+                topicCodes.Add(distance);
+            else
+                state.firstTopic = theirs.firstTopic;
+            const bool same = later.roots_ == roots_;
+            const std::uint8_t* rest =
+                Recode(codes.data(), same ? 1 : theirs.topics, later.roots_, roots_, distance, out);
+            arena.Append(state.codes, out.data(), out.size());
+            if (same)
+                arena.Append(state.codes, rest,
+                             static_cast<std::size_t>(codes.data() + codes.size() - rest));
+            state.lastTopic = theirs.lastTopic;
+            state.topics += theirs.topics;
+            state.positions += theirs.positions;
+        }
+        topicCodes.Add(later.topicCodes);
+        countCodes.Add(later.countCodes);
+        locationCodes.Add(later.locationCodes);
+        occurrences += later.occurrences;
+        if (!topicCount)
+            firstNumber = later.firstNumber;
+        topicCount += later.topicCount;
+        lastNumber = later.lastNumber;
+    }
+
+    std::vector<EntryState> entries;
+    StreamArena arena;
+    // Every code but each entry's first topic, which is its number.
+    RootChooser topicCodes, countCodes, locationCodes;
+    std::uint64_t occurrences = 0;
+    std::uint32_t topicCount = 0, firstNumber = 0, lastNumber = 0;
     std::uint32_t stopWords = 0; // the first words, never indexed
 
 private:
@@ -249,6 +563,13 @@ private:
     static std::size_t Start(std::uint32_t check, std::size_t mask) { return (check >> 7) & mask; }
 
     std::vector<Slot> slots_; // open addressing
+    // AddPage's room, kept from page to page.
+    std::vector<std::uint32_t> touched_;   // entries of the page, by slot
+    std::vector<std::uint32_t> counts_;    // of each slot's words
+    std::vector<std::uint32_t> pageSlots_; // each word's slot, in text order
+    std::vector<std::uint32_t> starts_, positions_;
+    std::vector<std::uint8_t> record_;
+    Roots roots_; // of the gathered codes
 };
 
 namespace {
@@ -259,7 +580,7 @@ public:
     void OnWord(std::string_view word) override {
         const std::uint32_t index = table_.Find(word);
         if (index >= table_.stopWords)
-            table_.occurrences.push_back(2 * index + body_);
+            table_.Occur(2 * index + body_);
     }
 
 private:
@@ -267,88 +588,11 @@ private:
     std::uint32_t body_;
 };
 
-// Every entry's codes, entry after entry: for each of its topics, kTopicMark
-// | the topic's distance from the entry's previous topic, then the distance
-// of each position from the previous one. With the numbers each code
-// stream holds, to choose its root.
-struct EntryCodes {
-    std::vector<std::uint32_t> codes;
-    std::vector<std::size_t> start; // of each entry's codes; one more at the end
-    std::vector<std::uint32_t> topics;
-    RootChooser topicCodes, countCodes, locationCodes;
-};
-
-// Sorts the occurrences by entry, topics in order within each.
-EntryCodes GroupByEntry(const WordTable& table) {
-    const std::size_t entries = 2 * table.WordCount();
-    const std::vector<std::uint32_t>& occurrences = table.occurrences;
-    const auto forEach = [&](auto f) {
-        for (std::uint32_t t = 0; t < table.topics.size(); ++t) {
-            const WordTable::Topic& topic = table.topics[t];
-            const std::size_t end =
-                t + 1 < table.topics.size() ? table.topics[t + 1].titleStart : occurrences.size();
-            for (std::size_t i = topic.titleStart; i < end; ++i) {
-                const std::size_t first = i < topic.bodyStart ? topic.titleStart : topic.bodyStart;
-                f(occurrences[i], t, static_cast<std::uint32_t>(i - first));
-            }
-        }
-    };
-    // Where each entry stands in the scan: its last topic (index + 1, 0
-    // for none), position and count of positions there.
-    struct State {
-        std::size_t next = 0;
-        std::uint32_t topic = 0;
-        std::uint32_t position = 0;
-        std::uint32_t count = 0;
-    };
-    std::vector<State> states(entries);
-    EntryCodes grouped;
-    grouped.topics.assign(entries, 0);
-    forEach([&](std::uint32_t entry, std::uint32_t t, std::uint32_t) {
-        State& state = states[entry];
-        ++state.next;
-        if (state.topic != t + 1) {
-            state.topic = t + 1;
-            ++state.next;
-            ++grouped.topics[entry];
-        }
-    });
-    grouped.start.assign(entries + 1, 0);
-    for (std::size_t entry = 0; entry < entries; ++entry) {
-        grouped.start[entry + 1] = grouped.start[entry] + states[entry].next;
-        states[entry] = State{grouped.start[entry]};
-    }
-    grouped.codes.resize(grouped.start.back());
-    forEach([&](std::uint32_t entry, std::uint32_t t, std::uint32_t position) {
-        State& state = states[entry];
-        if (state.topic != t + 1) {
-            if (state.topic)
-                grouped.countCodes.Add(state.count);
-            const std::uint32_t delta =
-                table.topics[t].number - (state.topic ? table.topics[state.topic - 1].number : 0);
-            grouped.topicCodes.Add(delta);
-            grouped.codes[state.next++] = kTopicMark | delta;
-            state.topic = t + 1;
-            state.position = 0;
-            state.count = 0;
-        }
-        grouped.locationCodes.Add(position - state.position);
-        grouped.codes[state.next++] = position - state.position;
-        state.position = position;
-        ++state.count;
-    });
-    for (const State& state : states) {
-        if (state.topic)
-            grouped.countCodes.Add(state.count);
-    }
-    return grouped;
-}
-
 // One entry of a leaf: a word's title or body occurrences.
 struct Entry {
     std::string_view word;
     bool title = false;
-    std::span<const std::uint32_t> codes; // as ForEachCode reads them
+    std::uint32_t index = 0; // in the word table's entries
     std::uint32_t topics = 0;
     std::uint32_t codesOffset = 0; // of its word-location codes in the file
     std::uint32_t codesSize = 0;
@@ -501,49 +745,35 @@ void SearchIndexBuilder::SetStopWords(std::string_view text) {
 }
 
 bool SearchIndexBuilder::AddTopic(const SearchTopic& topic) {
-    std::vector<WordTable::Topic>& topics = words_->topics;
-    if (topic.number & kTopicMark || (!topics.empty() && topic.number <= topics.back().number))
+    WordTable& words = *words_;
+    if (topic.number & kTopicMark || (words.topicCount && topic.number <= words.lastNumber))
         return false;
-    WordTable::Topic& added = topics.emplace_back();
-    added.number = topic.number;
-    added.titleStart = words_->occurrences.size();
-    OccurrenceSink title(*words_, true);
+    OccurrenceSink title(words, true);
     SplitTextWords(topic.title, alphabet_, title);
-    added.bodyStart = words_->occurrences.size();
-    OccurrenceSink body(*words_, false);
+    const std::size_t titleWords = words.PageWords();
+    OccurrenceSink body(words, false);
     SplitPageWords(topic.html, topic.charset, alphabet_, body);
+    words.AddPage(topic.number, titleWords);
     return true;
 }
 
 bool SearchIndexBuilder::Append(SearchIndexBuilder& later) {
     WordTable& mine = *words_;
     WordTable& theirs = *later.words_;
-    if (theirs.topics.empty())
+    if (!theirs.topicCount)
         return true;
     if (&alphabet_ != &later.alphabet_ ||
-        (!mine.topics.empty() && theirs.topics.front().number <= mine.topics.back().number))
+        (mine.topicCount && theirs.firstNumber <= mine.lastNumber))
         return false;
-    std::vector<std::uint32_t> renumbered(theirs.WordCount());
-    for (std::uint32_t word = 0; word < renumbered.size(); ++word)
-        renumbered[word] = mine.Find(theirs.Text(word));
-    const std::size_t shift = mine.occurrences.size();
-    mine.occurrences.reserve(shift + theirs.occurrences.size());
-    for (const std::uint32_t entry : theirs.occurrences)
-        mine.occurrences.push_back(2 * renumbered[entry / 2] + (entry & 1));
-    for (WordTable::Topic topic : theirs.topics) {
-        topic.titleStart += shift;
-        topic.bodyStart += shift;
-        mine.topics.push_back(topic);
-    }
+    mine.Merge(theirs);
     *later.words_ = WordTable{};
     return true;
 }
 
 std::string SearchIndexBuilder::Finish() {
-    const WordTable words = std::move(*words_);
+    WordTable words = std::move(*words_);
     *words_ = WordTable{};
     // (The stop words are gone with them: an empty builder starts afresh.)
-    const EntryCodes grouped = GroupByEntry(words);
 
     std::vector<std::uint32_t> order(words.WordCount());
     std::iota(order.begin(), order.end(), 0u);
@@ -551,55 +781,77 @@ std::string SearchIndexBuilder::Finish() {
               [&words](std::uint32_t a, std::uint32_t b) { return words.Text(a) < words.Text(b); });
     std::vector<Entry> entries;
     entries.reserve(order.size() * 2);
+    RootChooser topicCodes = words.topicCodes;
     std::uint64_t entryBytes = 0, occurrenceBytes = 0, topicRecords = 0;
     std::size_t longest = 0;
     for (std::uint32_t index : order) {
         const std::string_view word = words.Text(index);
         for (std::uint32_t entry : {2 * index, 2 * index + 1}) { // the title entry first
-            const std::uint32_t topics = grouped.topics[entry];
-            if (!topics)
+            const WordTable::EntryState& state = words.entries[entry];
+            if (!state.topics)
                 continue;
-            const std::span<const std::uint32_t> codes(grouped.codes.data() + grouped.start[entry],
-                                                       grouped.start[entry + 1] -
-                                                           grouped.start[entry]);
-            entries.push_back({word, entry == 2 * index, codes, topics});
-            topicRecords += topics;
+            entries.push_back({word, entry == 2 * index, entry, state.topics});
+            topicCodes.Add(state.firstTopic);
+            topicRecords += state.topics;
             entryBytes += word.size();
-            occurrenceBytes += word.size() * (codes.size() - topics);
+            occurrenceBytes += word.size() * state.positions;
             longest = std::max(longest, word.size());
         }
     }
 
-    const RootChooser& topicCodes = grouped.topicCodes;
-    const RootChooser& countCodes = grouped.countCodes;
-    const RootChooser& locationCodes = grouped.locationCodes;
-    const unsigned topicRoot = topicCodes.Best();
-    const unsigned countRoot = countCodes.Best();
-    const unsigned locationRoot = locationCodes.Best();
+    const RootChooser& countCodes = words.countCodes;
+    const RootChooser& locationCodes = words.locationCodes;
+    const auto cost = [&](const Roots& roots) {
+        return topicCodes.Bits(roots.topic) + countCodes.Bits(roots.count) +
+               locationCodes.Bits(roots.location);
+    };
+    // The codes stay in the roots they were gathered in unless the best
+    // ones save more than 0.5 %: writing them anew costs more time than
+    // that saves room.
+    const Roots gathered = words.GatheredRoots();
+    const Roots best{topicCodes.Best(), countCodes.Best(), locationCodes.Best()};
+    const Roots roots = cost(gathered) * 200 <= cost(best) * 201 ? gathered : best;
+    const unsigned topicRoot = roots.topic;
+    const unsigned countRoot = roots.count;
+    const unsigned locationRoot = roots.location;
 
     // Room for every code and the padding of each topic to its byte, so
     // that the codes are written in place; then room for the nodes.
     const std::uint64_t codeBits = topicCodes.Bits(topicRoot) + countCodes.Bits(countRoot) +
                                    locationCodes.Bits(locationRoot) + 7 * topicRecords;
-    std::string out(kHeaderSize + codeBits / 8 + 1, '\0');
-    out.reserve(out.size() + (entries.size() / 16 + 4) * kNodeSize);
+    // The whole file is reserved at once: growing a string this large
+    // would hold it twice. A leaf is closed only when the next word's
+    // entries, at most 2 * (kMaxWordLength + 19) bytes, do not fit; an index
+    // node holds 37 keys or more.
+    const std::size_t codeBytes = codeBits / 8 + 1;
+    const std::size_t leafBound = (entryBytes + 19 * entries.size()) /
+                                      (kNodeSize - kLeafHeaderSize - 2 * (kMaxWordLength + 19)) +
+                                  1;
+    std::string out;
+    out.reserve(kHeaderSize + codeBytes + (leafBound + leafBound / 8 + 8) * kNodeSize);
+    out.resize(kHeaderSize + codeBytes);
     auto* const base = reinterpret_cast<std::uint8_t*>(out.data());
     BitWriter bits(base + kHeaderSize);
+    const bool asGathered = roots == gathered;
+    std::vector<std::uint8_t> codes, recoded;
     for (Entry& entry : entries) {
-        const std::uint8_t* start = bits.End();
-        ForEachCode(
-            entry.codes,
-            [&](std::uint32_t v) {
-                bits.Align(); // each topic starts on a byte
-                bits.PutScaleRoot(v, topicRoot);
-            },
-            [&](std::uint32_t v) { bits.PutScaleRoot(v, countRoot); },
-            [&](std::uint32_t v) { bits.PutScaleRoot(v, locationRoot); });
-        bits.Align();
+        const WordTable::EntryState& state = words.entries[entry.index];
+        codes.clear();
+        words.arena.Read(state.codes, codes);
+        const std::vector<std::uint8_t>* written = &codes;
+        if (!asGathered) {
+            recoded.clear();
+            Recode(codes.data(), state.topics, gathered, roots, state.firstTopic, recoded);
+            written = &recoded;
+        }
+        std::uint8_t* const start = bits.End();
+        std::memcpy(start, written->data(), written->size());
+        bits = BitWriter(start + written->size());
         entry.codesOffset = static_cast<std::uint32_t>(start - base);
-        entry.codesSize = static_cast<std::uint32_t>(bits.End() - start);
+        entry.codesSize = static_cast<std::uint32_t>(written->size());
     }
     out.resize(static_cast<std::size_t>(bits.End() - base));
+    words.arena = StreamArena{}; // the codes are written: their gathered form can go
 
     const Leaves leaves = WriteLeaves(out, entries);
     std::vector<NodeKey> level = leaves.keys;
@@ -609,7 +861,7 @@ std::string SearchIndexBuilder::Finish() {
     const std::uint32_t root = level.front().offset;
 
     PutLe32At(out, 0x00, 0x00280000);
-    PutLe32At(out, 0x04, words.topics.size());
+    PutLe32At(out, 0x04, words.topicCount);
     PutLe32At(out, 0x08, root);
     PutLe32At(out, 0x10, leaves.keys.size());
     PutLe32At(out, 0x14, root);
@@ -625,12 +877,12 @@ std::string SearchIndexBuilder::Finish() {
     PutLe32At(out, 0x36, 1);
     PutLe32At(out, 0x3A, 5);
     PutLe32At(out, 0x3E, longest);
-    PutLe32At(out, 0x42, Clamp32(words.occurrences.size()));
+    PutLe32At(out, 0x42, Clamp32(words.occurrences));
     PutLe32At(out, 0x46, Clamp32(entries.size()));
     PutLe64At(out, 0x4A, occurrenceBytes);
     PutLe32At(out, 0x52, Clamp32(entryBytes));
     PutLe32At(out, 0x56, leaves.lastFree);
-    PutLe32At(out, 0x5E, words.topics.empty() ? 0 : words.topics.back().number);
+    PutLe32At(out, 0x5E, words.topicCount ? words.lastNumber : 0);
     PutLe32At(out, 0x7A, static_cast<std::uint32_t>(alphabet_.codePage));
     PutLe32At(out, 0x7E, lcid_);
     return out;
