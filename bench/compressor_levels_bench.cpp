@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -137,6 +138,10 @@ int main(int argc, char** argv) {
         PrintRow(level == tbx::chm::LzxLevel::Best ? "our LZX, best" : "our LZX, default",
                  {true, wall.count(), CpuSeconds() - cpu, 0}, stream.bytes.size(), tarBytes);
     }
-    fs::remove_all(root);
+    // TOMEBOX_BENCH_KEEP=1 leaves the site and the help files for a look at them.
+    if (std::getenv("TOMEBOX_BENCH_KEEP"))
+        std::printf("kept in %s\n", root.c_str());
+    else
+        fs::remove_all(root);
     return 0;
 }
