@@ -57,7 +57,7 @@ void LzxLazyParser<Position>::Parse(const std::uint8_t* data, std::size_t size,
     literalBits_.resize(size + 1);
     literalBits_[0] = 0;
     for (std::size_t i = 0; i < size; ++i)
-        literalBits_[i + 1] = literalBits_[i] + costs.literal[data[i]];
+        literalBits_[i + 1] = static_cast<std::uint16_t>(literalBits_[i] + costs.literal[data[i]]);
     items.clear();
     frameStarts.clear();
     LzxRepeatQueue rep;
@@ -121,21 +121,21 @@ void LzxLazyParser<Position>::Best(std::size_t pos, std::size_t frameEnd, const 
     }
     // A match is worth the literals it replaces less its own bits.
     const LzxLazyCosts& costs = *costs_;
-    const std::uint32_t* literalBits = literalBits_.data() + pos;
+    const std::uint16_t* literalBits = literalBits_.data() + pos;
     // Repeated offsets cost no footer bits, so a short one can beat a
     // longer explicit match.
     for (unsigned i = 0; i < 3; ++i) {
         const std::uint32_t length = finder_.LengthAt(pos, rep[i], limit);
         if (length < kLzxMinMatch)
             continue;
-        const int score = static_cast<int>(literalBits[length] - literalBits[0]) -
+        const int score = static_cast<std::uint16_t>(literalBits[length] - literalBits[0]) -
                           static_cast<int>(costs.Match(length, i));
         if (score > best.score)
             best = {length, rep[i], score};
     }
     // (A lambda, so that the finder's search calls it without a pointer.)
     const auto explicitScore = [&](std::uint32_t length, std::uint32_t distance) {
-        return static_cast<int>(literalBits[length] - literalBits[0]) -
+        return static_cast<std::uint16_t>(literalBits[length] - literalBits[0]) -
                static_cast<int>(costs.Match(length, LzxPositionSlot(distance + 2)));
     };
     finder_.Search(pos, limit, chain, kNiceLength, atLeast, explicitScore, best);
