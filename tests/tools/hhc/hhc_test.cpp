@@ -1134,8 +1134,8 @@ TEST_F(HhcTest, EveryLanguageKeepsItsTitleCaptionAndTopicTitles) {
 // copy in #SYSTEM (codes 12, 13 and 15 after the old records) were added, as
 // Microsoft's compiler writes them, and the default LZX parse twice chose its
 // matches otherwise (longer chains; then costs from the last trees, a look
-// two bytes ahead and longer chains again), which changed only the compressed section's bytes and
-// its length.
+// two bytes ahead and longer chains again), which changed only the
+// compressed section's bytes and its length.
 TEST_F(HhcTest, RussianJobProjectsCompileToTheBytesTheyDidBefore) {
     const fs::path site = root.Path() / "сайт";
     WriteAll(
