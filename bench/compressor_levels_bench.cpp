@@ -1,16 +1,25 @@
-// The compressor's two levels against the size references, on one site:
-// the generated 2,000-page Russian site, or a folder given on the command
-// line (the Python docs, a Doxygen tree), copied first without the
-// symbolic links in it.
-//   - hhc at its default level and with --best, and chmcmd, on a project
-//     that lists every file: wall time, CPU time, help-file bytes per site
-//     byte;
+// The compressor's two levels against the size references, on each data
+// set in turn:
+//   - the generated 2,000-page Russian site;
+//   - a folder given on the command line (the Python docs), copied first
+//     without the symbolic links in it;
+//   - "doxygen:DIR": the HTML and HTML Help output Doxygen writes for the
+//     sources in DIR, made at bench time.
+// Without arguments: the generated site, the Python 3 docs of Debian's
+// python3-doc when installed, and Doxygen over this program's src/.
+// For each:
+//   - hhc at its default level (best of TOMEBOX_BENCH_REPEAT runs, 3
+//     unless set) and with --best, and chmcmd, on a project that lists
+//     every file: wall time, CPU time, help-file bytes per site byte, and
+//     how many times hhc's wall and CPU time chmcmd takes;
 //   - wimlib-imagex capture at LZX:50 and LZX:100 in 64 KiB chunks on a
 //     tar of the site, and our encoder at both levels on the same tar
 //     bytes, one stream of 64 KiB reset intervals on two threads: the
 //     sizes to compare, since both code the same bytes in the same
 //     independent 64 KiB pieces.
-// Build in Release and run by hand: bin/bench_compressor_levels [FOLDER]
+// The load average is printed first: on a busy machine the ratios, not the
+// times, are what carry over. TOMEBOX_BENCH_KEEP=1 leaves the files.
+// Build in Release and run by hand: bin/bench_compressor_levels [SET...]
 
 #include "chm/lzx_encoder.h"
 #include "run_cost.h"
@@ -19,6 +28,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -61,17 +71,39 @@ void PrintRow(const char* name, const RunCost& cost, std::uint64_t out, std::uin
                 static_cast<double>(out) / static_cast<double>(in));
 }
 
-} // namespace
+double LoadAverage() {
+    double load[1] = {0};
+    return getloadavg(load, 1) == 1 ? load[0] : -1;
+}
 
-int main(int argc, char** argv) {
-    const fs::path root = tbx::bench::MakeTempRoot();
+void RunSet(const fs::path& root, const std::string& set) {
     const fs::path site = root / "site";
-    const bool generated = argc < 2;
-    if (generated)
+    const bool generated = set == "generated";
+    const std::string doxygenPrefix = "doxygen:";
+    if (generated) {
         tbx::bench::MakeSite(site, 2000);
-    else
-        fs::copy(fs::canonical(argv[1]), site,
+    } else if (set.rfind(doxygenPrefix, 0) == 0) {
+        // Doxygen's own help project is left out of the site: every
+        // compiler gets the same project that lists every file (its
+        // contents and index files among them).
+        const fs::path out = root / "doxygen";
+        fs::create_directories(out);
+        tbx::bench::WriteText(out / "Doxyfile",
+                              "PROJECT_NAME=Sources\nINPUT=" + set.substr(doxygenPrefix.size()) +
+                                  "\nRECURSIVE=YES\nOUTPUT_DIRECTORY=" + out.string() +
+                                  "\nGENERATE_HTML=YES\nGENERATE_HTMLHELP=YES\n"
+                                  "GENERATE_LATEX=NO\nHAVE_DOT=NO\nEXTRACT_ALL=YES\n"
+                                  "SOURCE_BROWSER=YES\nQUIET=YES\nWARNINGS=NO\n");
+        if (!Run("doxygen", {(out / "Doxyfile").string()}).ok) {
+            std::printf("%s: doxygen failed or not installed\n", set.c_str());
+            return;
+        }
+        fs::rename(out / "html", site);
+        fs::remove(site / "index.hhp");
+    } else {
+        fs::copy(fs::canonical(set), site,
                  fs::copy_options::recursive | fs::copy_options::skip_symlinks);
+    }
 
     std::vector<std::string> names;
     std::uint64_t siteBytes = 0;
@@ -81,15 +113,16 @@ int main(int argc, char** argv) {
             siteBytes += entry.file_size();
         }
     std::sort(names.begin(), names.end());
-    std::printf("site: %s, %zu files, %llu bytes\n", generated ? "generated, 2000 pages" : argv[1],
-                names.size(), static_cast<unsigned long long>(siteBytes));
+    std::printf("\nsite: %s, %zu files, %llu bytes (load average %.2f)\n",
+                generated ? "generated, 2000 pages" : set.c_str(), names.size(),
+                static_cast<unsigned long long>(siteBytes), LoadAverage());
 
     // The tar first, before the projects go into the site.
     fs::create_directories(root / "tar");
     const fs::path tar = root / "tar" / "site.tar";
     if (!Run("tar", {"cf", tar.string(), "-C", site.string(), "."}).ok) {
         std::fprintf(stderr, "tar failed\n");
-        return 1;
+        return;
     }
     const std::uint64_t tarBytes = FileBytes(tar);
 
@@ -109,14 +142,28 @@ int main(int argc, char** argv) {
         return path.string();
     };
     const auto compile = [&](const char* label, const std::string& program,
-                             std::vector<std::string> args, const std::string& name) {
+                             std::vector<std::string> args, const std::string& name, int runs) {
         args.push_back(project(name));
-        const RunCost cost = Run(program, args);
-        PrintRow(label, cost, FileBytes(root / (name + ".chm")), siteBytes);
+        RunCost best;
+        for (int i = 0; i < runs; ++i) {
+            const RunCost cost = Run(program, args);
+            if (!cost.ok)
+                return cost;
+            best.ok = true;
+            best.wallS = i == 0 ? cost.wallS : std::min(best.wallS, cost.wallS);
+            best.cpuS = i == 0 ? cost.cpuS : std::min(best.cpuS, cost.cpuS);
+        }
+        PrintRow(label, best, FileBytes(root / (name + ".chm")), siteBytes);
+        return best;
     };
-    compile("hhc", kHhc, {}, "hhc");
-    compile("hhc --best", kHhc, {"--best"}, "best");
-    compile("chmcmd", "chmcmd", {}, "chmcmd");
+    const char* repeat = std::getenv("TOMEBOX_BENCH_REPEAT");
+    const int runs = std::max(1, repeat ? std::atoi(repeat) : 3);
+    const RunCost hhc = compile("hhc", kHhc, {}, "hhc", runs);
+    compile("hhc --best", kHhc, {"--best"}, "best", 1);
+    const RunCost chmcmd = compile("chmcmd", "chmcmd", {}, "chmcmd", 1);
+    if (hhc.ok && chmcmd.ok)
+        std::printf("chmcmd takes %.1f times hhc's wall time, %.1f times its CPU time\n",
+                    chmcmd.wallS / hhc.wallS, chmcmd.cpuS / hhc.cpuS);
 
     std::printf("on the tar, %llu bytes:\n", static_cast<unsigned long long>(tarBytes));
     for (const char* level : {"LZX:50", "LZX:100"}) {
@@ -137,6 +184,29 @@ int main(int argc, char** argv) {
         PrintRow(level == tbx::chm::LzxLevel::Best ? "our LZX, best" : "our LZX, default",
                  {true, wall.count(), CpuSeconds() - cpu, 0}, stream.bytes.size(), tarBytes);
     }
-    fs::remove_all(root);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0); // rows as they come, into a file too
+    std::vector<std::string> sets(argv + 1, argv + argc);
+    if (sets.empty()) {
+        sets.push_back("generated");
+        for (const char* docs : {"/usr/share/doc/python3.11/html", "/usr/share/doc/python3/html"})
+            if (fs::is_directory(docs)) {
+                sets.push_back(docs);
+                break;
+            }
+        sets.push_back("doxygen:" TOMEBOX_SOURCE_DIR "/src");
+    }
+    for (const std::string& set : sets) {
+        const fs::path root = tbx::bench::MakeTempRoot();
+        RunSet(root, set);
+        if (std::getenv("TOMEBOX_BENCH_KEEP"))
+            std::printf("kept in %s\n", root.c_str());
+        else
+            fs::remove_all(root);
+    }
     return 0;
 }

@@ -82,9 +82,12 @@ public:
     // the chain and stops at a match of nice bytes. Enters pos into the
     // tables. (best is filled in place: a returned struct of three fields
     // goes through the stack in pieces and stalls its first read.)
+    // (Inlined: it runs at nearly every byte, and the compiler, left to
+    // itself, calls it once the score is a lambda with captures.)
     template <typename Score>
-    void Search(std::size_t pos, std::uint32_t limit, unsigned chain, std::uint32_t nice,
-                std::uint32_t atLeast, const Score& score, MatchCandidate& best) {
+    [[gnu::always_inline]] inline void Search(std::size_t pos, std::uint32_t limit, unsigned chain,
+                                              std::uint32_t nice, std::uint32_t atLeast,
+                                              const Score& score, MatchCandidate& best) {
         if (pos + 8 > size_ || limit < 3) {
             Insert(pos);
             return;
@@ -200,8 +203,9 @@ private:
     // Weighs the match at from, the last place of some first bytes, when
     // it is in reach and longer than longest.
     template <typename Score>
-    void TryNear(std::int64_t from, std::int64_t lowest, std::size_t pos, std::uint32_t limit,
-                 const Score& score, std::uint32_t& longest, MatchCandidate& best) const {
+    [[gnu::always_inline]] inline void
+    TryNear(std::int64_t from, std::int64_t lowest, std::size_t pos, std::uint32_t limit,
+            const Score& score, std::uint32_t& longest, MatchCandidate& best) const {
         if (from < lowest || longest >= limit)
             return;
         const std::uint32_t length = MatchLength(pos, static_cast<std::size_t>(from), limit);

@@ -218,10 +218,14 @@ void LzxIntervalEncoder::Encode(std::span<const std::uint8_t> data, std::size_t 
         interval = padded_;
     }
     const std::uint32_t maxDistance = (1u << windowBits_) - 3;
+    if (&out != lastStream_ || out.bytes.size() != lastStreamEnd_ || out.bytes.empty())
+        costs_ = LzxLazyCosts::Guess();
     if (windowBits_ <= 16)
-        smallParser_.Parse(interval.data(), interval.size(), maxDistance, items_, frameStarts_);
+        smallParser_.Parse(interval.data(), interval.size(), maxDistance, costs_, items_,
+                           frameStarts_);
     else
-        largeParser_.Parse(interval.data(), interval.size(), maxDistance, items_, frameStarts_);
+        largeParser_.Parse(interval.data(), interval.size(), maxDistance, costs_, items_,
+                           frameStarts_);
     if (level_ == LzxLevel::Best)
         bestParser_.Parse(interval.data(), interval.size(), maxDistance, mainSymbols_, items_,
                           frameStarts_);
@@ -271,6 +275,16 @@ void LzxIntervalEncoder::Encode(std::span<const std::uint8_t> data, std::size_t 
     std::vector<Block> blocks;
     Plan(blocks);
     Write(blocks, interval, out);
+    lastStream_ = &out;
+    lastStreamEnd_ = out.bytes.size();
+    // The next interval is weighed by the trees of this one's last
+    // compressed block.
+    for (auto block = blocks.rbegin(); block != blocks.rend(); ++block)
+        if (block->type != LzxBlockType::Uncompressed) {
+            costs_ = LzxLazyCosts::FromTrees(block->trees.mainLengths.data(), mainSymbols_,
+                                             block->trees.lengthLengths.data());
+            break;
+        }
 }
 
 std::size_t LzxIntervalEncoder::ItemEnd(std::size_t frame) const {

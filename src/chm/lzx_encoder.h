@@ -51,6 +51,11 @@ public:
     // Appends the compressed form of one interval of length bytes (whole
     // frames, at most a window) to out, with its frame offsets counted from
     // the start of out.bytes. data holds its first bytes; zeros follow.
+    // An interval that goes on the stream this encoder wrote last (out the
+    // same and not emptied since) is parsed with the costs of the trees of
+    // the one before; the first of a stream with fixed guesses. So a
+    // stream's bytes depend on its own intervals only, whatever this
+    // encoder did before.
     void Encode(std::span<const std::uint8_t> data, std::size_t length, LzxStream& out);
 
 private:
@@ -76,6 +81,9 @@ private:
     std::vector<std::size_t> frameStarts_;
     std::vector<Coded> coded_;
     std::vector<Frequencies> frameFrequencies_;
+    LzxLazyCosts costs_ = LzxLazyCosts::Guess();
+    const LzxStream* lastStream_ = nullptr;
+    std::size_t lastStreamEnd_ = 0;
 };
 
 // Compresses a whole stream into LzxFrameCount(data.size()) frames, its

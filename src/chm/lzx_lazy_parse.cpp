@@ -5,28 +5,59 @@
 namespace tbx::chm {
 namespace {
 
-// Rough bit costs for weighing matches against each other.
-int Score(std::uint32_t length, unsigned extraBits) {
-    constexpr int kLiteralBits = 6;
-    constexpr int kMatchBits = 9;
-    constexpr int kLengthBits = 4;
-    return static_cast<int>(length) * kLiteralBits - kMatchBits - static_cast<int>(extraBits) -
-           (length >= 9 ? kLengthBits : 0);
-}
-
-// A match at a distance of its own pays the footer bits of its slot. (A
-// lambda, so that the finder's search calls it without a pointer.)
-constexpr auto kExplicitScore = [](std::uint32_t length, std::uint32_t distance) {
-    return Score(length, kLzxExtraBits[LzxPositionSlot(distance + 2)]);
-};
+constexpr std::uint8_t kGuessLiteral = 6;
+constexpr std::uint8_t kGuessMatch = 9;
+constexpr std::uint8_t kGuessLength = 4;
+// What a symbol the last trees left out is taken to cost.
+constexpr std::uint8_t kMissingLiteral = 12;
+constexpr std::uint8_t kMissingMatch = 13;
+constexpr std::uint8_t kMissingLength = 10;
+// Bits a match two bytes on must save beyond the one in hand.
+constexpr int kTwoOnMargin = 2;
 
 } // namespace
 
+LzxLazyCosts LzxLazyCosts::Guess() {
+    LzxLazyCosts costs;
+    costs.literal.fill(kGuessLiteral);
+    for (unsigned slot = 0; slot < kLzxMaxPositionSlots; ++slot)
+        for (unsigned header = 0; header < 8; ++header)
+            // A tie between repeated offsets goes to the front of the queue.
+            costs.match[slot * 8 + header] = static_cast<std::uint8_t>(
+                kGuessMatch + kLzxExtraBits[slot] + (slot < 3 ? slot : 0));
+    costs.length.fill(kGuessLength);
+    return costs;
+}
+
+LzxLazyCosts LzxLazyCosts::FromTrees(const std::uint8_t* mainLengths, unsigned mainSymbols,
+                                     const std::uint8_t* lengthLengths) {
+    LzxLazyCosts costs;
+    for (unsigned b = 0; b < kLzxNumChars; ++b)
+        costs.literal[b] = mainLengths[b] != 0 ? mainLengths[b] : kMissingLiteral;
+    for (unsigned slot = 0; slot < kLzxMaxPositionSlots; ++slot)
+        for (unsigned header = 0; header < 8; ++header) {
+            const unsigned symbol = kLzxNumChars + slot * 8 + header;
+            const std::uint8_t bits = symbol < mainSymbols && mainLengths[symbol] != 0
+                                          ? mainLengths[symbol]
+                                          : kMissingMatch;
+            costs.match[slot * 8 + header] = static_cast<std::uint8_t>(bits + kLzxExtraBits[slot]);
+        }
+    for (unsigned s = 0; s < kLzxLengthSymbols; ++s)
+        costs.length[s] = lengthLengths[s] != 0 ? lengthLengths[s] : kMissingLength;
+    return costs;
+}
+
 template <typename Position>
 void LzxLazyParser<Position>::Parse(const std::uint8_t* data, std::size_t size,
-                                    std::uint32_t maxDistance, std::vector<LzxItem>& items,
+                                    std::uint32_t maxDistance, const LzxLazyCosts& costs,
+                                    std::vector<LzxItem>& items,
                                     std::vector<std::size_t>& frameStarts) {
     finder_.Reset(data, size, maxDistance);
+    costs_ = &costs;
+    literalBits_.resize(size + 1);
+    literalBits_[0] = 0;
+    for (std::size_t i = 0; i < size; ++i)
+        literalBits_[i + 1] = static_cast<std::uint16_t>(literalBits_[i] + costs.literal[data[i]]);
     items.clear();
     frameStarts.clear();
     LzxRepeatQueue rep;
@@ -38,14 +69,29 @@ void LzxLazyParser<Position>::Parse(const std::uint8_t* data, std::size_t size,
         const std::size_t frameEnd = (pos / kLzxFrameSize + 1) * kLzxFrameSize;
         MatchCandidate best, next;
         Best(pos, frameEnd, rep, kMaxChain, 2, best);
-        // Lazy: while a short match is beaten by one a byte on, this
-        // byte goes out as a literal.
+        // Lazy: while a short match is beaten by one a byte or two on,
+        // the bytes before that go out as literals.
         while (best.length != 0 && best.length < kLazyBelow && pos + 1 < frameEnd) {
             Best(pos + 1, frameEnd, rep, kLookAheadChain, best.length, next);
-            if (next.score <= best.score)
+            if (next.score > best.score) {
+                items.push_back({0, data[pos]});
+                ++pos;
+                best = next;
+                continue;
+            }
+            // Two bytes on, when the one a byte on did not do, and only for a
+            // match that covers that place (else it would enter the tables
+            // twice). Two literals for it must pay a little more than the
+            // one for a match a byte on: the choice rests on a guess of
+            // what follows the match.
+            if (best.length < 3 || pos + 2 >= frameEnd)
+                break;
+            Best(pos + 2, frameEnd, rep, kLookAheadChain, best.length, next);
+            if (next.score <= best.score + kTwoOnMargin)
                 break;
             items.push_back({0, data[pos]});
-            ++pos;
+            items.push_back({0, data[pos + 1]});
+            pos += 2;
             best = next;
         }
         if (best.length == 0) {
@@ -73,15 +119,26 @@ void LzxLazyParser<Position>::Best(std::size_t pos, std::size_t frameEnd, const 
         finder_.Insert(pos);
         return;
     }
-    // Repeated offsets cost no extra bits, so a short one can beat a
+    // A match is worth the literals it replaces less its own bits.
+    const LzxLazyCosts& costs = *costs_;
+    const std::uint16_t* literalBits = literalBits_.data() + pos;
+    // Repeated offsets cost no footer bits, so a short one can beat a
     // longer explicit match.
-    for (int i = 0; i < 3; ++i) {
+    for (unsigned i = 0; i < 3; ++i) {
         const std::uint32_t length = finder_.LengthAt(pos, rep[i], limit);
-        const int score = Score(length, 0) - i;
-        if (length >= kLzxMinMatch && score > best.score)
+        if (length < kLzxMinMatch)
+            continue;
+        const int score = static_cast<std::uint16_t>(literalBits[length] - literalBits[0]) -
+                          static_cast<int>(costs.Match(length, i));
+        if (score > best.score)
             best = {length, rep[i], score};
     }
-    finder_.Search(pos, limit, chain, kNiceLength, atLeast, kExplicitScore, best);
+    // (A lambda, so that the finder's search calls it without a pointer.)
+    const auto explicitScore = [&](std::uint32_t length, std::uint32_t distance) {
+        return static_cast<std::uint16_t>(literalBits[length] - literalBits[0]) -
+               static_cast<int>(costs.Match(length, LzxPositionSlot(distance + 2)));
+    };
+    finder_.Search(pos, limit, chain, kNiceLength, atLeast, explicitScore, best);
 }
 
 template class LzxLazyParser<std::uint16_t>;

@@ -10,6 +10,7 @@
 #include "chm/format.h"
 #include "chm/hc_matchfinder.h"
 
+#include <algorithm>
 #include <array>
 #include <bit>
 #include <cstdint>
@@ -69,35 +70,71 @@ private:
     std::array<std::uint32_t, 3> r_ = {1, 1, 1};
 };
 
+// What the lazy parse takes each symbol to cost, in bits: the code lengths
+// of the interval coded just before, which is usually much like this one,
+// or fixed guesses when there is none.
+struct LzxLazyCosts {
+    std::array<std::uint8_t, kLzxNumChars> literal;
+    // The main symbol of a match by position slot and length header, with
+    // the slot's footer bits.
+    std::array<std::uint8_t, kLzxMaxPositionSlots * 8> match;
+    std::array<std::uint8_t, kLzxLengthSymbols> length;
+
+    // About 6 bits a literal, 9 a match symbol and 4 a length symbol.
+    static LzxLazyCosts Guess();
+    static LzxLazyCosts Guess(const std::uint8_t* data, std::size_t size);
+    // From the main and length trees of a block (of mainSymbols), a symbol
+    // they leave out taken to cost about what a rare one does.
+    static LzxLazyCosts FromTrees(const std::uint8_t* mainLengths, unsigned mainSymbols,
+                                  const std::uint8_t* lengthLengths);
+
+    // A match of bytes bytes in the slot.
+    std::uint32_t Match(std::uint32_t bytes, unsigned slot) const {
+        const unsigned header = std::min(bytes - kLzxMinMatch, kLzxPrimaryLengths);
+        const std::uint32_t longer =
+            header == kLzxPrimaryLengths ? length[bytes - kLzxMinMatch - kLzxPrimaryLengths] : 0;
+        return match[slot * 8 + header] + longer;
+    }
+};
+
 // Position: the place type of the match finder's tables, 16 bits for
 // intervals of up to 64 KiB.
 template <typename Position> class LzxLazyParser {
 public:
     // Tuning: how many chain entries to visit, how many in the look
-    // ahead, the length below which a match is weighed against one a byte
-    // on, and the length at which a match is good enough to stop looking.
-    // Measured on tars of the generated Russian site, the Python 3.11 docs
-    // and a Doxygen tree: against 24, 8, 6 and 64 these save 0.24 %, 1.3 %
-    // and 1.4 % of output for about 14 % more time. Documentation repeats
-    // long runs of markup, which longer chains and a longer good-enough
-    // length find; on prose the gain is small. Chains on five bytes rather
-    // than four visit half the entries for the same output.
-    static constexpr unsigned kMaxChain = 48;
-    static constexpr unsigned kLookAheadChain = 16;
-    static constexpr unsigned kLazyBelow = 16;
+    // ahead, the length below which a match is weighed against those one
+    // and two bytes on, and the length at which a match is good enough to
+    // stop looking. Documentation repeats long runs of markup, which longer
+    // chains and a longer good-enough length find; on prose the gain is
+    // small. Chains on five bytes rather than four visit half the entries
+    // for the same output. Looking ahead for matches up to 128 bytes rather
+    // than 16 saves 2.6 % on a Doxygen tree and 0.4 % on the Python docs
+    // for a few per cent more time; 32 gets half of it. Chains of 96 and 24 rather than 48 and 16
+    // save 0.06 % on the generated site and 0.24 % on the Python docs for a few per cent more time;
+    // 256 and 64 would save 0.03 % more on the site.
+    static constexpr unsigned kMaxChain = 96;
+    static constexpr unsigned kLookAheadChain = 24;
+    static constexpr unsigned kLazyBelow = 128;
     static constexpr unsigned kNiceLength = kLzxMaxMatch;
 
     // Parses data[0, size) (one reset interval, offsets at most
-    // maxDistance) into items; frameStarts receives the index of the first
-    // item of every frame.
+    // maxDistance) into items, weighing them by costs; frameStarts
+    // receives the index of the first item of every frame.
     void Parse(const std::uint8_t* data, std::size_t size, std::uint32_t maxDistance,
-               std::vector<LzxItem>& items, std::vector<std::size_t>& frameStarts);
+               const LzxLazyCosts& costs, std::vector<LzxItem>& items,
+               std::vector<std::size_t>& frameStarts);
 
 private:
     void Best(std::size_t pos, std::size_t frameEnd, const LzxRepeatQueue& rep, unsigned chain,
               std::uint32_t atLeast, MatchCandidate& best);
 
     HcMatchFinder<Position> finder_;
+    const LzxLazyCosts* costs_ = nullptr;
+    // literalBits_[i]: what the literals data[0, i) would cost, so that a
+    // match is weighed against the literals it replaces; modulo 2^16, which
+    // the difference over one match (257 bytes at 16 bits) never reaches,
+    // for half the cache the table would take at 32 bits.
+    std::vector<std::uint16_t> literalBits_;
 };
 
 } // namespace tbx::chm
