@@ -358,13 +358,7 @@ KeywordIndexFiles WriteKeywordIndex(const std::vector<IndexKeyword>& keywords,
         listing.push_back(std::move(record));
         files.data.append(reinterpret_cast<const char*>(kDataRecord), kDataRecordSize);
     }
-    auto tuples = [](const std::vector<Record>& records) {
-        std::vector<std::tuple<std::string, std::string, std::uint32_t>> out;
-        for (const Record& r : records)
-            out.emplace_back(r.head, r.bytes, r.child);
-        return out;
-    };
-    std::vector<Block> leaves = Pack(tuples(listing), kListingHeader);
+    std::vector<Block> leaves = Pack(listing, kListingHeader);
     if (leaves.empty())
         leaves.push_back({}); // an index without keywords still has its block
 
@@ -393,7 +387,7 @@ KeywordIndexFiles WriteKeywordIndex(const std::vector<IndexKeyword>& keywords,
             AppendLe32(r.bytes, r.child);
             records.push_back(std::move(r));
         }
-        level = Pack(tuples(records), kIndexHeader);
+        level = Pack(records, kIndexHeader);
         levelStart = next;
         for (const Block& block : level)
             blocksOut += FinishBlock(block, kIndexHeader, block.firstChild, 0);

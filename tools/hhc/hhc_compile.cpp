@@ -406,8 +406,10 @@ private:
             const std::vector<site::SitemapEntry> entries =
                 site::KeywordsFromPages(walk, project_.language);
             model.indexFile = GeneratedSitemap(walk, ".hhk", entries);
-            for (const site::SitemapEntry& entry : entries)
-                keywords_.push_back({{entry.name}, {"/" + entry.local}, {}, {entry.name}});
+            for (const site::SitemapEntry& entry : entries) {
+                if (project_.binaryIndex)
+                    keywords_.push_back({{entry.name}, {"/" + entry.local}, {}, {entry.name}});
+            }
         }
         model.windows = project_.windows;
         for (chm::HelpWindow& window : model.windows) {
@@ -488,14 +490,14 @@ private:
     // The keywords with their targets as topics; a target that is no page
     // (a picture, a text file) becomes a topic of its own, as the index
     // leads to it, titled as the sitemap names it.
-    std::vector<chm::KeywordLink> Links(const std::vector<site::SitemapKeyword>& keywords) {
+    std::vector<chm::KeywordLink> Links(std::vector<site::SitemapKeyword> keywords) {
         std::map<std::string, std::uint32_t> topics; // stored name, letter case folded
         for (std::size_t i = 0; i < model_.topics.size(); ++i)
             topics.emplace(ToLowerCase(model_.topics[i].name), static_cast<std::uint32_t>(i));
         std::vector<chm::KeywordLink> links;
         links.reserve(keywords.size());
-        for (const site::SitemapKeyword& keyword : keywords) {
-            chm::KeywordLink link{keyword.path, {}, keyword.seeAlso};
+        for (site::SitemapKeyword& keyword : keywords) {
+            chm::KeywordLink link{std::move(keyword.path), {}, std::move(keyword.seeAlso)};
             for (std::size_t i = 0; i < keyword.targets.size(); ++i) {
                 const std::string& target = keyword.targets[i];
                 auto [at, added] = topics.emplace(ToLowerCase(target),
@@ -519,9 +521,9 @@ private:
             return files;
         const std::uint32_t codePage = text::AnsiCodePage(project_.language);
         const std::vector<chm::IndexKeyword> klinks =
-            chm::ArrangeKeywords(Links(keywords_), project_.language);
+            chm::ArrangeKeywords(Links(std::move(keywords_)), project_.language);
         const std::vector<chm::IndexKeyword> alinks =
-            chm::ArrangeKeywords(Links(alinks_), project_.language);
+            chm::ArrangeKeywords(Links(std::move(alinks_)), project_.language);
         model_.binaryIndex = true;
         model_.keywordLinks = !klinks.empty();
         model_.associativeLinks = !alinks.empty();
