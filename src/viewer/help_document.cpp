@@ -64,6 +64,14 @@ bool IsPageName(std::string_view name) {
     return ext == "htm" || ext == "html";
 }
 
+// Entries of a sitemap tree, at every level.
+std::size_t CountNodes(const std::vector<SitemapNode>& nodes) {
+    std::size_t count = nodes.size();
+    for (const SitemapNode& node : nodes)
+        count += CountNodes(node.children);
+    return count;
+}
+
 } // namespace
 
 std::string MimeTypeFor(std::string_view stored) {
@@ -149,12 +157,13 @@ void HelpDocument::ReadNavigation() {
         contents_ = ReadSitemapFile(layout_.contentsFile, hasContents_);
     if (!layout_.indexFile.empty())
         keywords_ = ReadSitemapFile(layout_.indexFile, hasKeywords_);
-    // No index file, or one without keywords (DocBook's, whose keywords are
-    // in its pages): the binary index, where the compiler wrote one.
-    if (keywords_.empty()) {
+    // The binary index, where the compiler wrote one with more keywords than
+    // the index file: none there (DocBook's, whose keywords are in its
+    // pages), or the pages' own joined them (Auto Index).
+    {
         bool binary = false;
         std::vector<SitemapNode> read = ReadBinaryIndex(binary);
-        if (binary && !read.empty()) {
+        if (binary && CountNodes(read) > CountNodes(keywords_)) {
             keywords_ = std::move(read);
             hasKeywords_ = true;
         }

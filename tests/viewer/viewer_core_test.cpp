@@ -197,11 +197,12 @@ TEST(ViewerLayoutTest, TheWindowDefinitionDecidesPaneTabsButtonsAndPlace) {
     EXPECT_EQ(bare.caption, "Заголовок");
 }
 
-// A help file whose index file holds no keyword (DocBook's, with its
-// keywords in the pages) shows the binary index instead: the tree of
-// sub-keywords, several topics each named by its title (an untitled one
-// by the keyword), a See Also.
-TEST(ViewerDocumentTest, TheBinaryIndexStandsInForAnIndexFileWithoutKeywords) {
+// A help file whose index file holds fewer keywords than its binary index
+// (none: DocBook's, with its keywords in the pages; or the pages' own joined
+// them) shows the binary index instead: the tree of sub-keywords, several
+// topics each named by its title (an untitled one by the keyword), a See
+// Also. An index file with as many keywords stays what is shown.
+TEST(ViewerDocumentTest, TheBinaryIndexStandsInForAnIndexFileWithFewerKeywords) {
     chm::HelpModel model;
     model.language = 0x419;
     model.indexFile = "/empty.hhk";
@@ -227,7 +228,23 @@ TEST(ViewerDocumentTest, TheBinaryIndexStandsInForAnIndexFileWithoutKeywords) {
     EXPECT_EQ(document->Keywords()[0].seeAlso, "Печать");
     EXPECT_FALSE(document->Damaged());
 
+    const auto entry = [](const char* name) {
+        return std::string("<LI><OBJECT type=\"text/sitemap\"><param name=\"Name\" value=\"") +
+               name + "\"><param name=\"Local\" value=\"a.htm\"></OBJECT>";
+    };
+    for (const auto& [entries, shown] :
+         {std::pair{entry("Paper"),
+                    "Бумага;Печать|Первая=a.htm|Печать=b.htm[book]{поля|поля=b.htm}"},
+          std::pair{entry("X") + entry("Y") + entry("Z"), "X|X=a.htm;Y|Y=a.htm;Z|Z=a.htm"}}) {
+        files["/empty.hhk"] = "<HTML><BODY><UL>" + entries + "</UL></BODY></HTML>";
+        test::WriteHelpFile(dir / "f.chm", files);
+        const auto withFile = HelpDocument::Open(dir / "f.chm", error);
+        ASSERT_TRUE(withFile) << error;
+        EXPECT_EQ(Compact(withFile->Keywords()), shown);
+    }
+
     // A damaged tree is named, and the index stays empty.
+    files["/empty.hhk"] = "<HTML><BODY><UL></UL></BODY></HTML>";
     files["/$WWKeywordLinks/BTree"] = index.btree.substr(0, 100);
     test::WriteHelpFile(dir / "d.chm", files);
     const auto damaged = HelpDocument::Open(dir / "d.chm", error);
