@@ -33,6 +33,8 @@
 #include <QVBoxLayout>
 #include <QWebEngineHistory>
 #include <QWebEngineProfile>
+#include <QWebEngineScript>
+#include <QWebEngineScriptCollection>
 #include <QWebEngineSettings>
 #include <QWebEngineView>
 
@@ -95,6 +97,22 @@ private:
 
 constexpr int kLinkRole = Qt::UserRole;
 constexpr int kNodeRole = Qt::UserRole + 1;
+
+// The HTML Help control's objects (keywords for the index, "Related topics"
+// buttons) do nothing outside Windows; unhidden, each is an empty box on the
+// page, and DocBook puts one wherever the text has an index term.
+QWebEngineScript HiddenHelpControlsScript() {
+    QWebEngineScript script;
+    script.setName(QStringLiteral("hidden-help-controls"));
+    script.setInjectionPoint(QWebEngineScript::DocumentReady);
+    script.setWorldId(QWebEngineScript::ApplicationWorld);
+    script.setSourceCode(QStringLiteral(
+        "(function () { var s = document.createElement('style');"
+        " s.textContent = 'object[classid=\"clsid:1e2a7bd0-dab9-11d0-b93a-00c04fc99f9e\" i]"
+        " { display: none !important; }';"
+        " (document.head || document.documentElement).appendChild(s); })();"));
+    return script;
+}
 
 } // namespace
 
@@ -189,6 +207,7 @@ void ViewerWindow::BuildLayout() {
     ShowCaption();
 
     profile_ = new QWebEngineProfile(this); // off the record: nothing kept on disk
+    profile_->scripts()->insert(HiddenHelpControlsScript());
     auto* handler = new viewer::HelpSchemeHandler(document_, profile_);
     for (const std::string_view scheme :
          {viewer::kHelpScheme, viewer::kItsScheme, viewer::kMkScheme})

@@ -229,6 +229,14 @@ TEST_F(ViewerTest, RussianHelpFileShowsItsContentsIndexSearchAndCaption) {
     EXPECT_TRUE(PageText(window).contains("Ректификационная колонна"));
     // Its picture came from the file too.
     EXPECT_EQ(PageText(window, "document.images[0].naturalWidth").toInt(), 1);
+    // The HTML Help control's objects take no room; other objects keep theirs.
+    const QString objectHeight = "var o = document.createElement('object');"
+                                 "o.setAttribute('classid', 'clsid:%1');"
+                                 "document.body.appendChild(o); o.offsetHeight";
+    EXPECT_EQ(PageText(window, objectHeight.arg("1E2A7BD0-DAB9-11D0-B93A-00C04FC99F9E")).toInt(),
+              0);
+    EXPECT_GT(PageText(window, objectHeight.arg("00000000-0000-0000-0000-000000000000")).toInt(),
+              0);
     window.OnHideShow();
     EXPECT_FALSE(window.NavPane()->isVisible());
     EXPECT_EQ(window.Toolbar()->actions().front()->text(), "Показать");
