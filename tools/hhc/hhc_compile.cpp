@@ -509,6 +509,7 @@ private:
                 link.topics.push_back(at->second);
             }
             links.push_back(std::move(link));
+            keyword = {}; // its targets are numbers now
         }
         return links;
     }
