@@ -101,10 +101,12 @@ void SortLevel(std::vector<std::unique_ptr<Node>>& level, const text::Collation&
     // Equal under the language's rules ("prikaz", "Prikaz"): the order given.
     std::stable_sort(keyed.begin(), keyed.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (std::size_t i = 0; i < keyed.size(); ++i) {
+    for (std::size_t i = 0; i < keyed.size(); ++i)
         level[i] = std::move(keyed[i].second);
-        SortLevel(level[i]->children, collation);
-    }
+    keyed.clear(); // the keys go before the levels below make theirs
+    keyed.shrink_to_fit();
+    for (std::unique_ptr<Node>& node : level)
+        SortLevel(node->children, collation);
 }
 
 // Empties the nodes as it goes: the keywords take over what they hold.
@@ -336,6 +338,7 @@ bool CheckIndex(std::string_view btree, std::uint32_t number, std::uint32_t bloc
 
 std::vector<IndexKeyword> ArrangeKeywords(std::vector<KeywordLink> links, std::uint32_t language) {
     Node root;
+    std::size_t nodes = 0;
     for (KeywordLink& link : links) {
         Node* node = &root;
         for (std::string& part : link.path) {
@@ -343,6 +346,7 @@ std::vector<IndexKeyword> ArrangeKeywords(std::vector<KeywordLink> links, std::u
             if (found == node->byText.end()) {
                 node->children.push_back(std::make_unique<Node>());
                 Node* child = node->children.back().get();
+                ++nodes;
                 child->text = std::move(part);
                 found = node->byText.emplace(child->text, child).first;
             }
@@ -361,6 +365,7 @@ std::vector<IndexKeyword> ArrangeKeywords(std::vector<KeywordLink> links, std::u
     const text::Collation collation(language);
     SortLevel(root.children, collation);
     std::vector<IndexKeyword> out;
+    out.reserve(nodes); // not grown: twice its size for a moment
     Flatten(root.children, {}, 0, out);
     return out;
 }
@@ -376,7 +381,8 @@ KeywordIndexFiles WriteKeywordIndex(const std::vector<IndexKeyword>& keywords,
     // them: of their records only each block's first stays, for the level
     // above. Each names the next, the last none (set once it is known).
     std::vector<Block> leaves;
-    std::string blocksOut;
+    std::string& blocksOut = files.btree; // after its header, filled in at the end
+    blocksOut.resize(kKeywordHeaderSize, '\0');
     const auto close = [&] {
         const auto i = static_cast<std::uint32_t>(leaves.size() - 1);
         blocksOut += FinishBlock(leaves.back(), kListingHeader, i == 0 ? kNone : i - 1, i + 1);
@@ -401,7 +407,8 @@ KeywordIndexFiles WriteKeywordIndex(const std::vector<IndexKeyword>& keywords,
         leaves.push_back({}); // an index without keywords still has its block
     close();
     const auto count = static_cast<std::uint32_t>(leaves.size());
-    PutLe32At(blocksOut, std::size_t{count - 1} * kKeywordBlockSize + 8, kNone);
+    PutLe32At(blocksOut, kKeywordHeaderSize + std::size_t{count - 1} * kKeywordBlockSize + 8,
+              kNone);
 
     AppendLe16(files.map, static_cast<std::uint16_t>(count));
     std::uint32_t before = 0;
@@ -432,7 +439,7 @@ KeywordIndexFiles WriteKeywordIndex(const std::vector<IndexKeyword>& keywords,
         ++depth;
     }
 
-    std::string& h = files.btree;
+    std::string h;
     AppendLe16(h, kSignature);
     AppendLe16(h, kFlags);
     AppendLe16(h, static_cast<std::uint16_t>(kKeywordBlockSize));
@@ -450,7 +457,7 @@ KeywordIndexFiles WriteKeywordIndex(const std::vector<IndexKeyword>& keywords,
     AppendLe32(h, 1);     // a help file's index, not a .chw's
     AppendLe32(h, 10031); // as Microsoft's compiler writes
     h.resize(kKeywordHeaderSize, '\0');
-    h += blocksOut;
+    files.btree.replace(0, kKeywordHeaderSize, h);
 
     for (std::uint32_t v : {0u, 0u, 0u, 0x0Cu, 1u, 1u, 0u, 0u})
         AppendLe32(files.property, v);
