@@ -68,13 +68,29 @@ void AppendUtf16z(std::string& out, std::u16string_view units) {
 
 // ---- Arranging -----------------------------------------------------------------------
 
+// Hundreds of thousands of these at once on a large site: what a node
+// needs only for the few keywords with many topics or children is made
+// when it is needed.
 struct Node {
     std::string text;
     std::vector<std::uint32_t> topics;
-    std::set<std::uint32_t> seen;
+    std::unique_ptr<std::set<std::uint32_t>> seen; // of topics, once there are many
     std::string seeAlso;
     std::vector<std::unique_ptr<Node>> children;
-    std::map<std::string, Node*, std::less<>> byText;
+    std::map<std::string_view, Node*> byText; // keyed on the child's own text
+
+    void AddTopic(std::uint32_t topic) {
+        constexpr std::size_t kFew = 16; // looked through, faster than a set
+        if (!seen && topics.size() < kFew) {
+            if (std::find(topics.begin(), topics.end(), topic) == topics.end())
+                topics.push_back(topic);
+            return;
+        }
+        if (!seen)
+            seen = std::make_unique<std::set<std::uint32_t>>(topics.begin(), topics.end());
+        if (seen->insert(topic).second)
+            topics.push_back(topic);
+    }
 };
 
 void SortLevel(std::vector<std::unique_ptr<Node>>& level, const text::Collation& collation) {
@@ -85,28 +101,37 @@ void SortLevel(std::vector<std::unique_ptr<Node>>& level, const text::Collation&
     // Equal under the language's rules ("prikaz", "Prikaz"): the order given.
     std::stable_sort(keyed.begin(), keyed.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (std::size_t i = 0; i < keyed.size(); ++i) {
+    for (std::size_t i = 0; i < keyed.size(); ++i)
         level[i] = std::move(keyed[i].second);
-        SortLevel(level[i]->children, collation);
-    }
+    keyed.clear(); // the keys go before the levels below make theirs
+    keyed.shrink_to_fit();
+    for (std::unique_ptr<Node>& node : level)
+        SortLevel(node->children, collation);
 }
 
-void Flatten(const std::vector<std::unique_ptr<Node>>& level, const std::string& parent,
+// Empties the nodes as it goes: the keywords take over what they hold.
+void Flatten(std::vector<std::unique_ptr<Node>>& level, const std::string& parent,
              std::uint16_t depth, std::vector<IndexKeyword>& out) {
-    for (const std::unique_ptr<Node>& node : level) {
+    for (std::unique_ptr<Node>& node : level) {
         IndexKeyword keyword;
         keyword.depth = depth;
         if (depth == 0) {
-            keyword.text = node->text;
+            keyword.text = std::move(node->text);
         } else {
             keyword.text = parent + ", " + node->text;
             keyword.ownStart = static_cast<std::uint32_t>(ToUtf16(parent).size() + 2);
         }
-        keyword.topics = node->topics;
-        keyword.seeAlso = node->seeAlso;
+        keyword.topics = std::move(node->topics);
+        keyword.seeAlso = std::move(node->seeAlso);
+        std::vector<std::unique_ptr<Node>> children = std::move(node->children);
+        node.reset();
+        if (children.empty()) {
+            out.push_back(std::move(keyword));
+            continue;
+        }
         const std::string text = keyword.text; // out grows below
         out.push_back(std::move(keyword));
-        Flatten(node->children, text, static_cast<std::uint16_t>(depth + 1), out);
+        Flatten(children, text, static_cast<std::uint16_t>(depth + 1), out);
     }
 }
 
@@ -311,32 +336,36 @@ bool CheckIndex(std::string_view btree, std::uint32_t number, std::uint32_t bloc
 
 } // namespace
 
-std::vector<IndexKeyword> ArrangeKeywords(const std::vector<KeywordLink>& links,
-                                          std::uint32_t language) {
+std::vector<IndexKeyword> ArrangeKeywords(std::vector<KeywordLink> links, std::uint32_t language) {
     Node root;
-    for (const KeywordLink& link : links) {
+    std::size_t nodes = 0;
+    for (KeywordLink& link : links) {
         Node* node = &root;
-        for (const std::string& part : link.path) {
+        for (std::string& part : link.path) {
             auto found = node->byText.find(part);
             if (found == node->byText.end()) {
                 node->children.push_back(std::make_unique<Node>());
-                node->children.back()->text = part;
-                found = node->byText.emplace(part, node->children.back().get()).first;
+                Node* child = node->children.back().get();
+                ++nodes;
+                child->text = std::move(part);
+                found = node->byText.emplace(child->text, child).first;
             }
             node = found->second;
         }
-        if (node == &root)
-            continue;
-        for (std::uint32_t topic : link.topics) {
-            if (node->seen.insert(topic).second)
-                node->topics.push_back(topic);
+        if (node != &root) {
+            for (std::uint32_t topic : link.topics)
+                node->AddTopic(topic);
+            if (node->seeAlso.empty())
+                node->seeAlso = std::move(link.seeAlso);
         }
-        if (node->seeAlso.empty())
-            node->seeAlso = link.seeAlso;
+        link = {}; // the tree holds it now
     }
+    links = {};
+    root.byText = {}; // only for finding the keywords again
     const text::Collation collation(language);
     SortLevel(root.children, collation);
     std::vector<IndexKeyword> out;
+    out.reserve(nodes); // not grown: twice its size for a moment
     Flatten(root.children, {}, 0, out);
     return out;
 }
@@ -348,27 +377,42 @@ KeywordIndexFiles WriteKeywordIndex(const std::vector<IndexKeyword>& keywords,
         std::string head, bytes;
         std::uint32_t child = 0;
     };
-    std::vector<Record> listing;
-    listing.reserve(keywords.size());
+    // The listing blocks are written as they fill, as Pack would fill
+    // them: of their records only each block's first stays, for the level
+    // above. Each names the next, the last none (set once it is known).
+    std::vector<Block> leaves;
+    std::string& blocksOut = files.btree; // after its header, filled in at the end
+    blocksOut.resize(kKeywordHeaderSize, '\0');
+    const auto close = [&] {
+        const auto i = static_cast<std::uint32_t>(leaves.size() - 1);
+        blocksOut += FinishBlock(leaves.back(), kListingHeader, i == 0 ? kNone : i - 1, i + 1);
+        leaves.back().bytes = {};
+    };
     for (std::size_t i = 0; i < keywords.size(); ++i) {
-        Record record{RecordHead(keywords[i]), {}, 0};
-        record.bytes = record.head;
-        AppendLe32(record.bytes, 1);
-        AppendLe32(record.bytes, static_cast<std::uint32_t>(i * kDataRecordSize));
-        listing.push_back(std::move(record));
+        std::string head = RecordHead(keywords[i]);
+        if (leaves.empty() ||
+            kListingHeader + leaves.back().bytes.size() + head.size() + 8 > kKeywordBlockSize) {
+            if (!leaves.empty())
+                close();
+            leaves.push_back({{}, 0, head, 0});
+        }
+        Block& block = leaves.back();
+        block.bytes += head;
+        AppendLe32(block.bytes, 1);
+        AppendLe32(block.bytes, static_cast<std::uint32_t>(i * kDataRecordSize));
+        ++block.entries;
         files.data.append(reinterpret_cast<const char*>(kDataRecord), kDataRecordSize);
     }
-    std::vector<Block> leaves = Pack(listing, kListingHeader);
     if (leaves.empty())
         leaves.push_back({}); // an index without keywords still has its block
-
-    std::string blocksOut;
+    close();
     const auto count = static_cast<std::uint32_t>(leaves.size());
+    PutLe32At(blocksOut, kKeywordHeaderSize + std::size_t{count - 1} * kKeywordBlockSize + 8,
+              kNone);
+
     AppendLe16(files.map, static_cast<std::uint16_t>(count));
     std::uint32_t before = 0;
     for (std::uint32_t i = 0; i < count; ++i) {
-        blocksOut += FinishBlock(leaves[i], kListingHeader, i == 0 ? kNone : i - 1,
-                                 i + 1 == count ? kNone : i + 1);
         AppendLe32(files.map, before);
         AppendLe32(files.map, i);
         before += static_cast<std::uint32_t>(leaves[i].entries);
@@ -395,7 +439,7 @@ KeywordIndexFiles WriteKeywordIndex(const std::vector<IndexKeyword>& keywords,
         ++depth;
     }
 
-    std::string& h = files.btree;
+    std::string h;
     AppendLe16(h, kSignature);
     AppendLe16(h, kFlags);
     AppendLe16(h, static_cast<std::uint16_t>(kKeywordBlockSize));
@@ -413,7 +457,7 @@ KeywordIndexFiles WriteKeywordIndex(const std::vector<IndexKeyword>& keywords,
     AppendLe32(h, 1);     // a help file's index, not a .chw's
     AppendLe32(h, 10031); // as Microsoft's compiler writes
     h.resize(kKeywordHeaderSize, '\0');
-    h += blocksOut;
+    files.btree.replace(0, kKeywordHeaderSize, h);
 
     for (std::uint32_t v : {0u, 0u, 0u, 0x0Cu, 1u, 1u, 0u, 0u})
         AppendLe32(files.property, v);

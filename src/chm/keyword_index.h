@@ -43,8 +43,7 @@ struct IndexKeyword {
 // keyword's sub-keywords right after it. Links to the same keyword (equal
 // paths, letter case counting) become one keyword holding the topics of all
 // in the order given, each once.
-std::vector<IndexKeyword> ArrangeKeywords(const std::vector<KeywordLink>& links,
-                                          std::uint32_t language);
+std::vector<IndexKeyword> ArrangeKeywords(std::vector<KeywordLink> links, std::uint32_t language);
 
 struct KeywordIndexFiles {
     std::string btree, data, map, property;

@@ -256,11 +256,13 @@ public:
         std::uint32_t tail = 0;
         std::uint16_t used = 0;    // bytes in the tail chunk
         std::uint8_t tailSize = 0; // the tail chunk's size class
+        std::uint32_t size = 0;    // bytes in all
     };
 
     void Append(Stream& stream, const std::uint8_t* bytes, std::size_t count) {
         if (!stream.head)
             stream.head = stream.tail = NewChunk(0);
+        stream.size += static_cast<std::uint32_t>(count);
         while (count) {
             if (stream.used == Room(stream.tailSize)) {
                 const unsigned next = std::min(stream.tailSize + 1u, kSizes - 1);
@@ -782,7 +784,7 @@ std::string SearchIndexBuilder::Finish() {
     std::vector<Entry> entries;
     entries.reserve(order.size() * 2);
     RootChooser topicCodes = words.topicCodes;
-    std::uint64_t entryBytes = 0, occurrenceBytes = 0, topicRecords = 0;
+    std::uint64_t entryBytes = 0, occurrenceBytes = 0, topicRecords = 0, gatheredBytes = 0;
     std::size_t longest = 0;
     for (std::uint32_t index : order) {
         const std::string_view word = words.Text(index);
@@ -793,6 +795,7 @@ std::string SearchIndexBuilder::Finish() {
             entries.push_back({word, entry == 2 * index, entry, state.topics});
             topicCodes.Add(state.firstTopic);
             topicRecords += state.topics;
+            gatheredBytes += state.codes.size;
             entryBytes += word.size();
             occurrenceBytes += word.size() * state.positions;
             longest = std::max(longest, word.size());
@@ -823,7 +826,10 @@ std::string SearchIndexBuilder::Finish() {
     // would hold it twice. A leaf is closed only when the next word's
     // entries, at most 2 * (kMaxWordLength + 19) bytes, do not fit; an index
     // node holds 37 keys or more.
-    const std::size_t codeBytes = codeBits / 8 + 1;
+    // Codes taken as gathered take just their own room: the bound would be
+    // zeroed and so kept in memory.
+    const bool asGathered = roots == gathered;
+    const std::size_t codeBytes = asGathered ? gatheredBytes : codeBits / 8 + 1;
     const std::size_t leafBound = (entryBytes + 19 * entries.size()) /
                                       (kNodeSize - kLeafHeaderSize - 2 * (kMaxWordLength + 19)) +
                                   1;
@@ -832,7 +838,6 @@ std::string SearchIndexBuilder::Finish() {
     out.resize(kHeaderSize + codeBytes);
     auto* const base = reinterpret_cast<std::uint8_t*>(out.data());
     BitWriter bits(base + kHeaderSize);
-    const bool asGathered = roots == gathered;
     std::vector<std::uint8_t> codes, recoded;
     for (Entry& entry : entries) {
         const WordTable::EntryState& state = words.entries[entry.index];

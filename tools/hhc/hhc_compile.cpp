@@ -22,7 +22,6 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <future>
 #include <map>
 #include <memory>
 #include <new>
@@ -509,6 +508,7 @@ private:
                 link.topics.push_back(at->second);
             }
             links.push_back(std::move(link));
+            keyword = {}; // its targets are numbers now
         }
         return links;
     }
@@ -609,6 +609,10 @@ private:
         if (helper.joinable())
             helper.join();
         index_->Append(later);
+        // Finished at once: the gathered codes are let go before the
+        // keyword index and the compressor need their room, and the index
+        // takes less than its codes did.
+        finishedIndex_ = index_->Finish();
         return firstError.empty() ? laterError : firstError;
     }
 
@@ -647,12 +651,8 @@ private:
             // the help file on the generated 2,000-page site) for more CPU
             // time than building the index itself (bench_search_index),
             // and the viewer reads each word's locations without
-            // decompressing the block around them. Stored, it is finished
-            // on a thread of its own while the rest is compressed.
-            const auto policy = options_.threads == 1 ? std::launch::deferred
-                                                      : std::launch::async | std::launch::deferred;
-            finishedIndex_ = std::async(policy, [this] { return index_->Finish(); });
-            error = writer_.AddLater("/$FIftiMain", [this] { return finishedIndex_.get(); });
+            // decompressing the block around them.
+            error = writer_.AddLater("/$FIftiMain", [this] { return std::move(finishedIndex_); });
             if (error.empty())
                 error = writer_.Add("/$OBJINST", chm::BuildObjInst(*alphabet_, project_.language));
             compressed_ += 1;
@@ -700,7 +700,7 @@ private:
     const text::SearchAlphabet* alphabet_ = nullptr;
     std::unique_ptr<chm::SearchIndexBuilder> index_;
     std::string stopList_;
-    std::future<std::string> finishedIndex_; // of index_, which it must not outlive
+    std::string finishedIndex_; // index_'s bytes, till the writer takes them
     std::vector<std::pair<std::string, std::string>> sitemaps_; // stored name, bytes
     std::vector<site::SitemapKeyword> keywords_, alinks_;       // of the binary index, as found
     std::vector<std::string> warnings_;
