@@ -150,6 +150,22 @@ FailureReason ReasonOf(int error) {
 
 int Reopen(const SiteRoot& root, const SiteFile& file, std::string& error);
 
+// The file's bytes, whole and as the walk took it. Empty, or why not.
+std::string ReadWhole(const SiteRoot& root, const SiteFile& file, std::string& bytes) {
+    std::string error;
+    const int fd = Reopen(root, file, error);
+    if (fd < 0)
+        return file.path + " " + error;
+    FileBytes read = ReadOpenFile(fd, file.size, SIZE_MAX);
+    ::close(fd);
+    if (!read.Ok())
+        return Format(Tr("cannot read %s: %s"), file.path, read.detail);
+    if (read.bytes.size() != file.size)
+        return file.path + " " + Tr("changed since the site was walked");
+    bytes = std::move(read.bytes);
+    return {};
+}
+
 class Walker {
 public:
     explicit Walker(const WalkOptions& options) : options_(options) {}
@@ -276,15 +292,11 @@ private:
     // The file's bytes as it was taken. One that changed since is left
     // unread, without links: reading it for the help file fails, saying so.
     std::string Read(const SiteFile& file) {
-        std::string error;
-        const int fd = Reopen(*result_.root, file, error);
-        if (fd < 0)
-            return {};
+        std::string bytes;
         reading_ = file.path;
-        FileBytes read = ReadOpenFile(fd, file.size, SIZE_MAX);
+        const bool read = ReadWhole(*result_.root, file, bytes).empty();
         reading_.clear();
-        ::close(fd);
-        return read.Ok() && read.bytes.size() == file.size ? std::move(read.bytes) : std::string();
+        return read ? bytes : std::string();
     }
 
     // The file the link reached, if any.
@@ -502,6 +514,12 @@ int OpenSiteFile(const SiteWalk& walk, const SiteFile& file, std::string& error)
         return -1;
     }
     return Reopen(*walk.root, file, error);
+}
+
+std::string ReadSiteFile(const SiteWalk& walk, const SiteFile& file, std::string& bytes) {
+    if (!walk.root)
+        return file.path + " " + Tr("is not a file of the site walked");
+    return ReadWhole(*walk.root, file, bytes);
 }
 
 namespace {

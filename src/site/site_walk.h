@@ -109,4 +109,8 @@ SiteWalk WalkSite(const WalkOptions& options);
 // why not.
 int OpenSiteFile(const SiteWalk& walk, const SiteFile& file, std::string& error);
 
+// The same file read whole into bytes. Empty, or why not ("... changed since
+// the site was walked" for one of another size).
+std::string ReadSiteFile(const SiteWalk& walk, const SiteFile& file, std::string& bytes);
+
 } // namespace tbx::site

@@ -339,12 +339,7 @@ private:
     const site::SiteFile* ContentsSitemap(const site::SiteWalk& walk) const {
         if (project_.contentsFile.empty())
             return nullptr;
-        const std::string name = StartName(walk, 1 + project_.files.size());
-        for (const site::SiteFile& file : walk.files) {
-            if (file.name == name && file.kind == site::FileKind::Sitemap)
-                return &file;
-        }
-        return nullptr;
+        return StoredSitemap(walk, StartName(walk, 1 + project_.files.size()));
     }
 
     // A page without a title takes the name its first contents entry gives
@@ -405,10 +400,9 @@ private:
             const std::vector<site::SitemapEntry> entries =
                 site::KeywordsFromPages(walk, project_.language);
             model.indexFile = GeneratedSitemap(walk, ".hhk", entries);
-            for (const site::SitemapEntry& entry : entries) {
-                if (project_.binaryIndex)
-                    keywords_.push_back({{entry.name}, {"/" + entry.local}, {}, {entry.name}});
-            }
+            for (std::size_t i = 0; project_.binaryIndex && i < entries.size(); ++i)
+                keywords_.push_back(
+                    {{entries[i].name}, {"/" + entries[i].local}, {}, {entries[i].name}});
         }
         model.windows = project_.windows;
         for (chm::HelpWindow& window : model.windows) {
@@ -554,22 +548,6 @@ private:
         };
     }
 
-    // A page read again for its words: the very file the walk took, whole.
-    std::string ReadPage(const site::SiteFile& file, std::string& bytes) const {
-        std::string error;
-        const int fd = site::OpenSiteFile(walk_, file, error);
-        if (fd < 0)
-            return file.path + " " + error;
-        FileBytes read = ReadOpenFile(fd, file.size, SIZE_MAX);
-        ::close(fd);
-        if (!read.Ok())
-            return Format(Tr("cannot read %s: %s"), file.path, read.detail);
-        if (read.bytes.size() != file.size)
-            return file.path + " " + Tr("changed since the site was walked");
-        bytes = std::move(read.bytes);
-        return {};
-    }
-
     // The later half of the pages is indexed on a thread of its own, by a
     // builder of its own, while this thread takes the first half: the index
     // costs about half the time. Each page is read right before it is
@@ -584,7 +562,7 @@ private:
             std::string bytes;
             for (std::size_t i = from; i < to && error.empty(); ++i) {
                 const site::SiteFile& file = *pages[i].second;
-                error = ReadPage(file, bytes);
+                error = site::ReadSiteFile(walk_, file, bytes);
                 // A page without a title of its own has its file name for
                 // one, which is no word of the page.
                 const bool named = file.title == file.name.substr(file.name.rfind('/') + 1);
