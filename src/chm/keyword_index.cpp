@@ -27,39 +27,6 @@ constexpr std::size_t kMaxKeywordUnits = 400;
 
 // ---- UTF-16, as the index stores its texts ----------------------------------------
 
-std::u16string ToUtf16(std::string_view utf8) {
-    std::u16string out;
-    std::size_t pos = 0;
-    char32_t cp = 0;
-    while (pos < utf8.size()) {
-        if (!NextUtf8(utf8, pos, cp))
-            cp = 0xFFFD;
-        if (cp >= 0x10000) {
-            cp -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (cp >> 10));
-            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
-    }
-    return out;
-}
-
-std::string ToUtf8(std::u16string_view units) {
-    std::string out;
-    for (std::size_t i = 0; i < units.size(); ++i) {
-        char32_t cp = units[i];
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-            units[i + 1] < 0xE000) {
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[++i] - 0xDC00);
-        } else if (cp >= 0xD800 && cp < 0xE000) {
-            cp = 0xFFFD; // a half pair stands for nothing
-        }
-        AppendUtf8(out, cp);
-    }
-    return out;
-}
-
 void AppendUtf16z(std::string& out, std::u16string_view units) {
     for (char16_t unit : units)
         AppendLe16(out, unit);
@@ -119,7 +86,7 @@ void Flatten(std::vector<std::unique_ptr<Node>>& level, const std::string& paren
             keyword.text = std::move(node->text);
         } else {
             keyword.text = parent + ", " + node->text;
-            keyword.ownStart = static_cast<std::uint32_t>(ToUtf16(parent).size() + 2);
+            keyword.ownStart = static_cast<std::uint32_t>(Utf8ToUtf16(parent).size() + 2);
         }
         keyword.topics = std::move(node->topics);
         keyword.seeAlso = std::move(node->seeAlso);
@@ -141,10 +108,10 @@ void Flatten(std::vector<std::unique_ptr<Node>>& level, const std::string& paren
 // bytes (the 1 and the offset into Data), which differ between the listing
 // and the index; an index record ends with its child block instead.
 std::string RecordHead(const IndexKeyword& keyword) {
-    std::u16string text = ToUtf16(keyword.text);
+    std::u16string text = Utf8ToUtf16(keyword.text);
     if (text.size() > kMaxKeywordUnits)
         text.resize(kMaxKeywordUnits);
-    const std::u16string seeAlso = ToUtf16(keyword.seeAlso).substr(0, kMaxKeywordUnits);
+    const std::u16string seeAlso = Utf8ToUtf16(keyword.seeAlso).substr(0, kMaxKeywordUnits);
     std::string out;
     AppendUtf16z(out, text);
     AppendLe16(out, seeAlso.empty() ? 0 : kSeeAlso);
@@ -255,14 +222,14 @@ bool ReadRecord(Cursor& in, bool index, IndexKeyword& keyword, std::uint32_t& ta
     const std::uint32_t count = in.U32();
     if (keyword.ownStart > text.size())
         return Fail(error, "a sub-keyword starts past its text");
-    keyword.text = ToUtf8(text);
+    keyword.text = Utf16ToUtf8(text);
     keyword.topics.clear();
     keyword.seeAlso.clear();
     if (seeAlso == kSeeAlso) {
         std::u16string other;
         if (!in.Text(other))
             return Fail(error, "a See Also text runs past its block");
-        keyword.seeAlso = ToUtf8(other);
+        keyword.seeAlso = Utf16ToUtf8(other);
     } else {
         if (!in.Has(std::size_t{count} * 4))
             return Fail(error, "a keyword's topics run past its block");

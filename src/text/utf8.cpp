@@ -73,4 +73,37 @@ bool NextUtf8(std::string_view text, std::size_t& pos, char32_t& cp) {
     return len != 0;
 }
 
+std::u16string Utf8ToUtf16(std::string_view utf8) {
+    std::u16string out;
+    std::size_t pos = 0;
+    char32_t cp = 0;
+    while (pos < utf8.size()) {
+        if (!NextUtf8(utf8, pos, cp))
+            cp = 0xFFFD;
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (cp >> 10));
+            out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(cp);
+        }
+    }
+    return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view units) {
+    std::string out;
+    for (std::size_t i = 0; i < units.size(); ++i) {
+        char32_t cp = units[i];
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+            units[i + 1] < 0xE000) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[++i] - 0xDC00);
+        } else if (cp >= 0xD800 && cp < 0xE000) {
+            cp = 0xFFFD; // a half pair stands for nothing
+        }
+        AppendUtf8(out, cp);
+    }
+    return out;
+}
+
 } // namespace tbx

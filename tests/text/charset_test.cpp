@@ -236,6 +236,25 @@ TEST(Cp1251Test, Utf8ValidationRejectsOverlongsSurrogatesAndTruncation) {
         EXPECT_FALSE(IsValidUtf8(bytes)) << "bytes " << testing::PrintToString(bytes);
 }
 
+// UTF-16 as binary indexes store their texts: pairs past U+FFFF, U+FFFD for
+// what stands for no character, and the way back.
+TEST(Utf16Test, TextsGoToUtf16AndBack) {
+    const struct {
+        std::string utf8;
+        std::u16string units;
+        std::string back;
+    } cases[] = {
+        {"Печать", u"Печать", "Печать"},
+        {"a\xF0\x9F\x98\x80", {u'a', 0xD83D, 0xDE00}, "a\xF0\x9F\x98\x80"},
+        {"\xFF", {0xFFFD}, "\xEF\xBF\xBD"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(Utf8ToUtf16(c.utf8), c.units) << c.utf8;
+        EXPECT_EQ(Utf16ToUtf8(c.units), c.back) << c.utf8;
+    }
+    EXPECT_EQ(Utf16ToUtf8(std::u16string{u'x', 0xD83D}), "x\xEF\xBF\xBD");
+}
+
 TEST(Cp1251Test, LegacyTextIsUtf8WhenValidElseWindows1251) {
     EXPECT_EQ(DecodeLegacyText("Привет"), "Привет");
     EXPECT_EQ(DecodeLegacyText("plain"), "plain");
