@@ -12,8 +12,11 @@ constexpr std::uint8_t kGuessLength = 4;
 constexpr std::uint8_t kMissingLiteral = 12;
 constexpr std::uint8_t kMissingMatch = 13;
 constexpr std::uint8_t kMissingLength = 10;
-// Bits a match two bytes on must save beyond the one in hand.
-constexpr int kTwoOnMargin = 2;
+// Bits a match two bytes on must save beyond the one in hand: the two
+// literals it needs are weighed only at their cost in the last trees, and
+// the choice rests on a guess of what follows; 7 rather than 2 saves
+// 0.13 % on the generated site (2..12 measured, 0 and 12 are worse).
+constexpr int kTwoOnMargin = 7;
 
 } // namespace
 
