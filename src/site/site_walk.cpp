@@ -277,7 +277,6 @@ private:
                   [](const ReachedFile& a, const ReachedFile& b) { return a.offset < b.offset; });
         SiteFile& file = result_.files[index];
         file.charset = charset;
-        file.reached = std::move(reached);
         if (kind == FileKind::Page) {
             file.title = PageTitle(file.name, title, decoded.empty() ? charset : Charset::Utf8());
             if (options_.pageKeywords)
@@ -285,8 +284,13 @@ private:
         }
         // What was read from a page or style sheet is known now; its bytes
         // are read again when they are stored.
-        if (kind == FileKind::Sitemap || index == startPage_)
+        // Links are found again by where they stand in these bytes, so
+        // they are kept with them and with them only: on a large site the
+        // other pages' links would cost more than their records.
+        if (kind == FileKind::Sitemap || index == startPage_) {
             file.bytes = std::move(bytes);
+            file.reached = std::move(reached);
+        }
     }
 
     // The file's bytes as it was taken. One that changed since is left

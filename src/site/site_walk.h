@@ -44,9 +44,10 @@ struct SiteFile {
     FileKind kind = FileKind::Other;
     std::string title;                 // pages: the title text (UTF-8), else the file's name
     Charset charset = Charset::Utf8(); // pages and sitemaps: how their bytes are read
-    // Pages and sitemaps: each link in an HTML attribute that reached a file,
-    // by where the link's text starts in bytes, in that order (none for a
-    // UTF-16 page, whose links are read from its text in UTF-8).
+    // Files whose bytes are held: each link in an HTML attribute that
+    // reached a file, by where the link's text starts in bytes, in that
+    // order (none for a UTF-16 page, whose links are read from its text in
+    // UTF-8).
     std::vector<ReachedFile> reached;
     // Pages, when the walk was asked for them: the keywords of their KLink
     // and ALink objects, read while their bytes were at hand.
