@@ -120,6 +120,9 @@ OutputFile ResolveOutputFile(const std::string& path) {
     return out;
 }
 
+// Held bytes go in blocks of this size, each full but the last.
+constexpr std::size_t kSpillBlock = std::size_t{1} << 20;
+
 SpillBuffer::SpillBuffer(const std::string& beside, std::uint64_t memoryLimit)
     : folder_(FolderOf(beside)), limit_(memoryLimit) {}
 
@@ -129,16 +132,15 @@ SpillBuffer::~SpillBuffer() {
 }
 
 void SpillBuffer::Append(const std::uint8_t* bytes, std::size_t size) {
-    constexpr std::size_t kBlock = std::size_t{1} << 20;
     if (fd_ < 0 && size_ + size <= limit_) {
         size_ += size;
         while (size > 0) {
-            if (memory_.empty() || memory_.back().size() == kBlock) {
+            if (memory_.empty() || memory_.back().size() == kSpillBlock) {
                 memory_.emplace_back();
-                memory_.back().reserve(kBlock);
+                memory_.back().reserve(kSpillBlock);
             }
             std::vector<std::uint8_t>& block = memory_.back();
-            const std::size_t n = std::min(size, kBlock - block.size());
+            const std::size_t n = std::min(size, kSpillBlock - block.size());
             block.insert(block.end(), bytes, bytes + n);
             bytes += n;
             size -= n;
@@ -201,6 +203,31 @@ int SpillBuffer::CopyTo(int fd) const {
         }
     }
     return 0;
+}
+
+std::size_t SpillBuffer::ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) const {
+    const std::size_t wanted =
+        offset >= size_
+            ? 0
+            : static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), size_ - offset));
+    std::size_t done = 0;
+    while (done < wanted && fd_ < 0) {
+        const std::vector<std::uint8_t>& block = memory_[(offset + done) / kSpillBlock];
+        const std::size_t at = (offset + done) % kSpillBlock;
+        const std::size_t n = std::min(wanted - done, block.size() - at);
+        std::copy_n(block.data() + at, n, into.data() + done);
+        done += n;
+    }
+    while (done < wanted) {
+        const ssize_t got =
+            ::pread(fd_, into.data() + done, wanted - done, static_cast<off_t>(offset + done));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            throw std::runtime_error(SystemError(got == 0 ? EIO : errno));
+        done += static_cast<std::size_t>(got);
+    }
+    return wanted;
 }
 
 std::string WriteFileAtomically(const std::string& path, std::string_view bytes) {

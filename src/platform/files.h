@@ -62,6 +62,10 @@ public:
     std::uint64_t Size() const { return size_; }
     // Copies everything to fd at its position; 0 or an errno value.
     int CopyTo(int fd) const;
+    // Fills into with the bytes from offset on and returns how many there
+    // were (fewer at the end). Safe beside other reads, not beside Append.
+    // Throws std::runtime_error with the system's words when it cannot.
+    std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> into) const;
 
 private:
     std::string folder_;

@@ -16,6 +16,7 @@
 #include "text/search_alphabet.h"
 #include "text/text_case.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -25,6 +26,7 @@
 #include <map>
 #include <memory>
 #include <new>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -82,6 +84,31 @@ private:
     const std::string path_;
 };
 
+// Bytes hhc made itself that wait for the writer: where they stand among
+// those set aside.
+struct AsidePiece {
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+};
+
+class AsideSource final : public chm::FileSource {
+public:
+    AsideSource(const SpillBuffer& aside, AsidePiece piece) : aside_(aside), piece_(piece) {}
+
+    std::size_t Read(std::span<std::uint8_t> into) override {
+        const std::uint64_t left = piece_.length - done_;
+        const std::size_t n = aside_.ReadAt(piece_.offset + done_,
+                                            into.first(std::min<std::uint64_t>(into.size(), left)));
+        done_ += n;
+        return n;
+    }
+
+private:
+    const SpillBuffer& aside_;
+    const AsidePiece piece_;
+    std::uint64_t done_ = 0;
+};
+
 bool Stopped(const CompileOptions& options) {
     return options.stop && *options.stop;
 }
@@ -128,6 +155,15 @@ public:
         : options_(options), output_(output), start_(std::chrono::steady_clock::now()) {}
 
     CompileResult Run(const std::string& projectPath) {
+        try {
+            return Steps(projectPath);
+        } catch (const std::runtime_error& e) {
+            return Failed(e.what()); // what was set aside could not be written or read
+        }
+    }
+
+private:
+    CompileResult Steps(const std::string& projectPath) {
         const site::ProjectResult read = site::ReadProject(projectPath);
         if (!read.Ok())
             return Failed(read.error);
@@ -175,7 +211,6 @@ public:
         return Write();
     }
 
-private:
     CompileResult Failed(std::string error) const { return {false, std::move(error), warnings_}; }
     CompileResult Halted() const { return {true, {}, warnings_}; }
 
@@ -318,10 +353,24 @@ private:
     // A project that names no contents or index file gets one made from the
     // site: the contents tree as the start page lists it, and every page by
     // title. Must run while the walk still holds the pages' bytes.
+    AsidePiece SetAside(std::string&& bytes) {
+        if (!aside_)
+            aside_.emplace(project_.compiledFile, std::uint64_t{16} << 20);
+        const AsidePiece piece{aside_->Size(), bytes.size()};
+        try {
+            aside_->Append(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+        } catch (const std::runtime_error& e) {
+            throw std::runtime_error(
+                Format(Tr("cannot write %s: %s"), project_.compiledFile, e.what()));
+        }
+        std::string().swap(bytes);
+        return piece;
+    }
+
     std::string GeneratedSitemap(const site::SiteWalk& walk, std::string_view extension,
                                  const std::vector<site::SitemapEntry>& entries) {
         std::string name = site::FreeStoredName(walk, extension);
-        sitemaps_.emplace_back(name, site::WriteSitemap(entries, project_.language));
+        sitemaps_.emplace_back(name, SetAside(site::WriteSitemap(entries, project_.language)));
         return name;
     }
 
@@ -590,7 +639,7 @@ private:
         // Finished at once: the gathered codes are let go before the
         // keyword index and the compressor need their room, and the index
         // takes less than its codes did.
-        finishedIndex_ = index_->Finish();
+        finishedIndex_ = SetAside(index_->Finish());
         return firstError.empty() ? laterError : firstError;
     }
 
@@ -618,9 +667,11 @@ private:
                 error = writer_.Adopt(name, std::move(bytes));
             compressed_ += 1;
         }
-        for (auto& [name, bytes] : sitemaps_) {
+        for (const auto& [name, piece] : sitemaps_) {
             if (error.empty())
-                error = writer_.Adopt(name, std::move(bytes));
+                error = writer_.AddFrom(name, piece.length, [this, piece] {
+                    return std::make_unique<AsideSource>(*aside_, piece);
+                });
             compressed_ += 1;
         }
         if (index_ && error.empty()) {
@@ -630,7 +681,12 @@ private:
             // time than building the index itself (bench_search_index),
             // and the viewer reads each word's locations without
             // decompressing the block around them.
-            error = writer_.AddLater("/$FIftiMain", [this] { return std::move(finishedIndex_); });
+            error = writer_.AddLater("/$FIftiMain", [this] {
+                std::string bytes(finishedIndex_.length, '\0');
+                aside_->ReadAt(finishedIndex_.offset,
+                               {reinterpret_cast<std::uint8_t*>(bytes.data()), bytes.size()});
+                return bytes;
+            });
             if (error.empty())
                 error = writer_.Add("/$OBJINST", chm::BuildObjInst(*alphabet_, project_.language));
             compressed_ += 1;
@@ -678,9 +734,14 @@ private:
     const text::SearchAlphabet* alphabet_ = nullptr;
     std::unique_ptr<chm::SearchIndexBuilder> index_;
     std::string stopList_;
-    std::string finishedIndex_; // index_'s bytes, till the writer takes them
-    std::vector<std::pair<std::string, std::string>> sitemaps_; // stored name, bytes
-    std::vector<site::SitemapKeyword> keywords_, alinks_;       // of the binary index, as found
+    // The generated sitemaps and the search index wait here for the writer:
+    // on a large site, held till the help file is written, they would cost
+    // as much memory as the rest of the work. A few megabytes stay in
+    // memory; past that they go to an unnamed file beside the help file.
+    std::optional<SpillBuffer> aside_;
+    AsidePiece finishedIndex_;                                 // index_'s bytes
+    std::vector<std::pair<std::string, AsidePiece>> sitemaps_; // stored name
+    std::vector<site::SitemapKeyword> keywords_, alinks_;      // of the binary index, as found
     std::vector<std::string> warnings_;
     std::vector<std::string> log_; // every line printed, for the error log
     std::size_t unfollowed_ = 0;
