@@ -350,9 +350,7 @@ private:
         return index < walk.startNames.size() ? walk.startNames[index] : std::string();
     }
 
-    // A project that names no contents or index file gets one made from the
-    // site: the contents tree as the start page lists it, and every page by
-    // title. Must run while the walk still holds the pages' bytes.
+    // Hands the bytes to aside_, letting go of them.
     AsidePiece SetAside(std::string&& bytes) {
         if (!aside_)
             aside_.emplace(project_.compiledFile, std::uint64_t{16} << 20);
@@ -367,6 +365,9 @@ private:
         return piece;
     }
 
+    // A project that names no contents or index file gets one made from the
+    // site: the contents tree as the start page lists it, and every page by
+    // title. Must run while the walk still holds the pages' bytes.
     std::string GeneratedSitemap(const site::SiteWalk& walk, std::string_view extension,
                                  const std::vector<site::SitemapEntry>& entries) {
         std::string name = site::FreeStoredName(walk, extension);
