@@ -211,12 +211,15 @@ std::size_t SpillBuffer::ReadAt(std::uint64_t offset, std::span<std::uint8_t> in
             ? 0
             : static_cast<std::size_t>(std::min<std::uint64_t>(into.size(), size_ - offset));
     std::size_t done = 0;
-    while (done < wanted && fd_ < 0) {
-        const std::vector<std::uint8_t>& block = memory_[(offset + done) / kSpillBlock];
-        const std::size_t at = (offset + done) % kSpillBlock;
-        const std::size_t n = std::min(wanted - done, block.size() - at);
-        std::copy_n(block.data() + at, n, into.data() + done);
-        done += n;
+    if (fd_ < 0) {
+        while (done < wanted) {
+            const std::vector<std::uint8_t>& block = memory_[(offset + done) / kSpillBlock];
+            const std::size_t at = (offset + done) % kSpillBlock;
+            const std::size_t n = std::min(wanted - done, block.size() - at);
+            std::copy_n(block.data() + at, n, into.data() + done);
+            done += n;
+        }
+        return wanted;
     }
     while (done < wanted) {
         const ssize_t got =

@@ -264,12 +264,19 @@ private:
         }
         const std::string name = result_.files[index].name;
         const Components folder = *Lexical(name.substr(0, name.rfind('/')), {});
+        // Sitemaps and the start page are read again later; what was read
+        // from any other page or style sheet is known now, and its bytes are
+        // read again only when they are stored. Links are found again by
+        // where they stand in the bytes, so they are kept with the bytes
+        // and with them only: on a large site the other pages' links would
+        // cost more than their records.
+        const bool keep = kind == FileKind::Sitemap || index == startPage_;
         std::vector<ReachedFile> reached;
         for (const FoundLink& link : links) {
             const std::optional<std::size_t> target = Follow(
                 DecodeLink(link, decoded.empty() ? charset : Charset::Utf8(), options_.legacy),
                 folder, name);
-            if (target && link.context == LinkContext::Attribute && decoded.empty())
+            if (keep && target && link.context == LinkContext::Attribute && decoded.empty())
                 reached.push_back(
                     {static_cast<std::size_t>(link.text.data() - bytes.data()), *target});
         }
@@ -282,12 +289,7 @@ private:
             if (options_.pageKeywords)
                 file.keywords = ReadPageKeywords(bytes, charset);
         }
-        // What was read from a page or style sheet is known now; its bytes
-        // are read again when they are stored.
-        // Links are found again by where they stand in these bytes, so
-        // they are kept with them and with them only: on a large site the
-        // other pages' links would cost more than their records.
-        if (kind == FileKind::Sitemap || index == startPage_) {
+        if (keep) {
             file.bytes = std::move(bytes);
             file.reached = std::move(reached);
         }
