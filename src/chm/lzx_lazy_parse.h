@@ -82,7 +82,6 @@ struct LzxLazyCosts {
 
     // About 6 bits a literal, 9 a match symbol and 4 a length symbol.
     static LzxLazyCosts Guess();
-    static LzxLazyCosts Guess(const std::uint8_t* data, std::size_t size);
     // From the main and length trees of a block (of mainSymbols), a symbol
     // they leave out taken to cost about what a rare one does.
     static LzxLazyCosts FromTrees(const std::uint8_t* mainLengths, unsigned mainSymbols,
