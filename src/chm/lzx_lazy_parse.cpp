@@ -86,9 +86,7 @@ void LzxLazyParser<Position>::Parse(const std::uint8_t* data, std::size_t size,
             }
             // Two bytes on, when the one a byte on did not do, and only for a
             // match that covers that place (else it would enter the tables
-            // twice). Two literals for it must pay a little more than the
-            // one for a match a byte on: the choice rests on a guess of
-            // what follows the match.
+            // twice), by a wider margin than a match a byte on (above).
             if (best.length < 3 || pos + 2 >= frameEnd)
                 break;
             Best(pos + 2, frameEnd, rep, kLookAheadChain, best.length, next);
