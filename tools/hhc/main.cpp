@@ -92,8 +92,11 @@ public:
         pthread_sigmask(SIG_BLOCK, &signals_, nullptr);
         thread_ = std::thread([this] { Wait(); });
     }
+    // The waiting thread is woken by a signal of its own, which it then
+    // knows from done_: a timed wait kept every run up to its tick longer.
     ~StopOnSignal() {
         done_ = true;
+        pthread_kill(thread_.native_handle(), SIGTERM);
         thread_.join();
     }
     StopOnSignal(const StopOnSignal&) = delete;
@@ -104,9 +107,10 @@ public:
 
 private:
     void Wait() {
-        while (!done_) {
-            const timespec tick{0, 50'000'000};
-            const int signal = sigtimedwait(&signals_, nullptr, &tick);
+        for (;;) {
+            const int signal = sigwaitinfo(&signals_, nullptr);
+            if (done_)
+                return;
             if (signal <= 0)
                 continue;
             if (stop_)
