@@ -4,6 +4,7 @@
 #include "platform/messages.h"
 #include "site/link_scanner.h"
 #include "site/open_beneath.h"
+#include "site/read_ahead.h"
 #include "text/charset.h"
 #include "text/page_title.h"
 #include "text/text_case.h"
@@ -202,12 +203,35 @@ private:
                 skipped_.emplace(info.st_dev, info.st_ino);
         }
 
-        for (const std::string& start : options_.starts)
+        // The files taken wait in queue_, those in ahead are being read:
+        // from the first start on, while the others are still looked up.
+        ReadAhead<Examined> reader(kReaders);
+        std::deque<std::size_t> ahead;
+        std::uint64_t aheadBytes = 0;
+        const auto feed = [&] {
+            while (!queue_.empty() &&
+                   (ahead.empty() || (ahead.size() < kAheadFiles && aheadBytes < kAheadBytes))) {
+                const std::size_t index = queue_.front();
+                queue_.pop_front();
+                reader.Push([root = result_.root, file = result_.files[index], keep = Keeps(index),
+                             this] { return Examine(*root, file, keep); });
+                ahead.push_back(index);
+                aheadBytes += Scanned(result_.files[index]) ? result_.files[index].size : 0;
+            }
+        };
+        for (const std::string& start : options_.starts) {
             TakeStart(start);
-        while (!queue_.empty()) {
-            const std::size_t index = queue_.front();
-            queue_.pop_front();
-            Scan(index);
+            feed();
+        }
+        for (feed(); !ahead.empty(); feed()) {
+            const std::size_t index = ahead.front();
+            ahead.pop_front();
+            const SiteFile& file = result_.files[index];
+            aheadBytes -= Scanned(file) ? file.size : 0;
+            reading_ = file.path;
+            Examined examined = reader.Take();
+            reading_.clear();
+            Scan(index, examined);
         }
     }
 
@@ -234,12 +258,44 @@ private:
         Report(outcome, path, std::string());
     }
 
-    void Scan(std::size_t index) {
-        const FileKind kind = result_.files[index].kind;
-        // Read when its turn comes, not when it was found: the files found
-        // wait in the queue without their bytes. Links are read from a view
-        // of them; files added while scanning may move the vector.
-        std::string bytes = kind == FileKind::Other ? std::string() : Read(result_.files[index]);
+    // How far the reading may run ahead of the links being followed, and
+    // on how many threads: enough to keep the cores busy while one follows
+    // links, not so much that what was read piles up.
+    static constexpr std::size_t kReaders = 2;
+    static constexpr std::size_t kAheadFiles = 512;
+    static constexpr std::uint64_t kAheadBytes = std::uint64_t{16} << 20;
+
+    static bool Scanned(const SiteFile& file) { return file.kind != FileKind::Other; }
+    // Sitemaps and the start page are read again later.
+    bool Keeps(std::size_t index) const {
+        return result_.files[index].kind == FileKind::Sitemap || index == startPage_;
+    }
+
+    // What a file's own bytes say, read apart from the walk.
+    struct Examined {
+        struct Link {
+            LinkTarget target;
+            LinkContext context;
+            std::size_t offset; // where its text starts in bytes
+        };
+        std::string bytes;                 // only of a file that keeps them
+        bool utf16 = false;                // its links were read from its text in UTF-8
+        Charset charset = Charset::Utf8(); // as Examine decides
+        std::vector<Link> links;
+        std::string title;
+        PageKeywords keywords;
+    };
+
+    // Reads the file when its turn comes, not when it was found: the files
+    // found wait in the queue without their bytes. A file that changed since
+    // it was taken is left unread, without links: reading it for the help
+    // file fails, saying so. Runs on a reading thread, so it touches nothing
+    // of the walk's own.
+    Examined Examine(const SiteRoot& root, const SiteFile& file, bool keep) const {
+        Examined out;
+        std::string bytes;
+        if (Scanned(file) && !ReadWhole(root, file, bytes).empty())
+            bytes.clear();
         // The one decision of the page's charset: its links, title and
         // words are all read in it.
         Charset charset = options_.legacy;
@@ -248,7 +304,7 @@ private:
         std::string_view markup = bytes;
         std::vector<FoundLink> links;
         std::optional<std::string_view> title;
-        if (kind == FileKind::Page || kind == FileKind::Sitemap) {
+        if (file.kind == FileKind::Page || file.kind == FileKind::Sitemap) {
             if (text::ByteOrderMarkSize(bytes) == 2) {
                 charset = text::DecidePageCharset(bytes, {}, options_.legacy);
                 decoded = text::Decode(bytes, charset);
@@ -259,50 +315,53 @@ private:
                 charset = text::DecidePageCharset(bytes, scan.charset, options_.legacy);
             links = std::move(scan.links);
             title = scan.title;
-        } else if (kind == FileKind::StyleSheet) {
+        } else if (file.kind == FileKind::StyleSheet) {
             ScanCss(bytes, LinkContext::StyleSheet, links);
         }
+        out.utf16 = !decoded.empty();
+        const Charset read = out.utf16 ? Charset::Utf8() : charset;
+        for (const FoundLink& link : links)
+            out.links.push_back({DecodeLink(link, read, options_.legacy), link.context,
+                                 static_cast<std::size_t>(link.text.data() - markup.data())});
+        if (file.kind == FileKind::Page) {
+            out.title = PageTitle(file.name, title, read);
+            if (options_.pageKeywords)
+                out.keywords = ReadPageKeywords(bytes, charset);
+        }
+        out.charset = charset;
+        if (keep)
+            out.bytes = std::move(bytes);
+        return out;
+    }
+
+    // Follows the links of the file examined, in the walk's own order.
+    void Scan(std::size_t index, Examined& examined) {
         const std::string name = result_.files[index].name;
         const Components folder = *Lexical(name.substr(0, name.rfind('/')), {});
-        // Sitemaps and the start page are read again later; what was read
-        // from any other page or style sheet is known now, and its bytes are
-        // read again only when they are stored. Links are found again by
-        // where they stand in the bytes, so they are kept with the bytes
-        // and with them only: on a large site the other pages' links would
-        // cost more than their records.
-        const bool keep = kind == FileKind::Sitemap || index == startPage_;
+        // What was read from a page or style sheet not kept is known now;
+        // its bytes are read again only when they are stored. Links are
+        // found again by where they stand in the bytes, so they are kept
+        // with the bytes and with them only: on a large site the other
+        // pages' links would cost more than their records.
+        const bool keep = Keeps(index);
         std::vector<ReachedFile> reached;
-        for (const FoundLink& link : links) {
-            const std::optional<std::size_t> target = Follow(
-                DecodeLink(link, decoded.empty() ? charset : Charset::Utf8(), options_.legacy),
-                folder, name);
-            if (keep && target && link.context == LinkContext::Attribute && decoded.empty())
-                reached.push_back(
-                    {static_cast<std::size_t>(link.text.data() - bytes.data()), *target});
+        for (const Examined::Link& link : examined.links) {
+            const std::optional<std::size_t> target = Follow(link.target, folder, name);
+            if (keep && target && link.context == LinkContext::Attribute && !examined.utf16)
+                reached.push_back({link.offset, *target});
         }
         std::sort(reached.begin(), reached.end(),
                   [](const ReachedFile& a, const ReachedFile& b) { return a.offset < b.offset; });
         SiteFile& file = result_.files[index];
-        file.charset = charset;
-        if (kind == FileKind::Page) {
-            file.title = PageTitle(file.name, title, decoded.empty() ? charset : Charset::Utf8());
-            if (options_.pageKeywords)
-                file.keywords = ReadPageKeywords(bytes, charset);
+        file.charset = examined.charset;
+        if (file.kind == FileKind::Page) {
+            file.title = std::move(examined.title);
+            file.keywords = std::move(examined.keywords);
         }
         if (keep) {
-            file.bytes = std::move(bytes);
+            file.bytes = std::move(examined.bytes);
             file.reached = std::move(reached);
         }
-    }
-
-    // The file's bytes as it was taken. One that changed since is left
-    // unread, without links: reading it for the help file fails, saying so.
-    std::string Read(const SiteFile& file) {
-        std::string bytes;
-        reading_ = file.path;
-        const bool read = ReadWhole(*result_.root, file, bytes).empty();
-        reading_.clear();
-        return read ? bytes : std::string();
     }
 
     // The file the link reached, if any.

@@ -1,17 +1,22 @@
 #include "site/open_beneath.h"
+#include "site/read_ahead.h"
 #include "site/site_walk.h"
 #include "support/temp_dir.h"
 #include "text/charset.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <set>
+#include <stdexcept>
+#include <string>
 #include <sys/stat.h>
+#include <thread>
 #include <tuple>
 #include <unistd.h>
 
@@ -334,6 +339,46 @@ TEST(OpenBeneath, EitherLookupFollowsLinksInsideOnlyAndOpensOnlyFiles) {
         }
     }
     ::close(rootFd);
+}
+
+// The walk reads ahead on other threads and takes what was read in its own
+// order: jobs that end out of order, one that throws, and some left untaken.
+TEST(ReadAhead, ResultsComeInTheOrderPushedWhateverTheThreads) {
+    for (const std::size_t threads : {1, 2, 5}) {
+        SCOPED_TRACE(threads);
+        std::vector<int> taken;
+        {
+            ReadAhead<int> ahead(threads);
+            int pushed = 0;
+            const auto push = [&] {
+                const int n = pushed++;
+                ahead.Push([n] {
+                    // Later jobs often end first.
+                    std::this_thread::sleep_for(std::chrono::microseconds((n * 37) % 300));
+                    if (n == 13)
+                        throw std::runtime_error("thirteen");
+                    return n;
+                });
+            };
+            for (int round = 0; round < 60; ++round) {
+                push();
+                if (round % 3 != 2)
+                    push();
+                try {
+                    taken.push_back(ahead.Take());
+                } catch (const std::runtime_error& e) {
+                    EXPECT_STREQ(e.what(), "thirteen");
+                    taken.push_back(-1);
+                }
+            }
+            // Jobs left untaken are dropped, not waited for.
+            ASSERT_GT(pushed, 60);
+        }
+        std::vector<int> expected;
+        for (int n = 0; n < 60; ++n)
+            expected.push_back(n == 13 ? -1 : n);
+        EXPECT_EQ(taken, expected);
+    }
 }
 
 } // namespace

@@ -1,0 +1,104 @@
+// Work done one step ahead on a thread of its own: the walk reads and scans
+// the next files in its queue while it follows the links of the one in hand,
+// so that a second core shortens the walk instead of waiting for it.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace tbx::site {
+
+// Jobs start in the order pushed, on up to `threads` threads, and their
+// results are taken in that order. One caller thread pushes and takes; how
+// far it lets the jobs run ahead is its own choice.
+template <typename Result> class ReadAhead {
+public:
+    explicit ReadAhead(std::size_t threads) : threads_(threads < 1 ? 1 : threads) {}
+    ~ReadAhead() {
+        {
+            const std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        for (std::thread& thread : running_)
+            thread.join();
+    }
+    ReadAhead(const ReadAhead&) = delete;
+    ReadAhead& operator=(const ReadAhead&) = delete;
+
+    void Push(std::function<Result()> job) {
+        {
+            const std::lock_guard lock(mutex_);
+            // A deque keeps its elements in place as it grows at the back.
+            slots_.emplace_back();
+            jobs_.push_back({std::move(job), &slots_.back()});
+        }
+        changed_.notify_all();
+        // Started as the jobs come: a small site needs none.
+        if (running_.size() < threads_ && running_.size() < slots_.size())
+            running_.emplace_back([this] { Work(); });
+    }
+
+    // The oldest job's result, once it is done; what it threw is thrown here.
+    Result Take() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return slots_.front().done; });
+        Slot slot = std::move(slots_.front());
+        slots_.pop_front();
+        lock.unlock();
+        if (slot.error)
+            std::rethrow_exception(slot.error);
+        return std::move(*slot.result);
+    }
+
+private:
+    struct Slot {
+        std::optional<Result> result;
+        std::exception_ptr error;
+        bool done = false;
+    };
+    struct Job {
+        std::function<Result()> run;
+        Slot* slot;
+    };
+
+    void Work() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+            if (stopping_)
+                return;
+            Job job = std::move(jobs_.front());
+            jobs_.pop_front();
+            lock.unlock();
+            std::optional<Result> result;
+            std::exception_ptr error;
+            try {
+                result.emplace(job.run());
+            } catch (...) {
+                error = std::current_exception();
+            }
+            lock.lock();
+            job.slot->result = std::move(result);
+            job.slot->error = error;
+            job.slot->done = true;
+            changed_.notify_all();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Job> jobs_;
+    std::deque<Slot> slots_;
+    bool stopping_ = false;
+    const std::size_t threads_;
+    std::vector<std::thread> running_;
+};
+
+} // namespace tbx::site
