@@ -9,6 +9,7 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -25,7 +26,7 @@ public:
             const std::lock_guard lock(mutex_);
             stopping_ = true;
         }
-        changed_.notify_all();
+        queued_.notify_all();
         for (std::thread& thread : running_)
             thread.join();
     }
@@ -39,16 +40,23 @@ public:
             slots_.emplace_back();
             jobs_.push_back({std::move(job), &slots_.back()});
         }
-        changed_.notify_all();
+        queued_.notify_one();
         // Started as the jobs come: a small site needs none.
-        if (running_.size() < threads_ && running_.size() < slots_.size())
-            running_.emplace_back([this] { Work(); });
+        if (running_.size() < threads_ && running_.size() < slots_.size()) {
+            try {
+                running_.emplace_back([this] { Work(); });
+            } catch (const std::system_error&) {
+                // Out of threads: Take runs what none of them does.
+            }
+        }
     }
 
     // The oldest job's result, once it is done; what it threw is thrown here.
     Result Take() {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return slots_.front().done; });
+        if (running_.empty() && !slots_.front().done)
+            RunNext(lock);
+        finished_.wait(lock, [this] { return slots_.front().done; });
         Slot slot = std::move(slots_.front());
         slots_.pop_front();
         lock.unlock();
@@ -71,29 +79,35 @@ private:
     void Work() {
         std::unique_lock lock(mutex_);
         for (;;) {
-            changed_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
+            queued_.wait(lock, [this] { return stopping_ || !jobs_.empty(); });
             if (stopping_)
                 return;
-            Job job = std::move(jobs_.front());
-            jobs_.pop_front();
-            lock.unlock();
-            std::optional<Result> result;
-            std::exception_ptr error;
-            try {
-                result.emplace(job.run());
-            } catch (...) {
-                error = std::current_exception();
-            }
-            lock.lock();
-            job.slot->result = std::move(result);
-            job.slot->error = error;
-            job.slot->done = true;
-            changed_.notify_all();
+            RunNext(lock);
         }
     }
 
+    // Runs the oldest job not started, unlocked while it runs.
+    void RunNext(std::unique_lock<std::mutex>& lock) {
+        Job job = std::move(jobs_.front());
+        jobs_.pop_front();
+        lock.unlock();
+        std::optional<Result> result;
+        std::exception_ptr error;
+        try {
+            result.emplace(job.run());
+        } catch (...) {
+            error = std::current_exception();
+        }
+        lock.lock();
+        job.slot->result = std::move(result);
+        job.slot->error = error;
+        job.slot->done = true;
+        finished_.notify_one();
+    }
+
     std::mutex mutex_;
-    std::condition_variable changed_;
+    std::condition_variable queued_;   // for the threads: a job, or the end
+    std::condition_variable finished_; // for the caller: a job done
     std::deque<Job> jobs_;
     std::deque<Slot> slots_;
     bool stopping_ = false;
