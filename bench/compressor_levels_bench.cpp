@@ -10,8 +10,12 @@
 // For each:
 //   - hhc at its default level (best of TOMEBOX_BENCH_REPEAT runs, 3
 //     unless set) and with --best, and chmcmd, on a project that lists
-//     every file: wall time, CPU time, help-file bytes per site byte, and
-//     how many times hhc's wall and CPU time chmcmd takes;
+//     every file and names a contents and an index file: wall time, CPU
+//     time, help-file bytes per site byte, and how many times hhc's wall
+//     and CPU time chmcmd takes. The contents and index are Doxygen's own,
+//     else the ones hhc makes for a project without them (taken out of a
+//     first build with hh), so that every compiler stores the same files:
+//     chmcmd makes none of its own;
 //   - wimlib-imagex capture at LZX:50 and LZX:100 in 64 KiB chunks on a
 //     tar of the site, and our encoder at both levels on the same tar
 //     bytes, one stream of 64 KiB reset intervals on two threads: the
@@ -34,6 +38,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -43,6 +48,7 @@ using tbx::bench::Run;
 using tbx::bench::RunCost;
 
 const std::string kHhc = TOMEBOX_TOOLS_DIR "/hhc";
+const std::string kHh = TOMEBOX_TOOLS_DIR "/hh";
 
 double CpuSeconds() {
     timespec t{};
@@ -79,6 +85,7 @@ double LoadAverage() {
 void RunSet(const fs::path& root, const std::string& set) {
     const fs::path site = root / "site";
     const bool generated = set == "generated";
+    std::vector<std::string> sitemaps; // contents, index
     const std::string doxygenPrefix = "doxygen:";
     if (generated) {
         tbx::bench::MakeSite(site, 2000);
@@ -100,6 +107,7 @@ void RunSet(const fs::path& root, const std::string& set) {
         }
         fs::rename(out / "html", site);
         fs::remove(site / "index.hhp");
+        sitemaps = {"index.hhc", "index.hhk"};
     } else {
         fs::copy(fs::canonical(set), site,
                  fs::copy_options::recursive | fs::copy_options::skip_symlinks);
@@ -135,7 +143,10 @@ void RunSet(const fs::path& root, const std::string& set) {
                            (root / (name + ".chm")).string() +
                            "\r\nDefault topic=" + (index != names.end() ? *index : names.front()) +
                            "\r\nFull-text search=No\r\nLanguage=" +
-                           (generated ? "0x419 Russian" : "0x409 English") + "\r\n\r\n[FILES]\r\n";
+                           (generated ? "0x419 Russian" : "0x409 English") + "\r\n";
+        if (!sitemaps.empty())
+            text += "Contents file=" + sitemaps[0] + "\r\nIndex file=" + sitemaps[1] + "\r\n";
+        text += "\r\n[FILES]\r\n";
         for (const std::string& file : names)
             text += file + "\r\n";
         tbx::bench::WriteText(path, text);
@@ -156,6 +167,25 @@ void RunSet(const fs::path& root, const std::string& set) {
         PrintRow(label, best, FileBytes(root / (name + ".chm")), siteBytes);
         return best;
     };
+    if (sitemaps.empty()) {
+        const fs::path made = root / "made";
+        fs::create_directories(made);
+        if (!Run(kHhc, {project("made")}).ok ||
+            !Run(kHh, {"-decompile", made.string() + "/", (root / "made.chm").string()}).ok) {
+            std::fprintf(stderr, "the first hhc build or its extraction failed\n");
+            return;
+        }
+        fs::remove(site / "made.hhp");
+        for (const auto& [from, to] :
+             {std::pair{"Tomebox.hhc", "contents.hhc"}, std::pair{"Tomebox.hhk", "keywords.hhk"}}) {
+            fs::copy_file(made / from, site / to);
+            siteBytes += FileBytes(site / to);
+            names.push_back(to);
+            sitemaps.push_back(to);
+        }
+        std::printf("with the contents and index hhc makes, %llu bytes of site in all\n",
+                    static_cast<unsigned long long>(siteBytes));
+    }
     const char* repeat = std::getenv("TOMEBOX_BENCH_REPEAT");
     const int runs = std::max(1, repeat ? std::atoi(repeat) : 3);
     const RunCost hhc = compile("hhc", kHhc, {}, "hhc", runs);
