@@ -453,7 +453,8 @@ public:
         pageSlots_.clear();
         // The roots the codes are gathered in follow the first pages, so
         // that Finish can most often take the codes as they are.
-        if (topicCount <= 64 && std::has_single_bit(topicCount))
+        if (!fixedRoots && topicCount <= SearchIndexBuilder::kRootPages &&
+            std::has_single_bit(topicCount))
             UseRoots(BestRoots());
     }
 
@@ -533,6 +534,7 @@ public:
     std::uint64_t occurrences = 0;
     std::uint32_t topicCount = 0, firstNumber = 0, lastNumber = 0;
     std::uint32_t stopWords = 0; // the first words, never indexed
+    bool fixedRoots = false;     // taken from another table, not chosen
 
 private:
     struct Word {
@@ -770,6 +772,13 @@ bool SearchIndexBuilder::Append(SearchIndexBuilder& later) {
     mine.Merge(theirs);
     *later.words_ = WordTable{};
     return true;
+}
+
+void SearchIndexBuilder::TakeRootsFrom(const SearchIndexBuilder& other) {
+    if (words_->topicCount)
+        return;
+    words_->UseRoots(other.words_->GatheredRoots());
+    words_->fixedRoots = true;
 }
 
 std::string SearchIndexBuilder::Finish() {

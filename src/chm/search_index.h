@@ -59,6 +59,13 @@ public:
     // empty afterwards. Later keeps its own stop words.
     bool Append(SearchIndexBuilder& later);
 
+    // The codes are gathered in roots chosen from the first pages, up to
+    // kRootPages of them. A builder of later topics can take another's
+    // instead, before its first topic, and keep them: Append then takes its
+    // codes as they are, where roots of its own would be written anew.
+    static constexpr std::uint32_t kRootPages = 64;
+    void TakeRootsFrom(const SearchIndexBuilder& other);
+
     // The bytes of /$FIftiMain. The builder is empty afterwards.
     std::string Finish();
 

@@ -267,6 +267,15 @@ TEST(SearchIndexTest, EveryWordOfALargeIndexDecodesAsItWasAdded) {
     EXPECT_TRUE(parts[1].Append(parts[2]));
     EXPECT_TRUE(parts[0].Append(parts[1]));
     EXPECT_TRUE(parts[0].Finish() == whole);
+    // So it is when the later part gathers its codes in the first part's roots.
+    SearchIndexBuilder first(kRussian, kRussianLcid), second(kRussian, kRussianLcid);
+    for (std::uint32_t t = 0; t < kTopics / 2; ++t)
+        first.AddTopic(topics[t]);
+    second.TakeRootsFrom(first);
+    for (std::uint32_t t = kTopics / 2; t < kTopics; ++t)
+        second.AddTopic(topics[t]);
+    EXPECT_TRUE(first.Append(second));
+    EXPECT_TRUE(first.Finish() == whole);
 
     ASSERT_GE(index.Header(0x18, 2), 3u) << "too few words to test the index nodes";
     // The chain of leaves from the first: every entry in byte order, the
