@@ -602,9 +602,9 @@ private:
     // builder of its own, while this thread takes the first half: the index
     // costs about half the time. The later builder gathers its codes in the
     // roots the first pages chose, so that joining the halves need not
-    // write them anew (on 20,000 pages that took 1.7 s on one core). Each page is read right before
-    // it is indexed, from the page cache as a rule, and let go after. Empty, or why a page could
-    // not be read.
+    // write them anew (on 20,000 pages that took 1.7 s on one core). Each
+    // page is read right before it is indexed, from the page cache as a
+    // rule, and let go after. Empty, or why a page could not be read.
     std::string
     IndexPages(const std::vector<std::pair<std::uint32_t, const site::SiteFile*>>& pages) {
         if (!index_)
