@@ -1,6 +1,6 @@
-// Work done one step ahead on a thread of its own: the walk reads and scans
-// the next files in its queue while it follows the links of the one in hand,
-// so that a second core shortens the walk instead of waiting for it.
+// Work done ahead on threads of its own: the walk reads and scans the next
+// files in its queue while it follows the links of the one in hand, so that
+// the other cores shorten the walk instead of waiting for it.
 #pragma once
 
 #include <condition_variable>
@@ -41,7 +41,7 @@ public:
             jobs_.push_back({std::move(job), &slots_.back()});
         }
         queued_.notify_one();
-        // Started as the jobs come: a small site needs none.
+        // Started as the jobs come: a small site needs fewer.
         if (running_.size() < threads_ && running_.size() < slots_.size()) {
             try {
                 running_.emplace_back([this] { Work(); });

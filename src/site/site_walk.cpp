@@ -216,7 +216,7 @@ private:
                 reader.Push([root = result_.root, file = result_.files[index], keep = Keeps(index),
                              this] { return Examine(*root, file, keep); });
                 ahead.push_back(index);
-                aheadBytes += Scanned(result_.files[index]) ? result_.files[index].size : 0;
+                aheadBytes += HeldAhead(result_.files[index]);
             }
         };
         for (const std::string& start : options_.starts) {
@@ -227,7 +227,7 @@ private:
             const std::size_t index = ahead.front();
             ahead.pop_front();
             const SiteFile& file = result_.files[index];
-            aheadBytes -= Scanned(file) ? file.size : 0;
+            aheadBytes -= HeldAhead(file);
             reading_ = file.path;
             Examined examined = reader.Take();
             reading_.clear();
@@ -266,6 +266,8 @@ private:
     static constexpr std::uint64_t kAheadBytes = std::uint64_t{16} << 20;
 
     static bool Scanned(const SiteFile& file) { return file.kind != FileKind::Other; }
+    // The bytes reading it holds while it waits to be followed.
+    static std::uint64_t HeldAhead(const SiteFile& file) { return Scanned(file) ? file.size : 0; }
     // Sitemaps and the start page are read again later.
     bool Keeps(std::size_t index) const {
         return result_.files[index].kind == FileKind::Sitemap || index == startPage_;
