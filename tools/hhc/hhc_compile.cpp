@@ -472,6 +472,11 @@ private:
         model.defaultFont = project_.defaultFont;
         model.contextIds = ContextIds(walk);
         model.mergeFiles = project_.mergeFiles;
+        if (model.mergeFiles.size() > chm::kMaxMergeFiles)
+            warnings_.push_back(Format(Tr("the project names %zu merge files; a help file holds "
+                                          "at most %zu, so those after %s are left out"),
+                                       model.mergeFiles.size(), chm::kMaxMergeFiles,
+                                       model.mergeFiles[chm::kMaxMergeFiles - 1]));
         if (const site::SiteFile* contents = ContentsSitemap(walk))
             model.contentsProperties = site::ReadSitemapProperties(*contents);
         return model;

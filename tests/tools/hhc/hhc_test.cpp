@@ -1,6 +1,7 @@
 // hhc run as the compile job runs it: the project the job writes, or one
 // written by hand; the help file read back by every reader we trust.
 
+#include "chm/internal_files.h"
 #include "chm/reader.h"
 #include "compile/compile_job.h"
 #include "compile/help_project.h"
@@ -661,15 +662,23 @@ TEST_F(HhcTest, FailuresLeaveTheEarlierHelpFileAndWhatCannotBeDoneIsNamed) {
     }
 
     // Files that cannot be stored under their names are named, and the rest
-    // is written; so is a search the language does not allow.
+    // is written; so are a search the language does not allow and merge
+    // files past what #IDXHDR holds.
+    std::string merge;
+    for (std::size_t i = 1; i <= chm::kMaxMergeFiles + 1; ++i)
+        merge += "part" + std::to_string(i) + ".chm\n";
     WriteFile(root / "p.hhp", "[OPTIONS]\nCompiled file=" + help +
                                   "\nDefault topic=" + (site / "start.htm").string() +
-                                  "\nFull-text search=Yes\nLanguage=0x411 Japanese\n");
+                                  "\nFull-text search=Yes\nLanguage=0x411 Japanese\n"
+                                  "[MERGE FILES]\n" +
+                                  merge);
     const HhcRun run = RunHhc({root / "p.hhp"});
     ASSERT_TRUE(run.Succeeded()) << Show(run);
-    EXPECT_NE(run.outcome.errorOutput.find("hhc: warning: no full-text search for Japanese"),
-              std::string::npos)
-        << Show(run);
+    for (const std::string warning :
+         {"hhc: warning: no full-text search for Japanese",
+          "hhc: warning: the project names 1005 merge files; a help file holds at most 1004, "
+          "so those after part1004.chm are left out"})
+        EXPECT_NE(run.outcome.errorOutput.find(warning), std::string::npos) << Show(run);
     EXPECT_EQ(test::ReadChmObject(help, "/$FIftiMain"), std::nullopt);
     const std::vector<UnfollowedLink> unfollowed = run.Unfollowed();
     ASSERT_EQ(unfollowed.size(), 2u) << Show(run);
