@@ -8,6 +8,7 @@
 #include "text/text_case.h"
 #include "text/utf8.h"
 
+#include <algorithm>
 #include <cctype>
 #include <deque>
 #include <filesystem>
@@ -305,6 +306,32 @@ std::string ProjectPath(const char* what, std::string_view value, const fs::path
     return result;
 }
 
+// A [FILES] line may name files by a pattern in its last part
+// ("img\*.gif"), as projects written for Windows do: each file of that
+// folder it matches, in name order. A file of that very name, or a pattern
+// nothing matches, stays as written, so that the walk names what is missing.
+std::vector<std::string> FilesNamedBy(const std::string& path) {
+    const fs::path given(path);
+    const std::string pattern = given.filename().string();
+    if (pattern.find_first_of("*?") == std::string::npos || PathExists(path))
+        return {path};
+    std::vector<std::string> names;
+    std::error_code error;
+    for (fs::directory_iterator it(given.parent_path(), error), end; !error && it != end;
+         it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        std::error_code unreadable; // a broken link is no file, and no reason to stop
+        if (MatchesNoCase(pattern, name) && it->is_regular_file(unreadable))
+            names.push_back(name);
+    }
+    if (names.empty())
+        return {path};
+    std::sort(names.begin(), names.end(), NameLess);
+    for (std::string& name : names)
+        name = (given.parent_path() / name).string();
+    return names;
+}
+
 struct Sections {
     std::vector<std::pair<std::string_view, std::string_view>> options, windows;
     std::vector<std::string_view> files, alias, map, popups, merge;
@@ -540,8 +567,10 @@ ProjectResult ParseProject(std::string_view bytes, const std::string& projectPat
     // The folder the walk stays in: the start's, when it is named from "/".
     const std::string_view start = topic.empty() ? sections.files.front() : topic;
     const bool absoluteStart = start.starts_with('/') || start.starts_with('\\');
-    for (std::string_view file : sections.files)
-        project.files.push_back(path(N_("the file"), file, Role::Read));
+    for (std::string_view file : sections.files) {
+        for (std::string& named : FilesNamedBy(path(N_("the file"), file, Role::Read)))
+            project.files.push_back(std::move(named));
+    }
     project.siteRoot = absoluteStart
                            ? FolderOf(topic.empty() ? project.files.front() : project.defaultTopic)
                            : fs::path(projectFolder / "").lexically_normal().string();

@@ -32,5 +32,9 @@ bool LessNoCase(std::string_view a, std::string_view b);
 std::string ToLowerCase(std::string_view text);
 bool StartsWithNoCase(std::string_view text, std::string_view prefix);
 bool EndsWithNoCase(std::string_view text, std::string_view tail);
+// A file name against a pattern as Windows takes one: "*" stands for any
+// characters, "?" for one, other characters for themselves without regard
+// to case, and a final ".*" may also match nothing ("*.*" is every name).
+bool MatchesNoCase(std::string_view pattern, std::string_view name);
 
 } // namespace tbx

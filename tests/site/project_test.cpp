@@ -155,6 +155,26 @@ TEST(ProjectReader, HandWrittenProjectsUseRelativePathsAndEitherEncoding) {
     EXPECT_EQ(legacy.project.language, 0x419u);
 }
 
+// A pattern in [FILES] names the matching files of its folder, in name
+// order; a real file of that name, or a pattern that matches nothing, stays.
+TEST(ProjectReader, FilePatternsNameTheFilesOfTheirFolder) {
+    TempDir dir;
+    const fs::path img = dir.Path() / "img";
+    fs::create_directories(img);
+    for (const char* name : {"b.GIF", "a.gif", "c.png", "what?.htm"})
+        WriteFile(img / name, "x");
+    fs::create_directory(img / "folder.gif");
+    fs::create_symlink(img / "gone", img / "broken.gif");
+    const ProjectResult read = ParseProject("[OPTIONS]\nLanguage=0x409\nDefault topic=a.htm\n"
+                                            "[FILES]\nimg\\*.gif\nimg\\what?.htm\n"
+                                            "img\\*.jpg\n",
+                                            (dir.Path() / "p.hhp").string());
+    ASSERT_TRUE(read.Ok()) << read.error;
+    const std::string at = img.string() + "/";
+    EXPECT_EQ(read.project.files, (std::vector<std::string>{at + "a.gif", at + "b.GIF",
+                                                            at + "what?.htm", at + "*.jpg"}));
+}
+
 // Every way authors spell "Language", and the code page it gives a project
 // that is not UTF-8: the Language line is read as ASCII first.
 TEST(ProjectReader, LanguageIsReadInEverySpellingAndSetsTheProjectsCodePage) {

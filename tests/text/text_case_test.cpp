@@ -22,5 +22,24 @@ TEST(TextCase, LettersOfEveryScriptWeListFoldAndOtherBytesStayThemselves) {
     EXPECT_TRUE(NameLess("Ежи", "ёж") && NameLess("ЁЖ", "жук"));
 }
 
+// Patterns as Windows matches them against a folder's names.
+TEST(TextCase, FilePatternsMatchWholeNamesWithoutRegardToCase) {
+    const struct {
+        const char* pattern;
+        const char* name;
+        bool matches;
+    } cases[] = {
+        {"*.gif", "Pic.GIF", true}, {"*.gif", "pic.gif.bak", false},
+        {"*.gif", ".gif", true},    {"?.htm", "а.htm", true}, // one letter, two bytes
+        {"?.htm", "ab.htm", false}, {"Глава*.HTM", "глава 2 (черновик).htm", true},
+        {"*a*b", "aXbYaab", true},  {"*a*b", "aXbYa", false},
+        {"*.*", "README", true},    {"a*.*", "abc.txt", true},
+        {"*.*", "", true},          {"[a].htm", "a.htm", false}, // no bracket classes
+        {"ё*", "Ёж", true},         {"е*", "ёж", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(MatchesNoCase(c.pattern, c.name), c.matches) << c.pattern << " " << c.name;
+}
+
 } // namespace
 } // namespace tbx
