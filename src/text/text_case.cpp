@@ -151,13 +151,12 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
     return CompareFolded(a, b) == 0;
 }
 
-bool MatchesNoCase(std::string_view pattern, std::string_view name) {
-    if (pattern.ends_with(".*") && MatchesNoCase(pattern.substr(0, pattern.size() - 2), name))
-        return true;
-    const std::u32string p = Folded(pattern), n = Folded(name);
+namespace {
+
+// "*" takes as little as it can; on a mismatch the last one takes one
+// character more, which is enough since earlier ones need not grow.
+bool MatchesFolded(const std::u32string& p, const std::u32string& n) {
     const char32_t any = FoldKey(U'*'), one = FoldKey(U'?');
-    // A "*" takes as little as it can; on a mismatch the last one takes one
-    // character more, which is enough since earlier ones need not grow.
     std::size_t i = 0, j = 0, star = std::u32string::npos, resume = 0;
     while (j < n.size()) {
         if (i < p.size() && p[i] == any) {
@@ -176,6 +175,15 @@ bool MatchesNoCase(std::string_view pattern, std::string_view name) {
     while (i < p.size() && p[i] == any)
         ++i;
     return i == p.size();
+}
+
+} // namespace
+
+bool MatchesNoCase(std::string_view pattern, std::string_view name) {
+    const std::u32string n = Folded(name);
+    return MatchesFolded(Folded(pattern), n) ||
+           (pattern.ends_with(".*") &&
+            MatchesFolded(Folded(pattern.substr(0, pattern.size() - 2)), n));
 }
 
 bool LessNoCase(std::string_view a, std::string_view b) {
